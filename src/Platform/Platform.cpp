@@ -1,0 +1,65 @@
+#include "Platform/Platform.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace Platform {
+namespace {
+
+void DefaultMessage(const std::string& text, MessageKind kind) {
+    std::fprintf(stderr, "%s%s\n", kind == MessageKind::Exclamation ? "[!] " : "", text.c_str());
+}
+
+void DefaultTrace(const std::string& text) { std::fputs(text.c_str(), stderr); }
+
+MessageSink& MessageSinkSlot() {
+    static MessageSink sink = DefaultMessage;
+    return sink;
+}
+
+TraceSink& TraceSinkSlot() {
+    static TraceSink sink = DefaultTrace;
+    return sink;
+}
+
+}  // namespace
+
+void ShowMessage(const std::string& text, MessageKind kind) { MessageSinkSlot()(text, kind); }
+
+void DebugTrace(const std::string& text) { TraceSinkSlot()(text); }
+
+MessageSink SetMessageSink(MessageSink sink) {
+    MessageSink previous = std::move(MessageSinkSlot());
+    MessageSinkSlot() = sink ? std::move(sink) : MessageSink(DefaultMessage);
+    return previous;
+}
+
+TraceSink SetTraceSink(TraceSink sink) {
+    TraceSink previous = std::move(TraceSinkSlot());
+    TraceSinkSlot() = sink ? std::move(sink) : TraceSink(DefaultTrace);
+    return previous;
+}
+
+ScopedMessageCapture::ScopedMessageCapture() {
+    m_previousMessage = SetMessageSink(
+        [this](const std::string& text, MessageKind kind) { m_messages.push_back({text, kind}); });
+    m_previousTrace = SetTraceSink([this](const std::string& text) { m_traces.push_back(text); });
+}
+
+ScopedMessageCapture::~ScopedMessageCapture() {
+    SetMessageSink(std::move(m_previousMessage));
+    SetTraceSink(std::move(m_previousTrace));
+}
+
+std::vector<std::string> ScopedMessageCapture::Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : m_messages) texts.push_back(m.text);
+    return texts;
+}
+
+void ScopedMessageCapture::Clear() {
+    m_messages.clear();
+    m_traces.clear();
+}
+
+}  // namespace Platform

@@ -1,0 +1,58 @@
+// A uniform grid of square cells over the x/y box of a point set; each cell
+// holds a list of integer keys (record indices or ids of the owning set), in
+// insertion order, repeats allowed. Coordinates are those of the owning set:
+// ground units for the ground set, sub-image pixels for image-point sets.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class CGridIndex {
+public:
+    CGridIndex();
+    virtual ~CGridIndex();
+    CGridIndex(const CGridIndex&) = delete;
+    CGridIndex& operator=(const CGridIndex&) = delete;
+
+    // Chooses the cell size and grid dimensions for n points, k per cell.
+    // Releases any existing cells (their geometry would no longer match). 0.
+    int Setup(double xmin, double xmax, double ymin, double ymax, int n, int k);
+    // 0, or -1 when m_nRows or m_nCols is not positive.
+    int AllocateCells();
+    void FreeCells();
+    bool HasCells() const;
+    // column = trunc((x - m_dMinX) / size), row likewise; always 1. A position
+    // that is not finite, or whose cell does not fit an int, gives -1/-1 there.
+    int CellOf(double x, double y, int& column, int& row) const;
+    // 1 inserted; -1 no cells and they cannot be created; -2 outside the grid.
+    int Insert(double x, double y, int key);
+    // 1 removed; 0 not found; -1 no cells; -2 outside the grid.
+    int Remove(double x, double y, int key);
+    // Appends the keys of every touched cell; 1, or 0 when wholly before row/column 0.
+    int QueryRect(int left, int top, int right, int bottom, std::vector<int>& out) const;
+    // Keys under a closed polygon's bounding box; 0 with fewer than 3 vertices.
+    int QueryPolygonBounds(const std::vector<double>& coords, std::vector<int>& out) const;
+
+    // Keys of cell (row, column), which must be inside the grid and cells must exist.
+    struct KeyList {
+        const int32_t* data;
+        int32_t size;
+        const int32_t* begin() const { return data; }
+        const int32_t* end() const { return data + size; }
+    };
+    KeyList CellKeys(int row, int column) const;
+
+    // Index memory in bytes beyond the owning set's records.
+    int64_t MemoryBytes() const;
+
+    int m_nRows = 0;
+    int m_nCols = 0;
+    double m_dMinX = 0.0;
+    double m_dMaxY = 0.0;
+    double m_dMaxX = 0.0;
+    double m_dMinY = 0.0;
+    double m_dCellSize = 1.0;
+
+private:
+    // Storage is the implementation's: see GridIndex.cpp.
+};

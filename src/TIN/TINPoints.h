@@ -1,0 +1,109 @@
+// The editable point set and its binary points file (.pts).
+//
+// One class serves two coordinate systems: the document's ground set holds
+// ground X, Y, Z and weight; each photograph's image-point set holds the
+// sub-image column and row of the same points in x and y, under the same id and
+// at the same index. Every set embeds a grid index over its x/y extent.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TIN/GridIndex.h"
+
+#pragma pack(push, 1)
+// One point record, 36 bytes, no padding; the same layout in memory and when
+// records are copied. id is the record's index after loading, -1 once deleted.
+struct TINPoint {
+    int32_t id;
+    double x;       // ground X, or sub-image column in an image-point set
+    double y;       // ground Y, or sub-image row in an image-point set
+    double z;       // elevation
+    double weight;  // matching confidence, carried through unchanged
+};
+#pragma pack(pop)
+static_assert(sizeof(TINPoint) == 36, "TINPoint must be 36 packed bytes");
+
+// The six bounds of a set, in this order.
+struct TINExtent {
+    double xmin, xmax, ymin, ymax, zmin, zmax;
+};
+
+// A rectangle (kind 0: left, top, right, bottom) or a closed polygon (kind 1:
+// x0, y0, x1, y1, ... with the last vertex repeating the first) for SelectInShape.
+struct SelectionShape {
+    int32_t kind = 0;
+    int32_t count = 0;
+    std::vector<double> coords;
+};
+
+// A plain 2-D position for the turn tests.
+struct PointXY {
+    double x, y;
+};
+
+// (b - a) x (c - a): positive for a left turn, negative for a right turn.
+double Cross(const PointXY& a, const PointXY& b, const PointXY& c);
+bool IsRightTurn(const PointXY& a, const PointXY& b, const PointXY& c);
+// Non-negative when every consecutive vertex pair (count vertices, the last
+// repeating the first) turns towards p the way `orientation` says, -1 at the
+// first pair that does not.
+int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orientation);
+
+class CTINPoints {
+public:
+    CTINPoints();
+    // count = capacity = n records with undefined contents, filled by SetPoint.
+    explicit CTINPoints(int n);
+    virtual ~CTINPoints();
+    CTINPoints(const CTINPoints&) = delete;
+    CTINPoints& operator=(const CTINPoints&) = delete;
+
+    int GetCount() const { return m_nCount; }
+    // The record at index i, or null when i is outside [0, count).
+    TINPoint* GetPoint(int i);
+    const TINPoint* GetPoint(int i) const;
+    void GetExtent(TINExtent* extent) const;
+    void GetSpacing(double* sx, double* sy) const;
+    void SetSpacing(double sx, double sy);
+    // Stores id, x, y at `index` (z, weight untouched): 0, or -1 when index is outside [0, count).
+    int SetPoint(int id, double x, double y, int index);
+    // The embedded index when it has cells, else null.
+    CGridIndex* GetIndex();
+    const CGridIndex* GetIndex() const;
+
+    // Points file. Results: 1 read; -1 N = 0 (or, by path, file cannot be
+    // opened); -2 max X not greater than min X; -3/-4 out of memory; -5 a
+    // negative count, or a count larger than the file holds, or a short read.
+    // After any failure the set claims no records (count 0).
+    int ReadPts(FILE* file);
+    int ReadPts(const std::string& path);
+    // Number of records written, or -1.
+    int WritePts(FILE* file) const;
+    int WritePts(const std::string& path) const;
+
+    int Compact();
+    int BuildIndex(int pointsPerCell);
+    int AddPoint(const TINPoint& p);
+    int RemovePoint(int index);
+    int FindNearest(int x, int y, double radius) const;
+    int FindNeighbour(int index, int direction) const;
+    int SelectInShape(const SelectionShape& shape, std::vector<int>& ids) const;
+
+    // Bounds in the file's order: upper-left then lower-right corner.
+    double m_dMinX = 0.0;
+    double m_dMaxY = 0.0;
+    double m_dMaxX = 0.0;
+    double m_dMinY = 0.0;
+    double m_dMinZ = 0.0;
+    double m_dMaxZ = 0.0;
+    int m_nCount = 0;     // records in use, deleted ones included until Compact
+    int m_nCapacity = 0;  // records allocated
+    double m_dSpacingX = 0.0;
+    double m_dSpacingY = 0.0;
+    std::unique_ptr<TINPoint[]> m_pPoints;
+    CGridIndex m_index;
+};
