@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 class CGridIndex {
@@ -45,6 +47,12 @@ public:
     // Index memory in bytes beyond the owning set's records.
     int64_t MemoryBytes() const;
 
+    // Bulk fill used by the owning set's full rebuild: key i goes to the cell
+    // numbered cellOfKey[i] (row * m_nCols + column, inside the grid), for
+    // i = 0 .. count-1. The result equals Insert of keys 0 .. count-1 in order.
+    // 1, or -1 when the cells cannot be created.
+    int InsertSequence(const uint32_t* cellOfKey, int count);
+
     int m_nRows = 0;
     int m_nCols = 0;
     double m_dMinX = 0.0;
@@ -54,5 +62,20 @@ public:
     double m_dCellSize = 1.0;
 
 private:
-    // Storage is the implementation's: see GridIndex.cpp.
+    // Cells are held in a compressed layout: the keys of cell c occupy
+    // m_keys[m_offsets[c] .. m_offsets[c] + count), count = m_counts[c] without
+    // the overflow bit. A cell that receives a key after the bulk fill moves its
+    // whole list to m_overflow (bit set in m_counts), so every list stays
+    // contiguous and in insertion order.
+    static constexpr uint32_t kOverflowBit = 0x80000000u;
+    int64_t CellCount() const { return int64_t(m_nRows) * int64_t(m_nCols); }
+    void ReportOutside(int row, int column) const;
+    std::vector<int32_t>& OverflowList(uint32_t cell);
+
+    std::unique_ptr<uint32_t[]> m_offsets;
+    std::unique_ptr<uint32_t[]> m_counts;
+    std::unique_ptr<int32_t[]> m_keys;
+    int64_t m_nKeyCount = 0;    // length of m_keys
+    int64_t m_nCellsAlloc = 0;  // cells behind m_offsets/m_counts (0: no cells)
+    std::unordered_map<uint32_t, std::vector<int32_t>> m_overflow;
 };

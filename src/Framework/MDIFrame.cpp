@@ -1,0 +1,166 @@
+#include "Framework/MDIFrame.h"
+
+#include <QCloseEvent>
+#include <algorithm>
+#include <memory>
+#include <QStatusTipEvent>
+
+#include "Framework/DocTemplate.h"
+#include "Framework/Document.h"
+#include "Framework/ScrollView.h"
+#include "Framework/StatusBar.h"
+
+CMDIFrame::CMDIFrame(QWidget* parent) : QMainWindow(parent) {
+    m_pMDIArea = new QMdiArea(this);
+    m_pMDIArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_pMDIArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_pMDIArea);
+    connect(m_pMDIArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) {
+        OnUpdateFrameTitle();
+        emit activeViewChanged(GetActiveView());
+    });
+}
+
+CMDIFrame::~CMDIFrame() {
+    // The child frames (and with them the views and documents) go first, while
+    // this frame is still whole; no activation signal may reach it meanwhile.
+    disconnect(m_pMDIArea, nullptr, this, nullptr);
+    const QList<QMdiSubWindow*> subs = m_pMDIArea->subWindowList();
+    for (QMdiSubWindow* sub : subs) {
+        std::unique_ptr<QMdiSubWindow> owner(sub);  // destroyed here
+    }
+}
+
+CStatusBar* CMDIFrame::CreateStatusBar(const QStringList& indicators) {
+    auto* bar = new CStatusBar(this);
+    if (!bar->SetIndicators(indicators)) return nullptr;
+    setStatusBar(bar);
+    m_pStatusBar = bar;
+    bar->SetPaneText(0, m_strIdle, false);
+    return bar;
+}
+
+void CMDIFrame::SetIdleMessage(const QString& text) {
+    m_strIdle = text;
+    if (m_pStatusBar) m_pStatusBar->SetPaneText(0, m_strIdle, false);
+}
+
+void CMDIFrame::SetAppTitle(const QString& title, bool bAddDocTitle) {
+    m_strAppTitle = title;
+    m_bAddDocTitle = bAddDocTitle;
+    OnUpdateFrameTitle();
+}
+
+void CMDIFrame::OnUpdateFrameTitle() {
+    QString title = m_strAppTitle;
+    if (m_bAddDocTitle) {
+        if (CMDIChildFrame* child = MDIGetActive()) {
+            QString docTitle = child->windowTitle();
+            if (!docTitle.isEmpty()) title += QStringLiteral(" - ") + docTitle;
+        }
+    }
+    setWindowTitle(title);
+}
+
+CMDIChildFrame* CMDIFrame::MDIGetActive() const {
+    QMdiSubWindow* sub = m_pMDIArea->activeSubWindow();
+    if (!sub) sub = m_pMDIArea->currentSubWindow();
+    return qobject_cast<CMDIChildFrame*>(sub);
+}
+
+CScrollView* CMDIFrame::GetActiveView() const {
+    CMDIChildFrame* child = MDIGetActive();
+    return child ? child->GetActiveView() : nullptr;
+}
+
+CDocument* CMDIFrame::GetActiveDocument() const {
+    CScrollView* view = GetActiveView();
+    return view ? view->GetDocument() : nullptr;
+}
+
+void CMDIFrame::AddChildFrame(CMDIChildFrame* pFrame) { m_pMDIArea->addSubWindow(pFrame); }
+
+void CMDIFrame::OnWindowNew() {
+    CDocument* doc = GetActiveDocument();
+    if (doc && doc->GetDocTemplate()) doc->GetDocTemplate()->CreateNewFrame(doc);
+}
+
+void CMDIFrame::OnWindowCascade() { m_pMDIArea->cascadeSubWindows(); }
+
+void CMDIFrame::OnWindowTile() { m_pMDIArea->tileSubWindows(); }
+
+void CMDIFrame::OnWindowArrange() {
+    // Minimised child frames are lined up along the bottom of the client area.
+    const QList<QMdiSubWindow*> subs = m_pMDIArea->subWindowList();
+    int x = 0;
+    for (QMdiSubWindow* sub : subs) {
+        if (!sub->isMinimized()) continue;
+        QSize s = sub->size();
+        sub->move(x, m_pMDIArea->viewport()->height() - s.height());
+        x += s.width();
+    }
+}
+
+bool CMDIFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip && m_pStatusBar) {
+        auto* tip = static_cast<QStatusTipEvent*>(event);
+        m_pStatusBar->SetPaneText(0, tip->tip().isEmpty() ? m_strIdle : tip->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMDIFrame::closeEvent(QCloseEvent* event) {
+    // Every modified document asks once, whatever number of frames it has.
+    std::vector<CDocument*> docs;
+    for (QMdiSubWindow* sub : m_pMDIArea->subWindowList()) {
+        auto* child = qobject_cast<CMDIChildFrame*>(sub);
+        CDocument* doc = child && child->GetActiveView() ? child->GetActiveView()->GetDocument()
+                                                         : nullptr;
+        if (doc && std::find(docs.begin(), docs.end(), doc) == docs.end()) docs.push_back(doc);
+    }
+    for (CDocument* doc : docs) {
+        if (!doc->SaveModified()) {
+            event->ignore();
+            return;
+        }
+    }
+    // The answers were given above: the child frames now close without asking.
+    for (CDocument* doc : docs) {
+        doc->OnCloseDocument();
+        doc->MarkClosing();
+    }
+    m_pMDIArea->closeAllSubWindows();
+    event->accept();
+}
+
+CMDIChildFrame::CMDIChildFrame(CScrollView* pView, QWidget* parent)
+    : QMdiSubWindow(parent), m_pView(pView) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWidget(pView);
+    OnUpdateFrameTitle();
+}
+
+void CMDIChildFrame::OnUpdateFrameTitle() {
+    CDocument* doc = m_pView ? m_pView->GetDocument() : nullptr;
+    if (!doc) return;
+    QString title = doc->GetTitle();
+    const auto& views = doc->GetViews();
+    if (views.size() > 1) {
+        auto it = std::find(views.begin(), views.end(), m_pView);
+        title += QStringLiteral(":%1").arg(static_cast<int>(it - views.begin()) + 1);
+    }
+    setWindowTitle(title);
+}
+
+void CMDIChildFrame::closeEvent(QCloseEvent* event) {
+    CDocument* doc = m_pView ? m_pView->GetDocument() : nullptr;
+    if (doc && !doc->IsClosing() && doc->GetViews().size() == 1) {
+        if (!doc->SaveModified()) {
+            event->ignore();
+            return;
+        }
+        doc->OnCloseDocument();
+    }
+    QMdiSubWindow::closeEvent(event);
+}

@@ -1,0 +1,326 @@
+#include "Orvane/MainFrm.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyle>
+
+#include "Framework/Document.h"
+#include "Framework/Messages.h"
+#include "Framework/StatusBar.h"
+#include "Framework/WinApp.h"
+#include "Orvane/Orvane.h"
+#include "Orvane/OrvaneView.h"
+
+namespace {
+
+// Status-bar prompts (and tool tips after the line break) of the commands.
+const std::map<int, const char*>& Prompts() {
+    static const std::map<int, const char*> prompts = {
+        {ID_FILE_NEW, "Create a new document\nNew"},
+        {ID_FILE_OPEN, "Open an existing document\nOpen"},
+        {ID_FILE_CLOSE, "Close the active document\nClose"},
+        {ID_FILE_SAVE, "Save the active document\nSave"},
+        {ID_FILE_SAVE_AS, "Save the active document with a new name\nSave As"},
+        {ID_FILE_PRINT_SETUP, "Change the printer and printing options\nPrint Setup"},
+        {ID_FILE_PRINT, "Print the active document\nPrint"},
+        {ID_FILE_PRINT_PREVIEW, "Display full pages\nPrint Preview"},
+        {ID_FILE_MRU_FILE1, "Open this document"},
+        {ID_APP_EXIT, "Quit the application; prompts to save documents\nExit"},
+        {ID_EDIT_UNDO, "Undo the last action\nUndo"},
+        {ID_EDIT_CUT, "Cut the selection and put it on the Clipboard\nCut"},
+        {ID_EDIT_COPY, "Copy the selection and put it on the Clipboard\nCopy"},
+        {ID_EDIT_PASTE, "Insert Clipboard contents\nPaste"},
+        {ID_VIEW_TOOLBAR, "Show or hide the toolbar\nToggle ToolBar"},
+        {ID_VIEW_STATUS_BAR, "Show or hide the status bar\nToggle StatusBar"},
+        {ID_WINDOW_NEW, "Open another window for the active document\nNew Window"},
+        {ID_WINDOW_ARRANGE, "Arrange icons at the bottom of the window\nArrange Icons"},
+        {ID_WINDOW_CASCADE, "Arrange windows so they overlap\nCascade Windows"},
+        {ID_WINDOW_TILE_HORZ, "Arrange windows as non-overlapping tiles\nTile Windows"},
+        {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
+        {ID_NEXT_PANE, "Switch to the next window pane\nNext Pane"},
+        {ID_PREV_PANE, "Switch back to the previous window pane\nPrevious Pane"},
+        {ID_TIN_FITTOPLANE, "Fit the chosen points onto a plane."},
+        {ID_TIN_OPTIONS, "Setting the options, like point color, size, etc."},
+        {ID_TIN_SETNEWZ, "Set all selected points to a new Z value."},
+        {ID_TIN_SMOOTHSLOPE, "Smooth the TIN based on slope."},
+        {ID_TIN_SMOOTHAVERAGE, "Smooth the TIN by averaging."},
+        {ID_TIN_DELETEPOINTS, "Delete the selected points."},
+        {ID_TIN_POLYGONSELECTING, "Select points by defining a polygon."},
+        {ID_VIEW_TEST, "For all kind of codes testing."},
+        {ID_TIN_GOTOPOINT, "Move the scene where the point is to the center of the screen."},
+    };
+    return prompts;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame() = default;
+CMainFrame::~CMainFrame() = default;
+
+QAction* CMainFrame::FindAction(int id) const {
+    auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+QAction* CMainFrame::MakeAction(int id, const QString& text, const QString& prompt) {
+    if (QAction* existing = FindAction(id)) return existing;
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    QString tip = prompt;
+    if (tip.isEmpty()) {
+        auto it = Prompts().find(id);
+        if (it != Prompts().end()) tip = QString::fromLatin1(it->second);
+    }
+    const int lineBreak = tip.indexOf('\n');
+    action->setStatusTip(lineBreak < 0 ? tip : tip.left(lineBreak));
+    if (lineBreak >= 0) action->setToolTip(tip.mid(lineBreak + 1));
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+int CMainFrame::OnCreate() {
+    // Toolbar 128.
+    m_wndToolBar = addToolBar(QStringLiteral("Standard"));
+    if (!m_wndToolBar) {
+        Trace(QStringLiteral("Failed to create toolbar\n"));
+        return -1;
+    }
+    m_wndToolBar->setObjectName(QStringLiteral("128"));
+    m_wndToolBar->setMovable(true);
+    m_wndToolBar->setIconSize(QSize(16, 15));
+    // Status bar: message pane, CAP, NUM, SCRL.
+    if (!CreateStatusBar({QString(), QStringLiteral("CAP"), QStringLiteral("NUM"),
+                          QStringLiteral("SCRL")})) {
+        Trace(QStringLiteral("Failed to create status bar\n"));
+        return -1;
+    }
+    SetIdleMessage(QStringLiteral("Ready"));
+    BuildMenus();
+
+    QStyle* style = QApplication::style();
+    struct Button {
+        int id;
+        QStyle::StandardPixmap icon;
+    };
+    const Button buttons[] = {{ID_FILE_NEW, QStyle::SP_FileIcon},
+                              {ID_FILE_OPEN, QStyle::SP_DialogOpenButton},
+                              {ID_FILE_SAVE, QStyle::SP_DialogSaveButton},
+                              {0, QStyle::SP_CustomBase},
+                              {ID_EDIT_CUT, QStyle::SP_TrashIcon},
+                              {ID_EDIT_COPY, QStyle::SP_FileDialogDetailedView},
+                              {ID_EDIT_PASTE, QStyle::SP_FileDialogListView},
+                              {0, QStyle::SP_CustomBase},
+                              {ID_FILE_PRINT, QStyle::SP_DriveFDIcon},
+                              {0, QStyle::SP_CustomBase},
+                              {ID_APP_ABOUT, QStyle::SP_MessageBoxQuestion}};
+    for (const Button& b : buttons) {
+        if (b.id == 0) {
+            m_wndToolBar->addSeparator();
+            continue;
+        }
+        QAction* action = FindAction(b.id);
+        if (action->icon().isNull()) action->setIcon(style->standardIcon(b.icon));
+        m_wndToolBar->addAction(action);
+    }
+    connect(GetMDIArea(), &QMdiArea::subWindowActivated, this, [this] { UpdateMenus(); });
+    UpdateMenus();
+    return 0;
+}
+
+void CMainFrame::BuildMenus() {
+    // Actions shared by both menu sets.
+    QAction* newDoc = MakeAction(ID_FILE_NEW, QStringLiteral("&New\tCtrl+N"));
+    newDoc->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* open = MakeAction(ID_FILE_OPEN, QStringLiteral("&Open...\tCtrl+O"));
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    QAction* close = MakeAction(ID_FILE_CLOSE, QStringLiteral("&Close"));
+    QAction* save = MakeAction(ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"));
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    QAction* saveAs = MakeAction(ID_FILE_SAVE_AS, QStringLiteral("Save &As..."));
+    QAction* print = MakeAction(ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"));
+    print->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    QAction* preview = MakeAction(ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"));
+    QAction* setup = MakeAction(ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."));
+    QAction* recent = MakeAction(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"));
+    QAction* exitApp = MakeAction(ID_APP_EXIT, QStringLiteral("E&xit"));
+    QAction* undo = MakeAction(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"));
+    undo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+    QAction* cut = MakeAction(ID_EDIT_CUT, QStringLiteral("Cu&t\tCtrl+X"));
+    cut->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    QAction* copy = MakeAction(ID_EDIT_COPY, QStringLiteral("&Copy\tCtrl+C"));
+    copy->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+    QAction* paste = MakeAction(ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"));
+    paste->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+    // Undo, Cut, Copy and Paste have no handler anywhere: always disabled.
+    for (QAction* a : {undo, cut, copy, paste}) a->setEnabled(false);
+    QAction* toolbar = MakeAction(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"));
+    toolbar->setCheckable(true);
+    toolbar->setChecked(true);
+    QAction* statusBar = MakeAction(ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"));
+    statusBar->setCheckable(true);
+    statusBar->setChecked(true);
+    QAction* about = MakeAction(ID_APP_ABOUT, QStringLiteral("&About Orvane..."));
+    QAction* nextPane = MakeAction(ID_NEXT_PANE, QStringLiteral("Next Pane"));
+    nextPane->setShortcut(QKeySequence(Qt::Key_F6));
+    QAction* prevPane = MakeAction(ID_PREV_PANE, QStringLiteral("Previous Pane"));
+    prevPane->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    addAction(nextPane);
+    addAction(prevPane);
+
+    CWinApp* app = CWinApp::GetApp();
+    // Menu 128: no document open.
+    {
+        auto* file = new QMenu(QStringLiteral("&File"), this);
+        file->addActions({newDoc, open});
+        file->addSeparator();
+        file->addAction(setup);
+        file->addSeparator();
+        QAction* placeholder = file->addAction(QStringLiteral("Recent File"));
+        placeholder->setData(ID_FILE_MRU_FILE1);
+        file->addSeparator();
+        file->addAction(exitApp);
+        if (app) app->AttachRecentFileMenu(file, placeholder);
+        auto* view = new QMenu(QStringLiteral("&View"), this);
+        view->addActions({toolbar, statusBar});
+        auto* help = new QMenu(QStringLiteral("&Help"), this);
+        help->addAction(about);
+        m_menus128 = {file, view, help};
+    }
+    // Menu 129: a document is open.
+    {
+        auto* file = new QMenu(QStringLiteral("&File"), this);
+        file->addActions({newDoc, open, close, save, saveAs});
+        file->addSeparator();
+        file->addActions({print, preview, setup});
+        file->addSeparator();
+        QAction* placeholder = file->addAction(QStringLiteral("Recent File"));
+        placeholder->setData(ID_FILE_MRU_FILE1);
+        file->addSeparator();
+        file->addAction(exitApp);
+        if (app) app->AttachRecentFileMenu(file, placeholder);
+        auto* edit = new QMenu(QStringLiteral("&Edit"), this);
+        edit->addAction(undo);
+        edit->addSeparator();
+        edit->addActions({cut, copy, paste});
+        auto* view = new QMenu(QStringLiteral("&View"), this);
+        view->addActions({toolbar, statusBar, MakeAction(ID_VIEW_TEST, QStringLiteral("Test"))});
+        // Presentation of the two eyes on displays without quad buffers.
+        m_pStereoMenu = view->addMenu(QStringLiteral("Stereo"));
+        m_pStereoGroup = new QActionGroup(this);
+        const std::pair<StereoPresentation, const char*> modes[] = {
+            {StereoPresentation::Stereo, "&Quad-Buffered Stereo"},
+            {StereoPresentation::Anaglyph, "&Anaglyph (Red/Cyan)"},
+            {StereoPresentation::SideBySide, "&Side by Side"},
+            {StereoPresentation::LeftOnly, "&Left Eye Only"},
+            {StereoPresentation::RightOnly, "&Right Eye Only"}};
+        for (const auto& [mode, text] : modes) {
+            QAction* a = m_pStereoMenu->addAction(QString::fromLatin1(text));
+            a->setCheckable(true);
+            m_pStereoGroup->addAction(a);
+            StereoPresentation m = mode;
+            connect(a, &QAction::triggered, this, [this, m] { SetPresentation(m); });
+            m_stereoActions[mode] = a;
+        }
+        m_pStereoMenu->addSeparator();
+        m_pSwapEyes = m_pStereoMenu->addAction(QStringLiteral("S&wap Eyes"));
+        m_pSwapEyes->setCheckable(true);
+        connect(m_pSwapEyes, &QAction::triggered, this, [this](bool on) {
+            if (COrvaneView* v = ActiveOrvaneView()) v->SetSwapEyes(on);
+        });
+        connect(m_pStereoMenu, &QMenu::aboutToShow, this, [this] { UpdateStereoMenu(); });
+
+        auto* tin = new QMenu(QStringLiteral("TIN"), this);
+        tin->addAction(MakeAction(ID_TIN_EDITING, QStringLiteral("Editing (Orvane)"), QStringLiteral("")));
+        tin->addAction(MakeAction(ID_TIN_FITTOPLANE, QStringLiteral("Fit To Plane")));
+        tin->addAction(MakeAction(ID_TIN_SETNEWZ, QStringLiteral("Set To A New Z")));
+        tin->addAction(MakeAction(ID_TIN_DELETEPOINTS, QStringLiteral("Delete Points")));
+        tin->addAction(MakeAction(ID_TIN_POLYGONSELECTING, QStringLiteral("Polygon Selecting")));
+        tin->addAction(MakeAction(ID_TIN_GOTOPOINT, QStringLiteral("Go To Point")));
+        tin->addAction(MakeAction(ID_TIN_OPTIONS, QStringLiteral("Options")));
+        auto* window = new QMenu(QStringLiteral("&Window"), this);
+        window->addAction(MakeAction(ID_WINDOW_NEW, QStringLiteral("&New Window")));
+        window->addAction(MakeAction(ID_WINDOW_CASCADE, QStringLiteral("&Cascade")));
+        window->addAction(MakeAction(ID_WINDOW_TILE_HORZ, QStringLiteral("&Tile")));
+        window->addAction(MakeAction(ID_WINDOW_ARRANGE, QStringLiteral("&Arrange Icons")));
+        auto* help = new QMenu(QStringLiteral("&Help"), this);
+        help->addAction(about);
+        m_menus129 = {file, edit, view, tin, window, help};
+    }
+    // The smoothing commands are bound but on no menu.
+    MakeAction(ID_TIN_SMOOTHSLOPE, QStringLiteral("Smooth Slope"));
+    MakeAction(ID_TIN_SMOOTHAVERAGE, QStringLiteral("Smooth Average"));
+}
+
+void CMainFrame::UpdateMenus() {
+    const bool documentOpen = !GetMDIArea()->subWindowList().isEmpty();
+    if (documentOpen == m_bShowing129 && !menuBar()->actions().isEmpty()) return;
+    m_bShowing129 = documentOpen;
+    menuBar()->clear();
+    for (QMenu* menu : documentOpen ? m_menus129 : m_menus128) menuBar()->addMenu(menu);
+}
+
+QStringList CMainFrame::MenuTitles() const {
+    QStringList titles;
+    for (QAction* a : menuBar()->actions()) titles << a->text();
+    return titles;
+}
+
+COrvaneView* CMainFrame::ActiveOrvaneView() const {
+    return dynamic_cast<COrvaneView*>(GetActiveView());
+}
+
+void CMainFrame::SetPresentation(StereoPresentation mode) {
+    if (COrvaneView* v = ActiveOrvaneView()) {
+        if (!v->SetPresentation(mode))
+            ReportMessage(QStringLiteral("This display offers no quad-buffered stereo."),
+                          Platform::MessageKind::Plain);
+        v->Invalidate();
+    }
+    UpdateStereoMenu();
+}
+
+void CMainFrame::UpdateStereoMenu() {
+    COrvaneView* v = ActiveOrvaneView();
+    for (auto& [mode, action] : m_stereoActions) {
+        action->setEnabled(v != nullptr &&
+                           (mode != StereoPresentation::Stereo || CGLSurfaceWindow::IsStereoGranted()));
+        action->setChecked(v && v->GetPresentation() == mode);
+    }
+    m_pSwapEyes->setEnabled(v != nullptr);
+    m_pSwapEyes->setChecked(v && v->GetSwapEyes());
+}
+
+void CMainFrame::OnCommand(int id) {
+    CWinApp* app = CWinApp::GetApp();
+    CDocument* doc = GetActiveDocument();
+    COpenGLView* glView = dynamic_cast<COpenGLView*>(GetActiveView());
+    switch (id) {
+        case ID_FILE_NEW: if (app) app->OnFileNew(); break;
+        case ID_FILE_OPEN: if (app) app->OnFileOpen(); break;
+        case ID_FILE_CLOSE: if (doc) doc->OnFileClose(); break;
+        case ID_FILE_SAVE: if (doc) doc->OnFileSave(); break;
+        case ID_FILE_SAVE_AS: if (doc) doc->OnFileSaveAs(); break;
+        case ID_FILE_PRINT: if (glView) glView->OnFilePrint(); break;
+        case ID_FILE_PRINT_DIRECT: if (glView) glView->OnFilePrintDirect(); break;
+        case ID_FILE_PRINT_PREVIEW: if (glView) glView->OnFilePrintPreview(); break;
+        case ID_FILE_PRINT_SETUP: if (app) app->OnFilePrintSetup(); break;
+        case ID_APP_EXIT: if (app) app->OnAppExit(); break;
+        case ID_APP_ABOUT: if (auto* orvane = dynamic_cast<COrvaneApp*>(app)) orvane->OnAppAbout(); break;
+        case ID_VIEW_TOOLBAR: m_wndToolBar->setVisible(!m_wndToolBar->isVisible()); break;
+        case ID_VIEW_STATUS_BAR: GetStatusBar()->setVisible(!GetStatusBar()->isVisible()); break;
+        case ID_WINDOW_NEW: OnWindowNew(); break;
+        case ID_WINDOW_CASCADE: OnWindowCascade(); break;
+        case ID_WINDOW_TILE_HORZ: OnWindowTile(); break;
+        case ID_WINDOW_ARRANGE: OnWindowArrange(); break;
+        case ID_NEXT_PANE: GetMDIArea()->activateNextSubWindow(); break;
+        case ID_PREV_PANE: GetMDIArea()->activatePreviousSubWindow(); break;
+        default:
+            if (COrvaneView* v = ActiveOrvaneView()) v->OnCommand(id);
+            break;
+    }
+    UpdateMenus();
+}

@@ -1,0 +1,81 @@
+// The main window: menus (128 with no document open, 129 while one is), the
+// toolbar, the status bar with the message pane and the CAP, NUM and SCRL
+// indicators, the accelerators, and the routing of commands to the active
+// document and view.
+#pragma once
+
+#include <QToolBar>
+#include <map>
+
+#include "Framework/MDIFrame.h"
+#include "OpenGL/GLSurface.h"
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class COrvaneView;
+
+// Framework command ids used by the menus, the toolbar and the accelerators.
+enum FrameworkCommand {
+    ID_FILE_NEW = 57600,
+    ID_FILE_OPEN = 57601,
+    ID_FILE_CLOSE = 57602,
+    ID_FILE_SAVE = 57603,
+    ID_FILE_SAVE_AS = 57604,
+    ID_FILE_PRINT_SETUP = 57606,
+    ID_FILE_PRINT = 57607,
+    ID_FILE_PRINT_DIRECT = 57608,
+    ID_FILE_PRINT_PREVIEW = 57609,
+    ID_FILE_MRU_FILE1 = 57616,
+    ID_EDIT_COPY = 57634,
+    ID_EDIT_CUT = 57635,
+    ID_EDIT_PASTE = 57637,
+    ID_EDIT_UNDO = 57643,
+    ID_WINDOW_NEW = 57648,
+    ID_WINDOW_ARRANGE = 57649,
+    ID_WINDOW_CASCADE = 57650,
+    ID_WINDOW_TILE_HORZ = 57651,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_NEXT_PANE = 57680,
+    ID_PREV_PANE = 57681,
+    ID_VIEW_TOOLBAR = 59392,
+    ID_VIEW_STATUS_BAR = 59393,
+};
+
+class CMainFrame : public CMDIFrame {
+    Q_OBJECT
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // Builds the toolbar, the status bar, the menus and the accelerators:
+    // 0, or -1 (with a debug trace line) when a bar cannot be made.
+    int OnCreate();
+
+    // The action of a command id (the first one made for it), or null.
+    QAction* FindAction(int id) const;
+    // Menu 129 while a document is open, 128 otherwise.
+    void UpdateMenus();
+    // The titles of the menus on the menu bar now.
+    QStringList MenuTitles() const;
+
+    QToolBar* m_wndToolBar = nullptr;
+
+private:
+    QAction* MakeAction(int id, const QString& text, const QString& prompt = QString());
+    void BuildMenus();
+    void OnCommand(int id);
+    COrvaneView* ActiveOrvaneView() const;
+    void SetPresentation(StereoPresentation mode);
+    void UpdateStereoMenu();
+
+    std::map<int, QAction*> m_actions;
+    QList<QMenu*> m_menus128;
+    QList<QMenu*> m_menus129;
+    QMenu* m_pStereoMenu = nullptr;
+    QActionGroup* m_pStereoGroup = nullptr;
+    std::map<StereoPresentation, QAction*> m_stereoActions;
+    QAction* m_pSwapEyes = nullptr;
+    bool m_bShowing129 = false;
+};

@@ -1,0 +1,110 @@
+// The main frame: menus with their ids, texts and prompts, the disabled edit
+// commands, the toolbar, the status bar panes and the About box.
+#include <QMenu>
+#include <QMenuBar>
+
+#include "Framework/StatusBar.h"
+#include "OrvaneTestSupport.h"
+
+using namespace orvane_test;
+
+namespace {
+
+struct Item {
+    int id;
+    const char* text;
+};
+
+QMenu* MenuNamed(CMainFrame* frame, const QString& title) {
+    for (QAction* a : frame->menuBar()->actions())
+        if (a->text() == title) return a->menu();
+    return nullptr;
+}
+
+std::vector<Item> Items(QMenu* menu) {
+    std::vector<Item> items;
+    for (QAction* a : menu->actions()) {
+        if (a->isSeparator() || a->menu()) continue;
+        static std::vector<std::string> keep;
+        keep.push_back(a->text().toStdString());
+        items.push_back({a->data().toInt(), keep.back().c_str()});
+    }
+    return items;
+}
+
+void ExpectItems(QMenu* menu, const std::vector<Item>& expected) {
+    ASSERT_TRUE(menu);
+    std::vector<Item> items = Items(menu);
+    ASSERT_EQ(items.size(), expected.size()) << menu->title().toStdString();
+    for (size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i].id, expected[i].id) << expected[i].text;
+        EXPECT_STREQ(items[i].text, expected[i].text);
+    }
+}
+
+}  // namespace
+
+TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
+    AppHarness h;
+    ASSERT_TRUE(h.frame);
+    EXPECT_EQ(h.frame->MenuTitles(),
+              (QStringList{"&File", "&Edit", "&View", "TIN", "&Window", "&Help"}));
+    ExpectItems(MenuNamed(h.frame, "&File"),
+                {{57600, "&New\tCtrl+N"}, {57601, "&Open...\tCtrl+O"}, {57602, "&Close"},
+                 {57603, "&Save\tCtrl+S"}, {57604, "Save &As..."}, {57607, "&Print...\tCtrl+P"},
+                 {57609, "Print Pre&view"}, {57606, "P&rint Setup..."}, {57616, "Recent File"},
+                 {57665, "E&xit"}});
+    ExpectItems(MenuNamed(h.frame, "&Edit"), {{57643, "&Undo\tCtrl+Z"}, {57635, "Cu&t\tCtrl+X"},
+                                              {57634, "&Copy\tCtrl+C"}, {57637, "&Paste\tCtrl+V"}});
+    ExpectItems(MenuNamed(h.frame, "&View"),
+                {{59392, "&Toolbar"}, {59393, "&Status Bar"}, {32782, "Test"}});
+    ExpectItems(MenuNamed(h.frame, "TIN"),
+                {{32771, "Editing (Orvane)"}, {32772, "Fit To Plane"}, {32775, "Set To A New Z"},
+                 {32778, "Delete Points"}, {32781, "Polygon Selecting"}, {32783, "Go To Point"},
+                 {32773, "Options"}});
+    ExpectItems(MenuNamed(h.frame, "&Window"), {{57648, "&New Window"}, {57650, "&Cascade"},
+                                                {57651, "&Tile"}, {57649, "&Arrange Icons"}});
+    ExpectItems(MenuNamed(h.frame, "&Help"), {{57664, "&About Orvane..."}});
+    for (int id : {57643, 57635, 57634, 57637}) EXPECT_FALSE(h.frame->FindAction(id)->isEnabled());
+    EXPECT_EQ(h.frame->FindAction(32772)->statusTip(), "Fit the chosen points onto a plane.");
+    EXPECT_EQ(h.frame->FindAction(32783)->statusTip(),
+              "Move the scene where the point is to the center of the screen.");
+    EXPECT_EQ(h.frame->FindAction(57600)->statusTip(), "Create a new document");
+    EXPECT_TRUE(h.frame->FindAction(32771)->statusTip().isEmpty());
+    // The smoothing commands are bound but on no menu.
+    ASSERT_TRUE(h.frame->FindAction(32776));
+    EXPECT_TRUE(h.frame->FindAction(32776)->associatedObjects().size() <= 1);
+}
+
+TEST(MainFrame, NoDocumentMenusAndStatusBarPanes) {
+    AppHarness h;
+    ASSERT_TRUE(h.frame);
+    h.doc->SetModifiedFlag(false);
+    h.doc->OnFileClose();
+    ProcessEvents(100);
+    h.doc = nullptr;
+    h.view = nullptr;
+    EXPECT_EQ(h.frame->MenuTitles(), (QStringList{"&File", "&View", "&Help"}));
+    ExpectItems(MenuNamed(h.frame, "&File"), {{57600, "&New\tCtrl+N"},
+                                              {57601, "&Open...\tCtrl+O"},
+                                              {57606, "P&rint Setup..."},
+                                              {57616, "Recent File"},
+                                              {57665, "E&xit"}});
+    CStatusBar* bar = h.frame->GetStatusBar();
+    ASSERT_EQ(bar->GetPaneCount(), 4);
+    EXPECT_EQ(bar->GetPaneText(1), "CAP");
+    EXPECT_EQ(bar->GetPaneText(2), "NUM");
+    EXPECT_EQ(bar->GetPaneText(3), "SCRL");
+    // Toolbar: New, Open, Save | Cut, Copy, Paste | Print | About.
+    std::vector<int> ids;
+    for (QAction* a : h.frame->m_wndToolBar->actions()) ids.push_back(a->isSeparator() ? 0 : a->data().toInt());
+    EXPECT_EQ(ids, (std::vector<int>{57600, 57601, 57603, 0, 57635, 57634, 57637, 0, 57607, 0, 57664}));
+}
+
+TEST(MainFrame, AboutBoxShowsVersion) {
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), "About Orvane");
+    bool found = false;
+    for (QLabel* l : about.findChildren<QLabel*>()) found |= l->text() == "Orvane Version 1.0";
+    EXPECT_TRUE(found);
+}

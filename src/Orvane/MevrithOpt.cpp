@@ -1,0 +1,129 @@
+#include "Orvane/MevrithOpt.h"
+
+#include <QColorDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+using DialogSupport::CColorSwatch;
+using DialogSupport::DialogUnitsToPixels;
+
+CMevrithOpt::CMevrithOpt(QWidget* pParent) : QDialog(pParent) {
+    setWindowTitle(QStringLiteral("Options"));
+    m_fnChooseColor = [this](RGBColor current) -> std::optional<RGBColor> {
+        const QColor chosen = QColorDialog::getColor(QColor(current.r, current.g, current.b), this);
+        if (!chosen.isValid()) return std::nullopt;
+        return RGBColor{static_cast<unsigned char>(chosen.red()),
+                        static_cast<unsigned char>(chosen.green()),
+                        static_cast<unsigned char>(chosen.blue())};
+    };
+
+    auto* pGrid = new QGridLayout;
+    const int editWidth = DialogUnitsToPixels(this, 54, 15).width();
+    auto addLabel = [&](const char* text, int row, int column, QWidget* pBuddy) {
+        auto* pLabel = new QLabel(QString::fromLatin1(text), this);
+        pLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        pLabel->setBuddy(pBuddy);
+        pGrid->addWidget(pLabel, row, column);
+    };
+    auto addEdit = [&](const char* label, int id, int row, int column) {
+        auto* pEdit = new QLineEdit(this);
+        pEdit->setObjectName(QString::number(id));
+        pEdit->setMinimumWidth(editWidth);
+        addLabel(label, row, column, pEdit);
+        pGrid->addWidget(pEdit, row, column + 1);
+        return pEdit;
+    };
+    auto addSwatch = [&](const char* label, int id, int row, int column, const RGBColor& rgb) {
+        auto* pSwatch = new CColorSwatch([&rgb] { return rgb; }, this);
+        pSwatch->setObjectName(QString::number(id));
+        pSwatch->setFixedSize(DialogUnitsToPixels(this, 31, 13));
+        addLabel(label, row, column, nullptr);
+        pGrid->addWidget(pSwatch, row, column + 1, Qt::AlignLeft | Qt::AlignVCenter);
+        return pSwatch;
+    };
+    m_pEditXOffset = addEdit("X Offset:", 1006, 0, 0);
+    m_pEditYOffset = addEdit("Y Offset:", 1007, 0, 2);
+    m_pEditPointSize = addEdit("Point Size:", 1008, 1, 0);
+    m_stcPoints = addSwatch("Points Color:", 1012, 1, 2, m_rgbPoints);
+    m_pEditZIncrement = addEdit("Z Increment:", 1009, 2, 0);
+    m_stcSelected = addSwatch("Points Color: (Selected) ", 1013, 2, 2, m_rgbSelected);
+    m_pEditDefaultZ = addEdit("Default Z:", 1010, 3, 0);
+    m_stcPoints->m_onClicked = [this] { OnPointsColor(); };
+    m_stcSelected->m_onClicked = [this] { OnSelectedColor(); };
+    pGrid->setVerticalSpacing(DialogUnitsToPixels(this, 0, 6).height());
+    pGrid->setColumnMinimumWidth(2, DialogUnitsToPixels(this, 43, 0).width());
+    pGrid->setHorizontalSpacing(DialogUnitsToPixels(this, 5, 0).width());
+    // A gap between the left and the right column of fields.
+    pGrid->setColumnMinimumWidth(1, editWidth + DialogUnitsToPixels(this, 12, 0).width());
+
+    const QSize buttonSize = DialogUnitsToPixels(this, 50, 14);
+    auto* pOk = new QPushButton(QStringLiteral("OK"), this);
+    pOk->setObjectName(QStringLiteral("1"));
+    pOk->setDefault(true);
+    pOk->setMinimumSize(buttonSize);
+    auto* pCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    pCancel->setObjectName(QStringLiteral("2"));
+    pCancel->setAutoDefault(false);
+    pCancel->setMinimumSize(buttonSize);
+    connect(pOk, &QPushButton::clicked, this, &CMevrithOpt::accept);
+    connect(pCancel, &QPushButton::clicked, this, &CMevrithOpt::reject);
+
+    auto* pButtons = new QHBoxLayout;
+    pButtons->addStretch(1);
+    pButtons->addWidget(pCancel);
+    pButtons->addStretch(1);
+    pButtons->addWidget(pOk);
+    pButtons->addStretch(1);
+
+    auto* pMain = new QVBoxLayout(this);
+    pMain->addLayout(pGrid);
+    pMain->addSpacing(DialogUnitsToPixels(this, 0, 8).height());
+    pMain->addLayout(pButtons);
+    pMain->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+bool CMevrithOpt::UpdateData(bool bSaveAndValidate) {
+    DialogSupport::CDataExchange dx(bSaveAndValidate);
+    // Point size first, checked against its range before the other fields are
+    // read, so a refused size leaves them untouched.
+    int nPointSize = m_nPointSize;
+    dx.Text(m_pEditPointSize, nPointSize);
+    dx.MinMaxInt(m_pEditPointSize, nPointSize, kMinPointSize, kMaxPointSize);
+    if (dx.Ok()) m_nPointSize = nPointSize;
+    dx.Text(m_pEditXOffset, m_nXOffset);
+    dx.Text(m_pEditYOffset, m_nYOffset);
+    dx.Text(m_pEditZIncrement, m_dZIncrement);
+    dx.Text(m_pEditDefaultZ, m_dDefaultZ);
+    if (!bSaveAndValidate) update();  // the swatches paint the members' colours
+    return dx.Ok();
+}
+
+void CMevrithOpt::ChooseColor(RGBColor& rgbMember) {
+    if (!m_fnChooseColor) return;
+    const std::optional<RGBColor> chosen = m_fnChooseColor(rgbMember);
+    if (!chosen) return;
+    rgbMember = *chosen;
+    repaint();
+}
+
+void CMevrithOpt::OnPointsColor() {
+    ChooseColor(m_rgbPoints);
+}
+
+void CMevrithOpt::OnSelectedColor() {
+    ChooseColor(m_rgbSelected);
+}
+
+void CMevrithOpt::accept() {
+    if (UpdateData(true)) QDialog::accept();
+}
+
+void CMevrithOpt::showEvent(QShowEvent* pEvent) {
+    if (!pEvent->spontaneous()) UpdateData(false);
+    QDialog::showEvent(pEvent);
+}

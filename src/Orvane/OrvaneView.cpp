@@ -1,0 +1,714 @@
+#include "Orvane/OrvaneView.h"
+
+#include <QDialog>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Framework/MDIFrame.h"
+#include "Framework/Messages.h"
+#include "Framework/WaitCursor.h"
+#include "Framework/WinApp.h"
+#include "Numerics/LinearAlgebra.h"
+#include "Orvane/3DCoordInput.h"
+#include "Orvane/MevrithOpt.h"
+#include "Orvane/OrvaneDoc.h"
+#include "Orvane/ValueInput.h"
+
+namespace {
+
+void ShowPlain(const char* text) { ReportMessage(QString::fromLatin1(text), Platform::MessageKind::Plain); }
+
+// Truncates towards zero into an int; false for values an int cannot hold.
+bool ToInt(double v, int& out) {
+    if (!std::isfinite(v) || v <= -2147483648.0 || v >= 2147483648.0) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+COrvaneView::COrvaneView(QWidget* parent) : COpenGLView(parent) {}
+
+COrvaneView::~COrvaneView() = default;
+
+COrvaneDoc* COrvaneView::GetDocument() const {
+    return static_cast<COrvaneDoc*>(COpenGLView::GetDocument());
+}
+
+bool COrvaneView::RunDialog(QDialog& dialog) {
+    if (m_fnRunDialog) return m_fnRunDialog(dialog);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+int COrvaneView::ClientHeight() const { return GetClientRect().Height(); }
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void COrvaneView::OnInitialUpdate() {
+    COpenGLView::OnInitialUpdate();
+    CWinApp* app = CWinApp::GetApp();
+    if (app && app->m_pMainWnd) m_pStatusBar = app->m_pMainWnd->GetStatusBar();
+}
+
+void COrvaneView::OnDraw(QPainter* /*pDC*/) {
+    COrvaneDoc* doc = GetDocument();
+    // Visible rectangle in logical coordinates.
+    CRect visible = GetClientRect();
+    CPoint origin = DPtoLP(CPoint(0, 0));
+    visible.OffsetRect(origin.x, origin.y);
+
+    if (!MakeCurrent()) {
+        ShowPlain("OnDraw(3D): wglMakeCurrent() failed.");
+        return;
+    }
+    SelectBuffer(GL_BACK);
+    ClearBuffers();
+    const CSize scene = doc ? doc->GetSceneSize() : CSize();
+    const bool rebuild = m_bRebuildLists;
+    m_bRebuildLists = false;
+
+    if (doc && doc->m_rightPhoto.m_image.GetBands()) {
+        CAerialPhoto& right = doc->m_rightPhoto;
+        SelectBuffer(GL_BACK_RIGHT);
+        right.ComputeWindow(m_nXOffset, m_nYOffset, visible.left, visible.top, visible.right,
+                            visible.bottom, scene.cy);
+        DrawPhotoList(right, 2, rebuild || m_bRefreshGreyMap || m_bOffsetChanged);
+        m_bRefreshGreyMap = false;
+        m_bOffsetChanged = false;
+        if (right.m_pImagePoints) {
+            glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
+            DrawImagePoints(right);
+        }
+    }
+    glColor3f(1.0f, 1.0f, 1.0f);
+    DrawMark(m_ptMark.x + m_nParallax, m_ptMark.y);
+
+    if (doc && doc->m_leftPhoto.m_image.GetBands()) {
+        CAerialPhoto& left = doc->m_leftPhoto;
+        SelectBuffer(GL_BACK_LEFT);
+        left.ComputeWindow(0, 0, visible.left, visible.top, visible.right, visible.bottom,
+                           scene.cy);
+        DrawPhotoList(left, 1, rebuild);
+        if (left.m_pImagePoints) {
+            glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
+            DrawImagePoints(left);
+        }
+    }
+    glColor3f(1.0f, 1.0f, 1.0f);
+    DrawMark(m_ptMark.x, m_ptMark.y);
+
+    Finish();
+    SwapBuffers();
+    ReleaseCurrent();
+}
+
+void COrvaneView::DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild) {
+    // The list holds pixels drawn at a raster position: when only the raster
+    // position moved (an image smaller than the view, scrolled), the window
+    // bounds stay the same but the list is stale all the same.
+    const CPoint raster(photo.m_nRasterX, photo.m_nRasterY);
+    if (photo.m_bWindowChanged || rebuild || !(raster == m_ptListRaster[list])) {
+        glDeleteLists(list, 1);
+        glNewList(list, GL_COMPILE_AND_EXECUTE);
+        DrawImageWindow(photo);
+        glEndList();
+        m_ptListRaster[list] = raster;
+        ++m_nListBuilds[list];
+    } else {
+        glCallList(list);
+    }
+}
+
+int COrvaneView::DrawImageWindow(CAerialPhoto& photo) {
+    if (!photo.GetDisplayBuffer()) return -1;
+    // Any sample type is drawn as 8-bit grey (8-bit images byte for byte).
+    const unsigned char* grey = photo.m_image.GetDisplayWindow();
+    if (!grey) return -1;
+    const int width = photo.m_nLastCol - photo.m_nFirstCol + 1;
+    const int height = photo.m_nLastRow - photo.m_nFirstRow + 1;
+    if (m_bRefreshGreyMap) {
+        m_nContrastMode = 1;
+        ComputeGreyMap(grey, height, width);
+    }
+    DrawIndexedPixels(photo.m_nRasterX, photo.m_nRasterY, width, height, grey);
+    return 1;
+}
+
+void COrvaneView::ComputeGreyMap(const unsigned char* pixels, int rows, int columns) {
+    const int64_t count = static_cast<int64_t>(rows) * columns;
+    if (!pixels || count < 1 || count > 0x7fffffff) return;
+    unsigned char range[2] = {0, 255};
+    if (ByteColumnMinMax(pixels, static_cast<int>(count), 1, range) < 0) return;
+    const int lo = range[0], hi = range[1];
+    for (int i = lo; i <= hi; ++i)
+        m_greyMap[i] = static_cast<float>(i - lo + 1) / static_cast<float>(hi - lo + 1);
+}
+
+void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
+    CTINPoints* set = photo.m_pImagePoints.get();
+    if (!set) return;
+    const int rows = photo.m_image.GetSize().cy;
+    // Sub-image (column, row) to GL window coordinates of this photograph's window.
+    const double dx = photo.m_nRasterX - photo.m_nFirstCol;
+    const double dy = photo.m_nRasterY + rows - photo.m_nFirstRow;
+    const int top = rows - photo.m_nLastRow - 1, bottom = rows - photo.m_nFirstRow - 1;
+
+    m_vertices.clear();
+    auto add = [&](const TINPoint& p) {
+        const float x = static_cast<float>(p.x + dx), y = static_cast<float>(dy - p.y);
+        if (std::isfinite(x) && std::isfinite(y)) {
+            m_vertices.push_back(x);
+            m_vertices.push_back(y);
+        }
+    };
+    if (const CGridIndex* index = set->GetIndex()) {
+        static thread_local std::vector<int> keys;
+        keys.clear();
+        index->QueryRect(photo.m_nFirstCol, top, photo.m_nLastCol, bottom, keys);
+        for (int k : keys) {
+            const TINPoint* p = set->GetPoint(k);
+            if (p && p->id >= 0) add(*p);
+        }
+    } else {
+        for (int i = 0; i < set->GetCount(); ++i) {
+            const TINPoint* p = set->GetPoint(i);
+            if (p->id < 0) continue;
+            if (p->x >= photo.m_nFirstCol && p->x <= photo.m_nLastCol && p->y >= top &&
+                p->y <= bottom)
+                add(*p);
+        }
+    }
+    const size_t unselected = m_vertices.size() / 2;
+    for (const TINPoint& entry : photo.m_selection)
+        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
+
+    GLfloat savedSize = 1.0f;
+    glGetFloatv(GL_POINT_SIZE, &savedSize);
+    glPointSize(static_cast<GLfloat>(m_nPointSize));
+    if (!m_vertices.empty()) {
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glVertexPointer(2, GL_FLOAT, 0, m_vertices.data());
+        glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(unselected));
+        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
+        const size_t selected = m_vertices.size() / 2 - unselected;
+        if (selected) glDrawArrays(GL_POINTS, static_cast<GLint>(unselected), static_cast<GLsizei>(selected));
+        glDisableClientState(GL_VERTEX_ARRAY);
+    } else {
+        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
+    }
+    glPointSize(savedSize);
+}
+
+void COrvaneView::DrawMark(int x, int y) {
+    glBegin(GL_LINES);
+    glVertex2i(x - 3, y);
+    glVertex2i(x + 3, y);
+    glVertex2i(x, y + 3);
+    glVertex2i(x, y - 3);
+    glEnd();
+}
+
+int COrvaneView::DrawSelectPoly(CAerialPhoto& photo, GLenum buffer) {
+    const size_t n = photo.m_polygon.size();
+    if (n < 2) return -1;
+    if (!MakeCurrent()) {
+        ShowPlain("DrawSelectPoly: wglMakeCurrent() failed.");
+        return -1;
+    }
+    SelectBuffer(buffer);
+    const int rows = photo.m_image.GetSize().cy;
+    const double dx = photo.m_nRasterX - photo.m_nFirstCol;
+    const double dy = photo.m_nRasterY + rows - photo.m_nFirstRow;
+    const TINPoint& a = photo.m_polygon[n - 2];
+    const TINPoint& b = photo.m_polygon[n - 1];
+    glColor3f(1.0f, 1.0f, 0.0f);
+    glBegin(GL_LINES);
+    glVertex2d(a.x + dx, dy - a.y);
+    glVertex2d(b.x + dx, dy - b.y);
+    glEnd();
+    Finish();
+    ReleaseCurrent();
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Mouse, wheel and keys
+
+int COrvaneView::PickPoint(CPoint client) const {
+    const COrvaneDoc* doc = GetDocument();
+    if (!doc) return -1;
+    CPoint logical = DPtoLP(client);
+    return doc->m_leftPhoto.FindImagePoint(logical.x, logical.y, m_dPickTolerance);
+}
+
+void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
+    if (m_rubberBand.m_bActive && nFlags == MK_LBUTTON) {
+        m_rubberBand.Track(point, true);
+        CRect r = m_rubberBand.GetRect();
+        ShowRect(r.left, r.top, r.right, r.bottom);
+        return;
+    }
+    const int index = PickPoint(point);
+    if (index >= 0) {
+        if (const TINPoint* p = GetDocument()->m_points.GetPoint(index)) {
+            ShowValues({p->x, p->y, p->z, p->weight});
+            return;
+        }
+    }
+    SetCursorVisible(false);
+    m_ptMark = CPoint(point.x, ClientHeight() - point.y);
+    COpenGLView::OnMouseMove(nFlags, point);
+    Invalidate();
+}
+
+void COrvaneView::OnLButtonDown(unsigned int nFlags, CPoint point) {
+    if (m_nMode == 2) {
+        COrvaneDoc* doc = GetDocument();
+        CPoint logical = DPtoLP(point);
+        doc->m_leftPhoto.AddPolygonVertex(logical.x, logical.y, m_dPickTolerance);
+        DrawSelectPoly(doc->m_leftPhoto, GL_FRONT_LEFT);
+        return;
+    }
+    m_rubberBand.Track(point, true);
+    COpenGLView::OnLButtonDown(nFlags, point);
+}
+
+void COrvaneView::OnLButtonUp(unsigned int nFlags, CPoint point) {
+    if (m_rubberBand.m_bActive) {
+        m_rubberBand.DrawBand();
+        m_rubberBand.m_bActive = false;
+        COrvaneDoc* doc = GetDocument();
+        if (doc->m_points.GetCount() == 0) return;
+        const bool hadSelection = !doc->m_leftPhoto.m_selection.empty();
+        doc->ReleaseSelection();
+        CRect r = m_rubberBand.GetRect();
+        // A band without area (a click, or a line) selects nothing; a band
+        // dragged up or to the left of its anchor selects like any other.
+        r.NormalizeRect();
+        if (r.IsRectEmpty()) {
+            if (hadSelection) Invalidate();
+            return;
+        }
+        CPoint scroll = GetScrollPosition();
+        r.OffsetRect(scroll.x, scroll.y);
+        ShowRect(r.left, r.top, r.right, r.bottom);
+        SelectInRect(r.left, r.top, r.right, r.bottom);
+        Invalidate();
+    }
+    COpenGLView::OnLButtonUp(nFlags, point);
+}
+
+void COrvaneView::OnRButtonDown(unsigned int nFlags, CPoint point) {
+    if (m_nMode == 2) {
+        m_nMode = 0;
+        COrvaneDoc* doc = GetDocument();
+        CAerialPhoto& left = doc->m_leftPhoto;
+        const size_t vertices = left.m_polygon.size();
+        if (vertices < 3) {
+            left.m_polygon.clear();
+            doc->m_rightPhoto.m_polygon.clear();
+            if (vertices == 2) Invalidate();
+            return;
+        }
+        left.ClosePolygon();
+        DrawSelectPoly(left, GL_FRONT_LEFT);
+        doc->ReleaseSelection();
+        left.SelectInsidePolygon(left.m_polygon);
+        left.CopySelectionTo(doc->m_rightPhoto.m_selection);
+        Invalidate();
+    }
+    COpenGLView::OnRButtonDown(nFlags, point);
+}
+
+bool COrvaneView::OnMouseWheel(unsigned int nFlags, short zDelta, CPoint /*point*/) {
+    COrvaneDoc* doc = GetDocument();
+    CAerialPhoto& left = doc->m_leftPhoto;
+    if (left.m_selection.empty()) {
+        m_nParallax += zDelta <= 0 ? 1 : -1;
+        Invalidate();
+        return true;
+    }
+    const double dZ = zDelta < 0 ? -m_dZIncrement : m_dZIncrement;
+    CAerialPhoto& right = doc->m_rightPhoto;
+    for (const TINPoint& entry : left.m_selection) {
+        TINPoint* p = doc->m_points.GetPoint(entry.id);
+        if (!p) continue;
+        if (nFlags & MK_SHIFT) {
+            TINPoint moved = *p;
+            if (left.MoveAlongRay(moved, dZ) > 0) *p = moved;
+            right.UpdateImagePoint(*p, entry.id);
+        } else {
+            p->z += dZ;
+            right.UpdateImagePoint(*p, entry.id);
+            left.UpdateImagePoint(*p, entry.id);
+        }
+    }
+    doc->m_bZEdited = true;
+    doc->SetModifiedFlag();
+    Invalidate();
+    return true;
+}
+
+void COrvaneView::OnKeyDown(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) {
+    const int count = static_cast<int>(nRepCnt);
+    switch (nChar) {
+        case VK_LEFT:
+            m_nXOffset -= 5 * count;
+            m_bOffsetChanged = true;
+            Invalidate();
+            break;
+        case VK_RIGHT:
+            m_nXOffset += 5 * count;
+            m_bOffsetChanged = true;
+            Invalidate();
+            break;
+        case VK_UP:
+            m_nYOffset += count;
+            m_bOffsetChanged = true;
+            Invalidate();
+            break;
+        case VK_DOWN:
+            m_nYOffset -= count;
+            m_bOffsetChanged = true;
+            Invalidate();
+            break;
+        default:
+            break;
+    }
+    COpenGLView::OnKeyDown(nChar, nRepCnt, nFlags);
+}
+
+void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) {
+    switch (nChar) {
+        case 'A':
+            if (m_strLeftImage.empty()) return;  // no project named yet: dropped
+            AddPointAtMark();
+            break;
+        case 'X':
+            ++m_nPointSize;
+            ShowValues({m_nPointSize});
+            Invalidate();
+            break;
+        case 'Z':
+            if (m_nPointSize > 1) --m_nPointSize;
+            ShowValues({m_nPointSize});
+            Invalidate();
+            break;
+        case 'x':
+            m_dZIncrement *= 2.0;
+            ShowValues({m_dZIncrement});
+            break;
+        case 'z':
+            m_dZIncrement /= 2.0;
+            ShowValues({m_dZIncrement});
+            break;
+        case 'a':
+            StepToNeighbour(0);
+            break;
+        case 'd':
+            StepToNeighbour(1);
+            break;
+        case 'e':
+            StepToNeighbour(2);
+            break;
+        case 's':
+            StepToNeighbour(3);
+            break;
+        default:
+            break;
+    }
+    COpenGLView::OnChar(nChar, nRepCnt, nFlags);
+}
+
+int COrvaneView::AddPointAtMark() {
+    COrvaneDoc* doc = GetDocument();
+    CAerialPhoto& left = doc->m_leftPhoto;
+    CAerialPhoto& right = doc->m_rightPhoto;
+    // After a failed load the paths are named but no image-point sets exist.
+    if (!left.m_pImagePoints || !right.m_pImagePoints) return -1;
+    CTINPoints& ground = doc->m_points;
+    CTINPoints& leftPoints = *left.m_pImagePoints;
+    CTINPoints& rightPoints = *right.m_pImagePoints;
+
+    // The left image pixel under the left cross (logical = sub-image pixels).
+    const CPoint scroll = GetScrollPosition();
+    const double column = scroll.x + m_ptMark.x;
+    const double row = scroll.y + (ClientHeight() - m_ptMark.y);
+    const int id = ground.GetCount();
+    if (leftPoints.GetCount() != id || rightPoints.GetCount() != id) return -1;
+
+    const double pixel[3] = {column + left.GetXStart(), row + left.GetYStart(), 1.0};
+    const double z = m_dDefaultZ;
+    double X = 0.0, Y = 0.0;
+    if (left.ImageToGround(pixel, &z, X, Y) < 0) return -1;
+    double rc = NAN, rr = NAN;
+    right.GroundToImage(X, Y, z, rc, rr);
+    rc -= right.GetXStart();
+    rr -= right.GetYStart();
+
+    // Every set takes the record (AddPoint appends it even when its index
+    // refuses the position); if any index refused it, the record is given up
+    // in all three sets, so they stay parallel.
+    const TINPoint g{id, X, Y, z, 1.0};
+    const TINPoint l{id, column, row, 0.0, 0.0};
+    const TINPoint r{id, rc, rr, 0.0, 0.0};
+    const int results[3] = {ground.AddPoint(g), leftPoints.AddPoint(l), rightPoints.AddPoint(r)};
+    CTINPoints* sets[3] = {&ground, &leftPoints, &rightPoints};
+    int failure = 0;
+    for (int k = 0; k < 3; ++k)
+        if (results[k] < 0 && !failure) failure = -(k + 1);
+    if (failure) {
+        for (int k = 0; k < 3; ++k) {
+            if (sets[k]->GetCount() != id + 1) continue;
+            if (results[k] > 0) sets[k]->RemovePoint(id);
+            if (TINPoint* p = sets[k]->GetPoint(id)) p->id = -1;
+        }
+        return failure;
+    }
+    doc->SetModifiedFlag();
+    RedrawNow();
+    return 1;
+}
+
+int COrvaneView::MoveToNeighbour(int direction) {
+    return GetDocument()->m_points.FindNeighbour(m_nCurrentPoint, direction);
+}
+
+void COrvaneView::StepToNeighbour(int direction) {
+    COrvaneDoc* doc = GetDocument();
+    if (doc->m_leftPhoto.m_selection.empty()) return;
+    const int id = doc->m_leftPhoto.m_selection.back().id;
+    doc->ReleaseSelection();
+    m_nCurrentPoint = id;
+    m_nCurrentPoint = MoveToNeighbour(direction);
+    if (m_nCurrentPoint < 0) return;
+    doc->SelectPoint(m_nCurrentPoint);
+    if (const TINPoint* p = doc->m_points.GetPoint(m_nCurrentPoint))
+        ShowValues({p->x, p->y, p->z, p->weight});
+    Invalidate();
+}
+
+// ---------------------------------------------------------------------------
+// Selection
+
+void COrvaneView::OnPolygonSelecting() {
+    COrvaneDoc* doc = GetDocument();
+    m_nMode = 2;
+    doc->m_leftPhoto.m_polygon.clear();
+    doc->m_rightPhoto.m_polygon.clear();
+}
+
+void COrvaneView::SelectInRect(int left, int top, int right, int bottom) {
+    COrvaneDoc* doc = GetDocument();
+    CTINPoints* leftSet = doc->m_leftPhoto.m_pImagePoints.get();
+    CTINPoints* rightSet = doc->m_rightPhoto.m_pImagePoints.get();
+    if (!leftSet || !rightSet) return;
+    const int n = std::min({doc->m_points.GetCount(), leftSet->GetCount(), rightSet->GetCount()});
+    for (int i = 0; i < n; ++i) {
+        const TINPoint* p = leftSet->GetPoint(i);
+        if (p->id < 0) continue;
+        if (p->x >= left && p->x <= right && p->y >= top && p->y <= bottom) {
+            doc->m_leftPhoto.AddToSelection(*p);
+            doc->m_rightPhoto.AddToSelection(*rightSet->GetPoint(i));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+bool COrvaneView::OnCommand(int id) {
+    switch (id) {
+        case ID_TIN_EDITING: OnEditingOrvane(); return true;
+        case ID_TIN_FITTOPLANE: OnFitToPlane(); return true;
+        case ID_TIN_OPTIONS: OnOptions(); return true;
+        case ID_TIN_SETNEWZ: OnSetNewZ(); return true;
+        case ID_TIN_SMOOTHSLOPE: OnSmoothSlope(); return true;
+        case ID_TIN_SMOOTHAVERAGE: OnSmoothAverage(); return true;
+        case ID_TIN_DELETEPOINTS: OnDeletePoints(); return true;
+        case ID_TIN_POLYGONSELECTING: OnPolygonSelecting(); return true;
+        case ID_VIEW_TEST: OnTest(); return true;
+        case ID_TIN_GOTOPOINT: OnGoToPoint(); return true;
+        default: return false;
+    }
+}
+
+void COrvaneView::OnEditingOrvane() {
+    GetDocument()->LoadProject(this);
+    RedrawNow();
+}
+
+void COrvaneView::OnProjectLoaded(double dDefaultZ) {
+    COrvaneDoc* doc = GetDocument();
+    SetScrollSizes(doc->GetSceneSize());
+    InitGreyMap();
+    m_dDefaultZ = dDefaultZ;
+    m_nCurrentPoint = -1;
+    m_bRebuildLists = true;
+}
+
+void COrvaneView::OnPointsRenumbered(const std::vector<int>& newIndexOfOld) {
+    if (m_nCurrentPoint >= 0 && m_nCurrentPoint < static_cast<int>(newIndexOfOld.size()))
+        m_nCurrentPoint = newIndexOfOld[m_nCurrentPoint];
+    else
+        m_nCurrentPoint = -1;
+    Invalidate();
+}
+
+bool COrvaneView::FitSelectionToPlane(const std::vector<int>& sampleIds) {
+    COrvaneDoc* doc = GetDocument();
+    CTINPoints& ground = doc->m_points;
+    const double xmin = ground.m_dMinX, ymin = ground.m_dMinY;
+    // One row (X - smallest X, Y - smallest Y, Z) per sample point.
+    std::vector<const TINPoint*> samples;
+    for (int id : sampleIds)
+        if (const TINPoint* p = ground.GetPoint(id)) samples.push_back(p);
+    CMatrix data = MakeMatrix(static_cast<int>(std::max<size_t>(samples.size(), 1)), 3);
+    double coeff[3] = {0.0, 0.0, 0.0};
+    int result = -1;
+    if (data && data[0] && !samples.empty()) {
+        for (size_t i = 0; i < samples.size(); ++i) {
+            data[i][0] = samples[i]->x - xmin;
+            data[i][1] = samples[i]->y - ymin;
+            data[i][2] = samples[i]->z;
+        }
+        result = FitLinear(data.get(), static_cast<int>(samples.size()), 3, coeff);
+    }
+    if (result != 1) {
+        // Corners on one line, or repeated points: the plane is not defined.
+        ReportMessage(QStringLiteral("The chosen points do not define a plane; "
+                                     "no height was changed."),
+                      Platform::MessageKind::Plain);
+        return false;
+    }
+    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
+        TINPoint* p = ground.GetPoint(entry.id);
+        if (!p) continue;
+        p->z = coeff[0] * (p->x - xmin) + coeff[1] * (p->y - ymin) + coeff[2];
+        doc->m_leftPhoto.UpdateImagePoint(*p, entry.id);
+        doc->m_rightPhoto.UpdateImagePoint(*p, entry.id);
+    }
+    return true;
+}
+
+void COrvaneView::OnFitToPlane() {
+    COrvaneDoc* doc = GetDocument();
+    if (doc->m_points.GetCount() == 0) return ShowPlain("Please load images and points first.");
+    const int n = static_cast<int>(doc->m_leftPhoto.m_polygon.size()) - 1;
+    if (n < 3) return ShowPlain("Please select at least 3 points.");
+    std::vector<int> corners;
+    for (int k = 0; k < n; ++k) corners.push_back(doc->m_leftPhoto.m_polygon[k].id);
+    if (!FitSelectionToPlane(corners)) return;
+    if (!doc->m_leftPhoto.m_selection.empty()) doc->m_bZEdited = true;
+    doc->SetModifiedFlag();
+    Invalidate();
+}
+
+void COrvaneView::OnSmoothSlope() {
+    COrvaneDoc* doc = GetDocument();
+    if (doc->m_points.GetCount() == 0) return ShowPlain("Please load images and points first.");
+    if (doc->m_leftPhoto.m_selection.size() < 4) return ShowPlain("Please select more than 3 points.");
+    std::vector<int> ids;
+    for (const TINPoint& e : doc->m_leftPhoto.m_selection) ids.push_back(e.id);
+    if (!FitSelectionToPlane(ids)) return;
+    doc->SetModifiedFlag();
+    Invalidate();
+}
+
+void COrvaneView::OnSmoothAverage() { OnSmoothSlope(); }
+
+void COrvaneView::OnSetNewZ() {
+    COrvaneDoc* doc = GetDocument();
+    const size_t n = doc->m_leftPhoto.m_selection.size();
+    CValueInput dlg(this);
+    if (!RunDialog(dlg)) {
+        Invalidate();
+        return;
+    }
+    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
+        TINPoint* p = doc->m_points.GetPoint(entry.id);
+        if (!p) continue;
+        TINPoint moved = *p;
+        if (doc->m_leftPhoto.MoveAlongRay(moved, dlg.m_dValue - p->z) > 0) *p = moved;
+        doc->m_rightPhoto.UpdateImagePoint(*p, entry.id);
+    }
+    if (n > 0) doc->m_bZEdited = true;
+    doc->SetModifiedFlag();
+    Invalidate();
+}
+
+void COrvaneView::OnDeletePoints() {
+    COrvaneDoc* doc = GetDocument();
+    if (doc->m_leftPhoto.m_selection.empty()) return ShowPlain("Please select some points.");
+    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
+        if (TINPoint* p = doc->m_points.GetPoint(entry.id)) p->id = -1;
+        for (CAerialPhoto* photo : {&doc->m_leftPhoto, &doc->m_rightPhoto})
+            if (photo->m_pImagePoints)
+                if (TINPoint* p = photo->m_pImagePoints->GetPoint(entry.id)) p->id = -1;
+    }
+    doc->ReleaseSelection();
+    doc->SetModifiedFlag();
+    Invalidate();
+}
+
+void COrvaneView::OnOptions() {
+    CMevrithOpt dlg(this);
+    dlg.m_rgbPoints = m_rgbPoints;
+    dlg.m_rgbSelected = m_rgbSelected;
+    dlg.m_nPointSize = m_nPointSize;
+    dlg.m_nXOffset = m_nXOffset;
+    dlg.m_nYOffset = m_nYOffset;
+    dlg.m_dZIncrement = m_dZIncrement;
+    dlg.m_dDefaultZ = m_dDefaultZ;
+    if (RunDialog(dlg)) {
+        m_rgbPoints = dlg.m_rgbPoints;
+        m_rgbSelected = dlg.m_rgbSelected;
+        m_nPointSize = dlg.m_nPointSize;
+        // New offsets move the right image: its display list must follow even
+        // when the window bounds stay the same.
+        if (m_nXOffset != dlg.m_nXOffset || m_nYOffset != dlg.m_nYOffset) m_bOffsetChanged = true;
+        m_nXOffset = dlg.m_nXOffset;
+        m_nYOffset = dlg.m_nYOffset;
+        m_dZIncrement = dlg.m_dZIncrement;
+        m_dDefaultZ = dlg.m_dDefaultZ;
+    }
+    Invalidate();
+}
+
+void COrvaneView::OnGoToPoint() {
+    COrvaneDoc* doc = GetDocument();
+    const CTINPoints& g = doc->m_points;
+    C3DCoordInput dlg(this);
+    dlg.m_dX = (g.m_dMinX + g.m_dMaxX) / 2.0;
+    dlg.m_dY = (g.m_dMinY + g.m_dMaxY) / 2.0;
+    dlg.m_dZ = (g.m_dMinZ + g.m_dMaxZ) / 2.0;
+    if (!RunDialog(dlg)) {
+        Invalidate();
+        return;
+    }
+    if (!(dlg.m_dX >= g.m_dMinX && dlg.m_dX <= g.m_dMaxX && dlg.m_dY >= g.m_dMinY &&
+          dlg.m_dY <= g.m_dMaxY))
+        return;
+    double column = 0.0, row = 0.0;
+    if (doc->m_leftPhoto.GroundToImage(dlg.m_dX, dlg.m_dY, dlg.m_dZ, column, row) < 0) return;
+    column -= doc->m_leftPhoto.GetXStart();
+    row -= doc->m_leftPhoto.GetYStart();
+    const CRect client = GetClientRect();
+    int x = 0, y = 0;
+    if (!ToInt(column - client.Width() / 2, x) || !ToInt(row - client.Height() / 2, y)) return;
+    ScrollToPosition(CPoint(x, y));
+    RedrawNow();
+}
+
+void COrvaneView::OnTest() {
+    // A development check with no effect on the project: read a points file
+    // from a fixed place, index it, add one point, discard the set.
+    CTINPoints set;
+    if (set.ReadPts(m_strTestPoints) != 1) return;
+    if (set.BuildIndex(10) < 0) return;
+    TINExtent e{};
+    set.GetExtent(&e);
+    set.AddPoint(TINPoint{set.GetCount() + 1, e.xmin + 100.0, e.ymin + 100.0, 0.0, 0.0});
+}

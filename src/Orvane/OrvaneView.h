@@ -1,0 +1,149 @@
+// The editing view: draws the left photograph into the left back buffer and
+// the right one into the right back buffer, with the projected points, the
+// selection and the floating mark over each, and carries out every mouse,
+// wheel, key and menu operation on the points.
+//
+// Screen systems: client pixels (y down, mouse messages), logical coordinates
+// (client + scroll position; equal to left sub-image pixels), GL window
+// coordinates (y up from the bottom edge; everything drawn, m_ptMark).
+#pragma once
+
+#include <GL/gl.h>
+
+#include <QDialog>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Framework/Types.h"
+#include "OpenGL/OpenGLView.h"
+#include "Orvane/DialogSupport.h"
+
+class COrvaneDoc;
+class CAerialPhoto;
+
+// Command ids of the view.
+enum OrvaneCommand {
+    ID_TIN_EDITING = 32771,
+    ID_TIN_FITTOPLANE = 32772,
+    ID_TIN_OPTIONS = 32773,
+    ID_TIN_SETNEWZ = 32775,
+    ID_TIN_SMOOTHSLOPE = 32776,
+    ID_TIN_SMOOTHAVERAGE = 32777,
+    ID_TIN_DELETEPOINTS = 32778,
+    ID_TIN_POLYGONSELECTING = 32781,
+    ID_VIEW_TEST = 32782,
+    ID_TIN_GOTOPOINT = 32783,
+};
+
+class COrvaneView : public COpenGLView {
+    Q_OBJECT
+public:
+    explicit COrvaneView(QWidget* parent = nullptr);
+    ~COrvaneView() override;
+
+    COrvaneDoc* GetDocument() const;
+
+    // --- Drawing ---------------------------------------------------------
+    void OnInitialUpdate() override;
+    void OnDraw(QPainter* pDC) override;
+    // Draws the photograph's current window: -1 without a pixel copy, 1 otherwise.
+    int DrawImageWindow(CAerialPhoto& photo);
+    // Draws the photograph's image points and its selection.
+    void DrawImagePoints(CAerialPhoto& photo);
+    // The white cross of the floating mark at GL window (x, y).
+    void DrawMark(int x, int y);
+    // The last polygon edge, straight into `buffer`: -1 with fewer than two vertices.
+    int DrawSelectPoly(CAerialPhoto& photo, GLenum buffer);
+    // Mode 1: min-max stretch of the copy's grey values into m_greyMap.
+    void ComputeGreyMap(const unsigned char* pixels, int rows, int columns);
+
+    // --- Mouse, wheel and keys -----------------------------------------------
+    void OnMouseMove(unsigned int nFlags, CPoint point) override;
+    void OnLButtonDown(unsigned int nFlags, CPoint point) override;
+    void OnLButtonUp(unsigned int nFlags, CPoint point) override;
+    void OnRButtonDown(unsigned int nFlags, CPoint point) override;
+    bool OnMouseWheel(unsigned int nFlags, short zDelta, CPoint point) override;
+    void OnKeyDown(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) override;
+    void OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) override;
+
+    // Index of the left image point within m_dPickTolerance of a client point, or -1.
+    int PickPoint(CPoint client) const;
+    // Adds a point at the floating mark, height m_dDefaultZ: 1, or -1/-2/-3
+    // when the ground set, the left or the right image-point set refused it.
+    int AddPointAtMark();
+    // FindNeighbour(m_nCurrentPoint, direction) on the ground set.
+    int MoveToNeighbour(int direction);
+    // Steps the selection to the neighbour in a direction (characters a, d, e, s).
+    void StepToNeighbour(int direction);
+
+    // --- Selection ---------------------------------------------------------
+    void OnPolygonSelecting();
+    // Selects the left image points inside a logical rectangle (bounds included).
+    void SelectInRect(int left, int top, int right, int bottom);
+
+    // --- Commands ----------------------------------------------------------
+    void OnEditingOrvane();
+    void OnFitToPlane();
+    void OnSmoothSlope();
+    void OnSmoothAverage();
+    void OnSetNewZ();
+    void OnDeletePoints();
+    void OnOptions();
+    void OnGoToPoint();
+    void OnTest();
+    // Runs the view command with that id; false for an id the view does not handle.
+    bool OnCommand(int id);
+
+    // Runs a modal dialog; true when it was accepted. Tests replace the runner
+    // to fill the dialog and answer without a modal loop.
+    bool RunDialog(QDialog& dialog);
+    std::function<bool(QDialog&)> m_fnRunDialog;
+
+    // Called by the document after a project was loaded: scroll area, grey map,
+    // Default Z; both display lists are rebuilt at the next draw.
+    void OnProjectLoaded(double dDefaultZ);
+    // Called by the document after saving compacted the ground set.
+    void OnPointsRenumbered(const std::vector<int>& newIndexOfOld);
+
+    // Number of display-list compilations since the view was made, per list
+    // (1 left, 2 right): tests tell a replay from a rebuild.
+    int m_nListBuilds[3] = {0, 0, 0};
+    // Path the "Test" command reads.
+    std::string m_strTestPoints = "/tmp/orvane-test.pts";
+
+    // --- View state ----------------------------------------------------------
+    std::string m_strLeftImage;
+    std::string m_strRightImage;
+    std::string m_strLeftOrientation;
+    std::string m_strRightOrientation;
+    std::string m_strMatchedPoints;
+    int m_nXOffset = 660;
+    int m_nYOffset = 0;
+    RGBColor m_rgbPoints{0, 255, 255};
+    RGBColor m_rgbSelected{255, 255, 0};
+    int m_nPointSize = 3;
+    double m_dZIncrement = 0.03;
+    double m_dDefaultZ = 0.0;
+    double m_dPickTolerance = 5.0;
+    int m_nParallax = 30;
+    int m_nContrastMode = 0;
+    bool m_bRefreshGreyMap = true;
+    bool m_bOffsetChanged = false;
+    CPoint m_ptMark;
+    int m_nCurrentPoint = -1;
+    int m_nMode = 0;
+
+private:
+    // Draws one photograph's window from display list `list`, rebuilding the
+    // list when `rebuild` or the window or raster position changed.
+    void DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild);
+    // The plane through sample points (least squares) applied to every entry of
+    // the left selection; false (and a message) when the samples give no plane.
+    bool FitSelectionToPlane(const std::vector<int>& sampleIds);
+    int ClientHeight() const;
+
+    bool m_bRebuildLists = false;   // images were replaced: both lists are stale
+    CPoint m_ptListRaster[3];       // raster position each list was compiled for
+    std::vector<float> m_vertices;  // point positions of one draw, reused
+};

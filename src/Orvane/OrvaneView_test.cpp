@@ -1,0 +1,607 @@
+// The editing view on a generated project, on the X server: what each eye
+// shows (read back from the buffers), and the mouse, wheel, key and menu
+// operations driven with the view's handlers.
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+#include "Numerics/LinearAlgebra.h"
+
+#include "Orvane/3DCoordInput.h"
+#include "Orvane/MevrithOpt.h"
+#include "Orvane/ValueInput.h"
+#include "OrvaneTestSupport.h"
+
+using namespace orvane_test;
+using Platform::ScopedMessageCapture;
+
+namespace {
+
+bool Is(const std::array<int, 3>& px, RGBColor c) {
+    return px[0] == c.r && px[1] == c.g && px[2] == c.b;
+}
+
+bool IsGrey(const std::array<int, 3>& px) { return px[0] == px[1] && px[1] == px[2] && px[0] >= 0; }
+
+class ViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(h.view);
+        ASSERT_EQ(h.Load(), 1);
+        h.view->m_ptMark = CPoint(5, 5);
+        h.Draw();
+    }
+    COrvaneDoc& Doc() { return *h.doc; }
+    CAerialPhoto& Left() { return h.doc->m_leftPhoto; }
+    CAerialPhoto& Right() { return h.doc->m_rightPhoto; }
+    int ClientHeight() { return h.view->GetClientRect().Height(); }
+
+    // A live point whose left image position is inside the view, away from its
+    // edges, with no other point within `clear` pixels.
+    int IsolatedVisiblePoint(double clear = 6.0, int margin = 40) {
+        CTINPoints& l = *Left().m_pImagePoints;
+        CRect rc = h.view->GetClientRect();
+        for (int i = 0; i < l.GetCount(); ++i) {
+            const TINPoint* p = l.GetPoint(i);
+            if (p->id < 0 || p->x < margin || p->y < margin || p->x > rc.Width() - margin ||
+                p->y > rc.Height() - margin)
+                continue;
+            // Its right image position must be inside the view too.
+            const TINPoint* r = Right().m_pImagePoints->GetPoint(i);
+            if (r->x + h.view->m_nXOffset > rc.Width() - margin) continue;
+            bool alone = true;
+            for (int j = 0; j < l.GetCount() && alone; ++j)
+                if (j != i && std::hypot(l.GetPoint(j)->x - p->x, l.GetPoint(j)->y - p->y) < clear)
+                    alone = false;
+            if (alone) return i;
+        }
+        return -1;
+    }
+
+    // GL window position of image point i of a photograph, with the view's transform.
+    CPoint GLOf(CAerialPhoto& photo, int i) {
+        const TINPoint* p = photo.m_pImagePoints->GetPoint(i);
+        const int rows = photo.m_image.GetSize().cy;
+        double x = p->x + photo.m_nRasterX - photo.m_nFirstCol;
+        double y = photo.m_nRasterY + rows - photo.m_nFirstRow - p->y;
+        return CPoint(static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)));
+    }
+
+    // Client point of a left image position.
+    CPoint ClientOf(double column, double row) {
+        CPoint s = h.view->GetScrollPosition();
+        return CPoint(static_cast<int>(column) - s.x, static_cast<int>(row) - s.y);
+    }
+
+    AppHarness h;
+};
+
+}  // namespace
+
+// --- Drawing ------------------------------------------------------------------
+
+TEST_F(ViewTest, LeftImagePixelLandsWherePixelProjectionSays) {
+    h.view->ScrollToPosition(CPoint(37, 21));
+    h.Draw();
+    const CPoint s = h.view->GetScrollPosition();
+    ASSERT_EQ(s.x, 37);
+    const int H = ClientHeight();
+    const unsigned char* const* bands = Left().m_image.GetBands();
+    const int cols = Left().m_image.GetSize().cx;
+    int checked = 0, matched = 0;
+    for (int y = 100; y < 400; y += 37) {
+        for (int x = 100; x < 500; x += 41) {
+            // Stay clear of points.
+            if (Left().FindImagePoint(x, y, 5.0) >= 0) continue;
+            const int expected = static_cast<int>(
+                std::lround(255.0 * h.view->m_greyMap[bands[0][static_cast<size_t>(y) * cols + x]]));
+            auto px = h.Pixel(GL_FRONT_LEFT, x - s.x, H - 1 - (y - s.y));
+            ++checked;
+            if (IsGrey(px) && std::abs(px[0] - expected) <= 1) ++matched;
+        }
+    }
+    ASSERT_GT(checked, 20);
+    EXPECT_GE(matched, checked * 9 / 10);
+}
+
+TEST_F(ViewTest, RightImageIsShiftedByTheOffsetsAndStartsFromPositiveRaster) {
+    h.view->m_nXOffset = 100;
+    h.view->m_nYOffset = 7;
+    h.view->m_bOffsetChanged = true;
+    h.Draw();
+    // The visible rectangle starts left of the right image: drawn from raster x 100.
+    EXPECT_EQ(Right().m_nFirstCol, 0);
+    EXPECT_EQ(Right().m_nRasterX, 100);
+    const int H = ClientHeight();
+    const unsigned char* const* bands = Right().m_image.GetBands();
+    const int cols = Right().m_image.GetSize().cx;
+    int checked = 0, matched = 0;
+    for (int y = 60; y < 400; y += 31) {
+        for (int x = 20; x < 400; x += 43) {
+            if (Right().FindImagePoint(x, y, 5.0) >= 0) continue;
+            const int expected = static_cast<int>(
+                std::lround(255.0 * h.view->m_greyMap[bands[0][static_cast<size_t>(y) * cols + x]]));
+            // Shifted 100 right and 7 up.
+            auto px = h.Pixel(GL_FRONT_RIGHT, x + 100, H - 1 - y + 7);
+            ++checked;
+            if (IsGrey(px) && std::abs(px[0] - expected) <= 1) ++matched;
+        }
+    }
+    ASSERT_GT(checked, 20);
+    EXPECT_GE(matched, checked * 9 / 10);
+}
+
+TEST_F(ViewTest, PointsDrawnInBothEyesSelectedInSelectedColourDeletedNotAtAll) {
+    h.view->m_nXOffset = 0;
+    h.view->m_bOffsetChanged = true;
+    h.Draw();
+    const int i = IsolatedVisiblePoint();
+    ASSERT_GE(i, 0);
+    CPoint l = GLOf(Left(), i), r = GLOf(Right(), i);
+    EXPECT_TRUE(Is(h.Pixel(GL_FRONT_LEFT, l.x, l.y), h.view->m_rgbPoints));
+    EXPECT_TRUE(Is(h.Pixel(GL_FRONT_RIGHT, r.x, r.y), h.view->m_rgbPoints));
+    Doc().SelectPoint(i);
+    h.Draw();
+    EXPECT_TRUE(Is(h.Pixel(GL_FRONT_LEFT, l.x, l.y), h.view->m_rgbSelected));
+    EXPECT_TRUE(Is(h.Pixel(GL_FRONT_RIGHT, r.x, r.y), h.view->m_rgbSelected));
+    h.view->OnDeletePoints();
+    h.Draw();
+    EXPECT_TRUE(IsGrey(h.Pixel(GL_FRONT_LEFT, l.x, l.y)));
+    EXPECT_TRUE(IsGrey(h.Pixel(GL_FRONT_RIGHT, r.x, r.y)));
+}
+
+TEST_F(ViewTest, MarksAreParallaxApart) {
+    h.view->m_ptMark = CPoint(300, 200);
+    h.Draw();
+    auto whiteArm = [&](GLenum buffer, int x, int y) {
+        for (int row : {y, y - 1}) {
+            bool all = true;
+            for (int dx = -2; dx <= 2; ++dx) all &= Is(h.Pixel(buffer, x + dx, row), {255, 255, 255});
+            if (all) return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(whiteArm(GL_FRONT_LEFT, 300, 200));
+    EXPECT_TRUE(whiteArm(GL_FRONT_RIGHT, 330, 200));
+    EXPECT_FALSE(whiteArm(GL_FRONT_RIGHT, 300, 200) && whiteArm(GL_FRONT_LEFT, 330, 200));
+}
+
+TEST_F(ViewTest, GreyStretchMapsLoToHiAndEqualSamplesToOne) {
+    h.view->InitGreyMap();
+    std::vector<unsigned char> copy = {10, 12, 20, 15};
+    h.view->ComputeGreyMap(copy.data(), 2, 2);
+    EXPECT_FLOAT_EQ(h.view->m_greyMap[10], 1.0f / 11.0f);
+    EXPECT_FLOAT_EQ(h.view->m_greyMap[15], 6.0f / 11.0f);
+    EXPECT_FLOAT_EQ(h.view->m_greyMap[20], 1.0f);
+    EXPECT_FLOAT_EQ(h.view->m_greyMap[9], 9.0f / 255.0f);    // kept
+    EXPECT_FLOAT_EQ(h.view->m_greyMap[21], 21.0f / 255.0f);  // kept
+    std::vector<unsigned char> flat(6, 77);
+    h.view->ComputeGreyMap(flat.data(), 2, 3);
+    EXPECT_FLOAT_EQ(h.view->m_greyMap[77], 1.0f);
+}
+
+TEST_F(ViewTest, DisplayListsReplayedWhenNothingMovedRebuiltWhenScrolled) {
+    const int left = h.view->m_nListBuilds[1], right = h.view->m_nListBuilds[2];
+    h.Draw();
+    h.Draw();
+    EXPECT_EQ(h.view->m_nListBuilds[1], left);
+    EXPECT_EQ(h.view->m_nListBuilds[2], right);
+    h.view->ScrollToPosition(CPoint(50, 30));
+    h.Draw();
+    EXPECT_EQ(h.view->m_nListBuilds[1], left + 1);
+    EXPECT_EQ(h.view->m_nListBuilds[2], right + 1);
+    h.view->OnKeyDown(VK_UP, 1, 0);  // offset change rebuilds only the right list
+    h.Draw();
+    EXPECT_EQ(h.view->m_nListBuilds[1], left + 1);
+    EXPECT_EQ(h.view->m_nListBuilds[2], right + 2);
+}
+
+// --- Mark, wheel and keys ---------------------------------------------------------
+
+TEST_F(ViewTest, WheelStepsParallaxWithoutSelection) {
+    EXPECT_EQ(h.view->m_nParallax, 30);
+    h.view->OnMouseWheel(0, -120, CPoint());
+    EXPECT_EQ(h.view->m_nParallax, 31);
+    h.view->OnMouseWheel(0, 120, CPoint());
+    h.view->OnMouseWheel(0, 120, CPoint());
+    EXPECT_EQ(h.view->m_nParallax, 29);
+}
+
+TEST_F(ViewTest, WheelWithShiftKeepsLeftPositionsAndMovesRight) {
+    Doc().SelectPoint(100);
+    Doc().SelectPoint(200);
+    const TINPoint g0 = *Doc().m_points.GetPoint(100);
+    const TINPoint l0 = *Left().m_pImagePoints->GetPoint(100);
+    const TINPoint r0 = *Right().m_pImagePoints->GetPoint(100);
+    h.view->OnMouseWheel(MK_SHIFT, 120, CPoint());
+    const TINPoint g1 = *Doc().m_points.GetPoint(100);
+    EXPECT_NEAR(g1.z, g0.z + 0.03, 1e-9);
+    EXPECT_NE(g1.x, g0.x);
+    EXPECT_NEAR(Left().m_pImagePoints->GetPoint(100)->x, l0.x, 1e-9);
+    EXPECT_NEAR(Left().m_pImagePoints->GetPoint(100)->y, l0.y, 1e-9);
+    double c = 0, r = 0;
+    Left().GroundToImage(g1.x, g1.y, g1.z, c, r);
+    EXPECT_NEAR(c - Left().GetXStart(), l0.x, 1e-6);  // still on its left ray
+    EXPECT_GT(std::abs(Right().m_pImagePoints->GetPoint(100)->x - r0.x), 1e-6);
+    EXPECT_TRUE(Doc().m_bZEdited);
+    EXPECT_TRUE(Doc().IsModified());
+
+    // Without Shift: Z changes in place, both positions follow.
+    const TINPoint l1 = *Left().m_pImagePoints->GetPoint(200);
+    const TINPoint g2 = *Doc().m_points.GetPoint(200);
+    h.view->OnMouseWheel(0, -120, CPoint());
+    EXPECT_NEAR(Doc().m_points.GetPoint(200)->z, g2.z - 0.03 + 0.03, 1e-9 + 0.03);
+    EXPECT_EQ(Doc().m_points.GetPoint(200)->x, g2.x);
+    EXPECT_NE(Left().m_pImagePoints->GetPoint(200)->x, l1.x);
+}
+
+TEST_F(ViewTest, ArrowKeysUseRepeatCount) {
+    h.view->OnKeyDown(VK_RIGHT, 3, 0);
+    EXPECT_EQ(h.view->m_nXOffset, 675);
+    EXPECT_TRUE(h.view->m_bOffsetChanged);
+    h.view->OnKeyDown(VK_LEFT, 1, 0);
+    EXPECT_EQ(h.view->m_nXOffset, 670);
+    h.view->OnKeyDown(VK_UP, 2, 0);
+    h.view->OnKeyDown(VK_DOWN, 5, 0);
+    EXPECT_EQ(h.view->m_nYOffset, -3);
+}
+
+TEST_F(ViewTest, CharactersChangeStepAndPointSizeCaseSensitively) {
+    for (int k = 0; k < 3; ++k) h.view->OnChar('x', 1, 0);
+    EXPECT_DOUBLE_EQ(h.view->m_dZIncrement, 0.24);
+    h.view->OnChar('z', 1, 0);
+    EXPECT_DOUBLE_EQ(h.view->m_dZIncrement, 0.12);
+    EXPECT_EQ(h.frame->GetStatusBar()->GetPaneText(0), "(0.120000)");
+    h.view->OnChar('X', 1, 0);
+    EXPECT_EQ(h.view->m_nPointSize, 4);
+    for (int k = 0; k < 6; ++k) h.view->OnChar('Z', 1, 0);
+    EXPECT_EQ(h.view->m_nPointSize, 1);
+    EXPECT_EQ(h.frame->GetStatusBar()->GetPaneText(0), "(1)");
+}
+
+TEST_F(ViewTest, AddPointAtMarkUsesDefaultZAndBothProjections) {
+    h.view->ScrollToPosition(CPoint(10, 20));
+    h.Draw();
+    h.view->m_ptMark = CPoint(320, ClientHeight() - 240);  // client (320, 240)
+    const int n = Doc().m_points.GetCount();
+    h.view->OnChar('A', 1, 0);
+    ASSERT_EQ(Doc().m_points.GetCount(), n + 1);
+    const TINPoint* g = Doc().m_points.GetPoint(n);
+    const TINPoint* l = Left().m_pImagePoints->GetPoint(n);
+    const TINPoint* r = Right().m_pImagePoints->GetPoint(n);
+    EXPECT_EQ(g->id, n);
+    EXPECT_DOUBLE_EQ(g->z, h.view->m_dDefaultZ);
+    EXPECT_DOUBLE_EQ(g->weight, 1.0);
+    EXPECT_DOUBLE_EQ(l->x, 330.0);
+    EXPECT_DOUBLE_EQ(l->y, 260.0);
+    double c = 0, row = 0;
+    Right().GroundToImage(g->x, g->y, g->z, c, row);
+    EXPECT_NEAR(r->x, c - Right().GetXStart(), 1e-9);
+    EXPECT_NEAR(r->y, row - Right().GetYStart(), 1e-9);
+    Left().GroundToImage(g->x, g->y, g->z, c, row);
+    EXPECT_NEAR(c - Left().GetXStart(), 330.0, 1e-6);
+    EXPECT_TRUE(Doc().IsModified());
+}
+
+TEST_F(ViewTest, AddPointOutsideTheIndexKeepsSetsParallel) {
+    // Far outside the ground extent the ground index refuses the point.
+    h.view->m_dDefaultZ = 1e7;
+    const int n = Doc().m_points.GetCount();
+    ScopedMessageCapture capture;
+    EXPECT_LT(h.view->AddPointAtMark(), 0);
+    const int count = Doc().m_points.GetCount();
+    ASSERT_EQ(Left().m_pImagePoints->GetCount(), count);
+    ASSERT_EQ(Right().m_pImagePoints->GetCount(), count);
+    for (int i = n; i < count; ++i) {
+        EXPECT_EQ(Doc().m_points.GetPoint(i)->id, -1);
+        EXPECT_EQ(Left().m_pImagePoints->GetPoint(i)->id, -1);
+        EXPECT_EQ(Right().m_pImagePoints->GetPoint(i)->id, -1);
+    }
+    // The next rectangle selection over everything still works.
+    h.view->SelectInRect(-100000, -100000, 100000, 100000);
+    EXPECT_EQ(static_cast<int>(Left().m_selection.size()), n);
+}
+
+TEST_F(ViewTest, AddPointIgnoredWithoutImagePointSets) {
+    AppHarness fresh;
+    fresh.view->m_strLeftImage = "named.lan";  // a load that failed after naming the files
+    fresh.view->OnChar('A', 1, 0);
+    EXPECT_EQ(fresh.doc->m_points.GetCount(), 0);
+}
+
+TEST_F(ViewTest, NeighbourSteppingReleasesWithWeightRule) {
+    // A point with a neighbour towards larger X.
+    int start = -1, next = -1;
+    for (int i = 0; i < Doc().m_points.GetCount() && next < 0; ++i) {
+        h.view->m_nCurrentPoint = i;
+        int n = h.view->MoveToNeighbour(1);
+        if (n >= 0) start = i, next = n;
+    }
+    ASSERT_GE(next, 0);
+    Doc().m_points.GetPoint(start)->weight = 0.5;
+    Doc().SelectPoint(start);
+    h.view->OnMouseWheel(0, 120, CPoint());  // an edit: the weight rule applies
+    h.view->OnChar('d', 1, 0);
+    EXPECT_EQ(Doc().m_points.GetPoint(start)->weight, 0.95);
+    ASSERT_EQ(Left().m_selection.size(), 1u);
+    EXPECT_EQ(Left().m_selection[0].id, next);
+    EXPECT_EQ(Right().m_selection[0].id, next);
+    EXPECT_EQ(h.view->m_nCurrentPoint, next);
+    EXPECT_GT(Doc().m_points.GetPoint(next)->x, Doc().m_points.GetPoint(start)->x);
+}
+
+TEST_F(ViewTest, GoToPointScrollsGroundPositionToCentre) {
+    const TINPoint* g = Doc().m_points.GetPoint(Doc().m_points.GetCount() / 2);
+    const TINPoint target = *g;
+    h.view->m_fnRunDialog = [&](QDialog& d) {
+        auto& dlg = dynamic_cast<C3DCoordInput&>(d);
+        dlg.m_dX = target.x;
+        dlg.m_dY = target.y;
+        dlg.m_dZ = target.z;
+        return true;
+    };
+    h.view->OnGoToPoint();
+    const TINPoint* l = Left().m_pImagePoints->GetPoint(target.id);
+    CRect rc = h.view->GetClientRect();
+    CPoint s = h.view->GetScrollPosition();
+    const int maxX = 900 - rc.Width(), maxY = 900 - rc.Height();
+    EXPECT_EQ(s.x, std::clamp(static_cast<int>(l->x - rc.Width() / 2), 0, std::max(0, maxX)));
+    EXPECT_EQ(s.y, std::clamp(static_cast<int>(l->y - rc.Height() / 2), 0, std::max(0, maxY)));
+}
+
+// --- Selection ------------------------------------------------------------------
+
+TEST_F(ViewTest, ClickWithoutMovingReleasesSelection) {
+    Doc().SelectPoint(3);
+    h.view->OnLButtonDown(MK_LBUTTON, CPoint(50, 50));
+    h.view->OnLButtonUp(0, CPoint(50, 50));
+    EXPECT_TRUE(Left().m_selection.empty());
+    EXPECT_TRUE(Right().m_selection.empty());
+}
+
+TEST_F(ViewTest, RubberBandSelectsPointsInsideRectangle) {
+    h.view->OnLButtonDown(MK_LBUTTON, CPoint(100, 100));
+    h.view->OnMouseMove(MK_LBUTTON, CPoint(300, 250));
+    EXPECT_EQ(h.frame->GetStatusBar()->GetPaneText(0), "(100, 100, 300, 250)");
+    h.view->OnLButtonUp(0, CPoint(300, 250));
+    CPoint s = h.view->GetScrollPosition();
+    int expected = 0;
+    for (int i = 0; i < Doc().m_points.GetCount(); ++i) {
+        const TINPoint* p = Left().m_pImagePoints->GetPoint(i);
+        if (p->x >= 100 + s.x && p->x <= 300 + s.x && p->y >= 100 + s.y && p->y <= 250 + s.y)
+            ++expected;
+    }
+    EXPECT_GT(expected, 0);
+    EXPECT_EQ(static_cast<int>(Left().m_selection.size()), expected);
+    EXPECT_EQ(Right().m_selection.size(), Left().m_selection.size());
+}
+
+namespace {
+
+// Clicks a left image point in polygon mode; true when it became a vertex.
+bool ClickVertex(ViewTest* t, AppHarness& h, CAerialPhoto& left, int id) {
+    (void)t;
+    const TINPoint* p = left.m_pImagePoints->GetPoint(id);
+    CPoint s = h.view->GetScrollPosition();
+    const size_t before = left.m_polygon.size();
+    for (int dx : {0, 1}) {
+        for (int dy : {0, 1}) {
+            h.view->OnLButtonDown(MK_LBUTTON, CPoint(static_cast<int>(p->x) + dx - s.x,
+                                                     static_cast<int>(p->y) + dy - s.y));
+            if (left.m_polygon.size() > before) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(ViewTest, PolygonOfThreeCornersSelectsCornersAndInside) {
+    // Three corners around the middle of the view.
+    CTINPoints& l = *Left().m_pImagePoints;
+    auto nearest = [&](double x, double y) {
+        int best = -1;
+        double bd = 1e300;
+        for (int i = 0; i < l.GetCount(); ++i) {
+            double d = std::hypot(l.GetPoint(i)->x - x, l.GetPoint(i)->y - y);
+            if (d < bd) bd = d, best = i;
+        }
+        return best;
+    };
+    const int a = nearest(150, 150), b = nearest(400, 160), c = nearest(260, 380);
+    const double za = Doc().m_points.GetPoint(a)->z, zb = Doc().m_points.GetPoint(b)->z,
+                 zc = Doc().m_points.GetPoint(c)->z;
+    Doc().SelectPoint(7);
+    h.view->OnCommand(ID_TIN_POLYGONSELECTING);
+    EXPECT_EQ(h.view->m_nMode, 2);
+    ASSERT_TRUE(ClickVertex(this, h, Left(), a));
+    ASSERT_TRUE(ClickVertex(this, h, Left(), b));
+    ASSERT_TRUE(ClickVertex(this, h, Left(), c));
+    h.view->OnRButtonDown(MK_RBUTTON, CPoint(10, 10));
+    EXPECT_EQ(h.view->m_nMode, 0);
+    ASSERT_GE(Left().m_selection.size(), 4u);
+    EXPECT_EQ(Left().m_selection[0].id, a);
+    EXPECT_EQ(Left().m_selection[3].id, a);  // the closing copy
+    EXPECT_EQ(Right().m_selection.size(), Left().m_selection.size());
+
+    // Fit To Plane through the 3 corners keeps their heights and puts the
+    // inner points on their plane.
+    h.view->OnFitToPlane();
+    EXPECT_NEAR(Doc().m_points.GetPoint(a)->z, za, 1e-6);
+    EXPECT_NEAR(Doc().m_points.GetPoint(b)->z, zb, 1e-6);
+    EXPECT_NEAR(Doc().m_points.GetPoint(c)->z, zc, 1e-6);
+    EXPECT_TRUE(Doc().m_bZEdited);
+    EXPECT_TRUE(Doc().IsModified());
+}
+
+TEST_F(ViewTest, RightClickAfterTwoVerticesKeepsEarlierSelection) {
+    Doc().SelectPoint(7);
+    h.view->OnPolygonSelecting();
+    CTINPoints& l = *Left().m_pImagePoints;
+    int clicked = 0;
+    for (int i = 0; i < l.GetCount() && clicked < 2; ++i) {
+        const TINPoint* p = l.GetPoint(i);
+        if (p->x > 50 && p->y > 50 && p->x < 500 && p->y < 500 && ClickVertex(nullptr, h, Left(), i))
+            ++clicked;
+    }
+    ASSERT_EQ(Left().m_polygon.size(), 2u);
+    h.view->OnRButtonDown(MK_RBUTTON, CPoint(10, 10));
+    EXPECT_EQ(h.view->m_nMode, 0);
+    EXPECT_TRUE(Left().m_polygon.empty());
+    ASSERT_EQ(Left().m_selection.size(), 1u);
+    EXPECT_EQ(Left().m_selection[0].id, 7);
+}
+
+// --- Editing commands ---------------------------------------------------------
+
+TEST_F(ViewTest, EditingCommandsRefuseWithTheirMessages) {
+    ScopedMessageCapture capture;
+    h.view->OnFitToPlane();
+    h.view->OnSmoothSlope();
+    h.view->OnDeletePoints();
+    Doc().SelectPoint(1);
+    Doc().SelectPoint(2);
+    Doc().SelectPoint(3);
+    h.view->OnSmoothAverage();
+    std::vector<std::string> expected = {"Please select at least 3 points.",
+                                         "Please select more than 3 points.",
+                                         "Please select some points.",
+                                         "Please select more than 3 points."};
+    EXPECT_EQ(capture.Texts(), expected);
+    for (const auto& m : capture.Messages()) EXPECT_EQ(m.kind, Platform::MessageKind::Plain);
+}
+
+TEST_F(ViewTest, SmoothingWithFourEntriesPutsThemOnTheirPlane) {
+    for (int i : {100, 101, 150, 151}) Doc().SelectPoint(i);
+    h.view->OnSmoothSlope();
+    // Four points on one plane: a fit through them reproduces each height.
+    std::vector<double> rows;
+    const double x0 = Doc().m_points.m_dMinX, y0 = Doc().m_points.m_dMinY;
+    CMatrix data = MakeMatrix(4, 3);
+    int k = 0;
+    for (int i : {100, 101, 150, 151}) {
+        const TINPoint* p = Doc().m_points.GetPoint(i);
+        data[k][0] = p->x - x0, data[k][1] = p->y - y0, data[k][2] = p->z;
+        ++k;
+    }
+    double c[3];
+    ASSERT_EQ(FitLinear(data.get(), 4, 3, c), 1);
+    for (int j = 0; j < 4; ++j) EXPECT_NEAR(c[0] * data[j][0] + c[1] * data[j][1] + c[2], data[j][2], 1e-6);
+    EXPECT_FALSE(Doc().m_bZEdited);  // smoothing leaves the edited flag alone
+    EXPECT_TRUE(Doc().IsModified());
+}
+
+TEST_F(ViewTest, SingularPlaneFitChangesNoHeight) {
+    // Four selected entries that are one point repeated: no plane.
+    for (int k = 0; k < 4; ++k) Doc().SelectPoint(42);
+    const double z = Doc().m_points.GetPoint(42)->z;
+    ScopedMessageCapture capture;
+    h.view->OnSmoothSlope();
+    EXPECT_EQ(Doc().m_points.GetPoint(42)->z, z);
+    ASSERT_EQ(capture.Messages().size(), 1u);
+}
+
+TEST_F(ViewTest, SetToNewZKeepsLeftPositionAndMovesRight) {
+    const int i = 300;
+    TINPoint* g = Doc().m_points.GetPoint(i);
+    TINPoint moved = *g;
+    Left().MoveAlongRay(moved, 240.0 - g->z);
+    *g = moved;
+    Left().UpdateImagePoint(*g, i);
+    Right().UpdateImagePoint(*g, i);
+    const TINPoint l0 = *Left().m_pImagePoints->GetPoint(i);
+    const TINPoint r0 = *Right().m_pImagePoints->GetPoint(i);
+    Doc().SelectPoint(i);
+    h.view->m_fnRunDialog = [](QDialog& d) {
+        dynamic_cast<CValueInput&>(d).m_dValue = 250.0;
+        return true;
+    };
+    h.view->OnSetNewZ();
+    EXPECT_NEAR(Doc().m_points.GetPoint(i)->z, 250.0, 1e-9);
+    EXPECT_EQ(Left().m_pImagePoints->GetPoint(i)->x, l0.x);
+    EXPECT_EQ(Left().m_pImagePoints->GetPoint(i)->y, l0.y);
+    EXPECT_GT(std::abs(Right().m_pImagePoints->GetPoint(i)->x - r0.x), 1e-3);
+    EXPECT_TRUE(Doc().m_bZEdited);
+    // An empty selection with OK still marks the document modified.
+    Doc().ReleaseSelection();
+    Doc().SetModifiedFlag(false);
+    h.view->OnSetNewZ();
+    EXPECT_TRUE(Doc().IsModified());
+}
+
+TEST_F(ViewTest, DeletedPointIsNotPickedAgain) {
+    const int i = IsolatedVisiblePoint();
+    ASSERT_GE(i, 0);
+    const TINPoint* p = Left().m_pImagePoints->GetPoint(i);
+    CPoint client = ClientOf(p->x, p->y);
+    ASSERT_EQ(h.view->PickPoint(client), i);
+    Doc().SelectPoint(i);
+    h.view->OnDeletePoints();
+    EXPECT_EQ(h.view->PickPoint(client), -1);
+    EXPECT_TRUE(Left().m_selection.empty());
+    EXPECT_EQ(Doc().m_points.GetPoint(i)->id, -1);
+}
+
+TEST_F(ViewTest, OptionsDialogFillsFromViewAndWritesSevenValuesBack) {
+    h.view->m_fnRunDialog = [&](QDialog& d) {
+        auto& dlg = dynamic_cast<CMevrithOpt&>(d);
+        EXPECT_EQ(dlg.m_nXOffset, 660);
+        EXPECT_EQ(dlg.m_nPointSize, 3);
+        EXPECT_EQ(dlg.m_rgbPoints, (RGBColor{0, 255, 255}));
+        dlg.m_nXOffset = 12;
+        dlg.m_nYOffset = -4;
+        dlg.m_nPointSize = 7;
+        dlg.m_dZIncrement = 0.5;
+        dlg.m_dDefaultZ = 99.0;
+        dlg.m_rgbPoints = RGBColor{1, 2, 3};
+        dlg.m_rgbSelected = RGBColor{4, 5, 6};
+        return true;
+    };
+    h.view->OnOptions();
+    EXPECT_EQ(h.view->m_nXOffset, 12);
+    EXPECT_EQ(h.view->m_nYOffset, -4);
+    EXPECT_EQ(h.view->m_nPointSize, 7);
+    EXPECT_EQ(h.view->m_dZIncrement, 0.5);
+    EXPECT_EQ(h.view->m_dDefaultZ, 99.0);
+    EXPECT_EQ(h.view->m_rgbPoints, (RGBColor{1, 2, 3}));
+    EXPECT_EQ(h.view->m_rgbSelected, (RGBColor{4, 5, 6}));
+    EXPECT_TRUE(h.view->m_bOffsetChanged);
+}
+
+TEST_F(ViewTest, SaveAfterEditsReloadsEqual) {
+    QTemporaryDir dir;
+    const std::string pts = dir.path().toStdString() + "/edited.pts";
+    ProjectPaths paths = DemoPaths();
+    Doc().SelectPoint(5);
+    Doc().SelectPoint(6);
+    h.view->OnMouseWheel(MK_SHIFT, 120, CPoint());
+    Doc().ReleaseSelection();
+    Doc().SelectPoint(9);
+    h.view->OnDeletePoints();
+    ASSERT_TRUE(Doc().OnSaveDocument(QString::fromStdString(pts)));
+    std::vector<TINPoint> saved(Doc().m_points.m_pPoints.get(),
+                                Doc().m_points.m_pPoints.get() + Doc().m_points.GetCount());
+    paths.matchedPoints = pts;
+    ASSERT_EQ(h.Load(paths), 1);
+    ASSERT_EQ(Doc().m_points.GetCount(), static_cast<int>(saved.size()));
+    for (size_t i = 0; i < saved.size(); ++i) {
+        const TINPoint* p = Doc().m_points.GetPoint(static_cast<int>(i));
+        EXPECT_EQ(p->x, saved[i].x);
+        EXPECT_EQ(p->y, saved[i].y);
+        EXPECT_EQ(p->z, saved[i].z);
+        EXPECT_EQ(p->weight, saved[i].weight);
+    }
+}
+
+TEST_F(ViewTest, TestCommandIsHarmlessWithMissingOrBrokenFile) {
+    h.view->m_strTestPoints = "/nonexistent/test.pts";
+    h.view->OnTest();
+    QTemporaryDir dir;
+    h.view->m_strTestPoints = dir.path().toStdString() + "/broken.pts";
+    std::ofstream(h.view->m_strTestPoints) << "not a points file";
+    h.view->OnTest();
+    h.view->m_strTestPoints = SmallDemo().pointsFile;
+    const int n = Doc().m_points.GetCount();
+    h.view->OnTest();
+    EXPECT_EQ(Doc().m_points.GetCount(), n);
+}

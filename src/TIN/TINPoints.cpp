@@ -1,0 +1,505 @@
+// The editable point set, its binary points file and its grid-index searches.
+//
+// Points file (.pts), little-endian, no padding: int32 N; float64 min X, max Y,
+// max X, min Y, spacing X, spacing Y (52 bytes); then N records of float64 x,
+// y, z, weight (32 bytes each). Ids are not stored: records are numbered in
+// file order on reading.
+#include "TIN/TINPoints.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+static_assert(std::endian::native == std::endian::little,
+              "points files are little-endian and are copied byte for byte");
+
+namespace {
+
+constexpr int64_t kHeaderBytes = 52;
+constexpr int64_t kFileRecordBytes = 32;
+// Records moved per staging transfer: large enough for few stream calls,
+// small enough to stay in cache while the 36-byte records are filled.
+constexpr int kStagingRecords = 8192;
+
+// Truncates toward zero, clamping to the int range; false for NaN.
+bool TruncClamped(double v, int& out) {
+    if (std::isnan(v)) return false;
+    if (v <= static_cast<double>(INT_MIN)) {
+        out = INT_MIN;
+    } else if (v >= static_cast<double>(INT_MAX)) {
+        out = INT_MAX;
+    } else {
+        out = static_cast<int>(v);
+    }
+    return true;
+}
+
+// Bytes from the stream's position to its end, or -1 when that cannot be told.
+int64_t BytesRemaining(FILE* file) {
+    const off_t position = ftello(file);
+    if (position < 0) return -1;
+    struct stat info {};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+        return std::max<int64_t>(0, int64_t(info.st_size) - int64_t(position));
+    }
+    if (fseeko(file, 0, SEEK_END) != 0) return -1;
+    const off_t end = ftello(file);
+    if (fseeko(file, position, SEEK_SET) != 0 || end < 0) return -1;
+    return std::max<int64_t>(0, int64_t(end) - int64_t(position));
+}
+
+template <typename T>
+bool WriteField(const T& value, FILE* file) {
+    return std::fwrite(&value, sizeof value, 1, file) == 1;
+}
+
+}  // namespace
+
+double Cross(const PointXY& a, const PointXY& b, const PointXY& c) {
+    return (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
+}
+
+bool IsRightTurn(const PointXY& a, const PointXY& b, const PointXY& c) {
+    return Cross(a, b, c) < 0.0;
+}
+
+int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orientation) {
+    for (int k = 1; k < count; ++k) {
+        if (IsRightTurn(vertices[k - 1], vertices[k], p) != orientation) return -1;
+    }
+    return 1;
+}
+
+CTINPoints::CTINPoints() = default;
+
+CTINPoints::CTINPoints(int n) {
+    if (n <= 0) return;
+    // Zero-filled so that a record the caller has not yet set reads as zeros.
+    m_pPoints.reset(new (std::nothrow) TINPoint[static_cast<size_t>(n)]());
+    if (m_pPoints) {
+        m_nCount = n;
+        m_nCapacity = n;
+    }
+}
+
+CTINPoints::~CTINPoints() = default;
+
+TINPoint* CTINPoints::GetPoint(int i) {
+    return i >= 0 && i < m_nCount ? &m_pPoints[static_cast<size_t>(i)] : nullptr;
+}
+
+const TINPoint* CTINPoints::GetPoint(int i) const {
+    return i >= 0 && i < m_nCount ? &m_pPoints[static_cast<size_t>(i)] : nullptr;
+}
+
+void CTINPoints::GetExtent(TINExtent* extent) const {
+    if (!extent) return;
+    extent->xmin = m_dMinX;
+    extent->xmax = m_dMaxX;
+    extent->ymin = m_dMinY;
+    extent->ymax = m_dMaxY;
+    extent->zmin = m_dMinZ;
+    extent->zmax = m_dMaxZ;
+}
+
+void CTINPoints::GetSpacing(double* sx, double* sy) const {
+    if (sx) *sx = m_dSpacingX;
+    if (sy) *sy = m_dSpacingY;
+}
+
+void CTINPoints::SetSpacing(double sx, double sy) {
+    m_dSpacingX = sx;
+    m_dSpacingY = sy;
+}
+
+int CTINPoints::SetPoint(int id, double x, double y, int index) {
+    if (index < 0 || index >= m_nCount) return -1;
+    TINPoint& p = m_pPoints[static_cast<size_t>(index)];
+    p.id = id;
+    p.x = x;
+    p.y = y;
+    return 0;
+}
+
+CGridIndex* CTINPoints::GetIndex() { return m_index.HasCells() ? &m_index : nullptr; }
+
+const CGridIndex* CTINPoints::GetIndex() const {
+    return m_index.HasCells() ? &m_index : nullptr;
+}
+
+int CTINPoints::ReadPts(FILE* file) {
+    // Whatever happens, the old records and their index are gone: the set
+    // never claims records it did not read.
+    m_index.FreeCells();
+    m_pPoints.reset();
+    m_nCount = 0;
+    m_nCapacity = 0;
+    if (!file) return -1;
+
+    unsigned char header[kHeaderBytes];
+    if (std::fread(header, 1, sizeof header, file) != sizeof header) return -5;
+    int32_t n = 0;
+    std::memcpy(&n, header, 4);
+    std::memcpy(&m_dMinX, header + 4, 8);
+    std::memcpy(&m_dMaxY, header + 12, 8);
+    std::memcpy(&m_dMaxX, header + 20, 8);
+    std::memcpy(&m_dMinY, header + 28, 8);
+    std::memcpy(&m_dSpacingX, header + 36, 8);
+    std::memcpy(&m_dSpacingY, header + 44, 8);
+
+    if (n == 0) return -1;
+    if (!(m_dMaxX > m_dMinX)) return -2;
+    // The count is checked against what the file holds before it sizes anything.
+    if (n < 0) return -5;
+    const int64_t available = BytesRemaining(file);
+    if (available < 0 || int64_t(n) * kFileRecordBytes > available) return -5;
+    if (m_dMaxY < m_dMinY) std::swap(m_dMaxY, m_dMinY);
+
+    std::unique_ptr<TINPoint[]> points(new (std::nothrow) TINPoint[static_cast<size_t>(n)]);
+    if (!points) return -3;
+    const int chunk = std::min(n, kStagingRecords);
+    std::unique_ptr<unsigned char[]> staging(
+        new (std::nothrow) unsigned char[static_cast<size_t>(chunk * kFileRecordBytes)]);
+    if (!staging) return -4;
+
+    for (int first = 0; first < n; first += chunk) {
+        const int m = std::min(chunk, n - first);
+        if (std::fread(staging.get(), kFileRecordBytes, static_cast<size_t>(m), file) !=
+            static_cast<size_t>(m)) {
+            return -5;
+        }
+        // Record layout: int32 id, then the file's 32 bytes (x, y, z, weight).
+        auto* out = reinterpret_cast<unsigned char*>(points.get() + first);
+        const unsigned char* in = staging.get();
+        for (int j = 0; j < m; ++j) {
+            const int32_t id = first + j;
+            std::memcpy(out, &id, 4);
+            std::memcpy(out + 4, in, kFileRecordBytes);
+            out += sizeof(TINPoint);
+            in += kFileRecordBytes;
+        }
+    }
+
+    double zmin = points[0].z;
+    double zmax = zmin;
+    for (int i = 0; i < n; ++i) {
+        const double z = points[static_cast<size_t>(i)].z;
+        if (z < zmin) {
+            zmin = z;
+        } else if (z > zmax) {
+            zmax = z;
+        }
+    }
+    m_dMinZ = zmin;
+    m_dMaxZ = zmax;
+    m_pPoints = std::move(points);
+    m_nCount = n;
+    m_nCapacity = n;
+    return 1;
+}
+
+int CTINPoints::ReadPts(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        ReadPts(static_cast<FILE*>(nullptr));  // drops the old records as any failed read does
+        return -1;
+    }
+    const int result = ReadPts(file);
+    std::fclose(file);
+    return result;
+}
+
+int CTINPoints::WritePts(FILE* file) const {
+    if (!file) return -1;
+    const int32_t n = std::max(m_nCount, 0);
+    if (!WriteField(n, file) || !WriteField(m_dMinX, file) || !WriteField(m_dMaxY, file) ||
+        !WriteField(m_dMaxX, file) || !WriteField(m_dMinY, file) ||
+        !WriteField(m_dSpacingX, file) || !WriteField(m_dSpacingY, file)) {
+        return -1;
+    }
+    if (n == 0) return 0;
+    const int chunk = std::min(n, kStagingRecords);
+    std::unique_ptr<unsigned char[]> staging(
+        new (std::nothrow) unsigned char[static_cast<size_t>(chunk * kFileRecordBytes)]);
+    if (!staging) return -1;
+
+    int written = 0;
+    for (int first = 0; first < n; first += chunk) {
+        const int m = std::min(chunk, n - first);
+        const auto* in = reinterpret_cast<const unsigned char*>(m_pPoints.get() + first);
+        unsigned char* out = staging.get();
+        for (int j = 0; j < m; ++j) {
+            std::memcpy(out, in + 4, kFileRecordBytes);
+            in += sizeof(TINPoint);
+            out += kFileRecordBytes;
+        }
+        const size_t done = std::fwrite(staging.get(), kFileRecordBytes, static_cast<size_t>(m), file);
+        written += static_cast<int>(done);
+        if (done != static_cast<size_t>(m)) break;
+    }
+    return written;
+}
+
+int CTINPoints::WritePts(const std::string& path) const {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return -1;
+    const int written = WritePts(file);
+    const bool flushed = std::fflush(file) == 0;
+    const bool closed = std::fclose(file) == 0;
+    if (written != std::max(m_nCount, 0) || !flushed || !closed) return -1;
+    return written;
+}
+
+int CTINPoints::Compact() {
+    int kept = 0;
+    double minX = 0.0;
+    double maxX = 0.0;
+    double minY = 0.0;
+    double maxY = 0.0;
+    for (int i = 0; i < m_nCount; ++i) {
+        const TINPoint p = m_pPoints[static_cast<size_t>(i)];
+        if (p.id < 0) continue;
+        const double x = p.x;
+        const double y = p.y;
+        if (kept == 0) {
+            minX = maxX = x;
+            minY = maxY = y;
+        } else {
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
+        }
+        if (kept != i) m_pPoints[static_cast<size_t>(kept)] = p;
+        ++kept;
+    }
+    if (kept > 0) {
+        m_dMinX = minX;
+        m_dMaxX = maxX;
+        m_dMinY = minY;
+        m_dMaxY = maxY;
+    } else {
+        std::swap(m_dMinX, m_dMaxX);
+        std::swap(m_dMinY, m_dMaxY);
+    }
+    m_nCount = kept;
+    return 0;
+}
+
+int CTINPoints::BuildIndex(int pointsPerCell) {
+    m_index.Setup(m_dMinX, m_dMaxX, m_dMinY, m_dMaxY, m_nCount, pointsPerCell);
+    if (m_nCount <= 0) return 0;
+
+    // Cell of every record up to the first one outside the grid, then one bulk
+    // fill; the result is the same as inserting the records one by one.
+    std::unique_ptr<uint32_t[]> cells(new (std::nothrow) uint32_t[static_cast<size_t>(m_nCount)]);
+    if (!cells) {
+        for (int i = 0; i < m_nCount; ++i) {
+            const TINPoint& p = m_pPoints[static_cast<size_t>(i)];
+            if (m_index.Insert(p.x, p.y, i) < 0) return -1;
+        }
+        return 0;
+    }
+    const int rows = m_index.m_nRows;
+    const int cols = m_index.m_nCols;
+    int inside = 0;
+    for (; inside < m_nCount; ++inside) {
+        const TINPoint& p = m_pPoints[static_cast<size_t>(inside)];
+        int column = 0;
+        int row = 0;
+        m_index.CellOf(p.x, p.y, column, row);
+        if (row < 0 || column < 0 || row >= rows || column >= cols) break;
+        cells[static_cast<size_t>(inside)] = static_cast<uint32_t>(row) * uint32_t(cols) +
+                                             static_cast<uint32_t>(column);
+    }
+    if (m_index.InsertSequence(cells.get(), inside) < 0) return -1;
+    if (inside < m_nCount) {
+        // Reports the point outside the extent and leaves the index as it is.
+        const TINPoint& p = m_pPoints[static_cast<size_t>(inside)];
+        m_index.Insert(p.x, p.y, inside);
+        return -1;
+    }
+    return 0;
+}
+
+int CTINPoints::AddPoint(const TINPoint& p) {
+    if (m_nCount >= m_nCapacity) {
+        const int64_t increment =
+            std::max<int64_t>(10, static_cast<int64_t>(m_nCapacity * 0.01));
+        const int64_t capacity = int64_t(m_nCapacity) + increment;
+        if (capacity > INT_MAX) return -1;
+        std::unique_ptr<TINPoint[]> grown(
+            new (std::nothrow) TINPoint[static_cast<size_t>(capacity)]);
+        if (!grown) return -1;
+        if (m_nCount > 0) {
+            std::memcpy(grown.get(), m_pPoints.get(), size_t(m_nCount) * sizeof(TINPoint));
+        }
+        m_pPoints = std::move(grown);
+        m_nCapacity = static_cast<int>(capacity);
+    }
+    std::memcpy(&m_pPoints[static_cast<size_t>(m_nCount)], &p, sizeof(TINPoint));
+    ++m_nCount;
+    if (m_index.HasCells() && m_index.Insert(p.x, p.y, p.id) < 0) return -1;
+    return 1;
+}
+
+int CTINPoints::RemovePoint(int index) {
+    if (index < 0 || index >= m_nCount) return -1;
+    TINPoint& p = m_pPoints[static_cast<size_t>(index)];
+    if (m_index.Remove(p.x, p.y, p.id) < 0) return -1;
+    p.id = -1;
+    return 1;
+}
+
+int CTINPoints::FindNearest(int x, int y, double radius) const {
+    if (!m_index.HasCells()) return -1;
+    const double qx = x;
+    const double qy = y;
+    int column = 0;
+    int row = 0;
+    m_index.CellOf(qx, qy, column, row);
+    if (row < 0 || column < 0 || row >= m_index.m_nRows || column >= m_index.m_nCols) return -1;
+
+    int best = -1;
+    double bestDistance = radius * radius;
+    for (const int32_t k : m_index.CellKeys(row, column)) {
+        if (k < 0 || k >= m_nCount) continue;  // a stale key names no record in use
+        const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
+        if (p.id < 0) continue;
+        const double dx = p.x - qx;
+        const double dy = p.y - qy;
+        const double d = dx * dx + dy * dy;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = k;
+        }
+    }
+    return best;
+}
+
+int CTINPoints::FindNeighbour(int index, int direction) const {
+    if (!m_index.HasCells()) return -1;
+    if (index < 0 || index >= m_nCount) return -2;
+    const TINPoint& current = m_pPoints[static_cast<size_t>(index)];
+    const double px = current.x;
+    const double py = current.y;
+    int column = 0;
+    int row = 0;
+    m_index.CellOf(px, py, column, row);
+    if (row < 0 || column < 0 || row >= m_index.m_nRows || column >= m_index.m_nCols) return -2;
+    if (direction < 0 || direction > 3) return -3;
+
+    const double tolerance = direction < 2 ? m_dSpacingX : m_dSpacingY;
+    for (;;) {
+        int best = -1;
+        double bestScore = std::numeric_limits<double>::max();
+        for (const int32_t k : m_index.CellKeys(row, column)) {
+            if (k < 0 || k >= m_nCount) continue;
+            const TINPoint& q = m_pPoints[static_cast<size_t>(k)];
+            if (q.id < 0) continue;
+            const double qx = q.x;
+            const double qy = q.y;
+            double along = 0.0;
+            double across = 0.0;
+            switch (direction) {
+                case 0:
+                    along = px - qx;
+                    across = qy - py;
+                    break;
+                case 1:
+                    along = qx - px;
+                    across = qy - py;
+                    break;
+                case 2:
+                    along = py - qy;
+                    across = qx - px;
+                    break;
+                default:
+                    along = qy - py;
+                    across = qx - px;
+                    break;
+            }
+            if (!(along > 0.0) || !(std::fabs(across) < tolerance)) continue;
+            const double score = along + std::fabs(across) / 2.0;
+            if (score < bestScore) {
+                bestScore = score;
+                best = k;
+            }
+        }
+        if (best >= 0) return best;
+        switch (direction) {
+            case 0:
+                --column;
+                break;
+            case 1:
+                ++column;
+                break;
+            case 2:
+                --row;
+                break;
+            default:
+                ++row;
+                break;
+        }
+        if (row < 0 || column < 0 || row >= m_index.m_nRows || column >= m_index.m_nCols) {
+            return -4;
+        }
+    }
+}
+
+int CTINPoints::SelectInShape(const SelectionShape& shape, std::vector<int>& ids) const {
+    std::vector<int> candidates;
+    if (shape.kind == 0) {
+        if (shape.coords.size() < 4) return 1;
+        int left = 0;
+        int top = 0;
+        int right = 0;
+        int bottom = 0;
+        if (!TruncClamped(shape.coords[0], left) || !TruncClamped(shape.coords[1], top) ||
+            !TruncClamped(shape.coords[2], right) || !TruncClamped(shape.coords[3], bottom)) {
+            return 1;  // a corner that is not a number encloses nothing
+        }
+        if (left > right) std::swap(left, right);
+        if (top > bottom) std::swap(top, bottom);
+        m_index.QueryRect(left, top, right, bottom, candidates);
+        for (const int k : candidates) {
+            if (k < 0 || k >= m_nCount) continue;
+            const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
+            // Truncated toward zero, compared in double so that no huge
+            // coordinate is forced into an int.
+            const double x = std::trunc(p.x);
+            const double y = std::trunc(p.y);
+            if (left <= x && x < right && top <= y && y < bottom) ids.push_back(p.id);
+        }
+        return 1;
+    }
+    if (shape.kind == 1) {
+        const int count =
+            static_cast<int>(std::min<int64_t>(shape.count, int64_t(shape.coords.size() / 2)));
+        if (count < 4) return -1;
+        m_index.QueryPolygonBounds(shape.coords, candidates);
+        if (candidates.empty()) return 1;
+        std::vector<PointXY> vertices(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            vertices[static_cast<size_t>(i)] = {shape.coords[2 * size_t(i)],
+                                                shape.coords[2 * size_t(i) + 1]};
+        }
+        const bool orientation = IsRightTurn(vertices[0], vertices[1], vertices[2]);
+        for (const int k : candidates) {
+            if (k < 0 || k >= m_nCount) continue;
+            const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
+            const PointXY position{p.x, p.y};
+            if (InsideConvex(position, vertices.data(), count, orientation) >= 0) {
+                ids.push_back(p.id);
+            }
+        }
+        return 1;
+    }
+    return 1;
+}

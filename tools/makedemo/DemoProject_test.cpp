@@ -1,0 +1,429 @@
+// Tests of the demo project generator: the images agree with the orientation
+// files (painted targets appear where the collinearity equations put them),
+// the points lie inside both images, the output is deterministic, and the
+// command line is checked.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DemoProject.h"
+#include "DemoTerrain.h"
+#include "Photogrammetry/AerialPhoto.h"
+#include "TIN/TINPoints.h"
+
+namespace fs = std::filesystem;
+using namespace demo;
+
+namespace {
+
+fs::path TempDir(const std::string& name) {
+    return fs::temp_directory_path() / ("makedemo_test_" + std::to_string(getpid()) + "_" + name);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Reads a LAN image into the photograph and its orientation file; true when both read.
+bool LoadPhoto(CAerialPhoto& photo, const std::string& lan, const std::string& orn) {
+    if (photo.ReadOrientation(orn) != 1) return false;
+    FILE* f = std::fopen(lan.c_str(), "rb");
+    if (!f) return false;
+    const int rc = photo.m_image.ReadImage(f);
+    std::fclose(f);
+    return rc == 1;
+}
+
+unsigned char Pixel(const CAerialPhoto& photo, int col, int row) {
+    const ImageSize s = photo.m_image.GetSize();
+    return photo.m_image.GetBands()[0][static_cast<size_t>(row) * s.cx + col];
+}
+
+// One generated project shared by the tests of the suite.
+class DemoProjectTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = TempDir("main");
+        DemoOptions o;
+        o.outDir = (s_dir / "sub").string();  // a folder that does not exist yet
+        o.cols = 1100;
+        o.rows = 900;
+        o.points = 6000;
+        o.seed = 7;
+        s_options = o;
+        s_rc = MakeDemoProject(o, s_result, s_error);
+        if (s_rc == 1) {
+            s_left = std::make_unique<CAerialPhoto>();
+            s_right = std::make_unique<CAerialPhoto>();
+            s_loaded = LoadPhoto(*s_left, s_result.leftImage, s_result.leftOrientation) &&
+                       LoadPhoto(*s_right, s_result.rightImage, s_result.rightOrientation);
+        }
+    }
+    static void TearDownTestSuite() {
+        s_left.reset();
+        s_right.reset();
+        std::error_code ec;
+        fs::remove_all(s_dir, ec);
+    }
+    void SetUp() override {
+        ASSERT_EQ(s_rc, 1) << s_error;
+        ASSERT_TRUE(s_loaded);
+    }
+
+    static inline fs::path s_dir;
+    static inline DemoOptions s_options;
+    static inline DemoResult s_result;
+    static inline std::string s_error;
+    static inline int s_rc = 0;
+    static inline bool s_loaded = false;
+    static inline std::unique_ptr<CAerialPhoto> s_left, s_right;
+};
+
+TEST_F(DemoProjectTest, WritesTheFiveFilesWithTheRequestedSizesAndStarts) {
+    for (const char* name : {"left.lan", "right.lan", "left.ORN", "right.ORN", "points.pts"}) {
+        EXPECT_TRUE(fs::exists(fs::path(s_options.outDir) / name)) << name;
+    }
+    for (const CAerialPhoto* p : {s_left.get(), s_right.get()}) {
+        const LanHeader& h = p->m_image.GetHeader();
+        EXPECT_EQ(0, std::memcmp(h.magic, "HEAD74", 6));
+        EXPECT_EQ(h.packing, 0);
+        EXPECT_EQ(h.nbands, 1);
+        EXPECT_EQ(h.ncols, 1100);
+        EXPECT_EQ(h.nrows, 900);
+        // A sub-image cut from a larger scan: non-zero starts within 16 bits.
+        EXPECT_GT(p->GetXStart(), 0.0);
+        EXPECT_GT(p->GetYStart(), 0.0);
+        EXPECT_EQ(p->GetXStart(), h.xstart);
+        EXPECT_EQ(p->GetYStart(), h.ystart);
+        EXPECT_EQ(fs::file_size(p == s_left.get() ? s_result.leftImage : s_result.rightImage),
+                  128u + 1100u * 900u);
+        // Near-vertical but not exactly: small non-zero angles.
+        for (double a : {p->m_dOmega, p->m_dPhi, p->m_dKappa}) {
+            EXPECT_NE(a, 0.0);
+            EXPECT_LT(std::fabs(a), 0.05);
+        }
+    }
+    EXPECT_NEAR(s_result.overlapPercent, 60.0, 6.0);
+}
+
+TEST_F(DemoProjectTest, OrientationFileHasThreeWordsAndEighteenNumbers) {
+    std::istringstream in(ReadFile(s_result.leftOrientation));
+    std::vector<std::string> tokens;
+    for (std::string t; in >> t;) tokens.push_back(t);
+    ASSERT_EQ(tokens.size(), 21u);
+    EXPECT_EQ(tokens[0], "ORIENTATION");
+    for (size_t i = 3; i < tokens.size(); ++i) {
+        char* end = nullptr;
+        std::strtod(tokens[i].c_str(), &end);
+        EXPECT_EQ(*end, '\0') << tokens[i];
+    }
+    // The photograph reads it into the camera that was laid out.
+    const DemoCamera& c = s_result.layout.left;
+    EXPECT_DOUBLE_EQ(s_left->m_dFocalLength, c.focal);
+    EXPECT_NEAR(s_left->m_dXs, c.xs, 1e-6);
+    EXPECT_NEAR(s_left->m_dKappa, c.kappaDeg / 180.0 * 3.141592653589793, 1e-12);
+    // Flipped y: rows run downwards, so the photo y of the row step is negative.
+    EXPECT_GT(s_left->m_ppInterior[0][0], 0.0);
+    EXPECT_LT(s_left->m_ppInterior[1][1], 0.0);
+}
+
+// Every target appears in both images as a white square centred, within a
+// pixel, where GroundToImage of the photograph puts its ground position (minus
+// the sub-image start), with a black border around it; no other pixel is white.
+TEST_F(DemoProjectTest, TargetsAppearWhereTheOrientationProjectsThem) {
+    ASSERT_GE(s_result.targets.size(), 3u);
+    const double gsd = s_result.layout.groundPixel;
+    for (const CAerialPhoto* p : {s_left.get(), s_right.get()}) {
+        const ImageSize size = p->m_image.GetSize();
+        int64_t whiteInTargets = 0;
+        for (const DemoTarget& t : s_result.targets) {
+            double col, row;
+            ASSERT_EQ(p->GroundToImage(t.x, t.y, t.z, col, row), 1);
+            col -= p->GetXStart();
+            row -= p->GetYStart();
+            ASSERT_GT(col, 10);
+            ASSERT_GT(row, 10);
+            ASSERT_LT(col, size.cx - 10);
+            ASSERT_LT(row, size.cy - 10);
+            const int r = static_cast<int>(std::ceil(kTargetBorderHalf / gsd)) + 3;
+            double sx = 0, sy = 0, n = 0;
+            for (int y = static_cast<int>(row) - r; y <= static_cast<int>(row) + r; ++y) {
+                for (int x = static_cast<int>(col) - r; x <= static_cast<int>(col) + r; ++x) {
+                    if (Pixel(*p, x, y) == 255) {
+                        sx += x;
+                        sy += y;
+                        n += 1;
+                    }
+                }
+            }
+            const double side = 2.0 * kTargetWhiteHalf / gsd;
+            ASSERT_GT(n, 0.5 * side * side) << "target at " << t.x << " " << t.y;
+            EXPECT_LT(n, 1.6 * side * side);
+            EXPECT_NEAR(sx / n, col, 1.0);
+            EXPECT_NEAR(sy / n, row, 1.0);
+            whiteInTargets += static_cast<int64_t>(n);
+            // The black border, half-way between the white square and its outer edge.
+            const double mid = 0.5 * (kTargetWhiteHalf + kTargetBorderHalf) / gsd;
+            EXPECT_EQ(Pixel(*p, static_cast<int>(std::lround(col + mid)), static_cast<int>(std::lround(row))), 0);
+            EXPECT_EQ(Pixel(*p, static_cast<int>(std::lround(col)), static_cast<int>(std::lround(row - mid))), 0);
+        }
+        int64_t white = 0;
+        const unsigned char* band = p->m_image.GetBands()[0];
+        for (int64_t i = 0; i < int64_t{size.cx} * size.cy; ++i) white += band[i] == 255;
+        EXPECT_EQ(white, whiteInTargets);
+    }
+}
+
+// Ordinary ground points look alike in both images: the texture belongs to the
+// ground, so the grey values at the two projections of the same points correlate.
+TEST_F(DemoProjectTest, BothImagesSeeTheSameTexture) {
+    CDemoTerrain terrain(s_options.seed, s_result.layout.originX, s_result.layout.originY,
+                         s_result.layout.baseZ, s_result.layout.groundPixel);
+    CDemoRandom rng(99);
+    std::vector<double> a, b;
+    while (a.size() < 400) {
+        const double X = rng.Uniform(s_result.overlapMinX, s_result.overlapMaxX);
+        const double Y = rng.Uniform(s_result.overlapMinY, s_result.overlapMaxY);
+        if (terrain.DistanceToBuilding(X, Y) < 30.0) continue;
+        const double Z = terrain.TerrainHeight(X, Y);
+        double lc, lr, rc, rr;
+        s_left->GroundToImage(X, Y, Z, lc, lr);
+        s_right->GroundToImage(X, Y, Z, rc, rr);
+        a.push_back(Pixel(*s_left, static_cast<int>(std::lround(lc - s_left->GetXStart())),
+                          static_cast<int>(std::lround(lr - s_left->GetYStart()))));
+        b.push_back(Pixel(*s_right, static_cast<int>(std::lround(rc - s_right->GetXStart())),
+                          static_cast<int>(std::lround(rr - s_right->GetYStart()))));
+    }
+    double ma = 0, mb = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        ma += a[i];
+        mb += b[i];
+    }
+    ma /= a.size();
+    mb /= b.size();
+    double sab = 0, saa = 0, sbb = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        sab += (a[i] - ma) * (b[i] - mb);
+        saa += (a[i] - ma) * (a[i] - ma);
+        sbb += (b[i] - mb) * (b[i] - mb);
+    }
+    EXPECT_GT(sab / std::sqrt(saa * sbb), 0.85);
+    // And there is texture to fuse: a wide spread of grey values.
+    EXPECT_GT(std::sqrt(saa / a.size()), 15.0);
+}
+
+TEST_F(DemoProjectTest, PointsReadBackAndProjectInsideBothImages) {
+    CTINPoints points;
+    ASSERT_EQ(points.ReadPts(s_result.pointsFile), 1);
+    ASSERT_EQ(points.GetCount(), 6000);
+    EXPECT_EQ(fs::file_size(s_result.pointsFile), 52u + 32u * 6000u);
+    double sx = 0, sy = 0;
+    points.GetSpacing(&sx, &sy);
+    EXPECT_DOUBLE_EQ(sx, s_result.spacing);
+    EXPECT_DOUBLE_EQ(sy, s_result.spacing);
+    EXPECT_GT(points.m_dMaxX, points.m_dMinX);
+    EXPECT_GT(points.m_dMaxY, points.m_dMinY);
+
+    CDemoTerrain terrain(s_options.seed, s_result.layout.originX, s_result.layout.originY,
+                         s_result.layout.baseZ, s_result.layout.groundPixel);
+    std::vector<bool> isBlunder(6000, false);
+    for (int64_t i : s_result.blunders) isBlunder[static_cast<size_t>(i)] = true;
+    int low = 0, outside = 0, badBlunders = 0, badPoints = 0;
+    for (int i = 0; i < points.GetCount(); ++i) {
+        const TINPoint* p = points.GetPoint(i);
+        const double x = p->x, y = p->y, z = p->z, w = p->weight;
+        EXPECT_GE(x, points.m_dMinX);
+        EXPECT_LE(x, points.m_dMaxX);
+        EXPECT_GE(y, points.m_dMinY);
+        EXPECT_LE(y, points.m_dMaxY);
+        low += w < 0.95;
+        for (const CAerialPhoto* photo : {s_left.get(), s_right.get()}) {
+            double c, r;
+            photo->GroundToImage(x, y, z, c, r);
+            c -= photo->GetXStart();
+            r -= photo->GetYStart();
+            outside += !(c >= 0 && r >= 0 && c <= 1099 && r <= 899);
+        }
+        const double dz = z - terrain.SurfaceHeight(x, y);
+        if (isBlunder[static_cast<size_t>(i)]) {
+            badBlunders += std::fabs(dz) < 4.5;
+        } else if (terrain.DistanceToBuilding(x, y) > 2.0) {
+            badPoints += std::fabs(dz) > 0.5;
+        }
+    }
+    EXPECT_EQ(outside, 0);
+    EXPECT_EQ(badBlunders, 0);
+    EXPECT_EQ(badPoints, 0);
+    EXPECT_GT(low, 0);
+    EXPECT_LT(low, 6000 / 5);
+    EXPECT_GE(s_result.blunders.size(), 3u);
+    EXPECT_EQ(low, s_result.lowWeightCount);
+}
+
+TEST(DemoTerrainTest, RaysMeetTheTerrainOnceFromNadirToSteepCorners) {
+    CDemoTerrain terrain(3, 1000.0, 2000.0, 300.0, 0.2);
+    CDemoRandom r(5);
+    const double cx = 1000.0 - 575.0, cy = 2000.0, cz = 300.0 + 1912.0;
+    int checked = 0;
+    for (int i = 0; i < 3000; ++i) {
+        // Ray slopes up to 0.9 horizontal per vertical metre (a wide frame's corner).
+        const double dx = r.Uniform(-0.9, 0.9);
+        const double dy = r.Uniform(-0.5, 0.5);
+        double z = 300.0 + r.Uniform(-40.0, 40.0);  // a poor start on purpose
+        terrain.CastRay(cx, cy, cz, dx, dy, z);
+        const double X = cx + (z - cz) * dx;
+        const double Y = cy + (z - cz) * dy;
+        if (terrain.DistanceToBuilding(X, Y) < 60.0) continue;  // buildings may stop the ray first
+        EXPECT_NEAR(z, terrain.TerrainHeight(X, Y), 2e-3) << dx << " " << dy;
+        ++checked;
+    }
+    EXPECT_GT(checked, 2000);
+}
+
+TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
+    const fs::path a = TempDir("det_a"), b = TempDir("det_b"), c = TempDir("det_c");
+    DemoOptions o;
+    o.cols = 320;
+    o.rows = 240;
+    o.points = 3000;
+    o.seed = 42;
+    o.outDir = a.string();
+    o.threads = 1;
+    DemoResult ra, rb, rc;
+    std::string error;
+    ASSERT_EQ(MakeDemoProject(o, ra, error), 1) << error;
+    o.outDir = b.string();
+    o.threads = 3;
+    ASSERT_EQ(MakeDemoProject(o, rb, error), 1) << error;
+    o.outDir = c.string();
+    o.seed = 43;
+    ASSERT_EQ(MakeDemoProject(o, rc, error), 1) << error;
+    for (const char* name : {"left.lan", "right.lan", "left.ORN", "right.ORN", "points.pts"}) {
+        EXPECT_EQ(ReadFile((a / name).string()), ReadFile((b / name).string())) << name;
+    }
+    EXPECT_NE(ReadFile((a / "left.lan").string()), ReadFile((c / "left.lan").string()));
+    EXPECT_NE(ReadFile((a / "points.pts").string()), ReadFile((c / "points.pts").string()));
+    // Writing again over an existing project replaces it with the same bytes.
+    o.outDir = a.string();
+    o.seed = 42;
+    ASSERT_EQ(MakeDemoProject(o, ra, error), 1) << error;
+    EXPECT_EQ(ReadFile((a / "left.lan").string()), ReadFile((b / "left.lan").string()));
+    for (const fs::path& d : {a, b, c}) fs::remove_all(d);
+}
+
+TEST(DemoProjectEdges, OnePointAndTinyImagesStillMakeALoadableProject) {
+    const fs::path d = TempDir("one");
+    DemoOptions o;
+    o.cols = 64;
+    o.rows = 64;
+    o.points = 1;
+    o.targets = false;
+    o.outDir = d.string();
+    DemoResult r;
+    std::string error;
+    ASSERT_EQ(MakeDemoProject(o, r, error), 1) << error;
+    CTINPoints points;
+    // A single point still gives a header whose max X lies above its min X.
+    ASSERT_EQ(points.ReadPts(r.pointsFile), 1);
+    EXPECT_EQ(points.GetCount(), 1);
+    EXPECT_TRUE(r.blunders.empty());
+    EXPECT_TRUE(r.targets.empty());
+    fs::remove_all(d);
+}
+
+TEST(DemoProjectEdges, RefusesInvalidOptionsAndAnUnwritableFolder) {
+    DemoOptions o;
+    DemoResult r;
+    std::string error;
+    o.outDir = "";
+    EXPECT_EQ(MakeDemoProject(o, r, error), -1);
+    o.outDir = TempDir("bad").string();
+    o.cols = 63;
+    EXPECT_EQ(MakeDemoProject(o, r, error), -1);
+    o.cols = 100;
+    o.points = 0;
+    EXPECT_EQ(MakeDemoProject(o, r, error), -1);
+    // A folder path that runs through a regular file.
+    const fs::path file = TempDir("file");
+    std::ofstream(file.string()) << "x";
+    o.points = 10;
+    o.outDir = (file / "inside").string();
+    EXPECT_EQ(MakeDemoProject(o, r, error), -2);
+    fs::remove(file);
+}
+
+TEST(DemoLayoutTest, StartsStayInsideTheScanAndSixteenBitsForEverySize) {
+    for (int side : {64, 2000, 10000, 20000}) {
+        DemoOptions o;
+        o.cols = side;
+        o.rows = side;
+        const DemoLayout L = MakeDemoLayout(o);
+        for (const DemoCamera* c : {&L.left, &L.right}) {
+            EXPECT_GT(c->xStart, 0) << side;
+            EXPECT_GT(c->yStart, 0) << side;
+            EXPECT_LE(c->xStart + c->cols, L.scanSide) << side;
+            EXPECT_LE(c->yStart + c->rows, L.scanSide) << side;
+            EXPECT_LE(c->xStart, 32767);
+            EXPECT_LE(c->yStart, 32767);
+        }
+        // About 20 micrometres: never coarser, finer only for very large images.
+        EXPECT_LE(L.pixelSize, 0.02 + 1e-12);
+        EXPECT_GT(L.pixelSize, 0.008);
+    }
+}
+
+TEST(DemoArgumentsTest, ParsesSizesAndRejectsBadValues) {
+    DemoOptions o;
+    std::string e;
+    ASSERT_EQ(ParseDemoArguments({"out", "--size", "300x200", "--points=1234", "--seed", "9",
+                                  "--threads", "2", "--no-targets"},
+                                 o, e),
+              1)
+        << e;
+    EXPECT_EQ(o.outDir, "out");
+    EXPECT_EQ(o.cols, 300);
+    EXPECT_EQ(o.rows, 200);
+    EXPECT_EQ(o.points, 1234);
+    EXPECT_EQ(o.seed, 9u);
+    EXPECT_EQ(o.threads, 2);
+    EXPECT_FALSE(o.targets);
+
+    DemoOptions p;
+    ASSERT_EQ(ParseDemoArguments({"--cols", "20000", "--rows=64", "dir"}, p, e), 1) << e;
+    EXPECT_EQ(p.cols, 20000);
+    EXPECT_EQ(p.rows, 64);
+    EXPECT_EQ(p.points, 40000);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"a", "b"},
+        {"out", "--size", "300"},
+        {"out", "--size", "20001x100"},
+        {"out", "--cols", "63"},
+        {"out", "--points", "10000001"},
+        {"out", "--points", "0"},
+        {"out", "--points", "12abc"},
+        {"out", "--seed", "-1"},
+        {"out", "--threads"},
+        {"out", "--frobnicate"},
+    };
+    for (const auto& args : bad) {
+        DemoOptions q;
+        EXPECT_EQ(ParseDemoArguments(args, q, e), -1) << (args.empty() ? "(none)" : args.back());
+    }
+    DemoOptions h;
+    EXPECT_EQ(ParseDemoArguments({"out", "--help"}, h, e), 0);
+}
+
+}  // namespace
