@@ -58,6 +58,10 @@ namespace {
 // Attachment slots of the emulation framebuffer.
 enum Slot { kBackLeft = 0, kBackRight = 1, kFrontLeft = 2, kFrontRight = 3 };
 
+// Entry points of GL 1.3 (multitexturing), fetched like the rest.
+using ActiveTextureProc = void (*)(GLenum);
+using MultiTexCoord2fProc = void (*)(GLenum, GLfloat, GLfloat);
+
 template <class F>
 F Resolve(QOpenGLContext* ctx, const char* name, const char* extName) {
     QFunctionPointer p = ctx->getProcAddress(name);
@@ -80,6 +84,8 @@ struct CGLWindowDC::Emulation {
     PFNGLFRAMEBUFFERRENDERBUFFERPROC FramebufferRenderbuffer = nullptr;
     PFNGLCHECKFRAMEBUFFERSTATUSPROC CheckFramebufferStatus = nullptr;
     PFNGLDRAWBUFFERSPROC DrawBuffers = nullptr;
+    ActiveTextureProc ActiveTexture = nullptr;
+    MultiTexCoord2fProc MultiTexCoord2f = nullptr;
 
     GLuint fbo = 0;
     GLuint tex[4] = {0, 0, 0, 0};
@@ -113,6 +119,9 @@ struct CGLWindowDC::Emulation {
         CheckFramebufferStatus = Resolve<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(
             c, "glCheckFramebufferStatus", "glCheckFramebufferStatusEXT");
         DrawBuffers = Resolve<PFNGLDRAWBUFFERSPROC>(c, "glDrawBuffers", "glDrawBuffersARB");
+        ActiveTexture = Resolve<ActiveTextureProc>(c, "glActiveTexture", "glActiveTextureARB");
+        MultiTexCoord2f = Resolve<MultiTexCoord2fProc>(c, "glMultiTexCoord2f",
+                                                            "glMultiTexCoord2fARB");
         return GenFramebuffers && DeleteFramebuffers && BindFramebuffer && FramebufferTexture2D &&
                GenRenderbuffers && DeleteRenderbuffers && BindRenderbuffer &&
                RenderbufferStorage && FramebufferRenderbuffer && CheckFramebufferStatus &&
@@ -428,8 +437,7 @@ void CGLWindowDC::Composite(int width, int height) {
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     glViewport(0, 0, width, height);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
+    // Every mode covers the whole window, so the window needs no clearing.
     glEnable(GL_TEXTURE_2D);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
@@ -452,10 +460,16 @@ void CGLWindowDC::Composite(int width, int height) {
     switch (m_presentation) {
         case StereoPresentation::Stereo:  // not granted: shown as anaglyph
         case StereoPresentation::Anaglyph:
-            glColorMask(GL_TRUE, GL_FALSE, GL_FALSE, GL_TRUE);
-            quad(left, 0.0f, 1.0f);
-            glColorMask(GL_FALSE, GL_TRUE, GL_TRUE, GL_TRUE);
-            quad(right, 0.0f, 1.0f);
+            if (m_pEmu->ActiveTexture && m_pEmu->MultiTexCoord2f) {
+                // One pass: unit 0 gives the left eye, unit 1 mixes in the right
+                // eye where the constant mask (0, 1, 1) says so.
+                AnaglyphQuad(left, right);
+            } else {
+                glColorMask(GL_TRUE, GL_FALSE, GL_FALSE, GL_TRUE);
+                quad(left, 0.0f, 1.0f);
+                glColorMask(GL_FALSE, GL_TRUE, GL_TRUE, GL_TRUE);
+                quad(right, 0.0f, 1.0f);
+            }
             break;
         case StereoPresentation::SideBySide:
             quad(left, 0.0f, 0.5f);
@@ -477,6 +491,42 @@ void CGLWindowDC::Composite(int width, int height) {
     glMatrixMode(GL_TEXTURE);
     glPopMatrix();
     glPopAttrib();  // restores the matrix mode, viewport, masks and enables
+}
+
+void CGLWindowDC::AnaglyphQuad(GLuint left, GLuint right) {
+    Emulation& e = *m_pEmu;
+    e.ActiveTexture(GL_TEXTURE0);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, left);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    e.ActiveTexture(GL_TEXTURE1);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, right);
+    const GLfloat mask[4] = {0.0f, 1.0f, 1.0f, 1.0f};
+    glTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_COLOR, mask);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
+    // right * mask + left * (1 - mask)
+    glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_RGB, GL_INTERPOLATE);
+    glTexEnvi(GL_TEXTURE_ENV, GL_SOURCE0_RGB, GL_TEXTURE);
+    glTexEnvi(GL_TEXTURE_ENV, GL_OPERAND0_RGB, GL_SRC_COLOR);
+    glTexEnvi(GL_TEXTURE_ENV, GL_SOURCE1_RGB, GL_PREVIOUS);
+    glTexEnvi(GL_TEXTURE_ENV, GL_OPERAND1_RGB, GL_SRC_COLOR);
+    glTexEnvi(GL_TEXTURE_ENV, GL_SOURCE2_RGB, GL_CONSTANT);
+    glTexEnvi(GL_TEXTURE_ENV, GL_OPERAND2_RGB, GL_SRC_COLOR);
+    glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_ALPHA, GL_REPLACE);
+    glTexEnvi(GL_TEXTURE_ENV, GL_SOURCE0_ALPHA, GL_PREVIOUS);
+    glTexEnvi(GL_TEXTURE_ENV, GL_OPERAND0_ALPHA, GL_SRC_ALPHA);
+    const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    glBegin(GL_QUADS);
+    for (const auto& c : corners) {
+        e.MultiTexCoord2f(GL_TEXTURE0, c[0], c[1]);
+        e.MultiTexCoord2f(GL_TEXTURE1, c[0], c[1]);
+        glVertex2f(c[0], c[1]);
+    }
+    glEnd();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
+    e.ActiveTexture(GL_TEXTURE0);
 }
 
 std::vector<unsigned char> CGLWindowDC::ReadPixels(GLenum buffer, int x, int y, int w, int h) {

@@ -98,6 +98,7 @@ private:
     void DestroyEmulation();
     void Present();
     void Composite(int width, int height);
+    void AnaglyphQuad(GLuint left, GLuint right);
     GLenum AttachmentOf(GLenum buffer) const;
 
     QWindow* m_pWindow;  // not owned

@@ -419,3 +419,40 @@ TEST(GLViewCreation, FailingContextCreationIsReportedOnceAndTheWindowStays) {
 }
 
 }  // namespace
+
+namespace {
+// A window that changed is compiled into a fresh list, whose storage may lie
+// where the old list's did; the replay must show the new pixels all the same.
+TEST_F(GLViewTest, RecompiledListShowsNewPixelsOnReplay) {
+    m_view->InitGreyMap();
+    const int w = 64, h = 32;
+    std::vector<unsigned char> a(static_cast<size_t>(w * h), 10);
+    std::vector<unsigned char> b(static_cast<size_t>(w * h), 200);
+    ASSERT_TRUE(m_view->MakeCurrent());
+    GLuint lists = glGenLists(2);
+    for (int round = 0; round < 6; ++round) {
+        const std::vector<unsigned char>& img = (round % 2) ? b : a;
+        for (GLuint l = 0; l < 2; ++l) {
+            m_view->SelectBuffer(l == 0 ? GL_BACK_LEFT : GL_BACK_RIGHT);
+            glDeleteLists(lists + l, 1);
+            glNewList(lists + l, GL_COMPILE_AND_EXECUTE);
+            m_view->DrawIndexedPixels(3, 4, w, h, img.data());
+            glEndList();
+        }
+        for (int replay = 0; replay < 2; ++replay) {
+            for (GLuint l = 0; l < 2; ++l) {
+                m_view->SelectBuffer(l == 0 ? GL_BACK_LEFT : GL_BACK_RIGHT);
+                m_view->ClearBuffers();
+                glCallList(lists + l);
+            }
+        }
+        m_view->ReleaseCurrent();
+        const int v = img[0];
+        ASSERT_EQ((Rgb{v, v, v}), Pixel(GL_BACK_LEFT, 10, 10)) << "round " << round;
+        ASSERT_EQ((Rgb{v, v, v}), Pixel(GL_BACK_RIGHT, 10, 10)) << "round " << round;
+        ASSERT_TRUE(m_view->MakeCurrent());
+    }
+    glDeleteLists(lists, 2);
+    m_view->ReleaseCurrent();
+}
+}  // namespace

@@ -8,7 +8,6 @@
 #include <string>
 
 class QLineEdit;
-class QPushButton;
 
 // The orientation file proposed for an image: the image path up to the last
 // "." of its file name, followed by ".ORN" ("left.photo.lan" gives

@@ -145,7 +145,6 @@ void CMainFrame::BuildMenus() {
     print->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     QAction* preview = MakeAction(ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"));
     QAction* setup = MakeAction(ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."));
-    QAction* recent = MakeAction(ID_FILE_MRU_FILE1, QStringLiteral("Recent File"));
     QAction* exitApp = MakeAction(ID_APP_EXIT, QStringLiteral("E&xit"));
     QAction* undo = MakeAction(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"));
     undo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
@@ -287,7 +286,7 @@ void CMainFrame::UpdateStereoMenu() {
     COrvaneView* v = ActiveOrvaneView();
     for (auto& [mode, action] : m_stereoActions) {
         action->setEnabled(v != nullptr &&
-                           (mode != StereoPresentation::Stereo || CGLSurfaceWindow::IsStereoGranted()));
+                           (mode != StereoPresentation::Stereo || CGLWindowDC::IsStereoGranted()));
         action->setChecked(v && v->GetPresentation() == mode);
     }
     m_pSwapEyes->setEnabled(v != nullptr);

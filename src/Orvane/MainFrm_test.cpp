@@ -12,7 +12,7 @@ namespace {
 
 struct Item {
     int id;
-    const char* text;
+    std::string text;
 };
 
 QMenu* MenuNamed(CMainFrame* frame, const QString& title) {
@@ -25,9 +25,7 @@ std::vector<Item> Items(QMenu* menu) {
     std::vector<Item> items;
     for (QAction* a : menu->actions()) {
         if (a->isSeparator() || a->menu()) continue;
-        static std::vector<std::string> keep;
-        keep.push_back(a->text().toStdString());
-        items.push_back({a->data().toInt(), keep.back().c_str()});
+        items.push_back({a->data().toInt(), a->text().toStdString()});
     }
     return items;
 }
@@ -38,7 +36,7 @@ void ExpectItems(QMenu* menu, const std::vector<Item>& expected) {
     ASSERT_EQ(items.size(), expected.size()) << menu->title().toStdString();
     for (size_t i = 0; i < items.size(); ++i) {
         EXPECT_EQ(items[i].id, expected[i].id) << expected[i].text;
-        EXPECT_STREQ(items[i].text, expected[i].text);
+        EXPECT_EQ(items[i].text, expected[i].text);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMdiSubWindow>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "DemoProject.h"
 #include "Framework/MDIFrame.h"
+#include "Framework/StatusBar.h"
 #include "Orvane/MainFrm.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/OrvaneDoc.h"
@@ -55,18 +57,21 @@ inline void ProcessEvents(int ms = 50) {
 }
 
 // The application as the program starts it, with the view's child frame
-// maximised in a 1024 x 800 main window.
+// maximised in a 760 x 640 main window.
 class AppHarness {
 public:
     AppHarness() {
         QStandardPaths::setTestModeEnabled(true);
+        // Recent files go to a settings folder of the test run, not the user's.
+        static QTemporaryDir settings;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
         app = std::make_unique<COrvaneApp>();
         if (!app->InitInstance(QStringList())) {
             ADD_FAILURE() << "InitInstance failed";
             return;
         }
         frame = app->GetMainFrame();
-        frame->resize(1024, 800);
+        frame->resize(760, 640);
         if (QMdiSubWindow* sub = frame->GetMDIArea()->activeSubWindow()) sub->showMaximized();
         ProcessEvents(200);
         view = dynamic_cast<COrvaneView*>(frame->GetActiveView());

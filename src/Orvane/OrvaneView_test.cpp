@@ -29,8 +29,31 @@ protected:
         ASSERT_TRUE(h.view);
         ASSERT_EQ(h.Load(), 1);
         h.view->m_ptMark = CPoint(5, 5);
+        CenterOnPoints();
         h.Draw();
     }
+    // Scrolls the middle of the points' left image positions to the view centre.
+    void CenterOnPoints() {
+        CTINPoints& l = *Left().m_pImagePoints;
+        double sx = 0, sy = 0;
+        for (int i = 0; i < l.GetCount(); ++i) sx += l.GetPoint(i)->x, sy += l.GetPoint(i)->y;
+        CRect rc = h.view->GetClientRect();
+        center = CPoint(static_cast<int>(sx / l.GetCount()), static_cast<int>(sy / l.GetCount()));
+        h.view->ScrollToPosition(CPoint(center.x - rc.Width() / 2, center.y - rc.Height() / 2));
+    }
+    // Offsets that lay the right image over the left one.
+    void AlignEyes() {
+        CTINPoints& l = *Left().m_pImagePoints;
+        CTINPoints& r = *Right().m_pImagePoints;
+        double dx = 0, dy = 0;
+        for (int i = 0; i < l.GetCount(); ++i)
+            dx += l.GetPoint(i)->x - r.GetPoint(i)->x, dy += r.GetPoint(i)->y - l.GetPoint(i)->y;
+        h.view->m_nXOffset = static_cast<int>(std::lround(dx / l.GetCount()));
+        h.view->m_nYOffset = static_cast<int>(std::lround(dy / l.GetCount()));
+        h.view->m_bOffsetChanged = true;
+        h.Draw();
+    }
+    CPoint center;  // logical position of the middle of the points
     COrvaneDoc& Doc() { return *h.doc; }
     CAerialPhoto& Left() { return h.doc->m_leftPhoto; }
     CAerialPhoto& Right() { return h.doc->m_rightPhoto; }
@@ -41,14 +64,18 @@ protected:
     int IsolatedVisiblePoint(double clear = 6.0, int margin = 40) {
         CTINPoints& l = *Left().m_pImagePoints;
         CRect rc = h.view->GetClientRect();
+        CPoint s = h.view->GetScrollPosition();
+        rc.OffsetRect(s.x, s.y);
+        auto inside = [&](double x, double y) {
+            return x > rc.left + margin && y > rc.top + margin && x < rc.right - margin &&
+                   y < rc.bottom - margin;
+        };
         for (int i = 0; i < l.GetCount(); ++i) {
             const TINPoint* p = l.GetPoint(i);
-            if (p->id < 0 || p->x < margin || p->y < margin || p->x > rc.Width() - margin ||
-                p->y > rc.Height() - margin)
-                continue;
+            if (p->id < 0 || !inside(p->x, p->y)) continue;
             // Its right image position must be inside the view too.
             const TINPoint* r = Right().m_pImagePoints->GetPoint(i);
-            if (r->x + h.view->m_nXOffset > rc.Width() - margin) continue;
+            if (!inside(r->x + h.view->m_nXOffset, r->y - h.view->m_nYOffset)) continue;
             bool alone = true;
             for (int j = 0; j < l.GetCount() && alone; ++j)
                 if (j != i && std::hypot(l.GetPoint(j)->x - p->x, l.GetPoint(j)->y - p->y) < clear)
@@ -85,6 +112,7 @@ TEST_F(ViewTest, LeftImagePixelLandsWherePixelProjectionSays) {
     h.Draw();
     const CPoint s = h.view->GetScrollPosition();
     ASSERT_EQ(s.x, 37);
+    ASSERT_EQ(s.y, 21);
     const int H = ClientHeight();
     const unsigned char* const* bands = Left().m_image.GetBands();
     const int cols = Left().m_image.GetSize().cx;
@@ -105,6 +133,7 @@ TEST_F(ViewTest, LeftImagePixelLandsWherePixelProjectionSays) {
 }
 
 TEST_F(ViewTest, RightImageIsShiftedByTheOffsetsAndStartsFromPositiveRaster) {
+    h.view->ScrollToPosition(CPoint(0, 0));
     h.view->m_nXOffset = 100;
     h.view->m_nYOffset = 7;
     h.view->m_bOffsetChanged = true;
@@ -132,9 +161,7 @@ TEST_F(ViewTest, RightImageIsShiftedByTheOffsetsAndStartsFromPositiveRaster) {
 }
 
 TEST_F(ViewTest, PointsDrawnInBothEyesSelectedInSelectedColourDeletedNotAtAll) {
-    h.view->m_nXOffset = 0;
-    h.view->m_bOffsetChanged = true;
-    h.Draw();
+    AlignEyes();
     const int i = IsolatedVisiblePoint();
     ASSERT_GE(i, 0);
     CPoint l = GLOf(Left(), i), r = GLOf(Right(), i);
@@ -260,8 +287,7 @@ TEST_F(ViewTest, CharactersChangeStepAndPointSizeCaseSensitively) {
 }
 
 TEST_F(ViewTest, AddPointAtMarkUsesDefaultZAndBothProjections) {
-    h.view->ScrollToPosition(CPoint(10, 20));
-    h.Draw();
+    const CPoint s = h.view->GetScrollPosition();
     h.view->m_ptMark = CPoint(320, ClientHeight() - 240);  // client (320, 240)
     const int n = Doc().m_points.GetCount();
     h.view->OnChar('A', 1, 0);
@@ -272,14 +298,14 @@ TEST_F(ViewTest, AddPointAtMarkUsesDefaultZAndBothProjections) {
     EXPECT_EQ(g->id, n);
     EXPECT_DOUBLE_EQ(g->z, h.view->m_dDefaultZ);
     EXPECT_DOUBLE_EQ(g->weight, 1.0);
-    EXPECT_DOUBLE_EQ(l->x, 330.0);
-    EXPECT_DOUBLE_EQ(l->y, 260.0);
+    EXPECT_DOUBLE_EQ(l->x, 320.0 + s.x);
+    EXPECT_DOUBLE_EQ(l->y, 240.0 + s.y);
     double c = 0, row = 0;
     Right().GroundToImage(g->x, g->y, g->z, c, row);
     EXPECT_NEAR(r->x, c - Right().GetXStart(), 1e-9);
     EXPECT_NEAR(r->y, row - Right().GetYStart(), 1e-9);
     Left().GroundToImage(g->x, g->y, g->z, c, row);
-    EXPECT_NEAR(c - Left().GetXStart(), 330.0, 1e-6);
+    EXPECT_NEAR(c - Left().GetXStart(), 320.0 + s.x, 1e-6);
     EXPECT_TRUE(Doc().IsModified());
 }
 
@@ -408,7 +434,8 @@ TEST_F(ViewTest, PolygonOfThreeCornersSelectsCornersAndInside) {
         }
         return best;
     };
-    const int a = nearest(150, 150), b = nearest(400, 160), c = nearest(260, 380);
+    const int a = nearest(center.x - 120, center.y - 100), b = nearest(center.x + 130, center.y - 90),
+              c = nearest(center.x, center.y + 120);
     const double za = Doc().m_points.GetPoint(a)->z, zb = Doc().m_points.GetPoint(b)->z,
                  zc = Doc().m_points.GetPoint(c)->z;
     Doc().SelectPoint(7);
@@ -441,7 +468,7 @@ TEST_F(ViewTest, RightClickAfterTwoVerticesKeepsEarlierSelection) {
     int clicked = 0;
     for (int i = 0; i < l.GetCount() && clicked < 2; ++i) {
         const TINPoint* p = l.GetPoint(i);
-        if (p->x > 50 && p->y > 50 && p->x < 500 && p->y < 500 && ClickVertex(nullptr, h, Left(), i))
+        if (std::hypot(p->x - center.x, p->y - center.y) < 150 && ClickVertex(nullptr, h, Left(), i))
             ++clicked;
     }
     ASSERT_EQ(Left().m_polygon.size(), 2u);
@@ -530,6 +557,7 @@ TEST_F(ViewTest, SetToNewZKeepsLeftPositionAndMovesRight) {
 }
 
 TEST_F(ViewTest, DeletedPointIsNotPickedAgain) {
+    AlignEyes();
     const int i = IsolatedVisiblePoint();
     ASSERT_GE(i, 0);
     const TINPoint* p = Left().m_pImagePoints->GetPoint(i);

@@ -4,6 +4,8 @@
 // point; cells that change afterwards keep their list in a small side table.
 #include "TIN/GridIndex.h"
 
+#include <utility>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -50,15 +52,20 @@ int CGridIndex::Setup(double xmin, double xmax, double ymin, double ymax, int n,
     m_dMaxX = xmax;
     m_dMaxY = ymax;
 
-    const double w = std::fabs(xmax - xmin);
-    const double h = std::fabs(ymax - ymin);
+    double w = std::fabs(xmax - xmin);
+    double h = std::fabs(ymax - ymin);
+    if (!std::isfinite(w) || !std::isfinite(h)) {
+        // Unusable bounds: no box to divide (nothing will fit the grid anyway).
+        w = 0.0;
+        h = 0.0;
+    }
     // An empty set still gets a usable grid: it is laid out as for one point.
     const double points = n > 0 ? static_cast<double>(n) : 1.0;
     const double perCell = k > 0 ? static_cast<double>(k) : 1.0;
 
     double size;
-    if (!std::isfinite(w) || !std::isfinite(h) || (w == 0.0 && h == 0.0)) {
-        // No box to divide (all points at one position, or unusable bounds).
+    if (w == 0.0 && h == 0.0) {
+        // No box to divide: all points at one position.
         size = 1.0;
     } else if (xmin == xmax) {
         size = perCell * h / points;
@@ -303,4 +310,21 @@ int64_t CGridIndex::MemoryBytes() const {
         }
     }
     return bytes;
+}
+
+void CGridIndex::Swap(CGridIndex& other) noexcept {
+    using std::swap;
+    swap(m_nRows, other.m_nRows);
+    swap(m_nCols, other.m_nCols);
+    swap(m_dMinX, other.m_dMinX);
+    swap(m_dMaxY, other.m_dMaxY);
+    swap(m_dMaxX, other.m_dMaxX);
+    swap(m_dMinY, other.m_dMinY);
+    swap(m_dCellSize, other.m_dCellSize);
+    swap(m_offsets, other.m_offsets);
+    swap(m_counts, other.m_counts);
+    swap(m_keys, other.m_keys);
+    swap(m_nKeyCount, other.m_nKeyCount);
+    swap(m_nCellsAlloc, other.m_nCellsAlloc);
+    swap(m_overflow, other.m_overflow);
 }

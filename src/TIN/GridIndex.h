@@ -18,6 +18,8 @@ public:
 
     // Chooses the cell size and grid dimensions for n points, k per cell.
     // Releases any existing cells (their geometry would no longer match). 0.
+    // Exchanges geometry and cells with another index.
+    void Swap(CGridIndex& other) noexcept;
     int Setup(double xmin, double xmax, double ymin, double ymax, int n, int k);
     // 0, or -1 when m_nRows or m_nCols is not positive.
     int AllocateCells();

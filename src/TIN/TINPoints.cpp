@@ -6,6 +6,8 @@
 // file order on reading.
 #include "TIN/TINPoints.h"
 
+#include <utility>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -502,4 +504,20 @@ int CTINPoints::SelectInShape(const SelectionShape& shape, std::vector<int>& ids
         return 1;
     }
     return 1;
+}
+
+void CTINPoints::Swap(CTINPoints& other) noexcept {
+    using std::swap;
+    swap(m_dMinX, other.m_dMinX);
+    swap(m_dMaxY, other.m_dMaxY);
+    swap(m_dMaxX, other.m_dMaxX);
+    swap(m_dMinY, other.m_dMinY);
+    swap(m_dMinZ, other.m_dMinZ);
+    swap(m_dMaxZ, other.m_dMaxZ);
+    swap(m_nCount, other.m_nCount);
+    swap(m_nCapacity, other.m_nCapacity);
+    swap(m_dSpacingX, other.m_dSpacingX);
+    swap(m_dSpacingY, other.m_dSpacingY);
+    swap(m_pPoints, other.m_pPoints);
+    m_index.Swap(other.m_index);
 }

@@ -62,6 +62,10 @@ public:
     CTINPoints(const CTINPoints&) = delete;
     CTINPoints& operator=(const CTINPoints&) = delete;
 
+    // Exchanges records, bounds, spacing and index with another set: a loader
+    // reads and indexes a fresh set and swaps it in once complete.
+    void Swap(CTINPoints& other) noexcept;
+
     int GetCount() const { return m_nCount; }
     // The record at index i, or null when i is outside [0, count).
     TINPoint* GetPoint(int i);

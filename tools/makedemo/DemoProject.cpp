@@ -162,6 +162,27 @@ int RenderImage(const CAerialPhoto& photo, const DemoCamera& camera, const CDemo
     return 1;
 }
 
+// Sets the sub-image start so that ground (X, Y, Z) falls at the sub-image's
+// centre (rowOffset rows lower): the collinearity equations with the camera's
+// rotation (omega about X, then phi, then kappa) and its affine transformation.
+void CentreSubImage(DemoCamera& c, double X, double Y, double Z, int rowOffset) {
+    const double d2r = 3.141592653589793 / 180.0;
+    const double so = std::sin(c.omegaDeg * d2r), co = std::cos(c.omegaDeg * d2r);
+    const double sp = std::sin(c.phiDeg * d2r), cp = std::cos(c.phiDeg * d2r);
+    const double sk = std::sin(c.kappaDeg * d2r), ck = std::cos(c.kappaDeg * d2r);
+    const double dx = X - c.xs, dy = Y - c.ys, dz = Z - c.zs;
+    const double u = cp * ck * dx + (sk * co + ck * sp * so) * dy + (sk * so - ck * sp * co) * dz;
+    const double v = -cp * sk * dx + (ck * co - sk * sp * so) * dy + (ck * so + sk * sp * co) * dz;
+    const double w = sp * dx - so * cp * dy + co * cp * dz;
+    const double x = c.x0 - c.focal * u / w - c.a0;
+    const double y = c.y0 - c.focal * v / w - c.b0;
+    const double det = c.a1 * c.b2 - c.a2 * c.b1;
+    const double col = (x * c.b2 - y * c.a2) / det;
+    const double row = (c.a1 * y - c.b1 * x) / det;
+    c.xStart = static_cast<int>(std::lround(col - c.cols / 2.0));
+    c.yStart = static_cast<int>(std::lround(row - c.rows / 2.0)) + rowOffset;
+}
+
 struct Blunder {
     int64_t index;
     double dz;
@@ -193,9 +214,11 @@ DemoLayout MakeDemoLayout(const DemoOptions& options) {
     // Fiducial centre of the scan (the affine transformation's origin).
     const double c0 = L.scanSide / 2.0 + 0.37;
     const double r0 = L.scanSide / 2.0 - 0.61;
-    // Each sub-image is cut off-centre, towards the other photograph, so that the
-    // two sub-images overlap like the frames: by 60 % of their width.
-    const double shift = 0.5 * (1.0 - kOverlap) * (L.scanSide - options.cols);
+    // Each sub-image is cut off-centre, towards the other photograph, so that
+    // the two overlap like the frames, by 60 % of their width: the left one is
+    // centred on ground (origin X - 0.2 width, origin Y), the right one on
+    // (origin X + 0.2 width, origin Y), both at mean terrain height.
+    const double halfShift = 0.5 * (1.0 - kOverlap) * options.cols * L.groundPixel;
 
     auto affine = [&](DemoCamera& c, double sx, double shearX, double shearY, double sy) {
         c.a1 = p * sx;
@@ -220,8 +243,7 @@ DemoLayout MakeDemoLayout(const DemoOptions& options) {
     l.omegaDeg = 0.35;
     l.phiDeg = -0.6;
     l.kappaDeg = 1.1;
-    l.xStart = static_cast<int>(std::lround(c0 + shift - options.cols / 2.0));
-    l.yStart = static_cast<int>(std::lround(r0 - options.rows / 2.0)) + 23;
+    CentreSubImage(l, kOriginX - halfShift, kOriginY, kBaseZ, 23);
 
     DemoCamera& r = L.right;
     r.name = "right";
@@ -232,8 +254,7 @@ DemoLayout MakeDemoLayout(const DemoOptions& options) {
     r.omegaDeg = -0.45;
     r.phiDeg = 0.4;
     r.kappaDeg = 0.7;
-    r.xStart = static_cast<int>(std::lround(c0 - shift - options.cols / 2.0));
-    r.yStart = static_cast<int>(std::lround(r0 - options.rows / 2.0)) - 17;
+    CentreSubImage(r, kOriginX + halfShift, kOriginY, kBaseZ, -17);
     return L;
 }
 
@@ -262,7 +283,7 @@ std::string DemoUsage() {
            "left.lan, right.lan (8-bit sub-images), left.ORN, right.ORN and points.pts.\n"
            "options:\n"
            "  --seed N            terrain, texture and point noise (default 1)\n"
-           "  --size COLSxROWS    pixels of each image (default 2000x2000, 64..20000 each)\n"
+           "  --size COLSxROWS    pixels of each image (default 2000x2000, 256..20000 each)\n"
            "  --cols N, --rows N  the same, one side at a time\n"
            "  --points N          number of ground points (default 40000, 1..10000000)\n"
            "  --threads N         rendering threads (default: all cores)\n"
@@ -313,13 +334,13 @@ int ParseDemoArguments(const std::vector<std::string>& args, DemoOptions& option
             const size_t x = value.find_first_of("xX");
             if (x == std::string::npos || !ParseSide(value.substr(0, x), options.cols) ||
                 !ParseSide(value.substr(x + 1), options.rows)) {
-                error = "invalid size: " + value + " (COLSxROWS, each 64..20000)";
+                error = "invalid size: " + value + " (COLSxROWS, each 256..20000)";
                 return -1;
             }
         } else if (name == "--cols" || name == "--rows") {
             if (!takeValue()) return -1;
             if (!ParseSide(value, name == "--cols" ? options.cols : options.rows)) {
-                error = "invalid " + name.substr(2) + ": " + value + " (64..20000)";
+                error = "invalid " + name.substr(2) + ": " + value + " (256..20000)";
                 return -1;
             }
         } else if (name == "--points") {
@@ -447,6 +468,11 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
                 zHi = std::max(zHi, h);
             }
         }
+        // Roofs narrower than the sample step.
+        for (const DemoBuilding& b : terrain.Buildings()) {
+            const double bx = b.cx + layout.originX, by = b.cy + layout.originY;
+            if (bx >= x0 && bx <= x1 && by >= y0 && by <= y1) zHi = std::max(zHi, b.roofZ);
+        }
         zLo -= 3.0;
         zHi += 3.0;
         // Rendering grid over both footprints (rays lean outwards by up to
@@ -458,15 +484,22 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
     }
     result.terrainMinZ = zLo;
     result.terrainMaxZ = zHi;
-    const double pointLo = zLo - kPitMax - 3.0;
-    const double pointHi = zHi + kSpikeMax + 3.0;
+    // The overlap holds at every height a point can take, gross errors
+    // included; for small images, whose footprints shift more than their width
+    // over that range, at the terrain's own heights (gross errors that would
+    // leave an image are then left out, below).
     const double margin = std::max(3.0, 0.004 * std::max(options.cols, options.rows));
     double lMinX, lMaxX, lMinY, lMaxY, rMinX, rMaxX, rMinY, rMaxY;
-    if (!InnerFootprint(left, options.cols, options.rows, margin, pointLo, pointHi, lMinX, lMaxX,
-                        lMinY, lMaxY) ||
-        !InnerFootprint(right, options.cols, options.rows, margin, pointLo, pointHi, rMinX, rMaxX,
-                        rMinY, rMaxY)) {
-        error = "the image footprints cannot be computed";
+    auto footprints = [&](double lo, double hi) {
+        return InnerFootprint(left, options.cols, options.rows, margin, lo, hi, lMinX, lMaxX, lMinY,
+                              lMaxY) &&
+               InnerFootprint(right, options.cols, options.rows, margin, lo, hi, rMinX, rMaxX, rMinY,
+                              rMaxY) &&
+               std::max(lMinX, rMinX) < std::min(lMaxX, rMaxX) &&
+               std::max(lMinY, rMinY) < std::min(lMaxY, rMaxY);
+    };
+    if (!footprints(zLo - kPitMax - 3.0, zHi + kSpikeMax + 3.0) && !footprints(zLo, zHi)) {
+        error = "the two images do not overlap";
         return -4;
     }
     result.overlapMinX = std::max(lMinX, rMinX);
@@ -478,12 +511,14 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
         return -4;
     }
     {
-        // Overlap share of the left image, at mean height, along the base.
-        double c0, c1, row;
-        const double yMid = 0.5 * (result.overlapMinY + result.overlapMaxY);
-        left.GroundToImage(std::max(lMinX, rMinX), yMid, layout.baseZ, c0, row);
-        left.GroundToImage(std::min(lMaxX, rMaxX), yMid, layout.baseZ, c1, row);
-        result.overlapPercent = 100.0 * std::fabs(c1 - c0) / options.cols;
+        // Forward overlap of the two images at mid-terrain height: where the
+        // right image's left edge falls in the left image, along the middle row.
+        const double zMid = 0.5 * (zLo + zHi);
+        double pixel[2] = {right.GetXStart(), right.GetYStart() + 0.5 * (options.rows - 1)};
+        double X, Y, col, row;
+        right.ImageToGround(pixel, &zMid, X, Y);
+        left.GroundToImage(X, Y, zMid, col, row);
+        result.overlapPercent = 100.0 * (options.cols - (col - left.GetXStart())) / options.cols;
     }
 
     // Control targets at clear sites spread over the overlap.
@@ -555,21 +590,42 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
     result.spacing = step;
     result.pointCount = n;
 
-    // Gross errors: single spikes and pits, some in small clusters.
+    // A ground point shows in both images (sub-image pixels within the image).
+    auto inside = [&](double x, double y, double z) {
+        for (const CAerialPhoto* p : {&left, &right}) {
+            double c, r;
+            if (p->GroundToImage(x, y, z, c, r) < 0) return false;
+            c -= p->GetXStart();
+            r -= p->GetYStart();
+            if (!(c >= 0.0 && r >= 0.0 && c <= options.cols - 1 && r <= options.rows - 1)) return false;
+        }
+        return true;
+    };
+    auto gridX = [&](int64_t i) { return grid.x0 + static_cast<double>(i % grid.columns) * grid.step; };
+    auto gridY = [&](int64_t i) { return grid.y0 - static_cast<double>(i / grid.columns) * grid.step; };
+
+    // Gross errors: single spikes and pits, some in small clusters; only those
+    // that stay inside both images.
     std::vector<Blunder> blunders;
     if (n >= 50) {
         CDemoRandom r(MixSeed(options.seed, 0xB1D7));
         const int64_t count = std::max<int64_t>(3, n / 2000);
+        std::vector<Blunder> drawn;
         for (int64_t b = 0; b < count; ++b) {
             const int64_t index = static_cast<int64_t>(r.Next() % static_cast<uint64_t>(n));
             const bool spike = (b % 2) == 0;
             const double dz = spike ? r.Uniform(kSpikeMin, kSpikeMax) : -r.Uniform(kPitMin, kPitMax);
             const double weight = r.Uniform() < 0.5 ? r.Uniform(0.3, 0.85) : std::nan("");
-            blunders.push_back({index, dz, weight});
+            drawn.push_back({index, dz, weight});
             if (r.Uniform() < 0.3) {
-                if (index + 1 < n) blunders.push_back({index + 1, dz * r.Uniform(0.8, 1.0), weight});
-                if (index + nx < n) blunders.push_back({index + nx, dz * r.Uniform(0.8, 1.0), weight});
+                if (index + 1 < n) drawn.push_back({index + 1, dz * r.Uniform(0.8, 1.0), weight});
+                if (index + nx < n) drawn.push_back({index + nx, dz * r.Uniform(0.8, 1.0), weight});
             }
+        }
+        for (const Blunder& b : drawn) {
+            const double x = gridX(b.index), y = gridY(b.index);
+            const double z = terrain.SurfaceHeight(x, y) + b.dz;
+            if (inside(x, y, z - 0.5) && inside(x, y, z + 0.5)) blunders.push_back(b);
         }
         std::stable_sort(blunders.begin(), blunders.end(),
                          [](const Blunder& a, const Blunder& b) { return a.index < b.index; });
@@ -581,26 +637,24 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
 
     const uint64_t pointSeed = MixSeed(options.seed, 0x901275);
     auto makePoint = [&](int64_t i, double* record) {
-        const int64_t row = i / grid.columns;
-        const int64_t col = i % grid.columns;
-        const double x = grid.x0 + col * grid.step;
-        const double y = grid.y0 - row * grid.step;
+        const double x = gridX(i);
+        const double y = gridY(i);
         CDemoRandom r(MixSeed(pointSeed, static_cast<uint64_t>(i)));
-        // Matching noise: a few centimetres, more where the height jumps at a wall.
-        const bool nearWall = terrain.DistanceToBuilding(x, y) < 1.5 &&
-                              std::fabs(terrain.SurfaceHeight(x, y) - terrain.TerrainHeight(x, y)) < 1e-9;
-        const bool onEdge = !nearWall && terrain.DistanceToBuilding(x, y) == 0.0 &&
-                            (terrain.DistanceToBuilding(x + 1.5, y) > 0 || terrain.DistanceToBuilding(x - 1.5, y) > 0 ||
-                             terrain.DistanceToBuilding(x, y + 1.5) > 0 || terrain.DistanceToBuilding(x, y - 1.5) > 0);
-        const double sigma = (nearWall || onEdge) ? 0.9 : 0.06;
-        double z = terrain.SurfaceHeight(x, y) + sigma * r.Normal();
-        double weight = r.Uniform() < ((nearWall || onEdge) ? 0.6 : 0.07) ? r.Uniform(0.55, 0.949)
-                                                                            : r.Uniform(0.95, 1.0);
+        const double surface = terrain.SurfaceHeight(x, y);
+        // Matching noise: a few centimetres, more where the height jumps at a
+        // wall, where matchers also report a lower confidence.
+        const bool atWall = std::fabs(terrain.SignedBuildingDistance(x, y)) < 1.5;
+        const double noise = r.Normal();
+        double z = surface + (atWall ? 0.9 : 0.06) * noise;
+        double weight = r.Uniform() < (atWall ? 0.6 : 0.07) ? r.Uniform(0.55, 0.949)
+                                                             : r.Uniform(0.95, 1.0);
         const auto it = std::lower_bound(blunders.begin(), blunders.end(), i,
                                          [](const Blunder& b, int64_t k) { return b.index < k; });
         if (it != blunders.end() && it->index == i) {
-            z += it->dz;
+            z = surface + it->dz + 0.06 * noise;
             if (!std::isnan(it->weight)) weight = it->weight;
+        } else if (atWall && !inside(x, y, z)) {
+            z = surface;  // a small image's edge: keep the point in both images
         }
         record[0] = x;
         record[1] = y;

@@ -20,7 +20,7 @@
 
 namespace demo {
 
-constexpr int kMinImageSide = 64;
+constexpr int kMinImageSide = 256;  // smaller footprints barely overlap over the relief
 constexpr int kMaxImageSide = 20000;
 constexpr int64_t kMaxPoints = 10000000;
 

@@ -295,7 +295,7 @@ TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
     const fs::path a = TempDir("det_a"), b = TempDir("det_b"), c = TempDir("det_c");
     DemoOptions o;
     o.cols = 320;
-    o.rows = 240;
+    o.rows = 256;
     o.points = 3000;
     o.seed = 42;
     o.outDir = a.string();
@@ -322,11 +322,11 @@ TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
     for (const fs::path& d : {a, b, c}) fs::remove_all(d);
 }
 
-TEST(DemoProjectEdges, OnePointAndTinyImagesStillMakeALoadableProject) {
+TEST(DemoProjectEdges, OnePointAndSmallestImagesStillMakeALoadableProject) {
     const fs::path d = TempDir("one");
     DemoOptions o;
-    o.cols = 64;
-    o.rows = 64;
+    o.cols = 256;
+    o.rows = 256;
     o.points = 1;
     o.targets = false;
     o.outDir = d.string();
@@ -349,9 +349,9 @@ TEST(DemoProjectEdges, RefusesInvalidOptionsAndAnUnwritableFolder) {
     o.outDir = "";
     EXPECT_EQ(MakeDemoProject(o, r, error), -1);
     o.outDir = TempDir("bad").string();
-    o.cols = 63;
+    o.cols = 255;
     EXPECT_EQ(MakeDemoProject(o, r, error), -1);
-    o.cols = 100;
+    o.cols = 300;
     o.points = 0;
     EXPECT_EQ(MakeDemoProject(o, r, error), -1);
     // A folder path that runs through a regular file.
@@ -364,7 +364,7 @@ TEST(DemoProjectEdges, RefusesInvalidOptionsAndAnUnwritableFolder) {
 }
 
 TEST(DemoLayoutTest, StartsStayInsideTheScanAndSixteenBitsForEverySize) {
-    for (int side : {64, 2000, 10000, 20000}) {
+    for (int side : {256, 2000, 10000, 20000}) {
         DemoOptions o;
         o.cols = side;
         o.rows = side;
@@ -386,23 +386,23 @@ TEST(DemoLayoutTest, StartsStayInsideTheScanAndSixteenBitsForEverySize) {
 TEST(DemoArgumentsTest, ParsesSizesAndRejectsBadValues) {
     DemoOptions o;
     std::string e;
-    ASSERT_EQ(ParseDemoArguments({"out", "--size", "300x200", "--points=1234", "--seed", "9",
+    ASSERT_EQ(ParseDemoArguments({"out", "--size", "300x260", "--points=1234", "--seed", "9",
                                   "--threads", "2", "--no-targets"},
                                  o, e),
               1)
         << e;
     EXPECT_EQ(o.outDir, "out");
     EXPECT_EQ(o.cols, 300);
-    EXPECT_EQ(o.rows, 200);
+    EXPECT_EQ(o.rows, 260);
     EXPECT_EQ(o.points, 1234);
     EXPECT_EQ(o.seed, 9u);
     EXPECT_EQ(o.threads, 2);
     EXPECT_FALSE(o.targets);
 
     DemoOptions p;
-    ASSERT_EQ(ParseDemoArguments({"--cols", "20000", "--rows=64", "dir"}, p, e), 1) << e;
+    ASSERT_EQ(ParseDemoArguments({"--cols", "20000", "--rows=256", "dir"}, p, e), 1) << e;
     EXPECT_EQ(p.cols, 20000);
-    EXPECT_EQ(p.rows, 64);
+    EXPECT_EQ(p.rows, 256);
     EXPECT_EQ(p.points, 40000);
 
     const std::vector<std::vector<std::string>> bad = {
@@ -410,7 +410,7 @@ TEST(DemoArgumentsTest, ParsesSizesAndRejectsBadValues) {
         {"a", "b"},
         {"out", "--size", "300"},
         {"out", "--size", "20001x100"},
-        {"out", "--cols", "63"},
+        {"out", "--cols", "255"},
         {"out", "--points", "10000001"},
         {"out", "--points", "0"},
         {"out", "--points", "12abc"},

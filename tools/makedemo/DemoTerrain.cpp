@@ -39,15 +39,21 @@ inline double Fade(double t) { return t * t * t * (t * (t * 6.0 - 15.0) + 10.0);
 
 inline double Fraction(double v) { return v - static_cast<double>(FloorToInt(v)); }
 
-// Distance squared from (px, py) to the segment (ax, ay)-(bx, by).
-inline double SegmentDistanceSq(double px, double py, double ax, double ay, double bx, double by) {
+// True when the segment (ax, ay)-(bx, by) passes within r of (px, py).
+inline bool SegmentNear(double px, double py, double ax, double ay, double bx, double by, double r) {
+    // Cheap box test first: most buildings are far from most rays.
+    if (px < std::min(ax, bx) - r || px > std::max(ax, bx) + r || py < std::min(ay, by) - r ||
+        py > std::max(ay, by) + r) {
+        return false;
+    }
     const double ux = bx - ax, uy = by - ay;
     const double len = ux * ux + uy * uy;
     double t = len > 0.0 ? ((px - ax) * ux + (py - ay) * uy) / len : 0.0;
     t = std::clamp(t, 0.0, 1.0);
     const double dx = ax + t * ux - px, dy = ay + t * uy - py;
-    return dx * dx + dy * dy;
+    return dx * dx + dy * dy <= r * r;
 }
+
 
 // Entry and exit of the ray p(t) = p0 + t * d through the slab |p| <= half.
 // False when the ray runs parallel outside it.
@@ -364,6 +370,23 @@ double CDemoTerrain::DistanceToBuilding(double X, double Y) const {
     return best;
 }
 
+double CDemoTerrain::SignedBuildingDistance(double X, double Y) const {
+    const double x = X - m_dOriginX;
+    const double y = Y - m_dOriginY;
+    double best = std::numeric_limits<double>::infinity();
+    for (const DemoBuilding& b : m_buildings) {
+        const double dx = x - b.cx;
+        const double dy = y - b.cy;
+        const double u = std::fabs(dx * b.cosA + dy * b.sinA) - b.halfLength;
+        const double v = std::fabs(-dx * b.sinA + dy * b.cosA) - b.halfWidth;
+        if (u <= 0.0 && v <= 0.0) {
+            return std::max(u, v);  // inside: minus the distance to the nearest edge
+        }
+        best = std::min(best, std::hypot(std::max(u, 0.0), std::max(v, 0.0)));
+    }
+    return best;
+}
+
 bool CDemoTerrain::IsClearSite(double X, double Y) const {
     // Buildings: a tall block leans up to about a third of its height in the
     // photographs and casts a shadow as long as its height.
@@ -446,8 +469,8 @@ double CDemoTerrain::IntersectBuildings(double cx, double cy, double cz, double 
         // Quick rejection: the part of the ray between the roof and the floor
         // passes farther from the footprint centre than its half diagonal.
         const double t0 = cz - b.roofZ, t1 = cz - zFloor;
-        if (SegmentDistanceSq(b.cx, b.cy, cx - t0 * dx, cy - t0 * dy, cx - t1 * dx, cy - t1 * dy) >
-            m_buildingRadius[i] * m_buildingRadius[i]) {
+        if (!SegmentNear(b.cx, b.cy, cx - t0 * dx, cy - t0 * dy, cx - t1 * dx, cy - t1 * dy,
+                         m_buildingRadius[i])) {
             continue;
         }
         const double px = cx - b.cx;
@@ -520,8 +543,8 @@ bool CDemoTerrain::InShadow(double x, double y, double z, int skipRoof) const {
         }
         // Quick rejection: the sun ray up to roof height passes beside the footprint.
         const double tTop = (b.roofZ - z) / m_dSunZ;
-        if (SegmentDistanceSq(b.cx, b.cy, x, y, x + tTop * m_dSunX, y + tTop * m_dSunY) >
-            m_buildingRadius[i] * m_buildingRadius[i]) {
+        if (!SegmentNear(b.cx, b.cy, x, y, x + tTop * m_dSunX, y + tTop * m_dSunY,
+                         m_buildingRadius[i])) {
             continue;
         }
         const double px = x - b.cx;
@@ -550,10 +573,35 @@ double CDemoTerrain::Detail(double x, double y, uint32_t seed) const {
     double inverse = 1.0 / m_dDetailWavelength;
     for (int i = 0; i < m_nDetailOctaves; ++i) {
         sum += amplitude * ValueNoise(x * inverse + 17.0 * i, y * inverse - 31.0 * i, seed + i);
-        amplitude *= 0.72;
+        amplitude *= 0.85;
         inverse *= 2.0;
     }
     return sum;
+}
+
+double CDemoTerrain::TreeCrowns(double x, double y) const {
+    // One tree per 3.5 m cell at a random spot, crowns of 1.2 to 2.1 m radius,
+    // lit from the sun's side; dark ground between them.
+    constexpr double kCell = 3.5;
+    const double fx = x / kCell, fy = y / kCell;
+    const int64_t ix = FloorToInt(fx), iy = FloorToInt(fy);
+    double best = 0.0;
+    for (int64_t j = iy - 1; j <= iy + 1; ++j) {
+        for (int64_t i = ix - 1; i <= ix + 1; ++i) {
+            const uint32_t h = HashLattice(i, j, m_nSeedTrees);
+            const double tx = (static_cast<double>(i) + 0.15 + 0.7 * ((h & 0xFF) / 255.0)) * kCell;
+            const double ty = (static_cast<double>(j) + 0.15 + 0.7 * (((h >> 8) & 0xFF) / 255.0)) * kCell;
+            const double radius = 1.2 + 0.9 * (((h >> 16) & 0xFF) / 255.0);
+            const double dx = (x - tx) / radius, dy = (y - ty) / radius;
+            const double d2 = dx * dx + dy * dy;
+            if (d2 < 1.0) {
+                const double dome = std::sqrt(1.0 - d2);
+                const double lit = dome + 0.45 * (dx * m_dSunX + dy * m_dSunY) / 0.7;
+                best = std::max(best, 0.35 + 0.65 * lit + 0.08 * ((h >> 24) / 255.0));
+            }
+        }
+    }
+    return best > 0.0 ? 60.0 + 80.0 * best : 48.0;
 }
 
 double CDemoTerrain::GroundAlbedo(double x, double y) const {
@@ -563,9 +611,7 @@ double CDemoTerrain::GroundAlbedo(double x, double y) const {
         ValueNoise(x / 95.0, y / 95.0, m_nSeedCover) + 0.3 * ValueNoise(x / 23.0, y / 23.0, m_nSeedCover2);
     double a;
     if (cover < -0.28) {
-        // Tree crowns of about 4 m with dark gaps between them.
-        const double t = ValueNoise(x / 3.3, y / 3.3, m_nSeedTrees);
-        a = 58.0 + 70.0 * std::max(0.0, t + 0.15);
+        a = TreeCrowns(x, y);
     } else if (cover < 0.05) {
         a = 118.0 + 16.0 * ValueNoise(x / 7.0, y / 7.0, m_nSeedMeadow);
     } else if (cover < 0.38) {
@@ -576,7 +622,7 @@ double CDemoTerrain::GroundAlbedo(double x, double y) const {
     } else {
         a = 172.0 + 20.0 * ValueNoise(x / 5.0, y / 5.0, m_nSeedSoil);
     }
-    return a + 34.0 * Detail(x, y, m_nSeedDetail);
+    return a + 36.0 * Detail(x, y, m_nSeedDetail);
 }
 
 double CDemoTerrain::RoadAlbedo(double along, double across, double x, double y) const {

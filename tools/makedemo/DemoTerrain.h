@@ -84,6 +84,9 @@ public:
     double SurfaceHeight(double X, double Y) const;
     // Distance (metres) from X, Y to the nearest building footprint edge, 0 inside.
     double DistanceToBuilding(double X, double Y) const;
+    // Distance (metres) to the nearest footprint edge: positive outside every
+    // footprint, negative inside one.
+    double SignedBuildingDistance(double X, double Y) const;
     // True when a target of the usual size fits at X, Y: away from buildings,
     // their shadows and the road with its cut slopes.
     bool IsClearSite(double X, double Y) const;
@@ -122,6 +125,7 @@ private:
     double RoadLevel(double x, double y) const;
     double Detail(double x, double y, uint32_t seed) const;
     double GroundAlbedo(double x, double y) const;
+    double TreeCrowns(double x, double y) const;
     double RoadAlbedo(double along, double across, double x, double y) const;
     bool InShadow(double x, double y, double z, int skipRoof) const;
     // Height at which the ray first meets the terrain (secant on z - Ground).

@@ -1,0 +1,550 @@
+#include "TIN/TINPoints.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Platform/Platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kOutsideText = "There is error in points extension!!";
+
+struct FileRecord {
+    double x, y, z, weight;
+};
+
+// A private directory under the system temp folder, removed with its files.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "tin_test_XXXXXX").string();
+        if (mkdtemp(pattern.data())) m_path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!m_path.empty()) fs::remove_all(m_path, ignored);
+    }
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    fs::path m_path;
+};
+
+struct Header {
+    int32_t n;
+    double minX, maxY, maxX, minY, spacingX, spacingY;
+};
+
+std::string Bytes(const Header& h, const std::vector<FileRecord>& records) {
+    std::string bytes(52, '\0');
+    std::memcpy(&bytes[0], &h.n, 4);
+    const double fields[6] = {h.minX, h.maxY, h.maxX, h.minY, h.spacingX, h.spacingY};
+    std::memcpy(&bytes[4], fields, sizeof fields);
+    for (const FileRecord& r : records) {
+        bytes.append(reinterpret_cast<const char*>(&r), sizeof r);
+    }
+    return bytes;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const std::vector<FileRecord> kRecords = {
+    {10.5, 20.25, 101.0, 0.5}, {30.0, 40.0, 99.5, 1.0}, {15.0, 22.0, 120.0, 0.7}};
+
+// A set of n records filled like a photograph fills its image-point set.
+void Fill(CTINPoints& set, const std::vector<std::pair<double, double>>& xy, double minX,
+          double maxX, double minY, double maxY) {
+    for (size_t i = 0; i < xy.size(); ++i) {
+        ASSERT_EQ(set.SetPoint(int(i), xy[i].first, xy[i].second, int(i)), 0);
+    }
+    set.m_dMinX = minX;
+    set.m_dMaxX = maxX;
+    set.m_dMinY = minY;
+    set.m_dMaxY = maxY;
+}
+
+// ---------------------------------------------------------------- geometry
+
+TEST(TINGeometry, TurnsAndConvexInside) {
+    const PointXY a{0, 0};
+    const PointXY b{10, 0};
+    EXPECT_DOUBLE_EQ(Cross(a, b, {0, 5}), 50.0);
+    EXPECT_FALSE(IsRightTurn(a, b, {0, 5}));
+    EXPECT_TRUE(IsRightTurn(a, b, {0, -5}));
+    EXPECT_FALSE(IsRightTurn(a, b, {20, 0}));  // on the line: not a right turn
+
+    const PointXY square[] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};  // counter-clockwise
+    EXPECT_GE(InsideConvex({5, 5}, square, 5, false), 0);
+    EXPECT_EQ(InsideConvex({15, 5}, square, 5, false), -1);
+    EXPECT_EQ(InsideConvex({5, 5}, square, 5, true), -1);
+}
+
+// ------------------------------------------------------------- construction
+
+TEST(TINPointsAccess, SizedConstructionAndSetPoint) {
+    CTINPoints set(3);
+    EXPECT_EQ(set.GetCount(), 3);
+    EXPECT_EQ(set.m_nCapacity, 3);
+    EXPECT_EQ(set.SetPoint(7, 1.5, 2.5, 2), 0);
+    EXPECT_EQ(set.SetPoint(7, 1.5, 2.5, 3), -1);
+    EXPECT_EQ(set.SetPoint(7, 1.5, 2.5, -1), -1);
+    const TINPoint* p = set.GetPoint(2);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->id, 7);
+    EXPECT_EQ(double(p->x), 1.5);
+    EXPECT_EQ(double(p->z), 0.0);  // untouched by SetPoint, and never garbage
+    EXPECT_EQ(set.GetPoint(3), nullptr);
+    EXPECT_EQ(set.GetPoint(-1), nullptr);
+    EXPECT_EQ(set.GetIndex(), nullptr);
+
+    set.SetSpacing(2.0, 3.0);
+    double sx = 0;
+    double sy = 0;
+    set.GetSpacing(&sx, &sy);
+    EXPECT_EQ(sx, 2.0);
+    EXPECT_EQ(sy, 3.0);
+
+    CTINPoints empty(0);
+    EXPECT_EQ(empty.GetCount(), 0);
+    EXPECT_EQ(empty.GetPoint(0), nullptr);
+}
+
+// ------------------------------------------------------------------ files
+
+TEST(TINPointsFile, ReadNumbersRecordsAndWriteReproducesTheFile) {
+    TempDir dir;
+    const std::string in = dir.File("in.pts");
+    const std::string out = dir.File("out.pts");
+    const std::string bytes = Bytes({3, 10.0, 40.0, 30.0, 20.0, 2.5, 3.5}, kRecords);
+    WriteFile(in, bytes);
+
+    CTINPoints set;
+    ASSERT_EQ(set.ReadPts(in), 1);
+    EXPECT_EQ(set.GetCount(), 3);
+    EXPECT_EQ(set.m_nCapacity, 3);
+    for (int i = 0; i < 3; ++i) {
+        const TINPoint p = *set.GetPoint(i);
+        EXPECT_EQ(p.id, i);
+        EXPECT_EQ(double(p.x), kRecords[i].x);
+        EXPECT_EQ(double(p.y), kRecords[i].y);
+        EXPECT_EQ(double(p.z), kRecords[i].z);
+        EXPECT_EQ(double(p.weight), kRecords[i].weight);
+    }
+    TINExtent e{};
+    set.GetExtent(&e);
+    EXPECT_EQ(e.xmin, 10.0);
+    EXPECT_EQ(e.xmax, 30.0);
+    EXPECT_EQ(e.ymin, 20.0);
+    EXPECT_EQ(e.ymax, 40.0);
+    EXPECT_EQ(e.zmin, 99.5);
+    EXPECT_EQ(e.zmax, 120.0);
+    double sx = 0;
+    double sy = 0;
+    set.GetSpacing(&sx, &sy);
+    EXPECT_EQ(sx, 2.5);
+    EXPECT_EQ(sy, 3.5);
+
+    EXPECT_EQ(set.WritePts(out), 3);
+    EXPECT_EQ(ReadFile(out), bytes);
+
+    FILE* file = std::fopen(out.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(set.WritePts(file), 3);
+    std::fclose(file);
+    EXPECT_EQ(ReadFile(out), bytes);
+
+    // Reading through an open stream leaves the stream to the caller.
+    file = std::fopen(in.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    CTINPoints again;
+    EXPECT_EQ(again.ReadPts(file), 1);
+    EXPECT_EQ(again.GetCount(), 3);
+    std::fclose(file);
+}
+
+TEST(TINPointsFile, HeaderCasesFromTheFileItself) {
+    TempDir dir;
+    const std::string path = dir.File("p.pts");
+    CTINPoints set;
+
+    // y bounds in either order.
+    WriteFile(path, Bytes({3, 10.0, 20.0, 30.0, 40.0, 1, 1}, kRecords));
+    ASSERT_EQ(set.ReadPts(path), 1);
+    EXPECT_EQ(set.m_dMinY, 20.0);
+    EXPECT_EQ(set.m_dMaxY, 40.0);
+
+    WriteFile(path, Bytes({0, 10.0, 40.0, 30.0, 20.0, 1, 1}, {}));
+    EXPECT_EQ(set.ReadPts(path), -1);
+    EXPECT_EQ(set.GetCount(), 0);
+
+    WriteFile(path, Bytes({3, 10.0, 40.0, 10.0, 20.0, 1, 1}, kRecords));
+    EXPECT_EQ(set.ReadPts(path), -2);
+    EXPECT_EQ(set.GetCount(), 0);
+    WriteFile(path, Bytes({3, 10.0, 40.0, std::nan(""), 20.0, 1, 1}, kRecords));
+    EXPECT_EQ(set.ReadPts(path), -2);
+
+    EXPECT_EQ(set.ReadPts(dir.File("missing.pts")), -1);
+    EXPECT_EQ(set.GetCount(), 0);
+}
+
+TEST(TINPointsFile, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {
+    TempDir dir;
+    const std::string path = dir.File("bad.pts");
+    CTINPoints set;
+
+    struct Case {
+        int32_t n;
+        size_t records;
+        size_t extraBytes;
+    };
+    // Negative; far beyond the file; one record more than stored; half a
+    // record missing at the end.
+    for (const Case c : {Case{-1, 3, 0}, Case{std::numeric_limits<int32_t>::min(), 3, 0},
+                         Case{2000000000, 3, 0}, Case{4, 3, 0}, Case{3, 2, 16}}) {
+        // A good read first, so the refusal must also drop the old records.
+        WriteFile(path, Bytes({3, 10.0, 40.0, 30.0, 20.0, 1, 1}, kRecords));
+        ASSERT_EQ(set.ReadPts(path), 1);
+        ASSERT_EQ(set.BuildIndex(1), 0);
+        std::vector<FileRecord> records(kRecords.begin(), kRecords.begin() + long(c.records));
+        std::string bytes = Bytes({c.n, 10.0, 40.0, 30.0, 20.0, 1, 1}, records);
+        bytes.append(c.extraBytes, '\x7f');
+        WriteFile(path, bytes);
+        EXPECT_EQ(set.ReadPts(path), -5) << c.n;
+        EXPECT_EQ(set.GetCount(), 0);
+        EXPECT_EQ(set.m_nCapacity, 0);
+        EXPECT_EQ(set.GetPoint(0), nullptr);
+        EXPECT_EQ(set.GetIndex(), nullptr);
+        EXPECT_EQ(set.FindNearest(10, 20, 100.0), -1);
+    }
+
+    // A header cut short.
+    WriteFile(path, Bytes({3, 10.0, 40.0, 30.0, 20.0, 1, 1}, {}).substr(0, 30));
+    EXPECT_EQ(set.ReadPts(path), -5);
+    EXPECT_EQ(set.GetCount(), 0);
+
+    // Trailing bytes beyond N records are not a failure.
+    std::string longer = Bytes({2, 10.0, 40.0, 30.0, 20.0, 1, 1}, kRecords);
+    WriteFile(path, longer);
+    EXPECT_EQ(set.ReadPts(path), 1);
+    EXPECT_EQ(set.GetCount(), 2);
+}
+
+TEST(TINPointsFile, WriteFailuresAreReported) {
+    CTINPoints set;
+    TempDir dir;
+    const std::string path = dir.File("in.pts");
+    WriteFile(path, Bytes({3, 10.0, 40.0, 30.0, 20.0, 1, 1}, kRecords));
+    ASSERT_EQ(set.ReadPts(path), 1);
+    EXPECT_EQ(set.WritePts(dir.File("no/such/dir/out.pts")), -1);
+    EXPECT_EQ(set.WritePts(static_cast<FILE*>(nullptr)), -1);
+    if (FILE* full = std::fopen("/dev/full", "wb")) {
+        std::fclose(full);
+        // The device accepts the buffered writes and refuses the flush.
+        EXPECT_EQ(set.WritePts(std::string("/dev/full")), -1);
+    }
+}
+
+// ---------------------------------------------------------------- editing
+
+TEST(TINPointsEdit, CompactDropsDeletedRecordsAndShrinksTheBounds) {
+    CTINPoints set(5);
+    // Record 0 holds the smallest x, record 3 the largest y; record 1, the
+    // first survivor, holds the largest x and the smallest y.
+    Fill(set, {{0, 5}, {9, 1}, {4, 4}, {5, 10}, {3, 6}}, 0, 9, 1, 10);
+    set.m_dMinZ = -7;
+    set.m_dMaxZ = 70;
+    set.GetPoint(0)->id = -1;
+    set.GetPoint(3)->id = -1;
+    EXPECT_EQ(set.Compact(), 0);
+    EXPECT_EQ(set.GetCount(), 3);
+    EXPECT_EQ(set.m_nCapacity, 5);
+    EXPECT_EQ(set.GetPoint(0)->id, 1);  // ids keep their values
+    EXPECT_EQ(set.GetPoint(1)->id, 2);
+    EXPECT_EQ(set.GetPoint(2)->id, 4);
+    EXPECT_EQ(set.m_dMinX, 3.0);
+    EXPECT_EQ(set.m_dMaxX, 9.0);
+    EXPECT_EQ(set.m_dMinY, 1.0);
+    EXPECT_EQ(set.m_dMaxY, 6.0);
+    EXPECT_EQ(set.m_dMinZ, -7.0);
+    EXPECT_EQ(set.m_dMaxZ, 70.0);
+
+    for (int i = 0; i < 3; ++i) set.GetPoint(i)->id = -1;
+    EXPECT_EQ(set.Compact(), 0);
+    EXPECT_EQ(set.GetCount(), 0);
+    EXPECT_EQ(set.m_dMinX, 9.0);  // crosswise
+    EXPECT_EQ(set.m_dMaxX, 3.0);
+    EXPECT_EQ(set.m_dMinY, 6.0);
+    EXPECT_EQ(set.m_dMaxY, 1.0);
+}
+
+TEST(TINPointsEdit, AddPointGrowsByOnePercentAtLeastTen) {
+    for (const auto& [capacity, grown] : {std::pair{500, 510}, {2000, 2020}, {0, 10}, {1500, 1515}}) {
+        CTINPoints set(capacity);
+        for (int i = 0; i < capacity; ++i) set.SetPoint(i, i, i, i);
+        const TINPoint p{capacity, 1.0, 2.0, 3.0, 0.5};
+        EXPECT_EQ(set.AddPoint(p), 1);
+        EXPECT_EQ(set.m_nCapacity, grown);
+        EXPECT_EQ(set.GetCount(), capacity + 1);
+        EXPECT_EQ(std::memcmp(set.GetPoint(capacity), &p, sizeof p), 0);
+        if (capacity > 0) {
+            EXPECT_EQ(double(set.GetPoint(capacity - 1)->x), capacity - 1.0);
+        }
+        // No reallocation until the new room is used up.
+        const TINPoint* before = set.GetPoint(0);
+        set.AddPoint(p);
+        EXPECT_EQ(set.GetPoint(0), before);
+    }
+}
+
+TEST(TINPointsEdit, AddAndRemoveKeepTheIndexInStep) {
+    CTINPoints set(4);
+    Fill(set, {{1, 1}, {30, 30}, {60, 40}, {99, 49}}, 0, 100, 0, 50);
+    Platform::ScopedMessageCapture capture;
+
+    // No index: the point is not deleted.
+    EXPECT_EQ(set.RemovePoint(1), -1);
+    EXPECT_EQ(set.GetPoint(1)->id, 1);
+
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    ASSERT_NE(set.GetIndex(), nullptr);
+    capture.Clear();
+    EXPECT_EQ(set.AddPoint({4, 31.0, 31.0, 0.0, 1.0}), 1);
+    EXPECT_EQ(set.FindNearest(31, 31, 1.0), 4);
+    EXPECT_EQ(set.RemovePoint(4), 1);
+    EXPECT_EQ(set.GetPoint(4)->id, -1);
+    EXPECT_EQ(set.FindNearest(31, 31, 1.0), -1);
+    EXPECT_EQ(set.FindNearest(31, 31, 2.0), 1);
+    EXPECT_EQ(set.RemovePoint(17), -1);
+    EXPECT_TRUE(capture.Messages().empty());
+
+    // Outside the grid: reported, the record stays appended.
+    EXPECT_EQ(set.AddPoint({5, 500.0, 10.0, 0.0, 1.0}), -1);
+    EXPECT_EQ(set.GetCount(), 6);
+    EXPECT_EQ(capture.Texts(), std::vector<std::string>{kOutsideText});
+    EXPECT_EQ(set.AddPoint({6, std::nan(""), 10.0, 0.0, 1.0}), -1);
+    EXPECT_EQ(set.RemovePoint(5), -1);
+    EXPECT_EQ(set.GetPoint(5)->id, 5);
+}
+
+// ---------------------------------------------------------------- index
+
+TEST(TINPointsIndex, BulkBuildMatchesInsertingEveryRecord) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> u(0, 1000);
+    const int n = 5000;
+    CTINPoints set(n);
+    std::vector<std::pair<double, double>> xy(n);
+    for (auto& p : xy) p = {std::floor(u(random)), std::floor(u(random) / 2)};
+    Fill(set, xy, 0, 1000, 0, 500);
+    set.GetPoint(7)->id = -1;  // records are not filtered by id
+    ASSERT_EQ(set.BuildIndex(1), 0);
+
+    CGridIndex reference;
+    reference.Setup(0, 1000, 0, 500, n, 1);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(reference.Insert(xy[i].first, xy[i].second, i), 1);
+    const CGridIndex* index = set.GetIndex();
+    ASSERT_NE(index, nullptr);
+    ASSERT_EQ(index->m_nRows, reference.m_nRows);
+    ASSERT_EQ(index->m_nCols, reference.m_nCols);
+    for (int r = 0; r < index->m_nRows; ++r) {
+        for (int c = 0; c < index->m_nCols; ++c) {
+            const auto a = index->CellKeys(r, c);
+            const auto b = reference.CellKeys(r, c);
+            ASSERT_EQ(std::vector<int>(a.begin(), a.end()), std::vector<int>(b.begin(), b.end()));
+        }
+    }
+    EXPECT_LE(index->MemoryBytes(), int64_t(n) * 24);
+}
+
+TEST(TINPointsIndex, BuildStopsAtTheFirstPointOutside) {
+    CTINPoints set(5);
+    Fill(set, {{1, 1}, {2, 2}, {300, 3}, {4, 4}, {-900, 5}}, 0, 100, 0, 50);
+    Platform::ScopedMessageCapture capture;
+    EXPECT_EQ(set.BuildIndex(1), -1);
+    EXPECT_EQ(capture.Texts(), std::vector<std::string>{kOutsideText});
+    ASSERT_EQ(capture.Traces().size(), 1u);
+    std::vector<int> keys;
+    ASSERT_NE(set.GetIndex(), nullptr);
+    set.GetIndex()->QueryRect(-1000, -1000, 1000, 1000, keys);
+    EXPECT_EQ(keys, (std::vector<int>{0, 1}));  // as many as inserting stopped at
+
+    // The very first record outside: no cells at all.
+    Fill(set, {{-900, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}}, 0, 100, 0, 50);
+    EXPECT_EQ(set.BuildIndex(1), -1);
+    EXPECT_EQ(set.GetIndex(), nullptr);
+
+    Fill(set, {{1, 1}, {2, std::numeric_limits<double>::infinity()}, {3, 3}, {4, 4}, {5, 5}}, 0,
+         100, 0, 50);
+    EXPECT_EQ(set.BuildIndex(1), -1);
+}
+
+TEST(TINPointsIndex, EmptyAndSinglePositionSetsIndexWithoutFault) {
+    CTINPoints empty;
+    EXPECT_EQ(empty.BuildIndex(1), 0);
+    EXPECT_EQ(empty.GetIndex(), nullptr);
+    EXPECT_EQ(empty.FindNearest(0, 0, 10), -1);
+    EXPECT_EQ(empty.FindNeighbour(0, 1), -1);
+
+    CTINPoints same(3);
+    Fill(same, {{5, 5}, {5, 5}, {5, 5}}, 5, 5, 5, 5);
+    EXPECT_EQ(same.BuildIndex(1), 0);
+    EXPECT_EQ(same.FindNearest(5, 5, 1.0), 0);
+    std::vector<int> ids;
+    SelectionShape rect{0, 0, {0, 0, 10, 10}};
+    EXPECT_EQ(same.SelectInShape(rect, ids), 1);
+    EXPECT_EQ(ids, (std::vector<int>{0, 1, 2}));
+}
+
+// ---------------------------------------------------------------- searches
+
+TEST(TINPointsSearch, NearestLooksInOneCellAndNeedsStrictlyLess) {
+    CTINPoints set(4);
+    // 200-point density over (0,100)x(0,50): 5-unit cells.
+    Fill(set, {{12, 12}, {14.9, 12}, {15.2, 12}, {13, 17}}, 0, 100, 0, 50);
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    set.m_index.Setup(0, 100, 0, 50, 200, 1);
+    for (int i = 0; i < 4; ++i) {
+        const TINPoint p = *set.GetPoint(i);
+        ASSERT_EQ(set.m_index.Insert(p.x, p.y, i), 1);
+    }
+    EXPECT_EQ(set.FindNearest(14, 12, 2.0), 1);
+    EXPECT_EQ(set.FindNearest(14, 12, 0.5), -1);
+    // (14.9, 12) is nearer to (15, 12) but one cell over.
+    EXPECT_EQ(set.FindNearest(15, 12, 0.5), 2);
+    EXPECT_EQ(set.FindNearest(10, 17, 3.0), -1);  // (13, 17) lies at exactly 3
+    EXPECT_EQ(set.FindNearest(10, 17, 3.0001), 3);
+    // Empty cell although a point lies within the radius next door.
+    EXPECT_EQ(set.FindNearest(16, 16, 10.0), -1);
+    EXPECT_EQ(set.FindNearest(-100, 12, 1e9), -1);  // outside the index
+    set.GetPoint(1)->id = -1;
+    EXPECT_EQ(set.FindNearest(14, 12, 2.0), -1);  // (12, 12) at exactly 2
+    EXPECT_EQ(set.FindNearest(13, 12, 2.0), 0);
+}
+
+TEST(TINPointsSearch, NeighbourWalksCellsAndStopsAtTheEdge) {
+    CTINPoints set(5);
+    Fill(set, {{10, 10}, {13, 10.5}, {40, 11}, {12, 9}, {10, 45}}, 0, 100, 0, 50);
+    set.SetSpacing(2.0, 2.0);
+    set.m_index.Setup(0, 100, 0, 50, 200, 1);
+    EXPECT_EQ(set.FindNeighbour(0, 1), -1);  // no cells
+    ASSERT_EQ(set.BuildIndex(1), 0);
+
+    // Point 3 is nearer along x but its score (2 + 1/2) loses to point 1 (3 + 0.25).
+    EXPECT_EQ(set.FindNeighbour(0, 1), 3);
+    set.GetPoint(3)->id = -1;
+    EXPECT_EQ(set.FindNeighbour(0, 1), 1);
+    // From the right-most point: walks to the last column, then -4.
+    EXPECT_EQ(set.FindNeighbour(2, 1), -4);
+    EXPECT_EQ(set.FindNeighbour(1, 1), 2);  // found cells away
+    EXPECT_EQ(set.FindNeighbour(1, 0), 0);
+    EXPECT_EQ(set.FindNeighbour(0, 2), -4);  // nothing below within the tolerance
+    EXPECT_EQ(set.FindNeighbour(0, 3), 4);  // several cells up
+    EXPECT_EQ(set.FindNeighbour(4, 2), 0);
+    EXPECT_EQ(set.FindNeighbour(4, 3), -4);
+    EXPECT_EQ(set.FindNeighbour(0, 4), -3);
+    EXPECT_EQ(set.FindNeighbour(0, -1), -3);
+    EXPECT_EQ(set.FindNeighbour(99, 0), -2);
+
+    Platform::ScopedMessageCapture capture;
+    set.SetPoint(0, std::nan(""), 10, 0);
+    EXPECT_EQ(set.FindNeighbour(0, 1), -2);
+    EXPECT_TRUE(capture.Messages().empty());
+}
+
+TEST(TINPointsSearch, RectangleExcludesRightAndBottomEdges) {
+    CTINPoints set(7);
+    Fill(set, {{2, 2}, {10, 5}, {9.9, 5}, {5, 8.7}, {5, 9}, {-0.5, 3}, {10.9, 3}}, -5, 100, 0,
+         50);
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    std::vector<int> ids;
+    // Truncated corners: (0, 2) - (10, 9); x 9.9 -> 9 in, 10 out; y 8.7 -> 8 in,
+    // 9 out; x -0.5 -> 0 in.
+    SelectionShape rect{0, 0, {10.8, 9.6, 0.3, 2.2}};
+    EXPECT_EQ(set.SelectInShape(rect, ids), 1);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<int>{0, 2, 3, 5}));
+
+    // Deleted through RemovePoint: gone from the index and never selected.
+    ASSERT_EQ(set.RemovePoint(2), 1);
+    ids.clear();
+    set.SelectInShape(rect, ids);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<int>{0, 3, 5}));
+
+    // Corners that are not numbers select nothing; huge ones select all.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    ids.clear();
+    EXPECT_EQ(set.SelectInShape({0, 0, {nan, 0, 100, 100}}, ids), 1);
+    EXPECT_TRUE(ids.empty());
+    EXPECT_EQ(set.SelectInShape({0, 0, {-1e300, -1e300, 1e300, 1e300}}, ids), 1);
+    EXPECT_EQ(ids.size(), 6u);
+    ids.clear();
+    EXPECT_EQ(set.SelectInShape({0, 0, {1, 2}}, ids), 1);  // too few values
+    EXPECT_EQ(set.SelectInShape({5, 0, {0, 0, 100, 100}}, ids), 1);  // unknown kind
+    EXPECT_TRUE(ids.empty());
+}
+
+TEST(TINPointsSearch, PolygonFollowsItsWindingAndNeedsFourVertices) {
+    CTINPoints set(5);
+    Fill(set, {{5, 5}, {15, 5}, {10, 0}, {2, 8}, {0, 5}}, 0, 20, 0, 10);
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    std::vector<int> ids;
+    EXPECT_EQ(set.SelectInShape({1, 3, {0, 0, 10, 0, 10, 10}}, ids), -1);
+    EXPECT_EQ(set.SelectInShape({1, 4, {0, 0, 10, 0, 10, 10}}, ids), -1);  // count beyond coords
+    EXPECT_TRUE(ids.empty());
+
+    // Counter-clockwise square: points on an edge line turn neither way and
+    // count as inside (they match "not a right turn").
+    const std::vector<double> ccw = {0, 0, 10, 0, 10, 10, 0, 10, 0, 0};
+    EXPECT_EQ(set.SelectInShape({1, 5, ccw}, ids), 1);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<int>{0, 2, 3, 4}));
+
+    // Clockwise: the same interior, edge points now left out.
+    const std::vector<double> cw = {0, 0, 0, 10, 10, 10, 10, 0, 0, 0};
+    ids.clear();
+    EXPECT_EQ(set.SelectInShape({1, 5, cw}, ids), 1);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<int>{0, 3}));
+
+    // A polygon away from every point.
+    ids.clear();
+    EXPECT_EQ(set.SelectInShape({1, 5, {50, 50, 60, 50, 60, 60, 50, 60, 50, 50}}, ids), 1);
+    EXPECT_TRUE(ids.empty());
+}
+
+TEST(TINPointsSearch, StaleKeysAfterCompactNeverReadBeyondTheRecords) {
+    CTINPoints set(4);
+    Fill(set, {{1, 1}, {2, 2}, {3, 3}, {4, 4}}, 0, 10, 0, 10);
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    set.GetPoint(0)->id = -1;
+    set.GetPoint(1)->id = -1;
+    set.Compact();  // the index still holds keys 2 and 3
+    ASSERT_EQ(set.GetCount(), 2);
+    std::vector<int> ids;
+    set.SelectInShape({0, 0, {0, 0, 10, 10}}, ids);
+    for (int id : ids) EXPECT_GE(id, 2);
+    EXPECT_LT(set.FindNearest(4, 4, 5.0), 2);
+}
+
+}  // namespace
