@@ -101,8 +101,8 @@ Fixture& Get() {
 }
 
 const StereoPresentation kModes[] = {StereoPresentation::Stereo, StereoPresentation::Anaglyph,
-                                     StereoPresentation::SideBySide,
-                                     StereoPresentation::LeftOnly, StereoPresentation::RightOnly};
+                                     StereoPresentation::SideBySide, StereoPresentation::LeftOnly,
+                                     StereoPresentation::RightOnly};
 const char* const kModeNames[] = {"Stereo", "Anaglyph", "SideBySide", "LeftOnly", "RightOnly"};
 
 bool SetMode(benchmark::State& state) {

@@ -17,14 +17,13 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-// fmemopen on a zero-length buffer is refused, so keep a private copy that
-// always holds at least one byte and open only `size` of it.
+// The bytes are copied so that the stream has a buffer of its own (never a
+// null pointer, even for an empty input: glibc opens a zero-length stream).
 inline FilePtr OpenBytes(const uint8_t* data, size_t size, std::vector<uint8_t>& storage,
                          const char* mode) {
     storage.assign(data, data + size);
     storage.push_back(0);
-    if (size == 0) return FilePtr(std::fmemopen(storage.data(), 1, mode));
-    return FilePtr(std::fmemopen(storage.data(), size, mode));
+    return FilePtr(fmemopen(storage.data(), size, mode));
 }
 
 inline void SilenceMessages() {

@@ -110,7 +110,9 @@ bool CDocument::SaveModified() {
     }
 }
 
-bool CDocument::DoFileSave() { return DoSave(m_strPathName); }
+bool CDocument::DoFileSave() {
+    return DoSave(m_strPathName);
+}
 
 bool CDocument::DoSave(const QString& path, bool bReplace) {
     QString target = path;

@@ -56,7 +56,9 @@ public:
         m_keys.push_back(nChar);
         m_repeats.push_back(nRepCnt);
     }
-    void OnChar(unsigned int nChar, unsigned int, unsigned int) override { m_chars.push_back(nChar); }
+    void OnChar(unsigned int nChar, unsigned int, unsigned int) override {
+        m_chars.push_back(nChar);
+    }
     bool OnMouseWheel(unsigned int nFlags, short zDelta, CPoint point) override {
         m_wheel.push_back({static_cast<int>(nFlags), zDelta, point.x, point.y});
         return true;

@@ -1,9 +1,9 @@
 #include "Framework/MDIFrame.h"
 
 #include <QCloseEvent>
+#include <QStatusTipEvent>
 #include <algorithm>
 #include <memory>
-#include <QStatusTipEvent>
 
 #include "Framework/DocTemplate.h"
 #include "Framework/Document.h"
@@ -28,6 +28,9 @@ CMDIFrame::~CMDIFrame() {
     const QList<QMdiSubWindow*> subs = m_pMDIArea->subWindowList();
     for (QMdiSubWindow* sub : subs) {
         std::unique_ptr<QMdiSubWindow> owner(sub);  // destroyed here
+        if (auto* child = qobject_cast<CMDIChildFrame*>(sub)) {
+            if (CScrollView* view = child->GetActiveView()) view->OnDestroy();
+        }
     }
 }
 
@@ -78,16 +81,22 @@ CDocument* CMDIFrame::GetActiveDocument() const {
     return view ? view->GetDocument() : nullptr;
 }
 
-void CMDIFrame::AddChildFrame(CMDIChildFrame* pFrame) { m_pMDIArea->addSubWindow(pFrame); }
+void CMDIFrame::AddChildFrame(CMDIChildFrame* pFrame) {
+    m_pMDIArea->addSubWindow(pFrame);
+}
 
 void CMDIFrame::OnWindowNew() {
     CDocument* doc = GetActiveDocument();
     if (doc && doc->GetDocTemplate()) doc->GetDocTemplate()->CreateNewFrame(doc);
 }
 
-void CMDIFrame::OnWindowCascade() { m_pMDIArea->cascadeSubWindows(); }
+void CMDIFrame::OnWindowCascade() {
+    m_pMDIArea->cascadeSubWindows();
+}
 
-void CMDIFrame::OnWindowTile() { m_pMDIArea->tileSubWindows(); }
+void CMDIFrame::OnWindowTile() {
+    m_pMDIArea->tileSubWindows();
+}
 
 void CMDIFrame::OnWindowArrange() {
     // Minimised child frames are lined up along the bottom of the client area.
@@ -115,8 +124,8 @@ void CMDIFrame::closeEvent(QCloseEvent* event) {
     std::vector<CDocument*> docs;
     for (QMdiSubWindow* sub : m_pMDIArea->subWindowList()) {
         auto* child = qobject_cast<CMDIChildFrame*>(sub);
-        CDocument* doc = child && child->GetActiveView() ? child->GetActiveView()->GetDocument()
-                                                         : nullptr;
+        CDocument* doc =
+            child && child->GetActiveView() ? child->GetActiveView()->GetDocument() : nullptr;
         if (doc && std::find(docs.begin(), docs.end(), doc) == docs.end()) docs.push_back(doc);
     }
     for (CDocument* doc : docs) {
@@ -163,4 +172,6 @@ void CMDIChildFrame::closeEvent(QCloseEvent* event) {
         doc->OnCloseDocument();
     }
     QMdiSubWindow::closeEvent(event);
+    // The window goes away: the view releases what it holds while it is still whole.
+    if (event->isAccepted() && m_pView) m_pView->OnDestroy();
 }

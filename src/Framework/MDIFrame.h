@@ -34,8 +34,8 @@ public:
     void OnUpdateFrameTitle();
 
     CMDIChildFrame* MDIGetActive() const;
-    CScrollView* GetActiveView() const;      // view of the active child frame
-    CDocument* GetActiveDocument() const;    // its document
+    CScrollView* GetActiveView() const;          // view of the active child frame
+    CDocument* GetActiveDocument() const;        // its document
     void AddChildFrame(CMDIChildFrame* pFrame);  // takes ownership (Qt parent)
 
 public slots:

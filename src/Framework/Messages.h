@@ -24,4 +24,6 @@ inline void ReportMessage(const QString& text,
 }
 
 // Debug trace (stderr by default, captured by Platform::ScopedMessageCapture).
-inline void Trace(const QString& text) { Platform::DebugTrace(text.toStdString()); }
+inline void Trace(const QString& text) {
+    Platform::DebugTrace(text.toStdString());
+}

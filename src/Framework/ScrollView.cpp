@@ -92,9 +92,13 @@ CRect CScrollView::DPtoLP(CRect client) const {
     return client;
 }
 
-void CScrollView::Invalidate() { viewport()->update(); }
+void CScrollView::Invalidate() {
+    viewport()->update();
+}
 
-void CScrollView::RedrawNow() { viewport()->repaint(); }
+void CScrollView::RedrawNow() {
+    viewport()->repaint();
+}
 
 void CScrollView::SetCursorVisible(bool bVisible) {
     if (bVisible)
@@ -103,13 +107,19 @@ void CScrollView::SetCursorVisible(bool bVisible) {
         viewport()->setCursor(Qt::BlankCursor);
 }
 
-void CScrollView::OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
+void CScrollView::OnInitialUpdate() {
+    OnUpdate(nullptr, 0, nullptr);
+}
 
-void CScrollView::OnUpdate(CScrollView*, long, void*) { Invalidate(); }
+void CScrollView::OnUpdate(CScrollView*, long, void*) {
+    Invalidate();
+}
 
 void CScrollView::OnDraw(QPainter*) {}
 
-void CScrollView::OnSize(int, int) { UpdateScrollBars(); }
+void CScrollView::OnSize(int, int) {
+    UpdateScrollBars();
+}
 
 void CScrollView::OnMouseMove(unsigned int, CPoint) {}
 void CScrollView::OnLButtonDown(unsigned int, CPoint) {}
@@ -196,7 +206,9 @@ bool CScrollView::viewportEvent(QEvent* event) {
     return QAbstractScrollArea::viewportEvent(event);
 }
 
-void CScrollView::scrollContentsBy(int, int) { Invalidate(); }
+void CScrollView::scrollContentsBy(int, int) {
+    Invalidate();
+}
 
 void CScrollView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());

@@ -52,8 +52,11 @@ public:
 
     // Framework hooks, overridden by deriving views.
     virtual int OnCreate() { return 0; }  // 0 or -1
-    virtual void OnDestroy() {}           // deriving classes call it from their destructor
-    virtual void OnInitialUpdate();       // called once the view is in its frame
+    // Window destruction: run by the child frame when it closes, before the view
+    // is deleted (GL views also run it from their destructor). Overrides call the
+    // base and must tolerate a second call.
+    virtual void OnDestroy() {}
+    virtual void OnInitialUpdate();  // called once the view is in its frame
     virtual void OnUpdate(CScrollView* pSender, long lHint, void* pHint);  // invalidates
     virtual void OnDraw(QPainter* pDC);   // pDC is null for views that draw with GL
     virtual void OnSize(int cx, int cy);  // client size in pixels

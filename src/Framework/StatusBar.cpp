@@ -1,6 +1,8 @@
 #include "Framework/StatusBar.h"
 
-CStatusBar::CStatusBar(QWidget* parent) : QStatusBar(parent) { setSizeGripEnabled(true); }
+CStatusBar::CStatusBar(QWidget* parent) : QStatusBar(parent) {
+    setSizeGripEnabled(true);
+}
 
 bool CStatusBar::SetIndicators(const QStringList& paneTexts) {
     for (QLabel* pane : m_panes) {

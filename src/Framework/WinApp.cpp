@@ -30,7 +30,9 @@ CWinApp::~CWinApp() {
     if (g_pApp == this) g_pApp = nullptr;
 }
 
-CWinApp* CWinApp::GetApp() { return g_pApp; }
+CWinApp* CWinApp::GetApp() {
+    return g_pApp;
+}
 
 void CWinApp::SetRegistryKey(const QString& key) {
     m_strRegistryKey = key;

@@ -98,20 +98,20 @@ struct CGLWindowDC::Emulation {
 
     bool Load(QOpenGLContext* c) {
         ctx = c;
-        GenFramebuffers = Resolve<PFNGLGENFRAMEBUFFERSPROC>(c, "glGenFramebuffers",
-                                                            "glGenFramebuffersEXT");
+        GenFramebuffers =
+            Resolve<PFNGLGENFRAMEBUFFERSPROC>(c, "glGenFramebuffers", "glGenFramebuffersEXT");
         DeleteFramebuffers = Resolve<PFNGLDELETEFRAMEBUFFERSPROC>(c, "glDeleteFramebuffers",
                                                                   "glDeleteFramebuffersEXT");
-        BindFramebuffer = Resolve<PFNGLBINDFRAMEBUFFERPROC>(c, "glBindFramebuffer",
-                                                            "glBindFramebufferEXT");
-        FramebufferTexture2D = Resolve<PFNGLFRAMEBUFFERTEXTURE2DPROC>(
-            c, "glFramebufferTexture2D", "glFramebufferTexture2DEXT");
-        GenRenderbuffers = Resolve<PFNGLGENRENDERBUFFERSPROC>(c, "glGenRenderbuffers",
-                                                              "glGenRenderbuffersEXT");
+        BindFramebuffer =
+            Resolve<PFNGLBINDFRAMEBUFFERPROC>(c, "glBindFramebuffer", "glBindFramebufferEXT");
+        FramebufferTexture2D = Resolve<PFNGLFRAMEBUFFERTEXTURE2DPROC>(c, "glFramebufferTexture2D",
+                                                                      "glFramebufferTexture2DEXT");
+        GenRenderbuffers =
+            Resolve<PFNGLGENRENDERBUFFERSPROC>(c, "glGenRenderbuffers", "glGenRenderbuffersEXT");
         DeleteRenderbuffers = Resolve<PFNGLDELETERENDERBUFFERSPROC>(c, "glDeleteRenderbuffers",
                                                                     "glDeleteRenderbuffersEXT");
-        BindRenderbuffer = Resolve<PFNGLBINDRENDERBUFFERPROC>(c, "glBindRenderbuffer",
-                                                              "glBindRenderbufferEXT");
+        BindRenderbuffer =
+            Resolve<PFNGLBINDRENDERBUFFERPROC>(c, "glBindRenderbuffer", "glBindRenderbufferEXT");
         RenderbufferStorage = Resolve<PFNGLRENDERBUFFERSTORAGEPROC>(c, "glRenderbufferStorage",
                                                                     "glRenderbufferStorageEXT");
         FramebufferRenderbuffer = Resolve<PFNGLFRAMEBUFFERRENDERBUFFERPROC>(
@@ -120,12 +120,11 @@ struct CGLWindowDC::Emulation {
             c, "glCheckFramebufferStatus", "glCheckFramebufferStatusEXT");
         DrawBuffers = Resolve<PFNGLDRAWBUFFERSPROC>(c, "glDrawBuffers", "glDrawBuffersARB");
         ActiveTexture = Resolve<ActiveTextureProc>(c, "glActiveTexture", "glActiveTextureARB");
-        MultiTexCoord2f = Resolve<MultiTexCoord2fProc>(c, "glMultiTexCoord2f",
-                                                            "glMultiTexCoord2fARB");
+        MultiTexCoord2f =
+            Resolve<MultiTexCoord2fProc>(c, "glMultiTexCoord2f", "glMultiTexCoord2fARB");
         return GenFramebuffers && DeleteFramebuffers && BindFramebuffer && FramebufferTexture2D &&
-               GenRenderbuffers && DeleteRenderbuffers && BindRenderbuffer &&
-               RenderbufferStorage && FramebufferRenderbuffer && CheckFramebufferStatus &&
-               DrawBuffers;
+               GenRenderbuffers && DeleteRenderbuffers && BindRenderbuffer && RenderbufferStorage &&
+               FramebufferRenderbuffer && CheckFramebufferStatus && DrawBuffers;
     }
 
     // (Re)allocates the four colour textures and the depth buffer; context current.
@@ -363,12 +362,11 @@ void CGLWindowDC::SelectBuffer(GLenum buffer) {
             list[1] = AttachmentOf(GL_FRONT_RIGHT);
             n = 2;
             break;
-        case GL_FRONT_AND_BACK:
-            {
-                GLenum all[4] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1,
-                                 GL_COLOR_ATTACHMENT2, GL_COLOR_ATTACHMENT3};
-                m_pEmu->DrawBuffers(4, all);
-            }
+        case GL_FRONT_AND_BACK: {
+            GLenum all[4] = {GL_COLOR_ATTACHMENT0, GL_COLOR_ATTACHMENT1, GL_COLOR_ATTACHMENT2,
+                             GL_COLOR_ATTACHMENT3};
+            m_pEmu->DrawBuffers(4, all);
+        }
             m_pEmu->frontDirty = true;
             return;
         default:
@@ -573,8 +571,7 @@ QImage CGLWindowDC::GrabPresented() {
     } else {
         // Composite again into the window's back buffer and read that.
         m_pEmu->BindFramebuffer(GL_FRAMEBUFFER, m_pCurrent->defaultFramebufferObject());
-        GLenum back =
-            m_format.swapBehavior() == QSurfaceFormat::SingleBuffer ? GL_FRONT : GL_BACK;
+        GLenum back = m_format.swapBehavior() == QSurfaceFormat::SingleBuffer ? GL_FRONT : GL_BACK;
         glDrawBuffer(back);
         Composite(w, h);
         glReadBuffer(back);

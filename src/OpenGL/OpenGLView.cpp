@@ -19,7 +19,9 @@
 
 namespace {
 
-void PlainMessage(const char* text) { Platform::ShowMessage(text, Platform::MessageKind::Plain); }
+void PlainMessage(const char* text) {
+    Platform::ShowMessage(text, Platform::MessageKind::Plain);
+}
 
 using WindowPos2iProc = void (*)(GLint, GLint);
 
@@ -92,14 +94,13 @@ bool COpenGLView::SetupPixelFormat(const PIXELFORMATDESCRIPTOR* pPFD) {
     // Closest format: whatever the pixel type asked for, a true-colour (RGBA)
     // format, since all drawing uses RGB colours and index-to-RGB pixel maps.
     // Stereo only where the platform really grants it.
-    if (!m_pDC || !(pPFD->dwFlags & PFD_SUPPORT_OPENGL) ||
-        !(pPFD->dwFlags & PFD_DRAW_TO_WINDOW)) {
+    if (!m_pDC || !(pPFD->dwFlags & PFD_SUPPORT_OPENGL) || !(pPFD->dwFlags & PFD_DRAW_TO_WINDOW)) {
         PlainMessage("ChoosePixelFormat failed.");
         return false;
     }
     const bool bStereo = (pPFD->dwFlags & PFD_STEREO) && CGLWindowDC::IsStereoGranted();
-    QSurfaceFormat format = CGLWindowDC::MakeFormat(bStereo, pPFD->cDepthBits,
-                                                    (pPFD->dwFlags & PFD_DOUBLEBUFFER) != 0);
+    QSurfaceFormat format =
+        CGLWindowDC::MakeFormat(bStereo, pPFD->cDepthBits, (pPFD->dwFlags & PFD_DOUBLEBUFFER) != 0);
     m_presentation = bStereo ? StereoPresentation::Stereo : StereoPresentation::Anaglyph;
     m_pDC->SetPresentation(m_presentation, m_bSwapEyes);
     if (!m_pDC->SetPixelFormat(format)) {
@@ -147,14 +148,22 @@ void COpenGLView::OnInitialUpdate() {
 // ---------------------------------------------------------------------------
 // Context and buffers
 
-bool COpenGLView::MakeCurrent() { return m_pDC && m_hRC && m_pDC->MakeCurrent(m_hRC.get()); }
+bool COpenGLView::MakeCurrent() {
+    return m_pDC && m_hRC && m_pDC->MakeCurrent(m_hRC.get());
+}
 
 void COpenGLView::ReleaseCurrent() {
     if (m_pDC) m_pDC->ReleaseCurrent();
 }
 
 void COpenGLView::SelectBuffer(GLenum buffer) {
-    if (m_pDC) m_pDC->SelectBuffer(buffer);
+    if (!m_pDC) return;
+    // A selection recorded in a display list would name a texture of the
+    // emulated buffers that a later swap gives another role.
+    GLint list = 0;
+    glGetIntegerv(GL_LIST_INDEX, &list);
+    if (list != 0) Platform::DebugTrace("SelectBuffer called while compiling a display list\n");
+    m_pDC->SelectBuffer(buffer);
 }
 
 void COpenGLView::SwapBuffers() {
@@ -183,7 +192,9 @@ void COpenGLView::SetSwapEyes(bool bSwap) {
     Invalidate();
 }
 
-bool COpenGLView::IsRealStereo() const { return m_pDC && m_pDC->IsRealStereo(); }
+bool COpenGLView::IsRealStereo() const {
+    return m_pDC && m_pDC->IsRealStereo();
+}
 
 std::vector<unsigned char> COpenGLView::ReadBufferPixels(GLenum buffer, int x, int y, int w,
                                                          int h) {
@@ -270,7 +281,9 @@ void COpenGLView::OnDraw(QPainter*) {
     ReleaseCurrent();
 }
 
-void COpenGLView::ClearBuffers() { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
+void COpenGLView::ClearBuffers() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
 
 void COpenGLView::DrawScene() {
     glScalef(10.0f, 10.0f, 1.0f);
@@ -312,7 +325,7 @@ void COpenGLView::RenderShapes() {
     glColor3f(0.5f, 0.5f, 1.0f);
     glLineWidth(4.0f);
     static const float v[8][3] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
-                                   {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
+                                  {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
     static const int edges[12][2] = {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {4, 5}, {5, 6},
                                      {6, 7}, {7, 4}, {0, 4}, {1, 5}, {2, 6}, {3, 7}};
     glBegin(GL_LINES);
@@ -324,7 +337,8 @@ void COpenGLView::RenderShapes() {
 }
 
 bool COpenGLView::InitGreyMap() {
-    for (int i = 0; i < 256; ++i) m_greyMap[static_cast<size_t>(i)] = static_cast<float>(i) / 255.0f;
+    for (int i = 0; i < 256; ++i)
+        m_greyMap[static_cast<size_t>(i)] = static_cast<float>(i) / 255.0f;
     return true;
 }
 
@@ -339,7 +353,9 @@ void COpenGLView::ApplyGreyMap() {
     glPixelMapfv(GL_PIXEL_MAP_I_TO_R, 256, m_greyMap.data());
 }
 
-void COpenGLView::ApplyAlphaMap() { glPixelMapfv(GL_PIXEL_MAP_I_TO_A, 256, m_alphaMap.data()); }
+void COpenGLView::ApplyAlphaMap() {
+    glPixelMapfv(GL_PIXEL_MAP_I_TO_A, 256, m_alphaMap.data());
+}
 
 void COpenGLView::DrawIndexedPixels(int rasterX, int rasterY, int width, int height,
                                     const unsigned char* pixels) {
@@ -359,18 +375,17 @@ void COpenGLView::DrawIndexedPixels(int rasterX, int rasterY, int width, int hei
         m_cropBuffer.resize(static_cast<size_t>(cw) * static_cast<size_t>(ch));
         for (int r = 0; r < ch; ++r) {
             const size_t srcRow = static_cast<size_t>(y0 - rasterY + r);
-            std::memcpy(m_cropBuffer.data() + static_cast<size_t>(r) * cw,
-                        pixels + srcRow * static_cast<size_t>(width) +
-                            static_cast<size_t>(x0 - rasterX),
-                        static_cast<size_t>(cw));
+            std::memcpy(
+                m_cropBuffer.data() + static_cast<size_t>(r) * cw,
+                pixels + srcRow * static_cast<size_t>(width) + static_cast<size_t>(x0 - rasterX),
+                static_cast<size_t>(cw));
         }
         src = m_cropBuffer.data();
     }
 
     QOpenGLContext* ctx = QOpenGLContext::currentContext();
     if (!ctx) return;
-    auto windowPos =
-        reinterpret_cast<WindowPos2iProc>(ctx->getProcAddress("glWindowPos2i"));
+    auto windowPos = reinterpret_cast<WindowPos2iProc>(ctx->getProcAddress("glWindowPos2i"));
 
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -415,9 +430,13 @@ void COpenGLView::ApplyScale(double factor) {
     RedrawNow();
 }
 
-void COpenGLView::ZoomIn() { ApplyScale(m_dZoomFactor); }
+void COpenGLView::ZoomIn() {
+    ApplyScale(m_dZoomFactor);
+}
 
-void COpenGLView::ZoomOut() { ApplyScale(1.0 / m_dZoomFactor); }
+void COpenGLView::ZoomOut() {
+    ApplyScale(1.0 / m_dZoomFactor);
+}
 
 void COpenGLView::ZoomReset() {
     m_dScale = 1.0;

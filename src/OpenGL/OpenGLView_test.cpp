@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QOpenGLContext>
+#include <QPrinter>
 #include <QTest>
 
 #include "Framework/StatusBar.h"
@@ -171,7 +175,8 @@ TEST_F(GLViewTest, GreyMapTurnsBytesIntoGreyLevelsAndChangesTakeEffect) {
     EXPECT_FLOAT_EQ(128.0f / 255.0f, m_view->m_greyMap[128]);
     std::vector<unsigned char> image(256 * 3);
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 256; ++c) image[static_cast<size_t>(r * 256 + c)] = static_cast<unsigned char>(c);
+        for (int c = 0; c < 256; ++c)
+            image[static_cast<size_t>(r * 256 + c)] = static_cast<unsigned char>(c);
     ClearAll();
     ASSERT_TRUE(m_view->MakeCurrent());
     m_view->SelectBuffer(GL_BACK_LEFT);
@@ -248,15 +253,16 @@ TEST_F(GLViewTest, IndexedPixelsAreCroppedAtTheViewportEdges) {
     const int w = 50, h = 40;
     std::vector<unsigned char> image(static_cast<size_t>(w * h));
     for (int r = 0; r < h; ++r)
-        for (int c = 0; c < w; ++c) image[static_cast<size_t>(r * w + c)] = static_cast<unsigned char>(c * 5 + r);
+        for (int c = 0; c < w; ++c)
+            image[static_cast<size_t>(r * w + c)] = static_cast<unsigned char>(c * 5 + r);
     auto sample = [&](int c, int r) { return image[static_cast<size_t>(r * w + c)]; };
 
     ClearAll();
     ASSERT_TRUE(m_view->MakeCurrent());
     m_view->SelectBuffer(GL_BACK_LEFT);
-    m_view->DrawIndexedPixels(-10, -5, w, h, image.data());       // lower-left corner
-    m_view->DrawIndexedPixels(620, 460, w, h, image.data());      // upper-right corner
-    m_view->DrawIndexedPixels(700, 100, w, h, image.data());      // wholly outside: nothing
+    m_view->DrawIndexedPixels(-10, -5, w, h, image.data());   // lower-left corner
+    m_view->DrawIndexedPixels(620, 460, w, h, image.data());  // upper-right corner
+    m_view->DrawIndexedPixels(700, 100, w, h, image.data());  // wholly outside: nothing
     m_view->ReleaseCurrent();
 
     int s = sample(10, 5);
@@ -454,5 +460,28 @@ TEST_F(GLViewTest, RecompiledListShowsNewPixelsOnReplay) {
     }
     glDeleteLists(lists, 2);
     m_view->ReleaseCurrent();
+}
+}  // namespace
+
+namespace {
+TEST_F(GLViewTest, PrintingWritesWhatTheWindowShows) {
+    ClearAll();
+    ASSERT_TRUE(m_view->MakeCurrent());
+    m_view->SelectBuffer(GL_BACK);
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(0, 0, 0, 0);
+    m_view->SwapBuffers();
+    m_view->ReleaseCurrent();
+    const QString path = QDir::temp().filePath("orvane-print-test.pdf");
+    QFile::remove(path);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    m_view->PrintTo(printer);
+    QFileInfo info(path);
+    EXPECT_TRUE(info.exists());
+    EXPECT_GT(info.size(), 1000);
+    QFile::remove(path);
 }
 }  // namespace

@@ -4,14 +4,13 @@
 // point; cells that change afterwards keep their list in a small side table.
 #include "TIN/GridIndex.h"
 
-#include <utility>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "Platform/Platform.h"
 
@@ -118,7 +117,9 @@ void CGridIndex::FreeCells() {
     m_overflow = {};
 }
 
-bool CGridIndex::HasCells() const { return m_nCellsAlloc > 0; }
+bool CGridIndex::HasCells() const {
+    return m_nCellsAlloc > 0;
+}
 
 int CGridIndex::CellOf(double x, double y, int& column, int& row) const {
     if (!TruncToInt((x - m_dMinX) / m_dCellSize, column) ||
@@ -272,8 +273,7 @@ int CGridIndex::QueryRect(int left, int top, int right, int bottom, std::vector<
     return 1;
 }
 
-int CGridIndex::QueryPolygonBounds(const std::vector<double>& coords,
-                                   std::vector<int>& out) const {
+int CGridIndex::QueryPolygonBounds(const std::vector<double>& coords, std::vector<int>& out) const {
     const int64_t m = static_cast<int64_t>(coords.size() / 2) - 1;
     if (m < 3) return 0;
     double minX = coords[0];
@@ -300,8 +300,8 @@ int CGridIndex::QueryPolygonBounds(const std::vector<double>& coords,
 }
 
 int64_t CGridIndex::MemoryBytes() const {
-    int64_t bytes = m_nCellsAlloc * int64_t(2 * sizeof(uint32_t)) +
-                    m_nKeyCount * int64_t(sizeof(int32_t));
+    int64_t bytes =
+        m_nCellsAlloc * int64_t(2 * sizeof(uint32_t)) + m_nKeyCount * int64_t(sizeof(int32_t));
     if (!m_overflow.empty()) {
         bytes += int64_t(m_overflow.bucket_count() * sizeof(void*));
         for (const auto& entry : m_overflow) {

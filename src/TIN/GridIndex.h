@@ -16,10 +16,13 @@ public:
     CGridIndex(const CGridIndex&) = delete;
     CGridIndex& operator=(const CGridIndex&) = delete;
 
-    // Chooses the cell size and grid dimensions for n points, k per cell.
-    // Releases any existing cells (their geometry would no longer match). 0.
     // Exchanges geometry and cells with another index.
     void Swap(CGridIndex& other) noexcept;
+
+    // Chooses the cell size and grid dimensions for n points, k per cell
+    // (n <= 0 is laid out as one point, k <= 0 as one per cell; all points at
+    // one position give one cell of size 1). Releases any existing cells
+    // (their geometry would no longer match). 0.
     int Setup(double xmin, double xmax, double ymin, double ymax, int n, int k);
     // 0, or -1 when m_nRows or m_nCols is not positive.
     int AllocateCells();

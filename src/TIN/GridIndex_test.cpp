@@ -239,10 +239,10 @@ TEST(GridIndexQuery, RectangleListsTouchedCellsInRowOrder) {
     EXPECT_EQ(index.QueryRect(0, 0, 10, 10, out), 1);
     EXPECT_TRUE(out.empty());
 
-    index.Insert(1, 1, 10);    // row 0, column 0
-    index.Insert(12, 1, 11);   // row 0, column 2
-    index.Insert(1, 7, 12);    // row 1, column 0
-    index.Insert(60, 40, 13);  // far away
+    index.Insert(1, 1, 10);                           // row 0, column 0
+    index.Insert(12, 1, 11);                          // row 0, column 2
+    index.Insert(1, 7, 12);                           // row 1, column 0
+    index.Insert(60, 40, 13);                         // far away
     EXPECT_EQ(index.QueryRect(12, 9, 0, 0, out), 1);  // corners swapped
     EXPECT_EQ(out, (std::vector<int>{10, 11, 12}));
 
@@ -283,8 +283,8 @@ TEST(GridIndexQuery, PolygonBoundsNeedThreeVerticesAndClampHugeOnes) {
     EXPECT_EQ(out, std::vector<int>{11});
 
     out.clear();
-    EXPECT_EQ(index.QueryPolygonBounds({-1e300, -1e300, 1e300, -1e300, 1e300, 1e300, -1e300, -1e300},
-                                       out),
+    EXPECT_EQ(index.QueryPolygonBounds(
+                  {-1e300, -1e300, 1e300, -1e300, 1e300, 1e300, -1e300, -1e300}, out),
               1);
     EXPECT_EQ(out.size(), 3u);
     out.clear();

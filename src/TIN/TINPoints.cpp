@@ -6,8 +6,6 @@
 // file order on reading.
 #include "TIN/TINPoints.h"
 
-#include <utility>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 static_assert(std::endian::native == std::endian::little,
               "points files are little-endian and are copied byte for byte");
@@ -27,7 +26,7 @@ constexpr int64_t kHeaderBytes = 52;
 constexpr int64_t kFileRecordBytes = 32;
 // Records moved per staging transfer: large enough for few stream calls,
 // small enough to stay in cache while the 36-byte records are filled.
-constexpr int kStagingRecords = 8192;
+constexpr int kStagingRecords = 16384;
 
 // Truncates toward zero, clamping to the int range; false for NaN.
 bool TruncClamped(double v, int& out) {
@@ -129,7 +128,9 @@ int CTINPoints::SetPoint(int id, double x, double y, int index) {
     return 0;
 }
 
-CGridIndex* CTINPoints::GetIndex() { return m_index.HasCells() ? &m_index : nullptr; }
+CGridIndex* CTINPoints::GetIndex() {
+    return m_index.HasCells() ? &m_index : nullptr;
+}
 
 const CGridIndex* CTINPoints::GetIndex() const {
     return m_index.HasCells() ? &m_index : nullptr;
@@ -170,32 +171,37 @@ int CTINPoints::ReadPts(FILE* file) {
         new (std::nothrow) unsigned char[static_cast<size_t>(chunk * kFileRecordBytes)]);
     if (!staging) return -4;
 
+    // z range: both ends start at the first z; a lower z lowers the minimum,
+    // otherwise a higher one raises the maximum. Tracked while the staged
+    // bytes are still in cache.
+    double zmin = 0.0;
+    double zmax = 0.0;
     for (int first = 0; first < n; first += chunk) {
         const int m = std::min(chunk, n - first);
         if (std::fread(staging.get(), kFileRecordBytes, static_cast<size_t>(m), file) !=
             static_cast<size_t>(m)) {
             return -5;
         }
+        if (first == 0) {
+            std::memcpy(&zmin, staging.get() + 16, 8);
+            zmax = zmin;
+        }
         // Record layout: int32 id, then the file's 32 bytes (x, y, z, weight).
         auto* out = reinterpret_cast<unsigned char*>(points.get() + first);
         const unsigned char* in = staging.get();
         for (int j = 0; j < m; ++j) {
             const int32_t id = first + j;
+            double z;
+            std::memcpy(&z, in + 16, 8);
+            if (z < zmin) {
+                zmin = z;
+            } else if (z > zmax) {
+                zmax = z;
+            }
             std::memcpy(out, &id, 4);
             std::memcpy(out + 4, in, kFileRecordBytes);
             out += sizeof(TINPoint);
             in += kFileRecordBytes;
-        }
-    }
-
-    double zmin = points[0].z;
-    double zmax = zmin;
-    for (int i = 0; i < n; ++i) {
-        const double z = points[static_cast<size_t>(i)].z;
-        if (z < zmin) {
-            zmin = z;
-        } else if (z > zmax) {
-            zmax = z;
         }
     }
     m_dMinZ = zmin;
@@ -241,7 +247,8 @@ int CTINPoints::WritePts(FILE* file) const {
             in += sizeof(TINPoint);
             out += kFileRecordBytes;
         }
-        const size_t done = std::fwrite(staging.get(), kFileRecordBytes, static_cast<size_t>(m), file);
+        const size_t done =
+            std::fwrite(staging.get(), kFileRecordBytes, static_cast<size_t>(m), file);
         written += static_cast<int>(done);
         if (done != static_cast<size_t>(m)) break;
     }
@@ -317,8 +324,8 @@ int CTINPoints::BuildIndex(int pointsPerCell) {
         int row = 0;
         m_index.CellOf(p.x, p.y, column, row);
         if (row < 0 || column < 0 || row >= rows || column >= cols) break;
-        cells[static_cast<size_t>(inside)] = static_cast<uint32_t>(row) * uint32_t(cols) +
-                                             static_cast<uint32_t>(column);
+        cells[static_cast<size_t>(inside)] =
+            static_cast<uint32_t>(row) * uint32_t(cols) + static_cast<uint32_t>(column);
     }
     if (m_index.InsertSequence(cells.get(), inside) < 0) return -1;
     if (inside < m_nCount) {
@@ -332,12 +339,11 @@ int CTINPoints::BuildIndex(int pointsPerCell) {
 
 int CTINPoints::AddPoint(const TINPoint& p) {
     if (m_nCount >= m_nCapacity) {
-        const int64_t increment =
-            std::max<int64_t>(10, static_cast<int64_t>(m_nCapacity * 0.01));
+        const int64_t increment = std::max<int64_t>(10, static_cast<int64_t>(m_nCapacity * 0.01));
         const int64_t capacity = int64_t(m_nCapacity) + increment;
         if (capacity > INT_MAX) return -1;
-        std::unique_ptr<TINPoint[]> grown(
-            new (std::nothrow) TINPoint[static_cast<size_t>(capacity)]);
+        std::unique_ptr<TINPoint[]> grown(new (std::nothrow)
+                                              TINPoint[static_cast<size_t>(capacity)]);
         if (!grown) return -1;
         if (m_nCount > 0) {
             std::memcpy(grown.get(), m_pPoints.get(), size_t(m_nCount) * sizeof(TINPoint));

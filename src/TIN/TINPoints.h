@@ -56,7 +56,8 @@ int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orie
 class CTINPoints {
 public:
     CTINPoints();
-    // count = capacity = n records with undefined contents, filled by SetPoint.
+    // count = capacity = n records, zero-filled until SetPoint fills them
+    // (count 0 when they cannot be allocated).
     explicit CTINPoints(int n);
     virtual ~CTINPoints();
     CTINPoints(const CTINPoints&) = delete;
@@ -82,19 +83,35 @@ public:
     // Points file. Results: 1 read; -1 N = 0 (or, by path, file cannot be
     // opened); -2 max X not greater than min X; -3/-4 out of memory; -5 a
     // negative count, or a count larger than the file holds, or a short read.
-    // After any failure the set claims no records (count 0).
+    // After any failure the set claims no records (count 0, capacity 0) and
+    // the old index is released. A stream whose size cannot be told gives -5.
     int ReadPts(FILE* file);
     int ReadPts(const std::string& path);
-    // Number of records written, or -1.
+    // Number of records written (fewer on a short write), or -1 when the
+    // header cannot be written or no staging memory is available.
     int WritePts(FILE* file) const;
+    // The record count, or -1 when the file cannot be opened or any write,
+    // flush or close fails.
     int WritePts(const std::string& path) const;
 
+    // Drops records with a negative id and recomputes the x/y bounds. 0.
     int Compact();
+    // Setup + insertion of every record under its index; 0, or -1 at the
+    // first record outside the grid (reported by the index).
     int BuildIndex(int pointsPerCell);
+    // 1, or -1 when the index rejects it (the record stays appended) or no
+    // room can be made.
     int AddPoint(const TINPoint& p);
+    // 1 marked deleted; -1 index outside [0, count) or the index cannot remove it.
     int RemovePoint(int index);
+    // Record index of the nearest point strictly within radius in the cell
+    // of (x, y) only, or -1.
     int FindNearest(int x, int y, double radius) const;
+    // Record index; -1 no index, -2 index out of range or point outside the
+    // index, -3 direction not 0..3, -4 edge reached.
     int FindNeighbour(int index, int direction) const;
+    // 1, or -1 for a polygon with fewer than 4 vertices. Keys of the index
+    // that name no record in use are skipped.
     int SelectInShape(const SelectionShape& shape, std::vector<int>& ids) const;
 
     // Bounds in the file's order: upper-left then lower-right corner.

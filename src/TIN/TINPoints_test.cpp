@@ -298,7 +298,8 @@ TEST(TINPointsEdit, CompactDropsDeletedRecordsAndShrinksTheBounds) {
 }
 
 TEST(TINPointsEdit, AddPointGrowsByOnePercentAtLeastTen) {
-    for (const auto& [capacity, grown] : {std::pair{500, 510}, {2000, 2020}, {0, 10}, {1500, 1515}}) {
+    for (const auto& [capacity, grown] :
+         {std::pair{500, 510}, {2000, 2020}, {0, 10}, {1500, 1515}}) {
         CTINPoints set(capacity);
         for (int i = 0; i < capacity; ++i) set.SetPoint(i, i, i, i);
         const TINPoint p{capacity, 1.0, 2.0, 3.0, 0.5};
@@ -458,7 +459,7 @@ TEST(TINPointsSearch, NeighbourWalksCellsAndStopsAtTheEdge) {
     EXPECT_EQ(set.FindNeighbour(1, 1), 2);  // found cells away
     EXPECT_EQ(set.FindNeighbour(1, 0), 0);
     EXPECT_EQ(set.FindNeighbour(0, 2), -4);  // nothing below within the tolerance
-    EXPECT_EQ(set.FindNeighbour(0, 3), 4);  // several cells up
+    EXPECT_EQ(set.FindNeighbour(0, 3), 4);   // several cells up
     EXPECT_EQ(set.FindNeighbour(4, 2), 0);
     EXPECT_EQ(set.FindNeighbour(4, 3), -4);
     EXPECT_EQ(set.FindNeighbour(0, 4), -3);
@@ -473,8 +474,7 @@ TEST(TINPointsSearch, NeighbourWalksCellsAndStopsAtTheEdge) {
 
 TEST(TINPointsSearch, RectangleExcludesRightAndBottomEdges) {
     CTINPoints set(7);
-    Fill(set, {{2, 2}, {10, 5}, {9.9, 5}, {5, 8.7}, {5, 9}, {-0.5, 3}, {10.9, 3}}, -5, 100, 0,
-         50);
+    Fill(set, {{2, 2}, {10, 5}, {9.9, 5}, {5, 8.7}, {5, 9}, {-0.5, 3}, {10.9, 3}}, -5, 100, 0, 50);
     ASSERT_EQ(set.BuildIndex(1), 0);
     std::vector<int> ids;
     // Truncated corners: (0, 2) - (10, 9); x 9.9 -> 9 in, 10 out; y 8.7 -> 8 in,
@@ -499,7 +499,7 @@ TEST(TINPointsSearch, RectangleExcludesRightAndBottomEdges) {
     EXPECT_EQ(set.SelectInShape({0, 0, {-1e300, -1e300, 1e300, 1e300}}, ids), 1);
     EXPECT_EQ(ids.size(), 6u);
     ids.clear();
-    EXPECT_EQ(set.SelectInShape({0, 0, {1, 2}}, ids), 1);  // too few values
+    EXPECT_EQ(set.SelectInShape({0, 0, {1, 2}}, ids), 1);            // too few values
     EXPECT_EQ(set.SelectInShape({5, 0, {0, 0, 100, 100}}, ids), 1);  // unknown kind
     EXPECT_TRUE(ids.empty());
 }
@@ -545,6 +545,30 @@ TEST(TINPointsSearch, StaleKeysAfterCompactNeverReadBeyondTheRecords) {
     set.SelectInShape({0, 0, {0, 0, 10, 10}}, ids);
     for (int id : ids) EXPECT_GE(id, 2);
     EXPECT_LT(set.FindNearest(4, 4, 5.0), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TINPointsSwap, RecordsBoundsAndIndexChangePlaces) {
+    CTINPoints fresh(3);
+    Fill(fresh, {{1, 1}, {5, 5}, {9, 5.5}}, 0, 10, 0, 10);
+    fresh.SetSpacing(1.5, 2.5);
+    ASSERT_EQ(fresh.BuildIndex(1), 0);
+    CTINPoints current;
+    current.Swap(fresh);
+    EXPECT_EQ(fresh.GetCount(), 0);
+    EXPECT_EQ(fresh.GetIndex(), nullptr);
+    EXPECT_EQ(current.GetCount(), 3);
+    EXPECT_EQ(current.m_dMaxX, 10.0);
+    double sx = 0;
+    double sy = 0;
+    current.GetSpacing(&sx, &sy);
+    EXPECT_EQ(sx, 1.5);
+    ASSERT_NE(current.GetIndex(), nullptr);
+    EXPECT_EQ(current.FindNearest(5, 5, 1.0), 1);
+    EXPECT_EQ(current.FindNeighbour(1, 1), 2);
 }
 
 }  // namespace

@@ -104,15 +104,19 @@ void RangeOfCode(int packing, const unsigned char* samples, int64_t count, doubl
 }
 
 // Linear stretch of [lo, hi] onto 0..255; NaN gives 0, values outside the
-// range are clamped, a range of one value gives 0.
+// range (infinities included) are clamped, a range of one value gives 0.
+// Differences are taken of halved values so that a range wider than the
+// largest double (float64 samples) cannot overflow; halving is exact, so the
+// grey values are the same as from the plain differences.
 inline unsigned char GreyOf(double v, double lo, double scale) {
-    if (std::isnan(v)) return 0;
-    const double g = (v - lo) * scale + 0.5;
-    return g <= 0.0 ? 0 : g >= 255.0 ? 255 : static_cast<unsigned char>(g);
+    const double g = (v * 0.5 - lo * 0.5) * scale + 0.5;
+    if (!(g > 0.0)) return 0;  // NaN too: an infinity times a zero scale
+    return g >= 255.0 ? 255 : static_cast<unsigned char>(g);
 }
 
+// Scale for GreyOf: 255 grey steps per half-difference from lo to hi.
 double ScaleOf(double lo, double hi) {
-    return hi > lo ? 255.0 / (hi - lo) : 0.0;
+    return hi > lo ? 255.0 / (hi * 0.5 - lo * 0.5) : 0.0;
 }
 
 template <typename T>

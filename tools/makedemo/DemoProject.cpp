@@ -18,20 +18,21 @@
 #include "LanWriter.h"
 #include "Photogrammetry/AerialPhoto.h"
 
-static_assert(std::endian::native == std::endian::little,
-              "LAN and points files are written in the machine's byte order, which must be little-endian");
+static_assert(
+    std::endian::native == std::endian::little,
+    "LAN and points files are written in the machine's byte order, which must be little-endian");
 
 namespace demo {
 
 namespace {
 
-constexpr double kFrameMm = 230.0;        // film frame side
-constexpr double kFocalMm = 153.012;      // calibrated focal length
-constexpr double kScale = 12500.0;        // photo scale number
-constexpr double kOverlap = 0.6;          // forward overlap of the frames
-constexpr double kOriginX = 431250.0;     // ground position of the features
+constexpr double kFrameMm = 230.0;     // film frame side
+constexpr double kFocalMm = 153.012;   // calibrated focal length
+constexpr double kScale = 12500.0;     // photo scale number
+constexpr double kOverlap = 0.6;       // forward overlap of the frames
+constexpr double kOriginX = 431250.0;  // ground position of the features
 constexpr double kOriginY = 5378400.0;
-constexpr double kBaseZ = 312.0;          // mean terrain height
+constexpr double kBaseZ = 312.0;  // mean terrain height
 
 // Height range of the gross errors added to the points (metres).
 constexpr double kSpikeMin = 6.0, kSpikeMax = 25.0, kPitMin = 6.0, kPitMax = 20.0;
@@ -118,7 +119,8 @@ int RenderImage(const CAerialPhoto& photo, const DemoCamera& camera, const CDemo
         error = "cannot open " + path + " for writing";
         return -3;
     }
-    const LanHeader header = MakeLanHeader(0, 1, camera.cols, camera.rows, camera.xStart, camera.yStart);
+    const LanHeader header =
+        MakeLanHeader(0, 1, camera.cols, camera.rows, camera.xStart, camera.yStart);
     if (std::fwrite(&header, sizeof header, 1, file.get()) != 1) {
         error = "cannot write " + path;
         return -3;
@@ -208,7 +210,7 @@ DemoLayout MakeDemoLayout(const DemoOptions& options) {
     L.originY = kOriginY;
     L.baseZ = kBaseZ;
 
-    const double height = kFocalMm / 1000.0 * kScale;              // flying height above mean terrain
+    const double height = kFocalMm / 1000.0 * kScale;  // flying height above mean terrain
     const double base = (1.0 - kOverlap) * kFrameMm / 1000.0 * kScale;  // air base
     const double p = L.pixelSize;
     // Fiducial centre of the scan (the affine transformation's origin).
@@ -265,7 +267,8 @@ int WriteOrientationFile(const std::string& path, const DemoCamera& c) {
     }
     // Three header words, f, Xs Ys Zs, omega phi kappa (degrees), three numbers
     // the reader skips, the affine rows and the principal point.
-    bool ok = std::fprintf(file.get(), "ORIENTATION ORVANE_DEMO %s\n", c.name == "left" ? "LEFT" : "RIGHT") > 0;
+    bool ok = std::fprintf(file.get(), "ORIENTATION ORVANE_DEMO %s\n",
+                           c.name == "left" ? "LEFT" : "RIGHT") > 0;
     ok = ok && std::fprintf(file.get(), "%.6f\n", c.focal) > 0;
     ok = ok && std::fprintf(file.get(), "%.6f %.6f %.6f\n", c.xs, c.ys, c.zs) > 0;
     ok = ok && std::fprintf(file.get(), "%.9f %.9f %.9f\n", c.omegaDeg, c.phiDeg, c.kappaDeg) > 0;
@@ -463,7 +466,8 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
         constexpr int kGrid = 256;
         for (int j = 0; j <= kGrid; ++j) {
             for (int i = 0; i <= kGrid; ++i) {
-                const double h = terrain.SurfaceHeight(x0 + (x1 - x0) * i / kGrid, y0 + (y1 - y0) * j / kGrid);
+                const double h =
+                    terrain.SurfaceHeight(x0 + (x1 - x0) * i / kGrid, y0 + (y1 - y0) * j / kGrid);
                 zLo = std::min(zLo, h);
                 zHi = std::max(zHi, h);
             }
@@ -493,8 +497,8 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
     auto footprints = [&](double lo, double hi) {
         return InnerFootprint(left, options.cols, options.rows, margin, lo, hi, lMinX, lMaxX, lMinY,
                               lMaxY) &&
-               InnerFootprint(right, options.cols, options.rows, margin, lo, hi, rMinX, rMaxX, rMinY,
-                              rMaxY) &&
+               InnerFootprint(right, options.cols, options.rows, margin, lo, hi, rMinX, rMaxX,
+                              rMinY, rMaxY) &&
                std::max(lMinX, rMinX) < std::min(lMaxX, rMaxX) &&
                std::max(lMinY, rMinY) < std::min(lMaxY, rMaxY);
     };
@@ -597,12 +601,17 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
             if (p->GroundToImage(x, y, z, c, r) < 0) return false;
             c -= p->GetXStart();
             r -= p->GetYStart();
-            if (!(c >= 0.0 && r >= 0.0 && c <= options.cols - 1 && r <= options.rows - 1)) return false;
+            if (!(c >= 0.0 && r >= 0.0 && c <= options.cols - 1 && r <= options.rows - 1))
+                return false;
         }
         return true;
     };
-    auto gridX = [&](int64_t i) { return grid.x0 + static_cast<double>(i % grid.columns) * grid.step; };
-    auto gridY = [&](int64_t i) { return grid.y0 - static_cast<double>(i / grid.columns) * grid.step; };
+    auto gridX = [&](int64_t i) {
+        return grid.x0 + static_cast<double>(i % grid.columns) * grid.step;
+    };
+    auto gridY = [&](int64_t i) {
+        return grid.y0 - static_cast<double>(i / grid.columns) * grid.step;
+    };
 
     // Gross errors: single spikes and pits, some in small clusters; only those
     // that stay inside both images.
@@ -614,7 +623,8 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
         for (int64_t b = 0; b < count; ++b) {
             const int64_t index = static_cast<int64_t>(r.Next() % static_cast<uint64_t>(n));
             const bool spike = (b % 2) == 0;
-            const double dz = spike ? r.Uniform(kSpikeMin, kSpikeMax) : -r.Uniform(kPitMin, kPitMax);
+            const double dz =
+                spike ? r.Uniform(kSpikeMin, kSpikeMax) : -r.Uniform(kPitMin, kPitMax);
             const double weight = r.Uniform() < 0.5 ? r.Uniform(0.3, 0.85) : std::nan("");
             drawn.push_back({index, dz, weight});
             if (r.Uniform() < 0.3) {
@@ -629,9 +639,10 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
         }
         std::stable_sort(blunders.begin(), blunders.end(),
                          [](const Blunder& a, const Blunder& b) { return a.index < b.index; });
-        blunders.erase(std::unique(blunders.begin(), blunders.end(),
-                                   [](const Blunder& a, const Blunder& b) { return a.index == b.index; }),
-                       blunders.end());
+        blunders.erase(
+            std::unique(blunders.begin(), blunders.end(),
+                        [](const Blunder& a, const Blunder& b) { return a.index == b.index; }),
+            blunders.end());
         for (const Blunder& b : blunders) result.blunders.push_back(b.index);
     }
 
@@ -646,8 +657,8 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
         const bool atWall = std::fabs(terrain.SignedBuildingDistance(x, y)) < 1.5;
         const double noise = r.Normal();
         double z = surface + (atWall ? 0.9 : 0.06) * noise;
-        double weight = r.Uniform() < (atWall ? 0.6 : 0.07) ? r.Uniform(0.55, 0.949)
-                                                             : r.Uniform(0.95, 1.0);
+        double weight =
+            r.Uniform() < (atWall ? 0.6 : 0.07) ? r.Uniform(0.55, 0.949) : r.Uniform(0.95, 1.0);
         const auto it = std::lower_bound(blunders.begin(), blunders.end(), i,
                                          [](const Blunder& b, int64_t k) { return b.index < k; });
         if (it != blunders.end() && it->index == i) {

@@ -36,22 +36,22 @@ struct DemoOptions {
 
 // One photograph as its files describe it.
 struct DemoCamera {
-    std::string name;  // "left" or "right"
-    double focal;      // mm
+    std::string name;                   // "left" or "right"
+    double focal;                       // mm
     double xs, ys, zs;                  // projection centre, ground metres
     double omegaDeg, phiDeg, kappaDeg;  // degrees
     // Scanned-image pixel (column, row) to photo mm: x = a1 col + a2 row + a0,
     // y = b1 col + b2 row + b0 (y flipped: rows run downwards).
     double a1, a2, a0, b1, b2, b0;
-    double x0, y0;  // principal point, photo mm
-    int cols, rows;          // sub-image size
-    int xStart, yStart;      // sub-image origin in the scanned frame
+    double x0, y0;       // principal point, photo mm
+    int cols, rows;      // sub-image size
+    int xStart, yStart;  // sub-image origin in the scanned frame
 };
 
 struct DemoLayout {
-    int scanSide;        // pixels across the scanned frame
-    double pixelSize;    // scan pixel, mm
-    double groundPixel;  // ground size of one pixel at mean height, metres
+    int scanSide;                    // pixels across the scanned frame
+    double pixelSize;                // scan pixel, mm
+    double groundPixel;              // ground size of one pixel at mean height, metres
     double originX, originY, baseZ;  // centre of the features and mean height
     DemoCamera left, right;
 };

@@ -2,6 +2,8 @@
 // files (painted targets appear where the collinearity equations put them),
 // the points lie inside both images, the output is deterministic, and the
 // command line is checked.
+#include "DemoProject.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "DemoProject.h"
 #include "DemoTerrain.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "Platform/Platform.h"
 #include "TIN/TINPoints.h"
 
 namespace fs = std::filesystem;
@@ -29,6 +31,16 @@ namespace {
 fs::path TempDir(const std::string& name) {
     return fs::temp_directory_path() / ("makedemo_test_" + std::to_string(getpid()) + "_" + name);
 }
+
+// Removes a folder when the test ends, however it ends.
+struct RemoveOnExit {
+    explicit RemoveOnExit(std::vector<fs::path> dirs) : m_dirs(std::move(dirs)) {}
+    ~RemoveOnExit() {
+        std::error_code ec;
+        for (const fs::path& d : m_dirs) fs::remove_all(d, ec);
+    }
+    std::vector<fs::path> m_dirs;
+};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -175,8 +187,12 @@ TEST_F(DemoProjectTest, TargetsAppearWhereTheOrientationProjectsThem) {
             whiteInTargets += static_cast<int64_t>(n);
             // The black border, half-way between the white square and its outer edge.
             const double mid = 0.5 * (kTargetWhiteHalf + kTargetBorderHalf) / gsd;
-            EXPECT_EQ(Pixel(*p, static_cast<int>(std::lround(col + mid)), static_cast<int>(std::lround(row))), 0);
-            EXPECT_EQ(Pixel(*p, static_cast<int>(std::lround(col)), static_cast<int>(std::lround(row - mid))), 0);
+            EXPECT_EQ(Pixel(*p, static_cast<int>(std::lround(col + mid)),
+                            static_cast<int>(std::lround(row))),
+                      0);
+            EXPECT_EQ(Pixel(*p, static_cast<int>(std::lround(col)),
+                            static_cast<int>(std::lround(row - mid))),
+                      0);
         }
         int64_t white = 0;
         const unsigned char* band = p->m_image.GetBands()[0];
@@ -271,6 +287,32 @@ TEST_F(DemoProjectTest, PointsReadBackAndProjectInsideBothImages) {
     EXPECT_EQ(low, s_result.lowWeightCount);
 }
 
+// The project loads the way the workstation loads it: the ground set and both
+// image-point sets index without a single point outside their grids, and every
+// image point lies inside its image.
+TEST_F(DemoProjectTest, LoadsThroughTheProjectLoaderPath) {
+    Platform::ScopedMessageCapture capture;
+    CTINPoints points;
+    ASSERT_EQ(points.ReadPts(s_result.pointsFile), 1);
+    EXPECT_EQ(points.BuildIndex(1), 0);
+    for (CAerialPhoto* photo : {s_left.get(), s_right.get()}) {
+        ASSERT_EQ(photo->ProjectAll(points), 1);
+        ASSERT_TRUE(photo->m_pImagePoints);
+        EXPECT_EQ(photo->m_pImagePoints->BuildIndex(1), 0);
+        for (int i = 0; i < photo->m_pImagePoints->GetCount(); ++i) {
+            const TINPoint* p = photo->m_pImagePoints->GetPoint(i);
+            const double c = p->x, r = p->y;
+            ASSERT_TRUE(c >= 0 && c <= 1099 && r >= 0 && r <= 899) << i;
+        }
+        // Picking finds a point at its own image position.
+        const TINPoint* p = photo->m_pImagePoints->GetPoint(1234);
+        const int found =
+            photo->FindImagePoint(static_cast<int>(p->x), static_cast<int>(p->y), 3.0);
+        EXPECT_GE(found, 0);
+    }
+    EXPECT_TRUE(capture.Texts().empty()) << capture.Texts().front();
+}
+
 TEST(DemoTerrainTest, RaysMeetTheTerrainOnceFromNadirToSteepCorners) {
     CDemoTerrain terrain(3, 1000.0, 2000.0, 300.0, 0.2);
     CDemoRandom r(5);
@@ -293,6 +335,7 @@ TEST(DemoTerrainTest, RaysMeetTheTerrainOnceFromNadirToSteepCorners) {
 
 TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
     const fs::path a = TempDir("det_a"), b = TempDir("det_b"), c = TempDir("det_c");
+    const RemoveOnExit cleanup({a, b, c});
     DemoOptions o;
     o.cols = 320;
     o.rows = 256;
@@ -319,11 +362,11 @@ TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
     o.seed = 42;
     ASSERT_EQ(MakeDemoProject(o, ra, error), 1) << error;
     EXPECT_EQ(ReadFile((a / "left.lan").string()), ReadFile((b / "left.lan").string()));
-    for (const fs::path& d : {a, b, c}) fs::remove_all(d);
 }
 
 TEST(DemoProjectEdges, OnePointAndSmallestImagesStillMakeALoadableProject) {
     const fs::path d = TempDir("one");
+    const RemoveOnExit cleanup({d});
     DemoOptions o;
     o.cols = 256;
     o.rows = 256;
@@ -339,7 +382,32 @@ TEST(DemoProjectEdges, OnePointAndSmallestImagesStillMakeALoadableProject) {
     EXPECT_EQ(points.GetCount(), 1);
     EXPECT_TRUE(r.blunders.empty());
     EXPECT_TRUE(r.targets.empty());
-    fs::remove_all(d);
+
+    // Small images, whose footprints shift by most of their width over the
+    // relief: the points, gross errors included, still fall inside both.
+    o.cols = 256;
+    o.rows = 300;
+    o.points = 3000;
+    o.seed = 5;
+    ASSERT_EQ(MakeDemoProject(o, r, error), 1) << error;
+    CAerialPhoto left, right;
+    ASSERT_TRUE(LoadPhoto(left, r.leftImage, r.leftOrientation));
+    ASSERT_TRUE(LoadPhoto(right, r.rightImage, r.rightOrientation));
+    CTINPoints many;
+    ASSERT_EQ(many.ReadPts(r.pointsFile), 1);
+    int outside = 0;
+    for (int i = 0; i < many.GetCount(); ++i) {
+        const TINPoint* p = many.GetPoint(i);
+        for (const CAerialPhoto* photo : {&left, &right}) {
+            double c, rr;
+            photo->GroundToImage(p->x, p->y, p->z, c, rr);
+            c -= photo->GetXStart();
+            rr -= photo->GetYStart();
+            outside += !(c >= 0 && rr >= 0 && c <= 255 && rr <= 299);
+        }
+    }
+    EXPECT_EQ(outside, 0);
+    EXPECT_FALSE(r.blunders.empty());
 }
 
 TEST(DemoProjectEdges, RefusesInvalidOptionsAndAnUnwritableFolder) {
@@ -356,11 +424,11 @@ TEST(DemoProjectEdges, RefusesInvalidOptionsAndAnUnwritableFolder) {
     EXPECT_EQ(MakeDemoProject(o, r, error), -1);
     // A folder path that runs through a regular file.
     const fs::path file = TempDir("file");
+    const RemoveOnExit cleanup({file});
     std::ofstream(file.string()) << "x";
     o.points = 10;
     o.outDir = (file / "inside").string();
     EXPECT_EQ(MakeDemoProject(o, r, error), -2);
-    fs::remove(file);
 }
 
 TEST(DemoLayoutTest, StartsStayInsideTheScanAndSixteenBitsForEverySize) {

@@ -35,12 +35,17 @@ inline int64_t FloorToInt(double v) {
     return v < static_cast<double>(i) ? i - 1 : i;
 }
 
-inline double Fade(double t) { return t * t * t * (t * (t * 6.0 - 15.0) + 10.0); }
+inline double Fade(double t) {
+    return t * t * t * (t * (t * 6.0 - 15.0) + 10.0);
+}
 
-inline double Fraction(double v) { return v - static_cast<double>(FloorToInt(v)); }
+inline double Fraction(double v) {
+    return v - static_cast<double>(FloorToInt(v));
+}
 
 // True when the segment (ax, ay)-(bx, by) passes within r of (px, py).
-inline bool SegmentNear(double px, double py, double ax, double ay, double bx, double by, double r) {
+inline bool SegmentNear(double px, double py, double ax, double ay, double bx, double by,
+                        double r) {
     // Cheap box test first: most buildings are far from most rays.
     if (px < std::min(ax, bx) - r || px > std::max(ax, bx) + r || py < std::min(ay, by) - r ||
         py > std::max(ay, by) + r) {
@@ -53,7 +58,6 @@ inline bool SegmentNear(double px, double py, double ax, double ay, double bx, d
     const double dx = ax + t * ux - px, dy = ay + t * uy - py;
     return dx * dx + dy * dy <= r * r;
 }
-
 
 // Entry and exit of the ray p(t) = p0 + t * d through the slab |p| <= half.
 // False when the ray runs parallel outside it.
@@ -82,9 +86,13 @@ uint64_t CDemoRandom::Next() {
     return z ^ (z >> 31);
 }
 
-double CDemoRandom::Uniform() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
+double CDemoRandom::Uniform() {
+    return static_cast<double>(Next() >> 11) * 0x1.0p-53;
+}
 
-double CDemoRandom::Uniform(double a, double b) { return a + (b - a) * Uniform(); }
+double CDemoRandom::Uniform(double a, double b) {
+    return a + (b - a) * Uniform();
+}
 
 double CDemoRandom::Normal() {
     // Box-Muller; the first uniform is kept away from zero.
@@ -164,17 +172,17 @@ CDemoTerrain::CDemoTerrain(uint64_t seed, double originX, double originY, double
 
     // Buildings: centre, length, width, height, angle (degrees). The first
     // four stand inside the default overlap; the others show in larger images.
-    struct Spec {
+    struct Footprint {
         double cx, cy, length, width, height, angle;
     };
-    const Spec specs[] = {
-        {-65.0, 75.0, 28.0, 16.0, 12.0, 15.0},   {60.0, -45.0, 18.0, 18.0, 21.0, -8.0},
-        {-25.0, -150.0, 44.0, 12.0, 7.0, 3.0},   {100.0, 110.0, 14.0, 10.0, 6.0, 32.0},
-        {380.0, 220.0, 30.0, 20.0, 15.0, 10.0},  {-420.0, -320.0, 24.0, 24.0, 9.0, 0.0},
-        {720.0, 60.0, 50.0, 14.0, 8.0, -20.0},   {-700.0, 420.0, 20.0, 12.0, 11.0, 45.0},
-        {260.0, -600.0, 36.0, 18.0, 10.0, 5.0},  {-250.0, 650.0, 16.0, 16.0, 25.0, 12.0},
+    const Footprint footprints[] = {
+        {-65.0, 75.0, 28.0, 16.0, 12.0, 15.0},  {60.0, -45.0, 18.0, 18.0, 21.0, -8.0},
+        {-25.0, -150.0, 44.0, 12.0, 7.0, 3.0},  {100.0, 110.0, 14.0, 10.0, 6.0, 32.0},
+        {380.0, 220.0, 30.0, 20.0, 15.0, 10.0}, {-420.0, -320.0, 24.0, 24.0, 9.0, 0.0},
+        {720.0, 60.0, 50.0, 14.0, 8.0, -20.0},  {-700.0, 420.0, 20.0, 12.0, 11.0, 45.0},
+        {260.0, -600.0, 36.0, 18.0, 10.0, 5.0}, {-250.0, 650.0, 16.0, 16.0, 25.0, 12.0},
     };
-    for (const Spec& s : specs) {
+    for (const Footprint& s : footprints) {
         DemoBuilding b;
         b.cx = s.cx;
         b.cy = s.cy;
@@ -191,7 +199,8 @@ CDemoTerrain::CDemoTerrain(uint64_t seed, double originX, double originY, double
     // Texture detail: octaves from 12 m down to about three pixels.
     m_dDetailWavelength = 12.0;
     m_nDetailOctaves = 0;
-    for (double w = m_dDetailWavelength; w >= 3.0 * pixelGround && m_nDetailOctaves < 10; w *= 0.5) {
+    for (double w = m_dDetailWavelength; w >= 3.0 * pixelGround && m_nDetailOctaves < 10;
+         w *= 0.5) {
         ++m_nDetailOctaves;
     }
     m_nSeedCover = nextSeed();
@@ -214,8 +223,8 @@ CDemoTerrain::CDemoTerrain(uint64_t seed, double originX, double originY, double
 double CDemoTerrain::Natural(double x, double y) const {
     double h = m_dBaseZ + m_dTrendX * x + m_dTrendY * y;
     for (const Octave& o : m_hills) {
-        h += o.amplitude *
-             ValueNoise(x * o.inverseWavelength + o.offsetX, y * o.inverseWavelength + o.offsetY, o.seed);
+        h += o.amplitude * ValueNoise(x * o.inverseWavelength + o.offsetX,
+                                      y * o.inverseWavelength + o.offsetY, o.seed);
     }
     for (const Hill& b : m_bumps) {
         const double dx = x - b.cx;
@@ -246,7 +255,8 @@ double CDemoTerrain::Ground(double x, double y) const {
         return h;
     }
     const double along = px * m_dRoadDirX + py * m_dRoadDirY;
-    const double level = RoadLevel(m_dRoadQX + along * m_dRoadDirX, m_dRoadQY + along * m_dRoadDirY);
+    const double level =
+        RoadLevel(m_dRoadQX + along * m_dRoadDirX, m_dRoadQY + along * m_dRoadDirY);
     if (beyond <= 0.0) {
         return level;
     }
@@ -590,7 +600,8 @@ double CDemoTerrain::TreeCrowns(double x, double y) const {
         for (int64_t i = ix - 1; i <= ix + 1; ++i) {
             const uint32_t h = HashLattice(i, j, m_nSeedTrees);
             const double tx = (static_cast<double>(i) + 0.15 + 0.7 * ((h & 0xFF) / 255.0)) * kCell;
-            const double ty = (static_cast<double>(j) + 0.15 + 0.7 * (((h >> 8) & 0xFF) / 255.0)) * kCell;
+            const double ty =
+                (static_cast<double>(j) + 0.15 + 0.7 * (((h >> 8) & 0xFF) / 255.0)) * kCell;
             const double radius = 1.2 + 0.9 * (((h >> 16) & 0xFF) / 255.0);
             const double dx = (x - tx) / radius, dy = (y - ty) / radius;
             const double d2 = dx * dx + dy * dy;
@@ -607,8 +618,8 @@ double CDemoTerrain::TreeCrowns(double x, double y) const {
 double CDemoTerrain::GroundAlbedo(double x, double y) const {
     // Land cover from low-frequency noise with ragged borders: woodland,
     // meadow, ploughed fields and bare soil.
-    const double cover =
-        ValueNoise(x / 95.0, y / 95.0, m_nSeedCover) + 0.3 * ValueNoise(x / 23.0, y / 23.0, m_nSeedCover2);
+    const double cover = ValueNoise(x / 95.0, y / 95.0, m_nSeedCover) +
+                         0.3 * ValueNoise(x / 23.0, y / 23.0, m_nSeedCover2);
     double a;
     if (cover < -0.28) {
         a = TreeCrowns(x, y);
@@ -703,10 +714,11 @@ unsigned char CDemoTerrain::Shade(const SurfaceHit& hit) const {
             along = dx * b.cosA + dy * b.sinA;
         }
         const double below = b.roofZ - hit.z;
-        const bool window =
-            Fraction(below / 3.0) > 0.35 && Fraction(below / 3.0) < 0.75 &&
-            Fraction((along + 1000.0) / 2.6) > 0.3 && Fraction((along + 1000.0) / 2.6) < 0.7;
-        albedo = window ? 48.0 : 138.0 + 8.0 * ValueNoise(along / 1.3, below / 1.3, m_nSeedRoof + 11);
+        const bool window = Fraction(below / 3.0) > 0.35 && Fraction(below / 3.0) < 0.75 &&
+                            Fraction((along + 1000.0) / 2.6) > 0.3 &&
+                            Fraction((along + 1000.0) / 2.6) < 0.7;
+        albedo =
+            window ? 48.0 : 138.0 + 8.0 * ValueNoise(along / 1.3, below / 1.3, m_nSeedRoof + 11);
         lambert = std::max(0.0, nx * m_dSunX + ny * m_dSunY) / m_dSunZ;
     }
     if (lambert > 0.0 && InShadow(hit.x, hit.y, hit.z, skip)) {

@@ -21,9 +21,9 @@ class CDemoRandom {
 public:
     explicit CDemoRandom(uint64_t seed) : m_nState(seed) {}
     uint64_t Next();
-    double Uniform();                  // [0, 1)
+    double Uniform();                    // [0, 1)
     double Uniform(double a, double b);  // [a, b)
-    double Normal();                   // mean 0, standard deviation 1
+    double Normal();                     // mean 0, standard deviation 1
 private:
     uint64_t m_nState;
 };
@@ -37,11 +37,11 @@ double ValueNoise(double x, double y, uint32_t seed);
 
 // A flat-roofed block. Local ground metres; the long axis points along angle.
 struct DemoBuilding {
-    double cx, cy;       // centre of the footprint
-    double halfLength;   // half extent along the long axis
-    double halfWidth;    // half extent across it
-    double cosA, sinA;   // direction of the long axis
-    double roofZ;        // ground Z of the roof
+    double cx, cy;      // centre of the footprint
+    double halfLength;  // half extent along the long axis
+    double halfWidth;   // half extent across it
+    double cosA, sinA;  // direction of the long axis
+    double roofZ;       // ground Z of the roof
 };
 
 // A surveyed control target painted on the ground: a white square with a
@@ -60,8 +60,8 @@ enum class SurfaceKind { Ground, Roof, Wall };
 struct SurfaceHit {
     double x, y, z;  // local ground
     SurfaceKind kind;
-    int building;    // building index for Roof and Wall
-    int face;        // Wall: 0 +long axis, 1 -long axis, 2 +across, 3 -across
+    int building;  // building index for Roof and Wall
+    int face;      // Wall: 0 +long axis, 1 -long axis, 2 +across, 3 -across
 };
 
 class CDemoTerrain {
@@ -153,9 +153,9 @@ private:
 
     // Road: centre line through (qx, qy) along (dirX, dirY); normal (nrmX, nrmY).
     double m_dRoadQX, m_dRoadQY, m_dRoadDirX, m_dRoadDirY, m_dRoadNrmX, m_dRoadNrmY;
-    double m_dRoadHalfWidth;   // paved half width
-    double m_dRoadSideSlope;   // cut and fill slope (rise per metre)
-    double m_dRoadReach;       // beyond this distance from the pavement the road has no effect
+    double m_dRoadHalfWidth;  // paved half width
+    double m_dRoadSideSlope;  // cut and fill slope (rise per metre)
+    double m_dRoadReach;      // beyond this distance from the pavement the road has no effect
 
     std::vector<DemoBuilding> m_buildings;
     std::vector<double> m_buildingRadius;  // half diagonal of each footprint
@@ -166,8 +166,8 @@ private:
         int64_t nx = 0, ny = 0;
         std::vector<float> height, slopeX, slopeY;
     } m_grid;
-    std::vector<DemoTarget> m_targets;        // absolute ground
-    std::vector<DemoTarget> m_localTargets;   // local ground
+    std::vector<DemoTarget> m_targets;       // absolute ground
+    std::vector<DemoTarget> m_localTargets;  // local ground
 
     // Texture: detail octaves from the coarsest wavelength down to about three pixels.
     double m_dDetailWavelength;

@@ -29,9 +29,10 @@ int main(int argc, char** argv) {
     const demo::DemoLayout& L = r.layout;
     std::printf("Demo project in %s (seed %llu)\n", options.outDir.c_str(),
                 static_cast<unsigned long long>(options.seed));
-    std::printf("  camera: f = %.3f mm, frame 230 mm scanned at %.2f um (%d pixels), photo scale "
-                "1:12500, %.3f m per pixel\n",
-                L.left.focal, L.pixelSize * 1000.0, L.scanSide, L.groundPixel);
+    std::printf(
+        "  camera: f = %.3f mm, frame 230 mm scanned at %.2f um (%d pixels), photo scale "
+        "1:12500, %.3f m per pixel\n",
+        L.left.focal, L.pixelSize * 1000.0, L.scanSide, L.groundPixel);
     for (const demo::DemoCamera* c : {&L.left, &L.right}) {
         std::printf("  %s.lan  %d x %d, 8-bit, x start %d, y start %d\n", c->name.c_str(), c->cols,
                     c->rows, c->xStart, c->yStart);
@@ -40,9 +41,11 @@ int main(int argc, char** argv) {
     }
     std::printf("  overlap %.0f %% of the image width; terrain heights %.1f .. %.1f m\n",
                 r.overlapPercent, r.terrainMinZ, r.terrainMaxZ);
-    std::printf("  points.pts  %lld points, grid %lld x %lld, spacing %.3f m, X %.3f .. %.3f, Y %.3f .. %.3f\n",
-                static_cast<long long>(r.pointCount), static_cast<long long>(r.gridColumns),
-                static_cast<long long>(r.gridRows), r.spacing, r.minX, r.maxX, r.minY, r.maxY);
+    std::printf(
+        "  points.pts  %lld points, grid %lld x %lld, spacing %.3f m, X %.3f .. %.3f, Y %.3f .. "
+        "%.3f\n",
+        static_cast<long long>(r.pointCount), static_cast<long long>(r.gridColumns),
+        static_cast<long long>(r.gridRows), r.spacing, r.minX, r.maxX, r.minY, r.maxY);
     std::printf("              %zu gross errors (spikes and pits), %lld weights below 0.95\n",
                 r.blunders.size(), static_cast<long long>(r.lowWeightCount));
     if (!r.targets.empty()) {

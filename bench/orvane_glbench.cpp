@@ -1,0 +1,732 @@
+// Application-level costs of the editing workstation on a large generated
+// project (two 10000 x 10000 8-bit LAN images, 1,000,000 ground points):
+//
+//   Load    - LoadProjectFiles as a whole and each of its steps (reading each
+//             image, reading the points, indexing them, projecting them into
+//             both photographs and indexing the image-point sets), against a
+//             plain fread of the three files' bytes;
+//   Frame   - the editing view's draw cycle at a 1280 x 1024 client area in the
+//             default presentation (anaglyph without quad buffers): a redraw of
+//             an unchanged window and a pan of a few pixels per frame, each with
+//             the image points and with the image-point sets detached (images
+//             alone);
+//   Edit    - one wheel notch over a selection of 100,000 points, a rectangle
+//             selection over every point and the nearest-point search run on
+//             every mouse move.
+//
+// The demo's points form a regular grid over the overlap of the two images,
+// about one point per 60 pixels, so a 1280 x 1024 window holds some 20,000 of
+// them. The frame benchmarks are therefore also run on a densified copy of the
+// same project (5,000,000 points, about 100,000 per window).
+//
+// The project is generated once into /tmp/orvane-bench-demo (or the folder
+// named by ORVANE_BENCH_DEMO) and reused while its files are complete. A table
+// of medians, ratios and targets is printed after the benchmarks.
+//
+// Run on a real X server:
+//   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1920x1200x24 -noreset" ./orvane_glbench
+#include <benchmark/benchmark.h>
+
+#include <GL/gl.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DemoProject.h"
+#include "Framework/MDIFrame.h"
+#include "Orvane/MainFrm.h"
+#include "Orvane/Orvane.h"
+#include "Orvane/OrvaneDoc.h"
+#include "Orvane/OrvaneView.h"
+#include "Photogrammetry/AerialPhoto.h"
+#include "Platform/Platform.h"
+#include "TIN/TINPoints.h"
+#include "erdasimg/erdasimg.h"
+
+namespace {
+
+constexpr int kImageSide = 10000;
+constexpr int64_t kPointCount = 1000000;
+constexpr int kDenseFactor = 5;  // points of the densified copy per demo point
+constexpr int kClientW = 1280;
+constexpr int kClientH = 1024;
+constexpr int kSelection = 100000;
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// Per-iteration samples of every benchmark (seconds), for the summary.
+std::map<std::string, std::vector<double>> g_samples;
+// Counts and notes gathered on the way (visible points, selection sizes).
+std::map<std::string, double> g_counts;
+std::vector<std::string> g_notes;
+
+void Record(benchmark::State& state, const std::string& name, double seconds) {
+    state.SetIterationTime(seconds);
+    g_samples[name].push_back(seconds);
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+double MedianOf(const std::string& name) {
+    auto it = g_samples.find(name);
+    return it == g_samples.end() ? NAN : Median(it->second);
+}
+
+void ProcessEvents(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+// ---------------------------------------------------------------------------
+// The project files
+
+std::string DemoDir() {
+    const char* dir = std::getenv("ORVANE_BENCH_DEMO");
+    return dir && *dir ? dir : "/tmp/orvane-bench-demo";
+}
+
+ProjectPaths DemoPaths(const std::string& points = "points.pts") {
+    const std::string d = DemoDir() + "/";
+    return ProjectPaths{d + "left.lan", d + "right.lan", d + "left.ORN", d + "right.ORN", d + points};
+}
+
+// First int32 of a points file: its record count.
+int32_t PointsInFile(const std::string& path) {
+    int32_t n = -1;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        if (std::fread(&n, sizeof n, 1, f) != 1) n = -1;
+        std::fclose(f);
+    }
+    return n;
+}
+
+// Generates the demo project unless a complete one of the right size is there.
+bool EnsureDemo(std::string& error) {
+    const ProjectPaths p = DemoPaths();
+    const int64_t lanBytes = 128 + int64_t(kImageSide) * kImageSide;
+    if (FileSize(p.leftImage) == lanBytes && FileSize(p.rightImage) == lanBytes &&
+        FileSize(p.leftOrientation) > 0 && FileSize(p.rightOrientation) > 0 &&
+        PointsInFile(p.matchedPoints) == kPointCount) {
+        g_notes.push_back("demo project reused from " + DemoDir());
+        return true;
+    }
+    demo::DemoOptions options;
+    options.outDir = DemoDir();
+    options.cols = kImageSide;
+    options.rows = kImageSide;
+    options.points = kPointCount;
+    demo::DemoResult result;
+    std::fprintf(stderr, "generating the demo project into %s ...\n", DemoDir().c_str());
+    if (demo::MakeDemoProject(options, result, error) != 1) return false;
+    g_notes.push_back("demo project generated into " + DemoDir());
+    return true;
+}
+
+// The densified copy: every demo point and kDenseFactor - 1 copies shifted by
+// fractions of the grid spacing (ground units) at the same height, each
+// record's id its index. Written once beside the demo.
+bool EnsureDensePoints(std::string& error) {
+    const std::string path = DemoPaths("points-dense.pts").matchedPoints;
+    if (PointsInFile(path) == kPointCount * kDenseFactor) return true;
+    CTINPoints src;
+    if (src.ReadPts(DemoPaths().matchedPoints) != 1) {
+        error = "cannot read the demo points";
+        return false;
+    }
+    double sx = 0.0, sy = 0.0;
+    src.GetSpacing(&sx, &sy);
+    const int n = src.GetCount();
+    CTINPoints dense(n * kDenseFactor);
+    if (dense.GetCount() != n * kDenseFactor) {
+        error = "cannot allocate the dense set";
+        return false;
+    }
+    const double fx[kDenseFactor] = {0.0, 0.5, 0.0, 0.5, 0.25};
+    const double fy[kDenseFactor] = {0.0, 0.0, -0.5, -0.5, -0.25};
+    for (int k = 0; k < kDenseFactor; ++k) {
+        for (int i = 0; i < n; ++i) {
+            const TINPoint* p = src.GetPoint(i);
+            const int index = k * n + i;
+            dense.SetPoint(index, p->x + fx[k] * sx, p->y + fy[k] * sy, index);
+            TINPoint* d = dense.GetPoint(index);
+            d->z = p->z;
+            d->weight = p->weight;
+        }
+    }
+    // Bounds widened by one spacing to hold the shifted copies.
+    dense.m_dMinX = src.m_dMinX;
+    dense.m_dMaxX = src.m_dMaxX + sx;
+    dense.m_dMinY = src.m_dMinY - sy;
+    dense.m_dMaxY = src.m_dMaxY;
+    dense.SetSpacing(sx / 2.0, sy / 2.0);
+    if (dense.WritePts(path) != n * kDenseFactor) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The running application
+
+struct App {
+    std::unique_ptr<COrvaneApp> app;
+    CMainFrame* frame = nullptr;
+    COrvaneView* view = nullptr;
+    COrvaneDoc* doc = nullptr;
+    std::unique_ptr<Platform::ScopedMessageCapture> capture;
+    std::string loaded;  // points file of the loaded project
+    CPoint scroll;       // scroll position of the frame benchmarks
+
+    bool Start() {
+        QStandardPaths::setTestModeEnabled(true);
+        static QTemporaryDir settings;  // recent files of this run, not the user's
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        app = std::make_unique<COrvaneApp>();
+        if (!app->InitInstance(QStringList())) return false;
+        capture = std::make_unique<Platform::ScopedMessageCapture>();
+        frame = app->GetMainFrame();
+        frame->resize(kClientW + 100, kClientH + 150);
+        if (QMdiSubWindow* sub = frame->GetMDIArea()->activeSubWindow()) sub->showMaximized();
+        ProcessEvents(300);
+        view = dynamic_cast<COrvaneView*>(frame->GetActiveView());
+        doc = view ? view->GetDocument() : nullptr;
+        return doc != nullptr;
+    }
+
+    // Grows or shrinks the main window until the view's client area is exactly
+    // kClientW x kClientH (scroll bars included in the frame's share).
+    bool FitClient() {
+        for (int pass = 0; pass < 6; ++pass) {
+            const CRect c = view->GetClientRect();
+            if (c.Width() == kClientW && c.Height() == kClientH && view->m_nWidth == kClientW &&
+                view->m_nHeight == kClientH)
+                return true;
+            frame->resize(frame->width() + kClientW - c.Width(),
+                          frame->height() + kClientH - c.Height());
+            ProcessEvents(200);
+        }
+        const CRect c = view->GetClientRect();
+        return c.Width() == kClientW && c.Height() == kClientH;
+    }
+
+    int Load(const ProjectPaths& paths) {
+        view->m_strLeftImage = paths.leftImage;
+        view->m_strRightImage = paths.rightImage;
+        view->m_strLeftOrientation = paths.leftOrientation;
+        view->m_strRightOrientation = paths.rightOrientation;
+        view->m_strMatchedPoints = paths.matchedPoints;
+        const int result = doc->LoadProjectFiles(paths, view);
+        loaded = result == 1 ? paths.matchedPoints : std::string();
+        return result;
+    }
+
+    ~App() {
+        if (doc) doc->SetModifiedFlag(false);
+        capture.reset();
+        if (frame) frame->close();
+        ProcessEvents(50);
+        app.reset();
+    }
+};
+
+std::unique_ptr<App> g_app;
+bool g_ready = false;
+
+bool Ready(benchmark::State& state) {
+    if (!g_ready) state.SkipWithError("no application or demo project");
+    return g_ready;
+}
+
+// Loads `points` (with the demo's images) unless it is the loaded project.
+bool EnsureLoaded(benchmark::State& state, const std::string& points) {
+    if (!Ready(state)) return false;
+    const ProjectPaths paths = DemoPaths(points);
+    if (g_app->loaded != paths.matchedPoints && g_app->Load(paths) != 1) {
+        state.SkipWithError("the project does not load");
+        return false;
+    }
+    return true;
+}
+
+// Visible points of a photograph's current display window (records with a
+// non-negative id inside it, bounds inclusive).
+int VisiblePoints(const CAerialPhoto& photo) {
+    if (!photo.m_pImagePoints) return 0;
+    const int rows = photo.m_image.GetSize().cy;
+    const double top = rows - photo.m_nLastRow - 1, bottom = rows - photo.m_nFirstRow - 1;
+    int count = 0;
+    const CTINPoints& set = *photo.m_pImagePoints;
+    for (int i = 0; i < set.GetCount(); ++i) {
+        const TINPoint* p = set.GetPoint(i);
+        if (p->id >= 0 && p->x >= photo.m_nFirstCol && p->x <= photo.m_nLastCol && p->y >= top &&
+            p->y <= bottom)
+            ++count;
+    }
+    return count;
+}
+
+// The scroll position whose window holds the most points in both eyes: the
+// left window at (x, y), the right one m_nXOffset further left in its image.
+CPoint DensestScroll() {
+    const COrvaneDoc& doc = *g_app->doc;
+    const CTINPoints& l = *doc.m_leftPhoto.m_pImagePoints;
+    const CTINPoints& r = *doc.m_rightPhoto.m_pImagePoints;
+    TINExtent e{};
+    l.GetExtent(&e);
+    const int y = std::max(0, static_cast<int>((e.ymin + e.ymax) / 2.0) - kClientH / 2);
+    const int xOffset = g_app->view->m_nXOffset;
+    int best = 0, bestCount = -1;
+    for (int x = 0; x + kClientW <= kImageSide; x += 128) {
+        int cl = 0, cr = 0;
+        for (int i = 0; i < l.GetCount(); ++i) {
+            const TINPoint* p = l.GetPoint(i);
+            if (p->x >= x && p->x < x + kClientW && p->y >= y && p->y < y + kClientH) ++cl;
+            const TINPoint* q = r.GetPoint(i);
+            if (q->x >= x - xOffset && q->x < x - xOffset + kClientW && q->y >= y &&
+                q->y < y + kClientH)
+                ++cr;
+        }
+        if (std::min(cl, cr) > bestCount) {
+            bestCount = std::min(cl, cr);
+            best = x;
+        }
+    }
+    return CPoint(best, y);
+}
+
+// One draw cycle of the editing view, until the presented frame is complete.
+double Frame() {
+    COrvaneView* view = g_app->view;
+    const auto t0 = Clock::now();
+    view->RedrawNow();
+    if (view->MakeCurrent()) {
+        glFinish();
+        view->ReleaseCurrent();
+    }
+    return Seconds(t0, Clock::now());
+}
+
+// Moves both image-point sets out of the photographs while it lives: the draw
+// cycle then draws the images and marks alone.
+struct DetachedPoints {
+    std::unique_ptr<CTINPoints> left, right;
+    explicit DetachedPoints(bool detach) {
+        if (!detach) return;
+        left = std::move(g_app->doc->m_leftPhoto.m_pImagePoints);
+        right = std::move(g_app->doc->m_rightPhoto.m_pImagePoints);
+    }
+    ~DetachedPoints() {
+        if (left) g_app->doc->m_leftPhoto.m_pImagePoints = std::move(left);
+        if (right) g_app->doc->m_rightPhoto.m_pImagePoints = std::move(right);
+    }
+};
+
+// Prepares a frame benchmark: project loaded, no selection, view scrolled to
+// the densest window, pending paints done, one frame drawn to build the lists.
+bool PrepareFrames(benchmark::State& state, const std::string& points, const char* tag) {
+    if (!EnsureLoaded(state, points)) return false;
+    if (!g_app->FitClient()) {
+        state.SkipWithError("the client area cannot be made 1280 x 1024");
+        return false;
+    }
+    App& a = *g_app;
+    a.doc->ReleaseSelection();
+    a.view->m_ptMark = CPoint(kClientW / 2, kClientH / 2);
+    if (a.scroll.x == 0 && a.scroll.y == 0) a.scroll = DensestScroll();
+    a.view->ScrollToPosition(a.scroll);
+    ProcessEvents(50);
+    Frame();
+    const std::string t = tag;
+    if (!g_counts.count("visible left " + t)) {
+        g_counts["visible left " + t] = VisiblePoints(a.doc->m_leftPhoto);
+        g_counts["visible right " + t] = VisiblePoints(a.doc->m_rightPhoto);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Load
+
+void BM_Load_FreadThreeFiles(benchmark::State& state) {
+    if (!Ready(state)) return;
+    const ProjectPaths p = DemoPaths();
+    const std::string files[3] = {p.leftImage, p.rightImage, p.matchedPoints};
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        bytes = 0;
+        for (const std::string& path : files) {
+            FILE* f = std::fopen(path.c_str(), "rb");
+            const int64_t size = FileSize(path);
+            if (!f || size <= 0) {
+                if (f) std::fclose(f);
+                continue;
+            }
+            std::unique_ptr<char[]> data(new char[static_cast<size_t>(size)]);
+            bytes += static_cast<int64_t>(std::fread(data.get(), 1, static_cast<size_t>(size), f));
+            std::fclose(f);
+            benchmark::DoNotOptimize(data.get());
+        }
+        Record(state, "fread", Seconds(t0, Clock::now()));
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+    g_counts["bytes of the three files"] = static_cast<double>(bytes);
+}
+
+void ReadImageBench(benchmark::State& state, const std::string& path, const char* name) {
+    if (!Ready(state)) return;
+    for (auto _ : state) {
+        CErdasImage image;
+        const auto t0 = Clock::now();
+        FILE* f = std::fopen(path.c_str(), "rb");
+        const int result = image.ReadImage(f);
+        if (f) std::fclose(f);
+        Record(state, name, Seconds(t0, Clock::now()));
+        if (result != 1) state.SkipWithError("ReadImage failed");
+    }
+}
+
+void BM_Load_ReadImageLeft(benchmark::State& state) {
+    ReadImageBench(state, DemoPaths().leftImage, "ReadImage left");
+}
+
+void BM_Load_ReadImageRight(benchmark::State& state) {
+    ReadImageBench(state, DemoPaths().rightImage, "ReadImage right");
+}
+
+void BM_Load_ReadPts(benchmark::State& state) {
+    if (!Ready(state)) return;
+    for (auto _ : state) {
+        CTINPoints set;
+        const auto t0 = Clock::now();
+        FILE* f = std::fopen(DemoPaths().matchedPoints.c_str(), "rb");
+        const int result = set.ReadPts(f);
+        if (f) std::fclose(f);
+        Record(state, "ReadPts", Seconds(t0, Clock::now()));
+        if (result != 1) state.SkipWithError("ReadPts failed");
+    }
+}
+
+void BM_Load_BuildIndexGround(benchmark::State& state) {
+    if (!Ready(state)) return;
+    CTINPoints set;
+    if (set.ReadPts(DemoPaths().matchedPoints) != 1) return state.SkipWithError("ReadPts failed");
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        const int result = set.BuildIndex(1);
+        Record(state, "BuildIndex ground", Seconds(t0, Clock::now()));
+        if (result < 0) state.SkipWithError("BuildIndex failed");
+    }
+}
+
+void BM_Load_ProjectAllAndIndex(benchmark::State& state) {
+    if (!Ready(state)) return;
+    const ProjectPaths p = DemoPaths();
+    CAerialPhoto left, right;
+    CTINPoints ground;
+    if (left.ReadOrientation(p.leftOrientation) != 1 ||
+        right.ReadOrientation(p.rightOrientation) != 1 || ground.ReadPts(p.matchedPoints) != 1)
+        return state.SkipWithError("the project does not read");
+    // The photographs need their LAN headers for the sub-image origin.
+    for (CAerialPhoto* photo : {&left, &right}) {
+        FILE* f = std::fopen((photo == &left ? p.leftImage : p.rightImage).c_str(), "rb");
+        photo->m_image.ReadImage(f);
+        if (f) std::fclose(f);
+    }
+    ground.BuildIndex(1);
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        left.ProjectAll(ground);
+        right.ProjectAll(ground);
+        const auto t1 = Clock::now();
+        left.m_pImagePoints->BuildIndex(1);
+        right.m_pImagePoints->BuildIndex(1);
+        const auto t2 = Clock::now();
+        g_samples["ProjectAll (both)"].push_back(Seconds(t0, t1));
+        g_samples["BuildIndex image sets (both)"].push_back(Seconds(t1, t2));
+        Record(state, "projections and their indexes", Seconds(t0, t2));
+    }
+}
+
+void BM_Load_LoadProjectFiles(benchmark::State& state) {
+    if (!Ready(state)) return;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        const int result = g_app->Load(DemoPaths());
+        Record(state, "LoadProjectFiles", Seconds(t0, Clock::now()));
+        if (result != 1) state.SkipWithError("LoadProjectFiles failed");
+    }
+    g_app->scroll = CPoint();
+}
+
+// ---------------------------------------------------------------------------
+// Frames
+
+std::string FrameName(const char* tag, bool pan, bool detach) {
+    return std::string(tag) + (pan ? " pan" : " redraw") + (detach ? " images only" : " with points");
+}
+
+void FrameBench(benchmark::State& state, const std::string& points, const char* tag, bool pan,
+                bool detach) {
+    if (!PrepareFrames(state, points, tag)) return;
+    App& a = *g_app;
+    state.SetLabel(a.view->GetPresentation() == StereoPresentation::Anaglyph ? "anaglyph"
+                                                                             : "other presentation");
+    DetachedPoints detached(detach);
+    const std::string name = FrameName(tag, pan, detach);
+    int step = 0;
+    for (auto _ : state) {
+        if (pan) {
+            // A triangle wave of 3 x 2 pixel steps around the chosen window.
+            const int k = step++ % 40;
+            const int s = k < 20 ? k : 40 - k;
+            a.view->ScrollToPosition(CPoint(a.scroll.x + 3 * s, a.scroll.y + 2 * s));
+        }
+        Record(state, name, Frame());
+    }
+    a.view->ScrollToPosition(a.scroll);
+    ProcessEvents(20);
+}
+
+void BM_Frame_Redraw_Points(benchmark::State& s) { FrameBench(s, "points.pts", "1M", false, false); }
+void BM_Frame_Redraw_ImagesOnly(benchmark::State& s) { FrameBench(s, "points.pts", "1M", false, true); }
+void BM_Frame_Pan_Points(benchmark::State& s) { FrameBench(s, "points.pts", "1M", true, false); }
+void BM_Frame_Pan_ImagesOnly(benchmark::State& s) { FrameBench(s, "points.pts", "1M", true, true); }
+
+// ---------------------------------------------------------------------------
+// Editing on the 1,000,000-point project
+
+// Selects kSelection consecutive points from the middle of the set.
+void SelectBlock() {
+    COrvaneDoc* doc = g_app->doc;
+    doc->m_bZEdited = false;
+    doc->ReleaseSelection();
+    const int first = doc->m_points.GetCount() / 2 - kSelection / 2;
+    for (int i = first; i < first + kSelection; ++i) doc->SelectPoint(i);
+}
+
+void WheelBench(benchmark::State& state, unsigned int flags, const char* name) {
+    if (!PrepareFrames(state, "points.pts", "1M")) return;
+    SelectBlock();
+    COrvaneView* view = g_app->view;
+    g_counts["wheel selection"] = static_cast<double>(g_app->doc->m_leftPhoto.m_selection.size());
+    short delta = 120;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        view->OnMouseWheel(flags, delta, CPoint(kClientW / 2, kClientH / 2));
+        Record(state, name, Seconds(t0, Clock::now()));
+        delta = static_cast<short>(-delta);  // up and down again: the heights stay put
+    }
+}
+
+void BM_Edit_Wheel100k(benchmark::State& s) { WheelBench(s, 0, "wheel notch, 100k selected"); }
+void BM_Edit_WheelShift100k(benchmark::State& s) {
+    WheelBench(s, MK_SHIFT, "wheel notch + Shift, 100k selected");
+}
+
+// The redraw that follows a notch: the 100,000 selected points drawn over both images.
+void BM_Edit_FrameWith100kSelected(benchmark::State& state) {
+    if (!PrepareFrames(state, "points.pts", "1M")) return;
+    SelectBlock();
+    for (auto _ : state) Record(state, "1M redraw, 100k selected", Frame());
+    g_app->doc->ReleaseSelection();
+}
+
+void BM_Edit_SelectInRectAll(benchmark::State& state) {
+    if (!PrepareFrames(state, "points.pts", "1M")) return;
+    COrvaneDoc* doc = g_app->doc;
+    TINExtent e{};
+    doc->m_leftPhoto.m_pImagePoints->GetExtent(&e);
+    const int left = static_cast<int>(std::floor(e.xmin)) - 1;
+    const int top = static_cast<int>(std::floor(e.ymin)) - 1;
+    const int right = static_cast<int>(std::ceil(e.xmax)) + 1;
+    const int bottom = static_cast<int>(std::ceil(e.ymax)) + 1;
+    bool first = true;
+    for (auto _ : state) {
+        doc->m_bZEdited = false;
+        doc->ReleaseSelection();
+        const auto t0 = Clock::now();
+        g_app->view->SelectInRect(left, top, right, bottom);
+        const double t = Seconds(t0, Clock::now());
+        Record(state, "SelectInRect, whole set", t);
+        if (first) g_samples["SelectInRect, whole set (first, lists empty)"].push_back(t);
+        first = false;
+    }
+    g_counts["rectangle selection"] = static_cast<double>(doc->m_leftPhoto.m_selection.size());
+    doc->ReleaseSelection();
+    doc->m_leftPhoto.m_selection.shrink_to_fit();
+    doc->m_rightPhoto.m_selection.shrink_to_fit();
+}
+
+// FindImagePoint at the logical position of a mouse moving over the window.
+void BM_Edit_FindImagePoint(benchmark::State& state) {
+    if (!PrepareFrames(state, "points.pts", "1M")) return;
+    const CAerialPhoto& left = g_app->doc->m_leftPhoto;
+    const CPoint s = g_app->scroll;
+    const double tolerance = g_app->view->m_dPickTolerance;
+    constexpr int kMoves = 1000;
+    int k = 0, found = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        for (int m = 0; m < kMoves; ++m, ++k) {
+            const int x = s.x + (k * 7) % kClientW, y = s.y + (k * 5) % kClientH;
+            found += left.FindImagePoint(x, y, tolerance) >= 0;
+        }
+        const double t = Seconds(t0, Clock::now());
+        state.SetIterationTime(t);
+        g_samples["FindImagePoint per mouse move"].push_back(t / kMoves);
+    }
+    g_counts["mouse moves that found a point (%)"] = 100.0 * found / std::max(k, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Frames on the densified project (about 100,000 points per window)
+
+void BM_Dense_Redraw_Points(benchmark::State& s) {
+    FrameBench(s, "points-dense.pts", "5M", false, false);
+}
+void BM_Dense_Redraw_ImagesOnly(benchmark::State& s) {
+    FrameBench(s, "points-dense.pts", "5M", false, true);
+}
+void BM_Dense_Pan_Points(benchmark::State& s) { FrameBench(s, "points-dense.pts", "5M", true, false); }
+void BM_Dense_Pan_ImagesOnly(benchmark::State& s) {
+    FrameBench(s, "points-dense.pts", "5M", true, true);
+}
+
+// ---------------------------------------------------------------------------
+// Summary
+
+void Row(const char* what, double ours, double reference, const char* refName, double target,
+         bool lessOrEqual = true) {
+    const double ratio = ours / reference;
+    const bool met = lessOrEqual ? ratio <= target : ratio >= target;
+    std::printf("| %-44s | %10.3f ms | %-30s %10.3f ms | %8.4f | <= %-6g | %-3s |\n", what,
+                ours * 1e3, refName, reference * 1e3, ratio, target, met ? "met" : "NOT");
+}
+
+void PrintSummary() {
+    std::printf("\nMedians (ms)\n");
+    for (const auto& [name, v] : g_samples)
+        std::printf("  %-48s %10.3f  (n=%zu, min %.3f, max %.3f)\n", name.c_str(), Median(v) * 1e3,
+                    v.size(), *std::min_element(v.begin(), v.end()) * 1e3,
+                    *std::max_element(v.begin(), v.end()) * 1e3);
+    std::printf("\nCounts\n");
+    for (const auto& [name, v] : g_counts) std::printf("  %-48s %.0f\n", name.c_str(), v);
+    for (const std::string& n : g_notes) std::printf("  note: %s\n", n.c_str());
+    if (g_app && g_app->view)
+        std::printf("  presentation: %s, real stereo: %s\n",
+                    g_app->view->GetPresentation() == StereoPresentation::Anaglyph ? "anaglyph"
+                                                                                   : "other",
+                    g_app->view->IsRealStereo() ? "yes" : "no");
+
+    std::printf("\n| %-44s | %13s | %-44s | %8s | %-9s | %-3s |\n", "measure", "ours",
+                "reference", "ratio", "target", "");
+    const double fread = MedianOf("fread");
+    Row("LoadProjectFiles (whole)", MedianOf("LoadProjectFiles"), fread, "fread of the 3 files", 3.0);
+    Row("  ReadImage left", MedianOf("ReadImage left"), fread, "fread of the 3 files", 1e9);
+    Row("  ReadImage right", MedianOf("ReadImage right"), fread, "fread of the 3 files", 1e9);
+    Row("  ReadPts", MedianOf("ReadPts"), fread, "fread of the 3 files", 1e9);
+    Row("  BuildIndex(1) ground", MedianOf("BuildIndex ground"), fread, "fread of the 3 files", 1e9);
+    Row("  ProjectAll (both)", MedianOf("ProjectAll (both)"), fread, "fread of the 3 files", 1e9);
+    Row("  BuildIndex(1) image sets (both)", MedianOf("BuildIndex image sets (both)"), fread,
+        "fread of the 3 files", 1e9);
+    for (const char* tag : {"1M", "5M"}) {
+        for (bool pan : {false, true}) {
+            const std::string with = FrameName(tag, pan, false);
+            const std::string without = FrameName(tag, pan, true);
+            Row(with.c_str(), MedianOf(with), MedianOf(without), without.c_str(), 1.5);
+        }
+    }
+    const double frame = MedianOf(FrameName("1M", false, false));
+    const char* frameName = "1M redraw with points";
+    Row("wheel notch, 100k selected", MedianOf("wheel notch, 100k selected"), frame, frameName, 1.0);
+    Row("wheel notch + Shift, 100k selected", MedianOf("wheel notch + Shift, 100k selected"), frame,
+        frameName, 1.0);
+    Row("SelectInRect, whole set", MedianOf("SelectInRect, whole set"), frame, frameName, 1.0);
+    Row("SelectInRect, whole set (first)",
+        MedianOf("SelectInRect, whole set (first, lists empty)"), frame, frameName, 1.0);
+    Row("FindImagePoint per mouse move", MedianOf("FindImagePoint per mouse move"), frame,
+        frameName, 0.01);
+    Row("1M redraw, 100k selected", MedianOf("1M redraw, 100k selected"), frame, frameName, 1e9);
+    if (g_app && g_app->capture) {
+        for (const auto& m : g_app->capture->Messages())
+            std::printf("  message during the run: %s\n", m.text.c_str());
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_Load_FreadThreeFiles)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load_ReadImageLeft)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load_ReadImageRight)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load_ReadPts)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load_BuildIndexGround)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load_ProjectAllAndIndex)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load_LoadProjectFiles)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_Redraw_Points)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_Redraw_ImagesOnly)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_Pan_Points)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame_Pan_ImagesOnly)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Edit_Wheel100k)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Edit_WheelShift100k)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Edit_FrameWith100kSelected)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Edit_SelectInRectAll)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Edit_FindImagePoint)->Iterations(50)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Dense_Redraw_Points)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Dense_Redraw_ImagesOnly)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Dense_Pan_Points)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Dense_Pan_ImagesOnly)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+    static int qtArgc = 1;
+    static char* qtArgv[] = {argv[0], nullptr};
+    QApplication qapp(qtArgc, qtArgv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    std::string error;
+    g_app = std::make_unique<App>();
+    if (!EnsureDemo(error) || !EnsureDensePoints(error))
+        std::fprintf(stderr, "demo project: %s\n", error.c_str());
+    else if (!g_app->Start())
+        std::fprintf(stderr, "the application does not start\n");
+    else
+        g_ready = true;
+
+    benchmark::RunSpecifiedBenchmarks();
+    PrintSummary();
+    benchmark::Shutdown();
+    g_app.reset();
+    return 0;
+}
