@@ -536,6 +536,8 @@ std::vector<unsigned char> CGLWindowDC::ReadPixels(GLenum buffer, int x, int y, 
         if (source == GL_NONE) return pixels;
     }
     pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 3u);
+    while (glGetError() != GL_NO_ERROR) {
+    }  // only errors of this read count
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);

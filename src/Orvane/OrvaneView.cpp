@@ -184,9 +184,58 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
     for (const TINPoint& entry : photo.m_selection)
         if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
 
+    static const int mode = getenv("ORVANE_PTS_MODE") ? atoi(getenv("ORVANE_PTS_MODE")) : 0;
+    if (mode == 1) {
+        // EXPERIMENT quads
+        const float h = m_nPointSize / 2.0f;
+        static std::vector<float> q;
+        q.clear();
+        for (size_t i = 0; i < m_vertices.size(); i += 2) {
+            float x = m_vertices[i], y = m_vertices[i + 1];
+            q.insert(q.end(), {x - h, y - h, x + h, y - h, x + h, y + h, x - h, y + h});
+        }
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glVertexPointer(2, GL_FLOAT, 0, q.data());
+        glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(unselected * 4));
+        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
+        const size_t selected = m_vertices.size() / 2 - unselected;
+        if (selected) glDrawArrays(GL_QUADS, static_cast<GLint>(unselected * 4), static_cast<GLsizei>(selected * 4));
+        glDisableClientState(GL_VERTEX_ARRAY);
+        return;
+    }
+    if (mode == 2) {
+        // EXPERIMENT bitmap
+        const int W = m_nWidth, H = m_nHeight, stride = (W + 7) / 8, s = m_nPointSize;
+        static std::vector<unsigned char> bits;
+        auto fill = [&](size_t from, size_t to) {
+            bits.assign(static_cast<size_t>(stride) * H, 0);
+            for (size_t i = from; i < to; ++i) {
+                const int x0 = static_cast<int>(std::floor(m_vertices[2 * i] + 0.5f - s / 2.0f));
+                const int y0 = static_cast<int>(std::floor(m_vertices[2 * i + 1] + 0.5f - s / 2.0f));
+                for (int y = std::max(y0, 0); y < std::min(y0 + s, H); ++y)
+                    for (int x = std::max(x0, 0); x < std::min(x0 + s, W); ++x)
+                        bits[static_cast<size_t>(y) * stride + x / 8] |= static_cast<unsigned char>(0x80 >> (x & 7));
+            }
+        };
+        GLint align = 4;
+        glGetIntegerv(GL_UNPACK_ALIGNMENT, &align);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        const size_t n = m_vertices.size() / 2;
+        fill(0, unselected);
+        glRasterPos2i(0, 0);
+        glBitmap(W, H, 0, 0, 0, 0, bits.data());
+        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
+        if (n > unselected) {
+            fill(unselected, n);
+            glRasterPos2i(0, 0);
+            glBitmap(W, H, 0, 0, 0, 0, bits.data());
+        }
+        glPixelStorei(GL_UNPACK_ALIGNMENT, align);
+        return;
+    }
     GLfloat savedSize = 1.0f;
     glGetFloatv(GL_POINT_SIZE, &savedSize);
-    glPointSize(static_cast<GLfloat>(m_nPointSize));
+    glPointSize(static_cast<GLfloat>(mode == 3 ? 1.0f : static_cast<GLfloat>(m_nPointSize)));
     if (!m_vertices.empty()) {
         glEnableClientState(GL_VERTEX_ARRAY);
         glVertexPointer(2, GL_FLOAT, 0, m_vertices.data());
@@ -202,11 +251,14 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
 }
 
 void COrvaneView::DrawMark(int x, int y) {
+    // Lines through pixel centres, so each arm lights the row or column of
+    // (x, y) itself rather than whichever neighbour the rasteriser picks.
+    const float cx = x + 0.5f, cy = y + 0.5f;
     glBegin(GL_LINES);
-    glVertex2i(x - 3, y);
-    glVertex2i(x + 3, y);
-    glVertex2i(x, y + 3);
-    glVertex2i(x, y - 3);
+    glVertex2f(cx - 3.0f, cy);
+    glVertex2f(cx + 3.0f, cy);
+    glVertex2f(cx, cy + 3.0f);
+    glVertex2f(cx, cy - 3.0f);
     glEnd();
 }
 
@@ -225,8 +277,8 @@ int COrvaneView::DrawSelectPoly(CAerialPhoto& photo, GLenum buffer) {
     const TINPoint& b = photo.m_polygon[n - 1];
     glColor3f(1.0f, 1.0f, 0.0f);
     glBegin(GL_LINES);
-    glVertex2d(a.x + dx, dy - a.y);
-    glVertex2d(b.x + dx, dy - b.y);
+    glVertex2d(std::floor(a.x + dx) + 0.5, std::floor(dy - a.y) + 0.5);
+    glVertex2d(std::floor(b.x + dx) + 0.5, std::floor(dy - b.y) + 0.5);
     glEnd();
     Finish();
     ReleaseCurrent();

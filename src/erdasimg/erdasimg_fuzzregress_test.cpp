@@ -1,6 +1,7 @@
 // Inputs found by fuzzing the LAN reader and the display preparation.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
