@@ -384,6 +384,15 @@ bool PrepareFrames(benchmark::State& state, const std::string& points, const cha
     if (!g_counts.count("visible left " + t)) {
         g_counts["visible left " + t] = VisiblePoints(a.doc->m_leftPhoto);
         g_counts["visible right " + t] = VisiblePoints(a.doc->m_rightPhoto);
+        // What the frame shows, as a checksum of both eyes: a change of the
+        // point drawing must leave it as it is.
+        uint64_t hash = 1469598103934665603ull;
+        for (GLenum eye : {GLenum(GL_FRONT_LEFT), GLenum(GL_FRONT_RIGHT)})
+            for (unsigned char b : a.view->ReadBufferPixels(eye, 0, 0, kClientW, kClientH))
+                hash = (hash ^ b) * 1099511628211ull;
+        char text[32];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+        g_notes.push_back("frame checksum " + t + ": " + text);
     }
     return true;
 }

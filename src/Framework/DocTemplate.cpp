@@ -63,7 +63,9 @@ CMDIChildFrame* CDocTemplate::CreateNewFrame(CDocument* pDoc) {
     if (!view || !view->Create(nullptr)) return nullptr;
     view->SetDocument(pDoc);
     CScrollView* raw = view.get();
-    auto* frame = new CMDIChildFrame(view.release());  // the frame owns the view (Qt parent)
+    // The frame owns the view (Qt parent) and is owned by the main frame's MDI area.
+    CScrollView* pView = view.release();
+    CMDIChildFrame* frame = m_makeFrame ? m_makeFrame(pView) : new CMDIChildFrame(pView);
     if (m_pMainFrame) {
         m_pMainFrame->AddChildFrame(frame);
     }

@@ -18,6 +18,8 @@ class CDocTemplate {
 public:
     using DocFactory = std::function<std::unique_ptr<CDocument>()>;
     using ViewFactory = std::function<std::unique_ptr<CScrollView>()>;
+    // Makes the child frame around a new view (the frame takes the view).
+    using FrameFactory = std::function<CMDIChildFrame*(CScrollView*)>;
 
     // Fields of the document string, separated by '\n':
     // window title, document name, new-file name, filter name, filter extension,
@@ -43,6 +45,14 @@ public:
         return std::make_unique<CDocTemplate>(
             docString, [] { return std::unique_ptr<CDocument>(std::make_unique<Doc>()); },
             [] { return std::unique_ptr<CScrollView>(std::make_unique<View>()); });
+    }
+
+    // The child frame class of the template: Frame(CScrollView*) must exist.
+    template <class Doc, class Frame, class View>
+    static std::unique_ptr<CDocTemplate> Make(const QString& docString) {
+        std::unique_ptr<CDocTemplate> t = Make<Doc, View>(docString);
+        t->m_makeFrame = [](CScrollView* view) -> CMDIChildFrame* { return new Frame(view); };
+        return t;
     }
 
     QString GetDocString(DocStringIndex index) const;
@@ -73,6 +83,7 @@ private:
     QString m_strDocStrings;
     DocFactory m_makeDoc;
     ViewFactory m_makeView;
+    FrameFactory m_makeFrame;
     CMDIFrame* m_pMainFrame = nullptr;
     std::vector<std::unique_ptr<CDocument>> m_docList;
     int m_nUntitledCount = 0;

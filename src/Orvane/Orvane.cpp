@@ -10,6 +10,7 @@
 
 #include "Framework/DocTemplate.h"
 #include "Framework/Messages.h"
+#include "Orvane/ChildFrm.h"
 #include "Orvane/MainFrm.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
@@ -24,7 +25,7 @@ bool COrvaneApp::InitInstance(const QStringList& args) {
     SetRegistryKey(QStringLiteral("Local AppWizard-Generated Applications"));
     LoadStdProfileSettings(4);
     auto docTemplate =
-        CDocTemplate::Make<COrvaneDoc, COrvaneView>(QString::fromLatin1(kOrvaneDocString));
+        CDocTemplate::Make<COrvaneDoc, CChildFrame, COrvaneView>(QString::fromLatin1(kOrvaneDocString));
     CDocTemplate* tpl = docTemplate.get();
     AddDocTemplate(std::move(docTemplate));
 

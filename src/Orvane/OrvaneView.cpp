@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <chrono>
 
 #include "Framework/MDIFrame.h"
 #include "Framework/Messages.h"
@@ -221,9 +222,17 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
         glGetIntegerv(GL_UNPACK_ALIGNMENT, &align);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         const size_t n = m_vertices.size() / 2;
+        glFinish();
+        auto T0 = std::chrono::steady_clock::now();
         fill(0, unselected);
+        auto T1 = std::chrono::steady_clock::now();
         glRasterPos2i(0, 0);
         glBitmap(W, H, 0, 0, 0, 0, bits.data());
+        auto T2 = std::chrono::steady_clock::now();
+        glFinish();
+        auto T3 = std::chrono::steady_clock::now();
+        static int cnt = 0;
+        if (++cnt % 20 == 0) fprintf(stderr, "fill %.3f bitmap %.3f finish %.3f\n", std::chrono::duration<double, std::milli>(T1-T0).count(), std::chrono::duration<double, std::milli>(T2-T1).count(), std::chrono::duration<double, std::milli>(T3-T2).count());
         glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
         if (n > unselected) {
             fill(unselected, n);
