@@ -388,8 +388,14 @@ bool PrepareFrames(benchmark::State& state, const std::string& points, const cha
         // point drawing must leave it as it is.
         uint64_t hash = 1469598103934665603ull;
         for (GLenum eye : {GLenum(GL_FRONT_LEFT), GLenum(GL_FRONT_RIGHT)})
-            for (unsigned char b : a.view->ReadBufferPixels(eye, 0, 0, kClientW, kClientH))
-                hash = (hash ^ b) * 1099511628211ull;
+        {
+            std::vector<unsigned char> px = a.view->ReadBufferPixels(eye, 0, 0, kClientW, kClientH);
+            for (unsigned char b : px) hash = (hash ^ b) * 1099511628211ull;
+            if (const char* dump = std::getenv("ORVANE_BENCH_DUMP")) {
+                std::string path = std::string(dump) + "-" + t + (eye == GL_FRONT_LEFT ? "-L" : "-R") + ".raw";
+                if (FILE* f = std::fopen(path.c_str(), "wb")) { std::fwrite(px.data(), 1, px.size(), f); std::fclose(f); }
+            }
+        }
         char text[32];
         std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
         g_notes.push_back("frame checksum " + t + ": " + text);

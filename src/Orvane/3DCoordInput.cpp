@@ -36,30 +36,7 @@ C3DCoordInput::C3DCoordInput(QWidget* pParent) : QDialog(pParent) {
     pGrid->setContentsMargins(DialogUnitsToPixels(this, 20, 0).width(), 0,
                               DialogUnitsToPixels(this, 20, 0).width(), 0);
 
-    const QSize buttonSize = DialogUnitsToPixels(this, 50, 14);
-    auto* pOk = new QPushButton(QStringLiteral("OK"), this);
-    pOk->setObjectName(QStringLiteral("1"));
-    pOk->setDefault(true);
-    pOk->setMinimumSize(buttonSize);
-    auto* pCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    pCancel->setObjectName(QStringLiteral("2"));
-    pCancel->setAutoDefault(false);
-    pCancel->setMinimumSize(buttonSize);
-    connect(pOk, &QPushButton::clicked, this, &C3DCoordInput::accept);
-    connect(pCancel, &QPushButton::clicked, this, &C3DCoordInput::reject);
-
-    auto* pButtons = new QHBoxLayout;
-    pButtons->addStretch(1);
-    pButtons->addWidget(pOk);
-    pButtons->addStretch(2);
-    pButtons->addWidget(pCancel);
-    pButtons->addStretch(1);
-
-    auto* pMain = new QVBoxLayout(this);
-    pMain->addLayout(pGrid);
-    pMain->addSpacing(DialogUnitsToPixels(this, 0, 14).height());
-    pMain->addLayout(pButtons);
-    pMain->setSizeConstraint(QLayout::SetFixedSize);
+    DialogSupport::LayOutWithOkCancel(this, pGrid, 14, DialogSupport::ButtonOrder::OkThenCancel);
 }
 
 bool C3DCoordInput::UpdateData(bool bSaveAndValidate) {

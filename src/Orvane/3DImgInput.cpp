@@ -59,30 +59,7 @@ C3DImgInput::C3DImgInput(QWidget* pParent) : QDialog(pParent) {
     connect(pBrowseRight, &QPushButton::clicked, this, [this] { OnBrowseRight(); });
     connect(pBrowsePoints, &QPushButton::clicked, this, [this] { OnBrowsePoints(); });
 
-    const QSize buttonSize = DialogUnitsToPixels(this, 50, 14);
-    auto* pOk = new QPushButton(QStringLiteral("OK"), this);
-    pOk->setObjectName(QStringLiteral("1"));
-    pOk->setDefault(true);
-    pOk->setMinimumSize(buttonSize);
-    auto* pCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    pCancel->setObjectName(QStringLiteral("2"));
-    pCancel->setAutoDefault(false);
-    pCancel->setMinimumSize(buttonSize);
-    connect(pOk, &QPushButton::clicked, this, &C3DImgInput::accept);
-    connect(pCancel, &QPushButton::clicked, this, &C3DImgInput::reject);
-
-    auto* pButtons = new QHBoxLayout;
-    pButtons->addStretch(1);
-    pButtons->addWidget(pOk);
-    pButtons->addStretch(2);
-    pButtons->addWidget(pCancel);
-    pButtons->addStretch(1);
-
-    auto* pMain = new QVBoxLayout(this);
-    pMain->addLayout(pGrid);
-    pMain->addSpacing(DialogUnitsToPixels(this, 0, 6).height());
-    pMain->addLayout(pButtons);
-    pMain->setSizeConstraint(QLayout::SetFixedSize);
+    DialogSupport::LayOutWithOkCancel(this, pGrid, 6, DialogSupport::ButtonOrder::OkThenCancel);
 }
 
 bool C3DImgInput::UpdateData(bool bSaveAndValidate) {

@@ -1,10 +1,14 @@
 #include "Orvane/DialogSupport.h"
 
+#include <QDialog>
 #include <QFile>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <charconv>
 #include <cmath>
@@ -199,6 +203,39 @@ void CColorSwatch::mouseReleaseEvent(QMouseEvent* pEvent) {
         return;
     }
     QFrame::mouseReleaseEvent(pEvent);
+}
+
+void LayOutWithOkCancel(QDialog* pDialog, QLayout* pFields, int gapUnits, ButtonOrder order) {
+    const QSize buttonSize = DialogUnitsToPixels(pDialog, 50, 14);
+    auto* pOk = new QPushButton(QStringLiteral("OK"), pDialog);
+    pOk->setObjectName(QStringLiteral("1"));
+    pOk->setDefault(true);
+    pOk->setMinimumSize(buttonSize);
+    auto* pCancel = new QPushButton(QStringLiteral("Cancel"), pDialog);
+    pCancel->setObjectName(QStringLiteral("2"));
+    pCancel->setAutoDefault(false);
+    pCancel->setMinimumSize(buttonSize);
+    QObject::connect(pOk, &QPushButton::clicked, pDialog, &QDialog::accept);
+    QObject::connect(pCancel, &QPushButton::clicked, pDialog, &QDialog::reject);
+
+    auto* pButtons = new QHBoxLayout;
+    pButtons->addStretch(1);
+    if (order == ButtonOrder::OkThenCancel) {
+        pButtons->addWidget(pOk);
+        pButtons->addStretch(2);
+        pButtons->addWidget(pCancel);
+    } else {
+        pButtons->addWidget(pCancel);
+        pButtons->addStretch(1);
+        pButtons->addWidget(pOk);
+    }
+    pButtons->addStretch(1);
+
+    auto* pMain = new QVBoxLayout(pDialog);
+    pMain->addLayout(pFields);
+    pMain->addSpacing(DialogUnitsToPixels(pDialog, 0, gapUnits).height());
+    pMain->addLayout(pButtons);
+    pMain->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 }  // namespace DialogSupport

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+class QDialog;
+class QLayout;
 class QLineEdit;
 class QWidget;
 
@@ -48,6 +50,13 @@ std::string QtFileFilter(const std::string& filter);
 // across is a quarter of the font's average character width, one unit down an
 // eighth of its height.
 QSize DialogUnitsToPixels(const QWidget* pWidget, int nWidth, int nHeight);
+
+// The dialog's main layout: its fields, a gap of `gapUnits` dialog units, and
+// the row of OK (default, object name "1") and Cancel ("2") buttons, 50 x 14
+// units each, in the order the template places them. OK runs accept(), Cancel
+// reject(); the dialog keeps the size its contents need.
+enum class ButtonOrder { OkThenCancel, CancelThenOk };
+void LayOutWithOkCancel(QDialog* pDialog, QLayout* pFields, int gapUnits, ButtonOrder order);
 
 // Data exchange between edit boxes and members, one dialog pass at a time.
 // When saving, every call reads the edit into the member; the first refused

@@ -93,8 +93,8 @@ int CMainFrame::OnCreate() {
     m_wndToolBar->setMovable(true);
     m_wndToolBar->setIconSize(QSize(16, 15));
     // Status bar: message pane, CAP, NUM, SCRL.
-    if (!CreateStatusBar({QString(), QStringLiteral("CAP"), QStringLiteral("NUM"),
-                          QStringLiteral("SCRL")})) {
+    if (!CreateStatusBar(
+            {QString(), QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")})) {
         Trace(QStringLiteral("Failed to create status bar\n"));
         return -1;
     }
@@ -147,13 +147,17 @@ void CMainFrame::BuildMenus() {
     QAction* setup = MakeAction(ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."));
     QAction* exitApp = MakeAction(ID_APP_EXIT, QStringLiteral("E&xit"));
     QAction* undo = MakeAction(ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"));
-    undo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+    undo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
     QAction* cut = MakeAction(ID_EDIT_CUT, QStringLiteral("Cu&t\tCtrl+X"));
-    cut->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    cut->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
     QAction* copy = MakeAction(ID_EDIT_COPY, QStringLiteral("&Copy\tCtrl+C"));
-    copy->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+    copy->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
     QAction* paste = MakeAction(ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"));
-    paste->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+    paste->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     // Undo, Cut, Copy and Paste have no handler anywhere: always disabled.
     for (QAction* a : {undo, cut, copy, paste}) a->setEnabled(false);
     QAction* toolbar = MakeAction(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"));
@@ -233,7 +237,8 @@ void CMainFrame::BuildMenus() {
         connect(m_pStereoMenu, &QMenu::aboutToShow, this, [this] { UpdateStereoMenu(); });
 
         auto* tin = new QMenu(QStringLiteral("TIN"), this);
-        tin->addAction(MakeAction(ID_TIN_EDITING, QStringLiteral("Editing (Orvane)"), QStringLiteral("")));
+        tin->addAction(
+            MakeAction(ID_TIN_EDITING, QStringLiteral("Editing (Orvane)"), QStringLiteral("")));
         tin->addAction(MakeAction(ID_TIN_FITTOPLANE, QStringLiteral("Fit To Plane")));
         tin->addAction(MakeAction(ID_TIN_SETNEWZ, QStringLiteral("Set To A New Z")));
         tin->addAction(MakeAction(ID_TIN_DELETEPOINTS, QStringLiteral("Delete Points")));
@@ -298,25 +303,63 @@ void CMainFrame::OnCommand(int id) {
     CDocument* doc = GetActiveDocument();
     COpenGLView* glView = dynamic_cast<COpenGLView*>(GetActiveView());
     switch (id) {
-        case ID_FILE_NEW: if (app) app->OnFileNew(); break;
-        case ID_FILE_OPEN: if (app) app->OnFileOpen(); break;
-        case ID_FILE_CLOSE: if (doc) doc->OnFileClose(); break;
-        case ID_FILE_SAVE: if (doc) doc->OnFileSave(); break;
-        case ID_FILE_SAVE_AS: if (doc) doc->OnFileSaveAs(); break;
-        case ID_FILE_PRINT: if (glView) glView->OnFilePrint(); break;
-        case ID_FILE_PRINT_DIRECT: if (glView) glView->OnFilePrintDirect(); break;
-        case ID_FILE_PRINT_PREVIEW: if (glView) glView->OnFilePrintPreview(); break;
-        case ID_FILE_PRINT_SETUP: if (app) app->OnFilePrintSetup(); break;
-        case ID_APP_EXIT: if (app) app->OnAppExit(); break;
-        case ID_APP_ABOUT: if (auto* orvane = dynamic_cast<COrvaneApp*>(app)) orvane->OnAppAbout(); break;
-        case ID_VIEW_TOOLBAR: m_wndToolBar->setVisible(!m_wndToolBar->isVisible()); break;
-        case ID_VIEW_STATUS_BAR: GetStatusBar()->setVisible(!GetStatusBar()->isVisible()); break;
-        case ID_WINDOW_NEW: OnWindowNew(); break;
-        case ID_WINDOW_CASCADE: OnWindowCascade(); break;
-        case ID_WINDOW_TILE_HORZ: OnWindowTile(); break;
-        case ID_WINDOW_ARRANGE: OnWindowArrange(); break;
-        case ID_NEXT_PANE: GetMDIArea()->activateNextSubWindow(); break;
-        case ID_PREV_PANE: GetMDIArea()->activatePreviousSubWindow(); break;
+        case ID_FILE_NEW:
+            if (app) app->OnFileNew();
+            break;
+        case ID_FILE_OPEN:
+            if (app) app->OnFileOpen();
+            break;
+        case ID_FILE_CLOSE:
+            if (doc) doc->OnFileClose();
+            break;
+        case ID_FILE_SAVE:
+            if (doc) doc->OnFileSave();
+            break;
+        case ID_FILE_SAVE_AS:
+            if (doc) doc->OnFileSaveAs();
+            break;
+        case ID_FILE_PRINT:
+            if (glView) glView->OnFilePrint();
+            break;
+        case ID_FILE_PRINT_DIRECT:
+            if (glView) glView->OnFilePrintDirect();
+            break;
+        case ID_FILE_PRINT_PREVIEW:
+            if (glView) glView->OnFilePrintPreview();
+            break;
+        case ID_FILE_PRINT_SETUP:
+            if (app) app->OnFilePrintSetup();
+            break;
+        case ID_APP_EXIT:
+            if (app) app->OnAppExit();
+            break;
+        case ID_APP_ABOUT:
+            if (auto* orvane = dynamic_cast<COrvaneApp*>(app)) orvane->OnAppAbout();
+            break;
+        case ID_VIEW_TOOLBAR:
+            m_wndToolBar->setVisible(!m_wndToolBar->isVisible());
+            break;
+        case ID_VIEW_STATUS_BAR:
+            GetStatusBar()->setVisible(!GetStatusBar()->isVisible());
+            break;
+        case ID_WINDOW_NEW:
+            OnWindowNew();
+            break;
+        case ID_WINDOW_CASCADE:
+            OnWindowCascade();
+            break;
+        case ID_WINDOW_TILE_HORZ:
+            OnWindowTile();
+            break;
+        case ID_WINDOW_ARRANGE:
+            OnWindowArrange();
+            break;
+        case ID_NEXT_PANE:
+            GetMDIArea()->activateNextSubWindow();
+            break;
+        case ID_PREV_PANE:
+            GetMDIArea()->activatePreviousSubWindow();
+            break;
         default:
             if (COrvaneView* v = ActiveOrvaneView()) v->OnCommand(id);
             break;

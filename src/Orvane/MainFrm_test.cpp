@@ -47,21 +47,32 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
     ASSERT_TRUE(h.frame);
     EXPECT_EQ(h.frame->MenuTitles(),
               (QStringList{"&File", "&Edit", "&View", "TIN", "&Window", "&Help"}));
-    ExpectItems(MenuNamed(h.frame, "&File"),
-                {{57600, "&New\tCtrl+N"}, {57601, "&Open...\tCtrl+O"}, {57602, "&Close"},
-                 {57603, "&Save\tCtrl+S"}, {57604, "Save &As..."}, {57607, "&Print...\tCtrl+P"},
-                 {57609, "Print Pre&view"}, {57606, "P&rint Setup..."}, {57616, "Recent File"},
-                 {57665, "E&xit"}});
-    ExpectItems(MenuNamed(h.frame, "&Edit"), {{57643, "&Undo\tCtrl+Z"}, {57635, "Cu&t\tCtrl+X"},
-                                              {57634, "&Copy\tCtrl+C"}, {57637, "&Paste\tCtrl+V"}});
+    ExpectItems(MenuNamed(h.frame, "&File"), {{57600, "&New\tCtrl+N"},
+                                              {57601, "&Open...\tCtrl+O"},
+                                              {57602, "&Close"},
+                                              {57603, "&Save\tCtrl+S"},
+                                              {57604, "Save &As..."},
+                                              {57607, "&Print...\tCtrl+P"},
+                                              {57609, "Print Pre&view"},
+                                              {57606, "P&rint Setup..."},
+                                              {57616, "Recent File"},
+                                              {57665, "E&xit"}});
+    ExpectItems(MenuNamed(h.frame, "&Edit"), {{57643, "&Undo\tCtrl+Z"},
+                                              {57635, "Cu&t\tCtrl+X"},
+                                              {57634, "&Copy\tCtrl+C"},
+                                              {57637, "&Paste\tCtrl+V"}});
     ExpectItems(MenuNamed(h.frame, "&View"),
                 {{59392, "&Toolbar"}, {59393, "&Status Bar"}, {32782, "Test"}});
-    ExpectItems(MenuNamed(h.frame, "TIN"),
-                {{32771, "Editing (Orvane)"}, {32772, "Fit To Plane"}, {32775, "Set To A New Z"},
-                 {32778, "Delete Points"}, {32781, "Polygon Selecting"}, {32783, "Go To Point"},
-                 {32773, "Options"}});
-    ExpectItems(MenuNamed(h.frame, "&Window"), {{57648, "&New Window"}, {57650, "&Cascade"},
-                                                {57651, "&Tile"}, {57649, "&Arrange Icons"}});
+    ExpectItems(MenuNamed(h.frame, "TIN"), {{32771, "Editing (Orvane)"},
+                                            {32772, "Fit To Plane"},
+                                            {32775, "Set To A New Z"},
+                                            {32778, "Delete Points"},
+                                            {32781, "Polygon Selecting"},
+                                            {32783, "Go To Point"},
+                                            {32773, "Options"}});
+    ExpectItems(
+        MenuNamed(h.frame, "&Window"),
+        {{57648, "&New Window"}, {57650, "&Cascade"}, {57651, "&Tile"}, {57649, "&Arrange Icons"}});
     ExpectItems(MenuNamed(h.frame, "&Help"), {{57664, "&About Orvane..."}});
     for (int id : {57643, 57635, 57634, 57637}) EXPECT_FALSE(h.frame->FindAction(id)->isEnabled());
     EXPECT_EQ(h.frame->FindAction(32772)->statusTip(), "Fit the chosen points onto a plane.");
@@ -95,8 +106,10 @@ TEST(MainFrame, NoDocumentMenusAndStatusBarPanes) {
     EXPECT_EQ(bar->GetPaneText(3), "SCRL");
     // Toolbar: New, Open, Save | Cut, Copy, Paste | Print | About.
     std::vector<int> ids;
-    for (QAction* a : h.frame->m_wndToolBar->actions()) ids.push_back(a->isSeparator() ? 0 : a->data().toInt());
-    EXPECT_EQ(ids, (std::vector<int>{57600, 57601, 57603, 0, 57635, 57634, 57637, 0, 57607, 0, 57664}));
+    for (QAction* a : h.frame->m_wndToolBar->actions())
+        ids.push_back(a->isSeparator() ? 0 : a->data().toInt());
+    EXPECT_EQ(ids,
+              (std::vector<int>{57600, 57601, 57603, 0, 57635, 57634, 57637, 0, 57607, 0, 57664}));
 }
 
 TEST(MainFrame, AboutBoxShowsVersion) {

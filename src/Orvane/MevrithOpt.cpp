@@ -61,30 +61,7 @@ CMevrithOpt::CMevrithOpt(QWidget* pParent) : QDialog(pParent) {
     // A gap between the left and the right column of fields.
     pGrid->setColumnMinimumWidth(1, editWidth + DialogUnitsToPixels(this, 12, 0).width());
 
-    const QSize buttonSize = DialogUnitsToPixels(this, 50, 14);
-    auto* pOk = new QPushButton(QStringLiteral("OK"), this);
-    pOk->setObjectName(QStringLiteral("1"));
-    pOk->setDefault(true);
-    pOk->setMinimumSize(buttonSize);
-    auto* pCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    pCancel->setObjectName(QStringLiteral("2"));
-    pCancel->setAutoDefault(false);
-    pCancel->setMinimumSize(buttonSize);
-    connect(pOk, &QPushButton::clicked, this, &CMevrithOpt::accept);
-    connect(pCancel, &QPushButton::clicked, this, &CMevrithOpt::reject);
-
-    auto* pButtons = new QHBoxLayout;
-    pButtons->addStretch(1);
-    pButtons->addWidget(pCancel);
-    pButtons->addStretch(1);
-    pButtons->addWidget(pOk);
-    pButtons->addStretch(1);
-
-    auto* pMain = new QVBoxLayout(this);
-    pMain->addLayout(pGrid);
-    pMain->addSpacing(DialogUnitsToPixels(this, 0, 8).height());
-    pMain->addLayout(pButtons);
-    pMain->setSizeConstraint(QLayout::SetFixedSize);
+    DialogSupport::LayOutWithOkCancel(this, pGrid, 8, DialogSupport::ButtonOrder::CancelThenOk);
 }
 
 bool CMevrithOpt::UpdateData(bool bSaveAndValidate) {

@@ -19,13 +19,15 @@ COrvaneApp::COrvaneApp() : CWinApp(QStringLiteral("Orvane")) {}
 
 COrvaneApp::~COrvaneApp() = default;
 
-bool COrvaneApp::InitInstance() { return InitInstance(QStringList()); }
+bool COrvaneApp::InitInstance() {
+    return InitInstance(QStringList());
+}
 
 bool COrvaneApp::InitInstance(const QStringList& args) {
     SetRegistryKey(QStringLiteral("Local AppWizard-Generated Applications"));
     LoadStdProfileSettings(4);
-    auto docTemplate =
-        CDocTemplate::Make<COrvaneDoc, CChildFrame, COrvaneView>(QString::fromLatin1(kOrvaneDocString));
+    auto docTemplate = CDocTemplate::Make<COrvaneDoc, CChildFrame, COrvaneView>(
+        QString::fromLatin1(kOrvaneDocString));
     CDocTemplate* tpl = docTemplate.get();
     AddDocTemplate(std::move(docTemplate));
 

@@ -49,10 +49,14 @@ void TakeOrientation(CAerialPhoto& to, CAerialPhoto& from) {
 }
 
 // Moves a freshly read image into a photograph's image (the old one goes to `from`).
-void TakeImage(CErdasImage& to, CErdasImage& from) { to.Swap(from); }
+void TakeImage(CErdasImage& to, CErdasImage& from) {
+    to.Swap(from);
+}
 
 // Moves a freshly read and indexed point set into the document's set.
-void TakePoints(CTINPoints& to, CTINPoints& from) { to.Swap(from); }
+void TakePoints(CTINPoints& to, CTINPoints& from) {
+    to.Swap(from);
+}
 
 void ShowOpenError(const char* name) {
     ReportMessage(QStringLiteral("Open %1 error!").arg(QString::fromLatin1(name)),
@@ -64,7 +68,9 @@ void ShowOpenError(const char* name) {
 COrvaneDoc::COrvaneDoc() = default;
 COrvaneDoc::~COrvaneDoc() = default;
 
-bool COrvaneDoc::OnNewDocument() { return COpenGLDoc::OnNewDocument(); }
+bool COrvaneDoc::OnNewDocument() {
+    return COpenGLDoc::OnNewDocument();
+}
 
 void COrvaneDoc::Serialize(bool /*bStoring*/) {}
 

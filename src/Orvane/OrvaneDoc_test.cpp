@@ -222,7 +222,13 @@ TEST(OrvaneDocSave, DocumentWithoutProjectRefusesToOverwritePointsFile) {
 // the file. The child has no application object, so nothing touches the display.
 namespace {
 
-enum ChildResult { kSaved = 10, kRefused = 11, kBadMessage = 12, kStillModified = 13, kNotLoaded = 14 };
+enum ChildResult {
+    kSaved = 10,
+    kRefused = 11,
+    kBadMessage = 12,
+    kStillModified = 13,
+    kNotLoaded = 14
+};
 
 int SaveInChild(const std::string& pts, const std::function<void()>& before) {
     pid_t pid = fork();
@@ -260,7 +266,9 @@ TEST(OrvaneDocSaveFaults, FullFileSystemKeepsOldFileMessageAndModifiedFlag) {
     // The file-size limit stops the write half way, like a full disk.
     int result = SaveInChild(pts, [] {
         std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {4096, 4096};
+        struct rlimit limit {
+            4096, 4096
+        };
         setrlimit(RLIMIT_FSIZE, &limit);
     });
     EXPECT_EQ(result, kRefused);
@@ -293,7 +301,9 @@ TEST(OrvaneDocSaveFaults, ProcessKilledDuringSaveLeavesOldFileWhole) {
     // The write stops at the size limit and the default action of SIGXFSZ
     // kills the process in the middle of the bulk write.
     int result = SaveInChild(pts, [] {
-        struct rlimit limit {1000, 1000};
+        struct rlimit limit {
+            1000, 1000
+        };
         setrlimit(RLIMIT_FSIZE, &limit);
     });
     EXPECT_LT(result, 0);  // killed by a signal

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <chrono>
 
 #include "Framework/MDIFrame.h"
 #include "Framework/Messages.h"
@@ -15,16 +14,12 @@
 #include "Orvane/MevrithOpt.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/ValueInput.h"
+#include "Platform/IntConversion.h"
 
 namespace {
 
-void ShowPlain(const char* text) { ReportMessage(QString::fromLatin1(text), Platform::MessageKind::Plain); }
-
-// Truncates towards zero into an int; false for values an int cannot hold.
-bool ToInt(double v, int& out) {
-    if (!std::isfinite(v) || v <= -2147483648.0 || v >= 2147483648.0) return false;
-    out = static_cast<int>(v);
-    return true;
+void ShowPlain(const char* text) {
+    ReportMessage(QString::fromLatin1(text), Platform::MessageKind::Plain);
 }
 
 }  // namespace
@@ -42,7 +37,9 @@ bool COrvaneView::RunDialog(QDialog& dialog) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-int COrvaneView::ClientHeight() const { return GetClientRect().Height(); }
+int COrvaneView::ClientHeight() const {
+    return GetClientRect().Height();
+}
 
 // ---------------------------------------------------------------------------
 // Drawing
@@ -185,77 +182,82 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
     for (const TINPoint& entry : photo.m_selection)
         if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
 
-    static const int mode = getenv("ORVANE_PTS_MODE") ? atoi(getenv("ORVANE_PTS_MODE")) : 0;
-    if (mode == 1) {
-        // EXPERIMENT quads
-        const float h = m_nPointSize / 2.0f;
-        static std::vector<float> q;
-        q.clear();
-        for (size_t i = 0; i < m_vertices.size(); i += 2) {
-            float x = m_vertices[i], y = m_vertices[i + 1];
-            q.insert(q.end(), {x - h, y - h, x + h, y - h, x + h, y + h, x - h, y + h});
-        }
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glVertexPointer(2, GL_FLOAT, 0, q.data());
-        glDrawArrays(GL_QUADS, 0, static_cast<GLsizei>(unselected * 4));
-        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
-        const size_t selected = m_vertices.size() / 2 - unselected;
-        if (selected) glDrawArrays(GL_QUADS, static_cast<GLint>(unselected * 4), static_cast<GLsizei>(selected * 4));
-        glDisableClientState(GL_VERTEX_ARRAY);
-        return;
-    }
-    if (mode == 2) {
-        // EXPERIMENT bitmap
-        const int W = m_nWidth, H = m_nHeight, stride = (W + 7) / 8, s = m_nPointSize;
-        static std::vector<unsigned char> bits;
-        auto fill = [&](size_t from, size_t to) {
-            bits.assign(static_cast<size_t>(stride) * H, 0);
-            for (size_t i = from; i < to; ++i) {
-                const int x0 = static_cast<int>(std::floor(m_vertices[2 * i] + 0.5f - s / 2.0f));
-                const int y0 = static_cast<int>(std::floor(m_vertices[2 * i + 1] + 0.5f - s / 2.0f));
-                for (int y = std::max(y0, 0); y < std::min(y0 + s, H); ++y)
-                    for (int x = std::max(x0, 0); x < std::min(x0 + s, W); ++x)
-                        bits[static_cast<size_t>(y) * stride + x / 8] |= static_cast<unsigned char>(0x80 >> (x & 7));
+    // Each of the two passes (the points in the current colour, then the
+    // selection in m_rgbSelected) is drawn as GL points, or, when it holds
+    // many points, as one bitmap over the whole GL window in which every point
+    // sets its square of pixels. A software rasteriser pays for every point
+    // primitive (setup and binning, whatever its size) but for a bitmap only
+    // per pixel; a window of 1280 x 1024 costs about as much as 60,000 points.
+    // The bitmap reproduces the points' pixels: positions snapped to 1/256
+    // pixel, an odd-sized square centred on the pixel holding the point, an
+    // even-sized one on the nearest pixel corner, and a point whose centre lies
+    // outside the window not drawn at all (as GL clips points).
+    const int width = m_nWidth, height = m_nHeight, size = m_nPointSize;
+    const int stride = (width + 7) / 8;
+    const size_t bitmapFrom = static_cast<size_t>(width) * static_cast<size_t>(height) / 20;
+    const bool bitmapSize = size >= 1 && size <= 16 && width > 0 && height > 0;
+    static thread_local std::vector<unsigned char> bits;
+    auto drawBitmap = [&](size_t first, size_t count) {
+        bits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
+        for (size_t i = first; i < first + count; ++i) {
+            const float x = m_vertices[2 * i], y = m_vertices[2 * i + 1];
+            if (!(x >= 0.0f && x <= width && y >= 0.0f && y <= height)) continue;
+            // Lower-left pixel of the square, from the snapped position.
+            const float hw = width * 0.5f, hh = height * 0.5f;
+            const float sx = static_cast<float>(2.0 / width), sy = static_cast<float>(2.0 / height);
+            const float xw = std::fma(std::fma(x, sx, -1.0f), hw, hw);
+            const float yw = std::fma(std::fma(y, sy, -1.0f), hh, hh);
+            const int fx = static_cast<int>(std::lrint(xw * 256.0f));
+            const int fy = static_cast<int>(std::lrint(yw * 256.0f));
+            const int x0 = (fx + 128 - 128 * size) >> 8, y0 = (fy + 128 - 128 * size) >> 8;
+            const int a = std::max(x0, 0), b = std::min(x0 + size, width);  // columns [a, b)
+            if (a >= b) continue;
+            const int ba = a >> 3, bb = (b - 1) >> 3;
+            const auto ma = static_cast<unsigned char>(0xFF >> (a & 7));
+            const auto mb = static_cast<unsigned char>(0xFF << (7 - ((b - 1) & 7)));
+            for (int r = std::max(y0, 0); r < std::min(y0 + size, height); ++r) {
+                unsigned char* row = bits.data() + static_cast<size_t>(r) * stride;
+                if (ba == bb) {
+                    row[ba] |= ma & mb;
+                } else {
+                    row[ba] |= ma;
+                    for (int k = ba + 1; k < bb; ++k) row[k] = 0xFF;
+                    row[bb] |= mb;
+                }
             }
-        };
-        GLint align = 4;
-        glGetIntegerv(GL_UNPACK_ALIGNMENT, &align);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        const size_t n = m_vertices.size() / 2;
-        glFinish();
-        auto T0 = std::chrono::steady_clock::now();
-        fill(0, unselected);
-        auto T1 = std::chrono::steady_clock::now();
-        glRasterPos2i(0, 0);
-        glBitmap(W, H, 0, 0, 0, 0, bits.data());
-        auto T2 = std::chrono::steady_clock::now();
-        glFinish();
-        auto T3 = std::chrono::steady_clock::now();
-        static int cnt = 0;
-        if (++cnt % 20 == 0) fprintf(stderr, "fill %.3f bitmap %.3f finish %.3f\n", std::chrono::duration<double, std::milli>(T1-T0).count(), std::chrono::duration<double, std::milli>(T2-T1).count(), std::chrono::duration<double, std::milli>(T3-T2).count());
-        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
-        if (n > unselected) {
-            fill(unselected, n);
-            glRasterPos2i(0, 0);
-            glBitmap(W, H, 0, 0, 0, 0, bits.data());
         }
-        glPixelStorei(GL_UNPACK_ALIGNMENT, align);
-        return;
-    }
+        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+        glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+        glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
+        glRasterPos2i(0, 0);  // takes the current colour for the bitmap
+        glBitmap(width, height, 0.0f, 0.0f, 0.0f, 0.0f, bits.data());
+        glPopClientAttrib();
+    };
+    static const int forced = getenv("ORVANE_PTS_MODE") ? atoi(getenv("ORVANE_PTS_MODE")) : -1;
+    auto drawPass = [&](size_t first, size_t count) {
+        if (count == 0) return;
+        if (forced == 2 || (forced < 0 && bitmapSize && count >= bitmapFrom)) {
+            drawBitmap(first, count);
+        } else {
+            glDrawArrays(GL_POINTS, static_cast<GLint>(first), static_cast<GLsizei>(count));
+        }
+    };
+
     GLfloat savedSize = 1.0f;
     glGetFloatv(GL_POINT_SIZE, &savedSize);
-    glPointSize(static_cast<GLfloat>(mode == 3 ? 1.0f : static_cast<GLfloat>(m_nPointSize)));
-    if (!m_vertices.empty()) {
+    glPointSize(static_cast<GLfloat>(size));
+    const size_t total = m_vertices.size() / 2;
+    if (total) {
         glEnableClientState(GL_VERTEX_ARRAY);
         glVertexPointer(2, GL_FLOAT, 0, m_vertices.data());
-        glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(unselected));
-        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
-        const size_t selected = m_vertices.size() / 2 - unselected;
-        if (selected) glDrawArrays(GL_POINTS, static_cast<GLint>(unselected), static_cast<GLsizei>(selected));
-        glDisableClientState(GL_VERTEX_ARRAY);
-    } else {
-        glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
     }
+    drawPass(0, unselected);
+    glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
+    drawPass(unselected, total - unselected);
+    if (total) glDisableClientState(GL_VERTEX_ARRAY);
     glPointSize(savedSize);
 }
 
@@ -582,17 +584,38 @@ void COrvaneView::SelectInRect(int left, int top, int right, int bottom) {
 
 bool COrvaneView::OnCommand(int id) {
     switch (id) {
-        case ID_TIN_EDITING: OnEditingOrvane(); return true;
-        case ID_TIN_FITTOPLANE: OnFitToPlane(); return true;
-        case ID_TIN_OPTIONS: OnOptions(); return true;
-        case ID_TIN_SETNEWZ: OnSetNewZ(); return true;
-        case ID_TIN_SMOOTHSLOPE: OnSmoothSlope(); return true;
-        case ID_TIN_SMOOTHAVERAGE: OnSmoothAverage(); return true;
-        case ID_TIN_DELETEPOINTS: OnDeletePoints(); return true;
-        case ID_TIN_POLYGONSELECTING: OnPolygonSelecting(); return true;
-        case ID_VIEW_TEST: OnTest(); return true;
-        case ID_TIN_GOTOPOINT: OnGoToPoint(); return true;
-        default: return false;
+        case ID_TIN_EDITING:
+            OnEditingOrvane();
+            return true;
+        case ID_TIN_FITTOPLANE:
+            OnFitToPlane();
+            return true;
+        case ID_TIN_OPTIONS:
+            OnOptions();
+            return true;
+        case ID_TIN_SETNEWZ:
+            OnSetNewZ();
+            return true;
+        case ID_TIN_SMOOTHSLOPE:
+            OnSmoothSlope();
+            return true;
+        case ID_TIN_SMOOTHAVERAGE:
+            OnSmoothAverage();
+            return true;
+        case ID_TIN_DELETEPOINTS:
+            OnDeletePoints();
+            return true;
+        case ID_TIN_POLYGONSELECTING:
+            OnPolygonSelecting();
+            return true;
+        case ID_VIEW_TEST:
+            OnTest();
+            return true;
+        case ID_TIN_GOTOPOINT:
+            OnGoToPoint();
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -670,7 +693,8 @@ void COrvaneView::OnFitToPlane() {
 void COrvaneView::OnSmoothSlope() {
     COrvaneDoc* doc = GetDocument();
     if (doc->m_points.GetCount() == 0) return ShowPlain("Please load images and points first.");
-    if (doc->m_leftPhoto.m_selection.size() < 4) return ShowPlain("Please select more than 3 points.");
+    if (doc->m_leftPhoto.m_selection.size() < 4)
+        return ShowPlain("Please select more than 3 points.");
     std::vector<int> ids;
     for (const TINPoint& e : doc->m_leftPhoto.m_selection) ids.push_back(e.id);
     if (!FitSelectionToPlane(ids)) return;
@@ -678,7 +702,9 @@ void COrvaneView::OnSmoothSlope() {
     Invalidate();
 }
 
-void COrvaneView::OnSmoothAverage() { OnSmoothSlope(); }
+void COrvaneView::OnSmoothAverage() {
+    OnSmoothSlope();
+}
 
 void COrvaneView::OnSetNewZ() {
     COrvaneDoc* doc = GetDocument();
@@ -758,7 +784,9 @@ void COrvaneView::OnGoToPoint() {
     row -= doc->m_leftPhoto.GetYStart();
     const CRect client = GetClientRect();
     int x = 0, y = 0;
-    if (!ToInt(column - client.Width() / 2, x) || !ToInt(row - client.Height() / 2, y)) return;
+    if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
+        !Platform::TruncToInt(row - client.Height() / 2, y))
+        return;
     ScrollToPosition(CPoint(x, y));
     RedrawNow();
 }

@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "Numerics/LinearAlgebra.h"
-
 #include "Orvane/3DCoordInput.h"
 #include "Orvane/MevrithOpt.h"
 #include "Orvane/ValueInput.h"
@@ -21,7 +20,9 @@ bool Is(const std::array<int, 3>& px, RGBColor c) {
     return px[0] == c.r && px[1] == c.g && px[2] == c.b;
 }
 
-bool IsGrey(const std::array<int, 3>& px) { return px[0] == px[1] && px[1] == px[2] && px[0] >= 0; }
+bool IsGrey(const std::array<int, 3>& px) {
+    return px[0] == px[1] && px[1] == px[2] && px[0] >= 0;
+}
 
 class ViewTest : public ::testing::Test {
 protected:
@@ -121,8 +122,8 @@ TEST_F(ViewTest, LeftImagePixelLandsWherePixelProjectionSays) {
         for (int x = 100; x < 500; x += 41) {
             // Stay clear of points.
             if (Left().FindImagePoint(x, y, 5.0) >= 0) continue;
-            const int expected = static_cast<int>(
-                std::lround(255.0 * h.view->m_greyMap[bands[0][static_cast<size_t>(y) * cols + x]]));
+            const int expected = static_cast<int>(std::lround(
+                255.0 * h.view->m_greyMap[bands[0][static_cast<size_t>(y) * cols + x]]));
             auto px = h.Pixel(GL_FRONT_LEFT, x - s.x, H - 1 - (y - s.y));
             ++checked;
             if (IsGrey(px) && std::abs(px[0] - expected) <= 1) ++matched;
@@ -148,8 +149,8 @@ TEST_F(ViewTest, RightImageIsShiftedByTheOffsetsAndStartsFromPositiveRaster) {
     for (int y = 60; y < 400; y += 31) {
         for (int x = 20; x < 400; x += 43) {
             if (Right().FindImagePoint(x, y, 5.0) >= 0) continue;
-            const int expected = static_cast<int>(
-                std::lround(255.0 * h.view->m_greyMap[bands[0][static_cast<size_t>(y) * cols + x]]));
+            const int expected = static_cast<int>(std::lround(
+                255.0 * h.view->m_greyMap[bands[0][static_cast<size_t>(y) * cols + x]]));
             // Shifted 100 right and 7 up.
             auto px = h.Pixel(GL_FRONT_RIGHT, x + 100, H - 1 - y + 7);
             ++checked;
@@ -183,7 +184,8 @@ TEST_F(ViewTest, MarksAreParallaxApart) {
     auto whiteArm = [&](GLenum buffer, int x, int y) {
         for (int row : {y, y - 1}) {
             bool all = true;
-            for (int dx = -2; dx <= 2; ++dx) all &= Is(h.Pixel(buffer, x + dx, row), {255, 255, 255});
+            for (int dx = -2; dx <= 2; ++dx)
+                all &= Is(h.Pixel(buffer, x + dx, row), {255, 255, 255});
             if (all) return true;
         }
         return false;
@@ -434,8 +436,8 @@ TEST_F(ViewTest, PolygonOfThreeCornersSelectsCornersAndInside) {
         }
         return best;
     };
-    const int a = nearest(center.x - 120, center.y - 100), b = nearest(center.x + 130, center.y - 90),
-              c = nearest(center.x, center.y + 120);
+    const int a = nearest(center.x - 120, center.y - 100),
+              b = nearest(center.x + 130, center.y - 90), c = nearest(center.x, center.y + 120);
     const double za = Doc().m_points.GetPoint(a)->z, zb = Doc().m_points.GetPoint(b)->z,
                  zc = Doc().m_points.GetPoint(c)->z;
     Doc().SelectPoint(7);
@@ -468,7 +470,8 @@ TEST_F(ViewTest, RightClickAfterTwoVerticesKeepsEarlierSelection) {
     int clicked = 0;
     for (int i = 0; i < l.GetCount() && clicked < 2; ++i) {
         const TINPoint* p = l.GetPoint(i);
-        if (std::hypot(p->x - center.x, p->y - center.y) < 150 && ClickVertex(nullptr, h, Left(), i))
+        if (std::hypot(p->x - center.x, p->y - center.y) < 150 &&
+            ClickVertex(nullptr, h, Left(), i))
             ++clicked;
     }
     ASSERT_EQ(Left().m_polygon.size(), 2u);
@@ -490,10 +493,9 @@ TEST_F(ViewTest, EditingCommandsRefuseWithTheirMessages) {
     Doc().SelectPoint(2);
     Doc().SelectPoint(3);
     h.view->OnSmoothAverage();
-    std::vector<std::string> expected = {"Please select at least 3 points.",
-                                         "Please select more than 3 points.",
-                                         "Please select some points.",
-                                         "Please select more than 3 points."};
+    std::vector<std::string> expected = {
+        "Please select at least 3 points.", "Please select more than 3 points.",
+        "Please select some points.", "Please select more than 3 points."};
     EXPECT_EQ(capture.Texts(), expected);
     for (const auto& m : capture.Messages()) EXPECT_EQ(m.kind, Platform::MessageKind::Plain);
 }
@@ -513,7 +515,8 @@ TEST_F(ViewTest, SmoothingWithFourEntriesPutsThemOnTheirPlane) {
     }
     double c[3];
     ASSERT_EQ(FitLinear(data.get(), 4, 3, c), 1);
-    for (int j = 0; j < 4; ++j) EXPECT_NEAR(c[0] * data[j][0] + c[1] * data[j][1] + c[2], data[j][2], 1e-6);
+    for (int j = 0; j < 4; ++j)
+        EXPECT_NEAR(c[0] * data[j][0] + c[1] * data[j][1] + c[2], data[j][2], 1e-6);
     EXPECT_FALSE(Doc().m_bZEdited);  // smoothing leaves the edited flag alone
     EXPECT_TRUE(Doc().IsModified());
 }

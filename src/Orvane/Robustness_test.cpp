@@ -107,7 +107,9 @@ protected:
         demoPoints = ReadAll(DemoPaths().matchedPoints);
         ASSERT_GT(demoCount, 0);
     }
-    std::string File(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
+    std::string File(const std::string& name) const {
+        return dir.path().toStdString() + "/" + name;
+    }
 
     // The earlier (demo) project is still there, unchanged and drawable.
     void ExpectDemoProjectKept() {
@@ -396,16 +398,22 @@ TEST_F(Robustness, BadPointsFilesAreRefusedAndKeepTheEarlierProject) {
     });
     spoiled("min X not a number", [&](std::string& b) { Poke<double>(b, 4, nan); });
     const char* outside = "There is error in points extension!!";
-    spoiled("infinite bounds", [&](std::string& b) {
-        Poke<double>(b, 4, -inf);
-        Poke<double>(b, 20, inf);
-    }, outside);
-    spoiled("a record with x not a number", [&](std::string& b) { Poke<double>(b, 52 + 32 * 7, nan); },
-            outside);
-    spoiled("a record with infinite y",
-            [&](std::string& b) { Poke<double>(b, 52 + 32 * 3 + 8, -inf); }, outside);
-    spoiled("a record far outside the stated bounds",
-            [&](std::string& b) { Poke<double>(b, 52 + 32 * 5, maxX + 1.0e7); }, outside);
+    spoiled(
+        "infinite bounds",
+        [&](std::string& b) {
+            Poke<double>(b, 4, -inf);
+            Poke<double>(b, 20, inf);
+        },
+        outside);
+    spoiled(
+        "a record with x not a number", [&](std::string& b) { Poke<double>(b, 52 + 32 * 7, nan); },
+        outside);
+    spoiled(
+        "a record with infinite y", [&](std::string& b) { Poke<double>(b, 52 + 32 * 3 + 8, -inf); },
+        outside);
+    spoiled(
+        "a record far outside the stated bounds",
+        [&](std::string& b) { Poke<double>(b, 52 + 32 * 5, maxX + 1.0e7); }, outside);
 
     int n = 0;
     for (const Case& c : cases) {
@@ -451,16 +459,21 @@ TEST_F(Robustness, BadOrientationFilesAreRefusedAndKeepTheEarlierProject) {
         {"empty", ""},
         {"header only", "ORIENTATION left photo\n"},
         {"cut after the angles", FirstLines(good, 4)},
-        {"a word for a number", "ORIENTATION a b\n153.0\n500 400 1500\n0.5 -0.3 one\n0 0 0\n"
-                                "0.02 0 -115\n0 -0.02 115\n0 0\n"},
-        {"not a number", "ORIENTATION a b\nnan\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
-                         "0.02 0 -115\n0 -0.02 115\n0 0\n"},
-        {"infinite", "ORIENTATION a b\n153.0\n500 inf 1500\n0.5 -0.3 1.2\n0 0 0\n"
-                     "0.02 0 -115\n0 -0.02 115\n0 0\n"},
-        {"singular affine", "ORIENTATION a b\n153.0\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
-                            "0 0 -115\n0 -0.02 115\n0 0\n"},
-        {"zero focal length", "ORIENTATION a b\n0\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
-                              "0.02 0 -115\n0 -0.02 115\n0 0\n"},
+        {"a word for a number",
+         "ORIENTATION a b\n153.0\n500 400 1500\n0.5 -0.3 one\n0 0 0\n"
+         "0.02 0 -115\n0 -0.02 115\n0 0\n"},
+        {"not a number",
+         "ORIENTATION a b\nnan\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
+         "0.02 0 -115\n0 -0.02 115\n0 0\n"},
+        {"infinite",
+         "ORIENTATION a b\n153.0\n500 inf 1500\n0.5 -0.3 1.2\n0 0 0\n"
+         "0.02 0 -115\n0 -0.02 115\n0 0\n"},
+        {"singular affine",
+         "ORIENTATION a b\n153.0\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
+         "0 0 -115\n0 -0.02 115\n0 0\n"},
+        {"zero focal length",
+         "ORIENTATION a b\n0\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
+         "0.02 0 -115\n0 -0.02 115\n0 0\n"},
         {"overlong header word", "ORIENTATION " + std::string(5000, 'x') +
                                      " b\n153.0\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
                                      "0.02 0 -115\n0 -0.02 115\n0 0\n"},

@@ -10,7 +10,9 @@ void DefaultMessage(const std::string& text, MessageKind kind) {
     std::fprintf(stderr, "%s%s\n", kind == MessageKind::Exclamation ? "[!] " : "", text.c_str());
 }
 
-void DefaultTrace(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void DefaultTrace(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+}
 
 MessageSink& MessageSinkSlot() {
     static MessageSink sink = DefaultMessage;
@@ -24,9 +26,13 @@ TraceSink& TraceSinkSlot() {
 
 }  // namespace
 
-void ShowMessage(const std::string& text, MessageKind kind) { MessageSinkSlot()(text, kind); }
+void ShowMessage(const std::string& text, MessageKind kind) {
+    MessageSinkSlot()(text, kind);
+}
 
-void DebugTrace(const std::string& text) { TraceSinkSlot()(text); }
+void DebugTrace(const std::string& text) {
+    TraceSinkSlot()(text);
+}
 
 MessageSink SetMessageSink(MessageSink sink) {
     MessageSink previous = std::move(MessageSinkSlot());
@@ -41,8 +47,9 @@ TraceSink SetTraceSink(TraceSink sink) {
 }
 
 ScopedMessageCapture::ScopedMessageCapture() {
-    m_previousMessage = SetMessageSink(
-        [this](const std::string& text, MessageKind kind) { m_messages.push_back({text, kind}); });
+    m_previousMessage = SetMessageSink([this](const std::string& text, MessageKind kind) {
+        m_messages.push_back({text, kind});
+    });
     m_previousTrace = SetTraceSink([this](const std::string& text) { m_traces.push_back(text); });
 }
 

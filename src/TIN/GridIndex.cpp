@@ -12,30 +12,15 @@
 #include <new>
 #include <utility>
 
+#include "Platform/IntConversion.h"
 #include "Platform/Platform.h"
 
 namespace {
 
-// Truncates toward zero into an int; false when v is not a number or the
-// truncated value does not fit an int.
-bool TruncToInt(double v, int& out) {
-    if (!(v > -2147483649.0 && v < 2147483648.0)) return false;
-    out = static_cast<int>(v);
-    return true;
-}
+using Platform::TruncClamped;
+using Platform::TruncToInt;
 
-// Truncates toward zero, clamping to the int range; NaN is not accepted.
-bool TruncClamped(double v, int& out) {
-    if (std::isnan(v)) return false;
-    if (v <= static_cast<double>(INT_MIN)) {
-        out = INT_MIN;
-    } else if (v >= static_cast<double>(INT_MAX)) {
-        out = INT_MAX;
-    } else {
-        out = static_cast<int>(v);
-    }
-    return true;
-}
+
 
 }  // namespace
 

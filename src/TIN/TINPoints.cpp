@@ -17,10 +17,14 @@
 #include <new>
 #include <utility>
 
+#include "Platform/IntConversion.h"
+
 static_assert(std::endian::native == std::endian::little,
               "points files are little-endian and are copied byte for byte");
 
 namespace {
+
+using Platform::TruncClamped;
 
 constexpr int64_t kHeaderBytes = 52;
 constexpr int64_t kFileRecordBytes = 32;
@@ -28,18 +32,6 @@ constexpr int64_t kFileRecordBytes = 32;
 // small enough to stay in cache while the 36-byte records are filled.
 constexpr int kStagingRecords = 16384;
 
-// Truncates toward zero, clamping to the int range; false for NaN.
-bool TruncClamped(double v, int& out) {
-    if (std::isnan(v)) return false;
-    if (v <= static_cast<double>(INT_MIN)) {
-        out = INT_MIN;
-    } else if (v >= static_cast<double>(INT_MAX)) {
-        out = INT_MAX;
-    } else {
-        out = static_cast<int>(v);
-    }
-    return true;
-}
 
 // Bytes from the stream's position to its end, or -1 when that cannot be told.
 int64_t BytesRemaining(FILE* file) {

@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     Settle(500);
     view->RedrawNow();
     Settle(300);
-    QPixmap shot = frame->screen()->grabWindow(0, frame->x(), frame->y(), frame->frameGeometry().width(),
-                                               frame->frameGeometry().height());
+    QPixmap shot = frame->screen()->grabWindow(
+        0, frame->x(), frame->y(), frame->frameGeometry().width(), frame->frameGeometry().height());
     if (!shot.save(QString::fromLocal8Bit(argv[2]))) return 1;
     doc->SetModifiedFlag(false);
     return 0;
