@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -218,7 +219,17 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     }
     // The new file is written beside the target and renamed over it only once
     // complete, so a failure at any step leaves the previous file untouched.
-    std::string tempPath = path + ".XXXXXX";
+    // A link is followed so that the file it names is replaced, not the link;
+    // a file the user may not write stays refused as an in-place write would be.
+    std::string target = path;
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+    if (real) target = real.get();
+    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) {
+        ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
+                      Platform::MessageKind::Exclamation);
+        return false;
+    }
+    std::string tempPath = target + ".XXXXXX";
     std::vector<char> tempName(tempPath.begin(), tempPath.end());
     tempName.push_back('\0');
     int fd = mkstemp(tempName.data());
@@ -229,7 +240,7 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     }
     tempPath = tempName.data();
     struct stat old {};
-    if (stat(path.c_str(), &old) == 0) {
+    if (stat(target.c_str(), &old) == 0) {
         fchmod(fd, old.st_mode & 07777);
     } else {
         mode_t mask = umask(0);
@@ -267,7 +278,7 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     ok = (fsync(fileno(file)) == 0) && ok;
     ok = (std::fclose(file) == 0) && ok;
     ShowStatus(QStringLiteral("Done writing PTS."));
-    if (ok && std::rename(tempPath.c_str(), path.c_str()) != 0) ok = false;
+    if (ok && std::rename(tempPath.c_str(), target.c_str()) != 0) ok = false;
     if (!ok) {
         unlink(tempPath.c_str());
         ReportMessage(QStringLiteral("Write file %1 error!").arg(qpath),

@@ -311,3 +311,23 @@ TEST(OrvaneDocSaveFaults, ProcessKilledDuringSaveLeavesOldFileWhole) {
     CTINPoints reread;
     EXPECT_EQ(reread.ReadPts(pts), 1);
 }
+
+TEST(OrvaneDocSave, SavingThroughALinkReplacesTheFileItNames) {
+    AppHarness h;
+    QTemporaryDir dir;
+    const std::string pts = dir.path().toStdString() + "/points.pts";
+    const std::string link = dir.path().toStdString() + "/link.pts";
+    CopyFile(SmallDemo().pointsFile, pts);
+    ASSERT_EQ(symlink(pts.c_str(), link.c_str()), 0);
+    ProjectPaths paths = DemoPaths();
+    paths.matchedPoints = link;
+    ASSERT_EQ(h.Load(paths), 1);
+    h.doc->m_points.GetPoint(0)->z = 1234.5;
+    ASSERT_TRUE(h.doc->OnSaveDocument(QString::fromStdString(link)));
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    CTINPoints reread;
+    ASSERT_EQ(reread.ReadPts(pts), 1);
+    EXPECT_EQ(reread.GetPoint(0)->z, 1234.5);
+}

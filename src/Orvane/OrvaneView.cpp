@@ -183,15 +183,16 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
         if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
 
     // Each of the two passes (the points in the current colour, then the
-    // selection in m_rgbSelected) is drawn as GL points, or, when it holds
-    // many points, as one bitmap over the whole GL window in which every point
-    // sets its square of pixels. A software rasteriser pays for every point
-    // primitive (setup and binning, whatever its size) but for a bitmap only
-    // per pixel; a window of 1280 x 1024 costs about as much as 60,000 points.
-    // The bitmap reproduces the points' pixels: positions snapped to 1/256
-    // pixel, an odd-sized square centred on the pixel holding the point, an
-    // even-sized one on the nearest pixel corner, and a point whose centre lies
-    // outside the window not drawn at all (as GL clips points).
+    // selection in m_rgbSelected) is drawn as GL points or, when it holds many
+    // points, as one bitmap over the whole GL window in which every point sets
+    // its square of pixels. A software rasteriser pays for every point
+    // primitive (setup and binning, whatever its size), but for a bitmap only
+    // per pixel: a 1280 x 1024 window costs about as much as 60,000 points.
+    // The bitmap gives the pixels of the points: the GL window position is
+    // formed as the vertex and viewport transforms form it, snapped to 1/256
+    // pixel; an odd-sized square is centred on the pixel holding the point, an
+    // even-sized one on the nearest pixel corner; a point whose centre lies
+    // outside the window is not drawn at all, as GL clips points.
     const int width = m_nWidth, height = m_nHeight, size = m_nPointSize;
     const int stride = (width + 7) / 8;
     const size_t bitmapFrom = static_cast<size_t>(width) * static_cast<size_t>(height) / 20;
@@ -199,14 +200,16 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
     static thread_local std::vector<unsigned char> bits;
     auto drawBitmap = [&](size_t first, size_t count) {
         bits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
+        // The projection (one unit per pixel) and the viewport, in single precision.
+        const float sx = static_cast<float>(2.0 / width), sy = static_cast<float>(2.0 / height);
+        const float hw = static_cast<float>(width) * 0.5f, hh = static_cast<float>(height) * 0.5f;
         for (size_t i = first; i < first + count; ++i) {
-            const float x = m_vertices[2 * i], y = m_vertices[2 * i + 1];
-            if (!(x >= 0.0f && x <= width && y >= 0.0f && y <= height)) continue;
-            // Lower-left pixel of the square, from the snapped position.
-            const float hw = width * 0.5f, hh = height * 0.5f;
-            const float sx = static_cast<float>(2.0 / width), sy = static_cast<float>(2.0 / height);
-            const float xw = std::fma(std::fma(x, sx, -1.0f), hw, hw);
-            const float yw = std::fma(std::fma(y, sy, -1.0f), hh, hh);
+            // Clip coordinates: the product rounded, then the translation added.
+            const float px = m_vertices[2 * i] * sx, py = m_vertices[2 * i + 1] * sy;
+            const float cx = px + -1.0f, cy = py + -1.0f;
+            if (!(cx >= -1.0f && cx <= 1.0f && cy >= -1.0f && cy <= 1.0f)) continue;
+            // GL window position in 1/256 pixel, then the square's lower-left pixel.
+            const float xw = std::fma(cx, hw, hw), yw = std::fma(cy, hh, hh);
             const int fx = static_cast<int>(std::lrint(xw * 256.0f));
             const int fy = static_cast<int>(std::lrint(yw * 256.0f));
             const int x0 = (fx + 128 - 128 * size) >> 8, y0 = (fy + 128 - 128 * size) >> 8;
@@ -236,10 +239,9 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
         glBitmap(width, height, 0.0f, 0.0f, 0.0f, 0.0f, bits.data());
         glPopClientAttrib();
     };
-    static const int forced = getenv("ORVANE_PTS_MODE") ? atoi(getenv("ORVANE_PTS_MODE")) : -1;
     auto drawPass = [&](size_t first, size_t count) {
         if (count == 0) return;
-        if (forced == 2 || (forced < 0 && bitmapSize && count >= bitmapFrom)) {
+        if (bitmapSize && count >= bitmapFrom) {
             drawBitmap(first, count);
         } else {
             glDrawArrays(GL_POINTS, static_cast<GLint>(first), static_cast<GLsizei>(count));
@@ -569,13 +571,22 @@ void COrvaneView::SelectInRect(int left, int top, int right, int bottom) {
     CTINPoints* rightSet = doc->m_rightPhoto.m_pImagePoints.get();
     if (!leftSet || !rightSet) return;
     const int n = std::min({doc->m_points.GetCount(), leftSet->GetCount(), rightSet->GetCount()});
+    const TINPoint* records = leftSet->GetPoint(0);
+    auto inside = [&](const TINPoint& p) {
+        return p.id >= 0 && p.x >= left && p.x <= right && p.y >= top && p.y <= bottom;
+    };
+    // Counted first, so that both lists grow once: a rectangle over a whole
+    // project selects a million records, which growing by doubling would copy
+    // several times over.
+    size_t count = 0;
+    for (int i = 0; i < n; ++i) count += inside(records[i]);
+    if (count == 0) return;
+    doc->m_leftPhoto.m_selection.reserve(doc->m_leftPhoto.m_selection.size() + count);
+    doc->m_rightPhoto.m_selection.reserve(doc->m_rightPhoto.m_selection.size() + count);
     for (int i = 0; i < n; ++i) {
-        const TINPoint* p = leftSet->GetPoint(i);
-        if (p->id < 0) continue;
-        if (p->x >= left && p->x <= right && p->y >= top && p->y <= bottom) {
-            doc->m_leftPhoto.AddToSelection(*p);
-            doc->m_rightPhoto.AddToSelection(*rightSet->GetPoint(i));
-        }
+        if (!inside(records[i])) continue;
+        doc->m_leftPhoto.AddToSelection(records[i]);
+        doc->m_rightPhoto.AddToSelection(*rightSet->GetPoint(i));
     }
 }
 
