@@ -193,10 +193,24 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
     // pixel; an odd-sized square is centred on the pixel holding the point, an
     // even-sized one on the nearest pixel corner; a point whose centre lies
     // outside the window is not drawn at all, as GL clips points.
+    const size_t total = m_vertices.size() / 2;
     const int width = m_nWidth, height = m_nHeight, size = m_nPointSize;
     const int stride = (width + 7) / 8;
     const size_t bitmapFrom = static_cast<size_t>(width) * static_cast<size_t>(height) / 20;
-    const bool bitmapSize = size >= 1 && size <= 16 && width > 0 && height > 0;
+    // The bitmap stands for the points only under the view's own transforms: an
+    // identity model-view and the pixel projection (one unit per pixel).
+    auto pixelTransforms = [&]() {
+        GLfloat mv[16], pr[16];
+        glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+        glGetFloatv(GL_PROJECTION_MATRIX, pr);
+        for (int k = 0; k < 16; ++k)
+            if (mv[k] != (k % 5 == 0 ? 1.0f : 0.0f)) return false;
+        return pr[0] == static_cast<float>(2.0 / width) && pr[1] == 0.0f && pr[3] == 0.0f &&
+               pr[4] == 0.0f && pr[5] == static_cast<float>(2.0 / height) && pr[7] == 0.0f &&
+               pr[12] == -1.0f && pr[13] == -1.0f && pr[15] == 1.0f;
+    };
+    const bool bitmapUsable = size >= 1 && size <= 16 && width > 0 && height > 0 &&
+                              total >= bitmapFrom && pixelTransforms();
     static thread_local std::vector<unsigned char> bits;
     auto drawBitmap = [&](size_t first, size_t count) {
         bits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
@@ -241,7 +255,7 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
     };
     auto drawPass = [&](size_t first, size_t count) {
         if (count == 0) return;
-        if (bitmapSize && count >= bitmapFrom) {
+        if (bitmapUsable && count >= bitmapFrom) {
             drawBitmap(first, count);
         } else {
             glDrawArrays(GL_POINTS, static_cast<GLint>(first), static_cast<GLsizei>(count));
@@ -251,7 +265,6 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
     GLfloat savedSize = 1.0f;
     glGetFloatv(GL_POINT_SIZE, &savedSize);
     glPointSize(static_cast<GLfloat>(size));
-    const size_t total = m_vertices.size() / 2;
     if (total) {
         glEnableClientState(GL_VERTEX_ARRAY);
         glVertexPointer(2, GL_FLOAT, 0, m_vertices.data());

@@ -1,6 +1,9 @@
 // The editing view on a generated project, on the X server: what each eye
 // shows (read back from the buffers), and the mouse, wheel, key and menu
 // operations driven with the view's handlers.
+#include <QTest>
+#include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -635,4 +638,54 @@ TEST_F(ViewTest, TestCommandIsHarmlessWithMissingOrBrokenFile) {
     const int n = Doc().m_points.GetCount();
     h.view->OnTest();
     EXPECT_EQ(Doc().m_points.GetCount(), n);
+}
+
+// --- The same operations through Qt events on the view's GL window ----------------
+
+TEST_F(ViewTest, QtEventsOnTheGLWindowReachTheHandlers) {
+    QWindow* surface = h.view->GetSurfaceWindow();
+    ASSERT_TRUE(surface);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(surface));
+    // The mark follows the mouse where no point is within the pick radius.
+    CPoint s = h.view->GetScrollPosition();
+    QPoint free;
+    bool found = false;
+    for (int y = 40; y < 300 && !found; y += 7)
+        for (int x = 40; x < 300 && !found; x += 7)
+            if (Left().FindImagePoint(x + s.x, y + s.y, 8.0) < 0) free = QPoint(x, y), found = true;
+    ASSERT_TRUE(found);
+    QTest::mouseMove(surface, free);
+    ProcessEvents(50);
+    EXPECT_EQ(h.view->m_ptMark.x, free.x());
+    EXPECT_EQ(h.view->m_ptMark.y, ClientHeight() - free.y());
+    // Characters are case-sensitive: "x" doubles the step, "X" grows the points.
+    QTest::keyClick(surface, 'x');
+    QTest::keyClick(surface, 'X');
+    ProcessEvents(20);
+    EXPECT_DOUBLE_EQ(h.view->m_dZIncrement, 0.06);
+    EXPECT_EQ(h.view->m_nPointSize, 4);
+    QTest::keyClick(surface, Qt::Key_Right);
+    ProcessEvents(20);
+    EXPECT_EQ(h.view->m_nXOffset, 665);
+    // A wheel notch towards the user with nothing selected: parallax + 1.
+    QWheelEvent wheel(QPointF(free), surface->mapToGlobal(QPointF(free)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(surface, &wheel);
+    ProcessEvents(20);
+    EXPECT_EQ(h.view->m_nParallax, 31);
+    // A dragged rectangle selects the points inside it.
+    const QPoint from(center.x - s.x - 80, center.y - s.y - 60), to(from + QPoint(160, 120));
+    QTest::mousePress(surface, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(surface, to);
+    QTest::mouseRelease(surface, Qt::LeftButton, Qt::NoModifier, to);
+    ProcessEvents(50);
+    int expected = 0;
+    for (int i = 0; i < Doc().m_points.GetCount(); ++i) {
+        const TINPoint* p = Left().m_pImagePoints->GetPoint(i);
+        if (p->x >= from.x() + s.x && p->x <= to.x() + s.x && p->y >= from.y() + s.y &&
+            p->y <= to.y() + s.y)
+            ++expected;
+    }
+    EXPECT_GT(expected, 0);
+    EXPECT_EQ(static_cast<int>(Left().m_selection.size()), expected);
 }
