@@ -7,7 +7,7 @@
 #   bench/run-app-bench.sh [BUILD_DIR] [benchmark options...]
 #   bench/run-app-bench.sh build-appbench --benchmark_filter=Frame
 #
-# Remove the demo folder afterwards to free its 0.4 GB.
+# Remove the demo folder afterwards to free its 350 MB.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build-appbench"}

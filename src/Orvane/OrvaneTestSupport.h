@@ -44,6 +44,26 @@ inline const demo::DemoResult& SmallDemo() {
     return result;
 }
 
+// The same kind of project with points dense enough (about one per 8 pixels of
+// the overlap) that a view shows tens of thousands of them.
+inline const demo::DemoResult& DenseDemo() {
+    static std::unique_ptr<QTemporaryDir> dir;
+    static demo::DemoResult result;
+    if (!dir) {
+        dir = std::make_unique<QTemporaryDir>();
+        demo::DemoOptions options;
+        options.outDir = dir->path().toStdString();
+        options.cols = 900;
+        options.rows = 900;
+        options.points = 60000;
+        options.threads = 2;
+        std::string error;
+        if (demo::MakeDemoProject(options, result, error) != 1)
+            ADD_FAILURE() << "demo project: " << error;
+    }
+    return result;
+}
+
 inline ProjectPaths DemoPaths() {
     const demo::DemoResult& d = SmallDemo();
     return ProjectPaths{d.leftImage, d.rightImage, d.leftOrientation, d.rightOrientation,

@@ -209,7 +209,7 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
                pr[4] == 0.0f && pr[5] == static_cast<float>(2.0 / height) && pr[7] == 0.0f &&
                pr[12] == -1.0f && pr[13] == -1.0f && pr[15] == 1.0f;
     };
-    const bool bitmapUsable = size >= 1 && size <= 16 && width > 0 && height > 0 &&
+    const bool bitmapUsable = m_bPointBitmaps && size >= 1 && size <= 16 && width > 0 && height > 0 &&
                               total >= bitmapFrom && pixelTransforms();
     static thread_local std::vector<unsigned char> bits;
     auto drawBitmap = [&](size_t first, size_t count) {

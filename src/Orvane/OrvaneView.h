@@ -109,6 +109,10 @@ public:
     // Number of display-list compilations since the view was made, per list
     // (1 left, 2 right): tests tell a replay from a rebuild.
     int m_nListBuilds[3] = {0, 0, 0};
+    // Large point passes are drawn as one window-sized bitmap (the same pixels
+    // as GL points, far cheaper on software rasterisers); tests turn it off to
+    // compare the two.
+    bool m_bPointBitmaps = true;
     // Path the "Test" command reads.
     std::string m_strTestPoints = "/tmp/orvane-test.pts";
 

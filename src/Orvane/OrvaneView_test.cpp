@@ -689,3 +689,38 @@ TEST_F(ViewTest, QtEventsOnTheGLWindowReachTheHandlers) {
     EXPECT_GT(expected, 0);
     EXPECT_EQ(static_cast<int>(Left().m_selection.size()), expected);
 }
+
+TEST(ViewPointBitmaps, ManyPointsAsOneBitmapGiveTheSamePixelsAsGLPoints) {
+    AppHarness h;
+    ASSERT_TRUE(h.view);
+    const demo::DemoResult& d = DenseDemo();
+    ASSERT_EQ(h.Load(ProjectPaths{d.leftImage, d.rightImage, d.leftOrientation, d.rightOrientation,
+                                  d.pointsFile}),
+              1);
+    // Scroll to the points, select a block of them so both passes are large.
+    CTINPoints& l = *h.doc->m_leftPhoto.m_pImagePoints;
+    double cx = 0, cy = 0;
+    for (int i = 0; i < l.GetCount(); ++i) cx += l.GetPoint(i)->x, cy += l.GetPoint(i)->y;
+    cx /= l.GetCount();
+    cy /= l.GetCount();
+    CRect rc = h.view->GetClientRect();
+    h.view->ScrollToPosition(
+        CPoint(static_cast<int>(cx) - rc.Width() / 2, static_cast<int>(cy) - rc.Height() / 2));
+    h.view->SelectInRect(-100000, -100000, static_cast<int>(cx), 100000);
+    ASSERT_GT(h.doc->m_leftPhoto.m_selection.size(),
+              static_cast<size_t>(rc.Width()) * rc.Height() / 20);
+    for (int size : {1, 2, 3}) {
+        h.view->m_nPointSize = size;
+        h.view->m_bPointBitmaps = true;
+        h.Draw();
+        auto bitmap = h.view->ReadBufferPixels(GL_FRONT_LEFT, 0, 0, rc.Width(), rc.Height());
+        auto bitmapRight = h.view->ReadBufferPixels(GL_FRONT_RIGHT, 0, 0, rc.Width(), rc.Height());
+        h.view->m_bPointBitmaps = false;
+        h.Draw();
+        auto points = h.view->ReadBufferPixels(GL_FRONT_LEFT, 0, 0, rc.Width(), rc.Height());
+        auto pointsRight = h.view->ReadBufferPixels(GL_FRONT_RIGHT, 0, 0, rc.Width(), rc.Height());
+        ASSERT_FALSE(bitmap.empty());
+        EXPECT_TRUE(bitmap == points) << "point size " << size;
+        EXPECT_TRUE(bitmapRight == pointsRight) << "point size " << size;
+    }
+}
