@@ -60,8 +60,8 @@ TEST(OrvaneDocLoad, DemoProjectFillsBothImagePointSetsInParallel) {
         double c = 0, r = 0;
         h.doc->m_leftPhoto.GroundToImage(g->x, g->y, g->z, c, r);
         const TINPoint* l = h.doc->m_leftPhoto.m_pImagePoints->GetPoint(i);
-        EXPECT_NEAR(l->x, c - h.doc->m_leftPhoto.GetXStart(), 1e-6);
-        EXPECT_NEAR(l->y, r - h.doc->m_leftPhoto.GetYStart(), 1e-6);
+        EXPECT_NEAR(+l->x, c - h.doc->m_leftPhoto.GetXStart(), 1e-6);
+        EXPECT_NEAR(+l->y, r - h.doc->m_leftPhoto.GetYStart(), 1e-6);
     }
     EXPECT_TRUE(h.doc->m_points.GetIndex());
     EXPECT_TRUE(h.doc->m_leftPhoto.m_pImagePoints->GetIndex());
@@ -149,16 +149,16 @@ TEST(OrvaneDocSelection, WeightRulePromotesOnlyEditedSelectedPointsBelowThreshol
     doc.SelectPoint(2);
     EXPECT_EQ(doc.m_rightPhoto.m_selection.size(), 2u);
     EXPECT_TRUE(doc.ReleaseSelection());
-    EXPECT_EQ(doc.m_points.GetPoint(1)->weight, 0.95);
-    EXPECT_EQ(doc.m_points.GetPoint(2)->weight, 0.97);
-    EXPECT_EQ(doc.m_points.GetPoint(3)->weight, 0.5);
+    EXPECT_EQ(+doc.m_points.GetPoint(1)->weight, 0.95);
+    EXPECT_EQ(+doc.m_points.GetPoint(2)->weight, 0.97);
+    EXPECT_EQ(+doc.m_points.GetPoint(3)->weight, 0.5);
     EXPECT_FALSE(doc.m_bZEdited);
     EXPECT_TRUE(doc.m_leftPhoto.m_selection.empty());
     EXPECT_TRUE(doc.m_rightPhoto.m_selection.empty());
     // Without an edit the weights stay.
     doc.SelectPoint(3);
     EXPECT_TRUE(doc.ReleaseSelection());
-    EXPECT_EQ(doc.m_points.GetPoint(3)->weight, 0.5);
+    EXPECT_EQ(+doc.m_points.GetPoint(3)->weight, 0.5);
 }
 
 TEST(OrvaneDocSave, RoundTripWritesRemainingPointsAndKeepsSetsParallel) {
@@ -190,16 +190,16 @@ TEST(OrvaneDocSave, RoundTripWritesRemainingPointsAndKeepsSetsParallel) {
     // The selection follows its point to its new index.
     ASSERT_EQ(doc.m_leftPhoto.m_selection.size(), 1u);
     const TINPoint* moved = doc.m_points.GetPoint(doc.m_leftPhoto.m_selection[0].id);
-    EXPECT_EQ(moved->x, before.x);
-    EXPECT_EQ(moved->z, before.z + 5.0);
+    EXPECT_EQ(+moved->x, +before.x);
+    EXPECT_EQ(+moved->z, +before.z + 5.0);
 
     CTINPoints reread;
     ASSERT_EQ(reread.ReadPts(pts), 1);
     ASSERT_EQ(reread.GetCount(), n - 2);
     for (int i = 0; i < reread.GetCount(); ++i) {
-        EXPECT_EQ(reread.GetPoint(i)->x, doc.m_points.GetPoint(i)->x);
-        EXPECT_EQ(reread.GetPoint(i)->z, doc.m_points.GetPoint(i)->z);
-        EXPECT_EQ(reread.GetPoint(i)->weight, doc.m_points.GetPoint(i)->weight);
+        EXPECT_EQ(+reread.GetPoint(i)->x, +doc.m_points.GetPoint(i)->x);
+        EXPECT_EQ(+reread.GetPoint(i)->z, +doc.m_points.GetPoint(i)->z);
+        EXPECT_EQ(+reread.GetPoint(i)->weight, +doc.m_points.GetPoint(i)->weight);
     }
 }
 
@@ -329,5 +329,5 @@ TEST(OrvaneDocSave, SavingThroughALinkReplacesTheFileItNames) {
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     CTINPoints reread;
     ASSERT_EQ(reread.ReadPts(pts), 1);
-    EXPECT_EQ(reread.GetPoint(0)->z, 1234.5);
+    EXPECT_EQ(+reread.GetPoint(0)->z, 1234.5);
 }

@@ -23,6 +23,10 @@
 #include "Orvane/OrvaneView.h"
 #include "Platform/Platform.h"
 
+// Fields of the packed point record are compared as values (+p->x): gtest
+// takes its arguments by reference, and a reference to a packed double is
+// misaligned.
+
 namespace orvane_test {
 
 // A small generated project (900 x 900 pixels per image, a few thousand points).

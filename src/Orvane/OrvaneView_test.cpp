@@ -115,8 +115,8 @@ TEST_F(ViewTest, LeftImagePixelLandsWherePixelProjectionSays) {
     h.view->ScrollToPosition(CPoint(37, 21));
     h.Draw();
     const CPoint s = h.view->GetScrollPosition();
-    ASSERT_EQ(s.x, 37);
-    ASSERT_EQ(s.y, 21);
+    ASSERT_EQ(+s.x, 37);
+    ASSERT_EQ(+s.y, 21);
     const int H = ClientHeight();
     const unsigned char* const* bands = Left().m_image.GetBands();
     const int cols = Left().m_image.GetSize().cx;
@@ -247,14 +247,14 @@ TEST_F(ViewTest, WheelWithShiftKeepsLeftPositionsAndMovesRight) {
     const TINPoint r0 = *Right().m_pImagePoints->GetPoint(100);
     h.view->OnMouseWheel(MK_SHIFT, 120, CPoint());
     const TINPoint g1 = *Doc().m_points.GetPoint(100);
-    EXPECT_NEAR(g1.z, g0.z + 0.03, 1e-9);
-    EXPECT_NE(g1.x, g0.x);
-    EXPECT_NEAR(Left().m_pImagePoints->GetPoint(100)->x, l0.x, 1e-9);
-    EXPECT_NEAR(Left().m_pImagePoints->GetPoint(100)->y, l0.y, 1e-9);
+    EXPECT_NEAR(+g1.z, +g0.z + 0.03, 1e-9);
+    EXPECT_NE(+g1.x, +g0.x);
+    EXPECT_NEAR(+Left().m_pImagePoints->GetPoint(100)->x, +l0.x, 1e-9);
+    EXPECT_NEAR(+Left().m_pImagePoints->GetPoint(100)->y, +l0.y, 1e-9);
     double c = 0, r = 0;
     Left().GroundToImage(g1.x, g1.y, g1.z, c, r);
-    EXPECT_NEAR(c - Left().GetXStart(), l0.x, 1e-6);  // still on its left ray
-    EXPECT_GT(std::abs(Right().m_pImagePoints->GetPoint(100)->x - r0.x), 1e-6);
+    EXPECT_NEAR(c - Left().GetXStart(), +l0.x, 1e-6);  // still on its left ray
+    EXPECT_GT(std::abs(+Right().m_pImagePoints->GetPoint(100)->x - +r0.x), 1e-6);
     EXPECT_TRUE(Doc().m_bZEdited);
     EXPECT_TRUE(Doc().IsModified());
 
@@ -262,9 +262,9 @@ TEST_F(ViewTest, WheelWithShiftKeepsLeftPositionsAndMovesRight) {
     const TINPoint l1 = *Left().m_pImagePoints->GetPoint(200);
     const TINPoint g2 = *Doc().m_points.GetPoint(200);
     h.view->OnMouseWheel(0, -120, CPoint());
-    EXPECT_NEAR(Doc().m_points.GetPoint(200)->z, g2.z - 0.03 + 0.03, 1e-9 + 0.03);
-    EXPECT_EQ(Doc().m_points.GetPoint(200)->x, g2.x);
-    EXPECT_NE(Left().m_pImagePoints->GetPoint(200)->x, l1.x);
+    EXPECT_NEAR(+Doc().m_points.GetPoint(200)->z, +g2.z - 0.03 + 0.03, 1e-9 + 0.03);
+    EXPECT_EQ(+Doc().m_points.GetPoint(200)->x, +g2.x);
+    EXPECT_NE(+Left().m_pImagePoints->GetPoint(200)->x, +l1.x);
 }
 
 TEST_F(ViewTest, ArrowKeysUseRepeatCount) {
@@ -301,16 +301,16 @@ TEST_F(ViewTest, AddPointAtMarkUsesDefaultZAndBothProjections) {
     const TINPoint* l = Left().m_pImagePoints->GetPoint(n);
     const TINPoint* r = Right().m_pImagePoints->GetPoint(n);
     EXPECT_EQ(g->id, n);
-    EXPECT_DOUBLE_EQ(g->z, h.view->m_dDefaultZ);
-    EXPECT_DOUBLE_EQ(g->weight, 1.0);
-    EXPECT_DOUBLE_EQ(l->x, 320.0 + s.x);
-    EXPECT_DOUBLE_EQ(l->y, 240.0 + s.y);
+    EXPECT_DOUBLE_EQ(+g->z, h.view->m_dDefaultZ);
+    EXPECT_DOUBLE_EQ(+g->weight, 1.0);
+    EXPECT_DOUBLE_EQ(+l->x, 320.0 + +s.x);
+    EXPECT_DOUBLE_EQ(+l->y, 240.0 + +s.y);
     double c = 0, row = 0;
     Right().GroundToImage(g->x, g->y, g->z, c, row);
-    EXPECT_NEAR(r->x, c - Right().GetXStart(), 1e-9);
-    EXPECT_NEAR(r->y, row - Right().GetYStart(), 1e-9);
+    EXPECT_NEAR(+r->x, c - Right().GetXStart(), 1e-9);
+    EXPECT_NEAR(+r->y, row - Right().GetYStart(), 1e-9);
     Left().GroundToImage(g->x, g->y, g->z, c, row);
-    EXPECT_NEAR(c - Left().GetXStart(), 320.0 + s.x, 1e-6);
+    EXPECT_NEAR(c - Left().GetXStart(), 320.0 + +s.x, 1e-6);
     EXPECT_TRUE(Doc().IsModified());
 }
 
@@ -353,12 +353,12 @@ TEST_F(ViewTest, NeighbourSteppingReleasesWithWeightRule) {
     Doc().SelectPoint(start);
     h.view->OnMouseWheel(0, 120, CPoint());  // an edit: the weight rule applies
     h.view->OnChar('d', 1, 0);
-    EXPECT_EQ(Doc().m_points.GetPoint(start)->weight, 0.95);
+    EXPECT_EQ(+Doc().m_points.GetPoint(start)->weight, 0.95);
     ASSERT_EQ(Left().m_selection.size(), 1u);
     EXPECT_EQ(Left().m_selection[0].id, next);
     EXPECT_EQ(Right().m_selection[0].id, next);
     EXPECT_EQ(h.view->m_nCurrentPoint, next);
-    EXPECT_GT(Doc().m_points.GetPoint(next)->x, Doc().m_points.GetPoint(start)->x);
+    EXPECT_GT(+Doc().m_points.GetPoint(next)->x, +Doc().m_points.GetPoint(start)->x);
 }
 
 TEST_F(ViewTest, GoToPointScrollsGroundPositionToCentre) {
@@ -376,8 +376,8 @@ TEST_F(ViewTest, GoToPointScrollsGroundPositionToCentre) {
     CRect rc = h.view->GetClientRect();
     CPoint s = h.view->GetScrollPosition();
     const int maxX = 900 - rc.Width(), maxY = 900 - rc.Height();
-    EXPECT_EQ(s.x, std::clamp(static_cast<int>(l->x - rc.Width() / 2), 0, std::max(0, maxX)));
-    EXPECT_EQ(s.y, std::clamp(static_cast<int>(l->y - rc.Height() / 2), 0, std::max(0, maxY)));
+    EXPECT_EQ(+s.x, std::clamp(static_cast<int>(+l->x - rc.Width() / 2), 0, std::max(0, maxX)));
+    EXPECT_EQ(+s.y, std::clamp(static_cast<int>(+l->y - rc.Height() / 2), 0, std::max(0, maxY)));
 }
 
 // --- Selection ------------------------------------------------------------------
@@ -459,9 +459,9 @@ TEST_F(ViewTest, PolygonOfThreeCornersSelectsCornersAndInside) {
     // Fit To Plane through the 3 corners keeps their heights and puts the
     // inner points on their plane.
     h.view->OnFitToPlane();
-    EXPECT_NEAR(Doc().m_points.GetPoint(a)->z, za, 1e-6);
-    EXPECT_NEAR(Doc().m_points.GetPoint(b)->z, zb, 1e-6);
-    EXPECT_NEAR(Doc().m_points.GetPoint(c)->z, zc, 1e-6);
+    EXPECT_NEAR(+Doc().m_points.GetPoint(a)->z, za, 1e-6);
+    EXPECT_NEAR(+Doc().m_points.GetPoint(b)->z, zb, 1e-6);
+    EXPECT_NEAR(+Doc().m_points.GetPoint(c)->z, zc, 1e-6);
     EXPECT_TRUE(Doc().m_bZEdited);
     EXPECT_TRUE(Doc().IsModified());
 }
@@ -530,7 +530,7 @@ TEST_F(ViewTest, SingularPlaneFitChangesNoHeight) {
     const double z = Doc().m_points.GetPoint(42)->z;
     ScopedMessageCapture capture;
     h.view->OnSmoothSlope();
-    EXPECT_EQ(Doc().m_points.GetPoint(42)->z, z);
+    EXPECT_EQ(+Doc().m_points.GetPoint(42)->z, z);
     ASSERT_EQ(capture.Messages().size(), 1u);
 }
 
@@ -550,10 +550,10 @@ TEST_F(ViewTest, SetToNewZKeepsLeftPositionAndMovesRight) {
         return true;
     };
     h.view->OnSetNewZ();
-    EXPECT_NEAR(Doc().m_points.GetPoint(i)->z, 250.0, 1e-9);
-    EXPECT_EQ(Left().m_pImagePoints->GetPoint(i)->x, l0.x);
-    EXPECT_EQ(Left().m_pImagePoints->GetPoint(i)->y, l0.y);
-    EXPECT_GT(std::abs(Right().m_pImagePoints->GetPoint(i)->x - r0.x), 1e-3);
+    EXPECT_NEAR(+Doc().m_points.GetPoint(i)->z, 250.0, 1e-9);
+    EXPECT_EQ(+Left().m_pImagePoints->GetPoint(i)->x, +l0.x);
+    EXPECT_EQ(+Left().m_pImagePoints->GetPoint(i)->y, +l0.y);
+    EXPECT_GT(std::abs(+Right().m_pImagePoints->GetPoint(i)->x - +r0.x), 1e-3);
     EXPECT_TRUE(Doc().m_bZEdited);
     // An empty selection with OK still marks the document modified.
     Doc().ReleaseSelection();
@@ -620,10 +620,10 @@ TEST_F(ViewTest, SaveAfterEditsReloadsEqual) {
     ASSERT_EQ(Doc().m_points.GetCount(), static_cast<int>(saved.size()));
     for (size_t i = 0; i < saved.size(); ++i) {
         const TINPoint* p = Doc().m_points.GetPoint(static_cast<int>(i));
-        EXPECT_EQ(p->x, saved[i].x);
-        EXPECT_EQ(p->y, saved[i].y);
-        EXPECT_EQ(p->z, saved[i].z);
-        EXPECT_EQ(p->weight, saved[i].weight);
+        EXPECT_EQ(+p->x, +saved[i].x);
+        EXPECT_EQ(+p->y, +saved[i].y);
+        EXPECT_EQ(+p->z, +saved[i].z);
+        EXPECT_EQ(+p->weight, +saved[i].weight);
     }
 }
 
@@ -656,8 +656,8 @@ TEST_F(ViewTest, QtEventsOnTheGLWindowReachTheHandlers) {
     ASSERT_TRUE(found);
     QTest::mouseMove(surface, free);
     ProcessEvents(50);
-    EXPECT_EQ(h.view->m_ptMark.x, free.x());
-    EXPECT_EQ(h.view->m_ptMark.y, ClientHeight() - free.y());
+    EXPECT_EQ(+h.view->m_ptMark.x, free.x());
+    EXPECT_EQ(+h.view->m_ptMark.y, ClientHeight() - free.y());
     // Characters are case-sensitive: "x" doubles the step, "X" grows the points.
     QTest::keyClick(surface, 'x');
     QTest::keyClick(surface, 'X');

@@ -193,8 +193,8 @@ TEST_F(Robustness, PointsFileOfAnotherProjectLoadsAndDrawsNothingOverTheImages) 
         h.Draw();
         for (GLenum buffer : {GL_FRONT_LEFT, GL_FRONT_RIGHT}) {
             const PixelCounts counts = CountPixels(h, buffer);
-            EXPECT_GT(counts.image, 1000) << scroll.x;
-            EXPECT_EQ(counts.points, 0) << scroll.x;
+            EXPECT_GT(counts.image, 1000) << +scroll.x;
+            EXPECT_EQ(counts.points, 0) << +scroll.x;
         }
     }
 
@@ -206,10 +206,10 @@ TEST_F(Robustness, PointsFileOfAnotherProjectLoadsAndDrawsNothingOverTheImages) 
     const CTINPoints& left = *h.doc->m_leftPhoto.m_pImagePoints;
     double minX = left.GetPoint(0)->x, maxX = minX, minY = left.GetPoint(0)->y, maxY = minY;
     for (int i = 0; i < left.GetCount(); ++i) {
-        minX = std::min<double>(minX, left.GetPoint(i)->x);
-        maxX = std::max<double>(maxX, left.GetPoint(i)->x);
-        minY = std::min<double>(minY, left.GetPoint(i)->y);
-        maxY = std::max<double>(maxY, left.GetPoint(i)->y);
+        minX = std::min<double>(minX, +left.GetPoint(i)->x);
+        maxX = std::max<double>(maxX, +left.GetPoint(i)->x);
+        minY = std::min<double>(minY, +left.GetPoint(i)->y);
+        maxY = std::max<double>(maxY, +left.GetPoint(i)->y);
     }
     h.view->SelectInRect(static_cast<int>(minX) - 1, static_cast<int>(minY) - 1,
                          static_cast<int>(maxX) + 1, static_cast<int>(maxY) + 1);
@@ -411,6 +411,9 @@ TEST_F(Robustness, BadPointsFilesAreRefusedAndKeepTheEarlierProject) {
     spoiled(
         "a record with infinite y", [&](std::string& b) { Poke<double>(b, 52 + 32 * 3 + 8, -inf); },
         outside);
+    spoiled("a record with z not a number",
+            [&](std::string& b) { Poke<double>(b, 52 + 32 * 9 + 16, nan); });
+    spoiled("a record with infinite z", [&](std::string& b) { Poke<double>(b, 52 + 16, inf); });
     spoiled(
         "a record far outside the stated bounds",
         [&](std::string& b) { Poke<double>(b, 52 + 32 * 5, maxX + 1.0e7); }, outside);

@@ -189,6 +189,8 @@ int CTINPoints::ReadPts(FILE* file) {
                 zmin = z;
             } else if (z > zmax) {
                 zmax = z;
+            } else if (std::isnan(z)) {
+                zmin = z;  // refused below
             }
             std::memcpy(out, &id, 4);
             std::memcpy(out + 4, in, kFileRecordBytes);
@@ -196,6 +198,9 @@ int CTINPoints::ReadPts(FILE* file) {
             in += kFileRecordBytes;
         }
     }
+    // A height that is not a finite number projects nowhere in the photographs
+    // (and would spread into every plane fit): the file is refused.
+    if (!std::isfinite(zmin) || !std::isfinite(zmax)) return -6;
     m_dMinZ = zmin;
     m_dMaxZ = zmax;
     m_pPoints = std::move(points);

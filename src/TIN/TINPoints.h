@@ -82,7 +82,8 @@ public:
 
     // Points file. Results: 1 read; -1 N = 0 (or, by path, file cannot be
     // opened); -2 max X not greater than min X; -3/-4 out of memory; -5 a
-    // negative count, or a count larger than the file holds, or a short read.
+    // negative count, or a count larger than the file holds, or a short read;
+    // -6 a record whose z is not a finite number.
     // After any failure the set claims no records (count 0, capacity 0) and
     // the old index is released. A stream whose size cannot be told gives -5.
     int ReadPts(FILE* file);
