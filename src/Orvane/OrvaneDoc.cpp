@@ -172,10 +172,11 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
 void COrvaneDoc::RebuildImagePoints() {
     m_leftPhoto.ProjectAll(m_points);
     m_rightPhoto.ProjectAll(m_points);
-    // Points that do not project (NaN positions) are refused by the index;
-    // the sets stay parallel, those points simply cannot be picked.
-    if (m_leftPhoto.m_pImagePoints) m_leftPhoto.m_pImagePoints->BuildIndex(1);
-    if (m_rightPhoto.m_pImagePoints) m_rightPhoto.m_pImagePoints->BuildIndex(1);
+    // A ground point that does not project (NaN image position) stays in
+    // step in the image-point set but out of its index: it is never drawn or
+    // picked there, and the points after it are indexed as usual.
+    if (m_leftPhoto.m_pImagePoints) m_leftPhoto.m_pImagePoints->BuildPlacedIndex(1);
+    if (m_rightPhoto.m_pImagePoints) m_rightPhoto.m_pImagePoints->BuildPlacedIndex(1);
 }
 
 void COrvaneDoc::RenumberAfterCompact(const std::vector<int>& newIndexOfOld) {

@@ -331,3 +331,31 @@ TEST(OrvaneDocSave, SavingThroughALinkReplacesTheFileItNames) {
     ASSERT_EQ(reread.ReadPts(pts), 1);
     EXPECT_EQ(+reread.GetPoint(0)->z, 1234.5);
 }
+
+TEST(OrvaneDocSave, PointThatDoesNotProjectLeavesTheOthersPickable) {
+    AppHarness h;
+    QTemporaryDir dir;
+    const std::string pts = dir.path().toStdString() + "/points.pts";
+    CopyFile(SmallDemo().pointsFile, pts);
+    ProjectPaths paths = DemoPaths();
+    paths.matchedPoints = pts;
+    ASSERT_EQ(h.Load(paths), 1);
+    COrvaneDoc& doc = *h.doc;
+    // A point at the left projection centre has no image in the left photograph;
+    // deleting another point makes the save compact, re-project and re-index.
+    TINPoint* p0 = doc.m_points.GetPoint(0);
+    p0->x = doc.m_leftPhoto.m_dXs;
+    p0->y = doc.m_leftPhoto.m_dYs;
+    p0->z = doc.m_leftPhoto.m_dZs;
+    doc.SelectPoint(1);
+    h.view->OnDeletePoints();
+    ScopedMessageCapture capture;
+    ASSERT_TRUE(doc.OnSaveDocument(QString::fromStdString(pts)));
+    EXPECT_TRUE(capture.Messages().empty());
+    ExpectParallel(doc);
+    EXPECT_TRUE(std::isnan(+doc.m_leftPhoto.m_pImagePoints->GetPoint(0)->x));
+    const int last = doc.m_points.GetCount() - 1;
+    const TINPoint* p = doc.m_leftPhoto.m_pImagePoints->GetPoint(last);
+    EXPECT_EQ(doc.m_leftPhoto.FindImagePoint(static_cast<int>(p->x), static_cast<int>(p->y), 3.0),
+              last);
+}

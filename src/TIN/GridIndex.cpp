@@ -20,8 +20,6 @@ namespace {
 using Platform::TruncClamped;
 using Platform::TruncToInt;
 
-
-
 }  // namespace
 
 CGridIndex::CGridIndex() = default;
@@ -155,29 +153,34 @@ int CGridIndex::InsertSequence(const uint32_t* cellOfKey, int count) {
     if (count <= 0) return 1;
     const bool fresh = !HasCells();
     if (fresh && AllocateCells() == -1) return -1;
+    int64_t placed = 0;
     for (int i = 0; i < count; ++i) {
+        if (cellOfKey[i] == kNoCell) continue;
         if (cellOfKey[i] >= m_nCellsAlloc) return -1;
+        ++placed;
     }
     if (!fresh || m_nKeyCount != 0 || !m_overflow.empty()) {
         // Cells already hold keys: append one by one behind them.
         try {
-            for (int i = 0; i < count; ++i) OverflowList(cellOfKey[i]).push_back(i);
+            for (int i = 0; i < count; ++i)
+                if (cellOfKey[i] != kNoCell) OverflowList(cellOfKey[i]).push_back(i);
         } catch (const std::bad_alloc&) {
             return -1;
         }
         return 1;
     }
 
-    m_keys.reset(new (std::nothrow) int32_t[static_cast<size_t>(count)]);
+    m_keys.reset(new (std::nothrow) int32_t[static_cast<size_t>(std::max<int64_t>(placed, 1))]);
     if (!m_keys) {
         FreeCells();
         return -1;
     }
-    m_nKeyCount = count;
+    m_nKeyCount = placed;
     // Counting pass, then each offset becomes the end of its cell's run.
     uint32_t* counts = m_counts.get();
     uint32_t* offsets = m_offsets.get();
-    for (int i = 0; i < count; ++i) ++counts[cellOfKey[i]];
+    for (int i = 0; i < count; ++i)
+        if (cellOfKey[i] != kNoCell) ++counts[cellOfKey[i]];
     uint32_t run = 0;
     for (int64_t c = 0; c < m_nCellsAlloc; ++c) {
         run += counts[c];
@@ -186,7 +189,8 @@ int CGridIndex::InsertSequence(const uint32_t* cellOfKey, int count) {
     // Filling from the last key backwards leaves every run in key order and
     // every offset at the start of its run.
     int32_t* keys = m_keys.get();
-    for (int i = count - 1; i >= 0; --i) keys[--offsets[cellOfKey[i]]] = i;
+    for (int i = count - 1; i >= 0; --i)
+        if (cellOfKey[i] != kNoCell) keys[--offsets[cellOfKey[i]]] = i;
     return 1;
 }
 

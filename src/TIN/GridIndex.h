@@ -55,7 +55,9 @@ public:
     // Bulk fill used by the owning set's full rebuild: key i goes to the cell
     // numbered cellOfKey[i] (row * m_nCols + column, inside the grid), for
     // i = 0 .. count-1. The result equals Insert of keys 0 .. count-1 in order.
-    // 1, or -1 when the cells cannot be created.
+    // A key whose cell is kNoCell is left out. 1, or -1 when the cells cannot
+    // be created.
+    static constexpr uint32_t kNoCell = 0xFFFFFFFFu;
     int InsertSequence(const uint32_t* cellOfKey, int count);
 
     int m_nRows = 0;

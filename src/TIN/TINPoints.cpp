@@ -32,7 +32,6 @@ constexpr int64_t kFileRecordBytes = 32;
 // small enough to stay in cache while the 36-byte records are filled.
 constexpr int kStagingRecords = 16384;
 
-
 // Bytes from the stream's position to its end, or -1 when that cannot be told.
 int64_t BytesRemaining(FILE* file) {
     const off_t position = ftello(file);
@@ -299,8 +298,19 @@ int CTINPoints::Compact() {
 }
 
 int CTINPoints::BuildIndex(int pointsPerCell) {
+    return Build(pointsPerCell, false);
+}
+
+int CTINPoints::BuildPlacedIndex(int pointsPerCell) {
+    return Build(pointsPerCell, true);
+}
+
+int CTINPoints::Build(int pointsPerCell, bool skipUnplaced) {
     m_index.Setup(m_dMinX, m_dMaxX, m_dMinY, m_dMaxY, m_nCount, pointsPerCell);
     if (m_nCount <= 0) return 0;
+    auto unplaced = [&](const TINPoint& p) {
+        return skipUnplaced && !(std::isfinite(p.x) && std::isfinite(p.y));
+    };
 
     // Cell of every record up to the first one outside the grid, then one bulk
     // fill; the result is the same as inserting the records one by one.
@@ -308,6 +318,7 @@ int CTINPoints::BuildIndex(int pointsPerCell) {
     if (!cells) {
         for (int i = 0; i < m_nCount; ++i) {
             const TINPoint& p = m_pPoints[static_cast<size_t>(i)];
+            if (unplaced(p)) continue;
             if (m_index.Insert(p.x, p.y, i) < 0) return -1;
         }
         return 0;
@@ -317,6 +328,10 @@ int CTINPoints::BuildIndex(int pointsPerCell) {
     int inside = 0;
     for (; inside < m_nCount; ++inside) {
         const TINPoint& p = m_pPoints[static_cast<size_t>(inside)];
+        if (unplaced(p)) {
+            cells[static_cast<size_t>(inside)] = CGridIndex::kNoCell;
+            continue;
+        }
         int column = 0;
         int row = 0;
         m_index.CellOf(p.x, p.y, column, row);

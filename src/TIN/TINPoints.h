@@ -100,6 +100,10 @@ public:
     // Setup + insertion of every record under its index; 0, or -1 at the
     // first record outside the grid (reported by the index).
     int BuildIndex(int pointsPerCell);
+    // As BuildIndex, but a record without a position (x or y not finite: a
+    // ground point that does not project into a photograph) is left out of
+    // the index silently instead of stopping the build. For image-point sets.
+    int BuildPlacedIndex(int pointsPerCell);
     // 1, or -1 when the index rejects it (the record stays appended) or no
     // room can be made.
     int AddPoint(const TINPoint& p);
@@ -128,4 +132,7 @@ public:
     double m_dSpacingY = 0.0;
     std::unique_ptr<TINPoint[]> m_pPoints;
     CGridIndex m_index;
+
+private:
+    int Build(int pointsPerCell, bool skipUnplaced);
 };

@@ -572,3 +572,26 @@ TEST(TINPointsSwap, RecordsBoundsAndIndexChangePlaces) {
 }
 
 }  // namespace
+
+TEST(TINPointsIndex, PlacedIndexLeavesOutRecordsWithoutPositionSilently) {
+    CTINPoints set(4);
+    set.m_dMinX = 0, set.m_dMaxX = 10, set.m_dMinY = 0, set.m_dMaxY = 10;
+    set.SetPoint(0, 1.0, 1.0, 0);
+    set.SetPoint(1, std::nan(""), 2.0, 1);
+    set.SetPoint(2, 5.0, std::numeric_limits<double>::infinity(), 2);
+    set.SetPoint(3, 8.0, 8.0, 3);
+    Platform::ScopedMessageCapture capture;
+    EXPECT_EQ(set.BuildPlacedIndex(1), 0);
+    EXPECT_TRUE(capture.Messages().empty());
+    EXPECT_EQ(set.FindNearest(8, 8, 2.0), 3);
+    EXPECT_EQ(set.FindNearest(1, 1, 2.0), 0);
+    std::vector<int> ids;
+    SelectionShape all;
+    all.kind = 0;
+    all.coords = {0, 0, 11, 11};
+    set.SelectInShape(all, ids);
+    EXPECT_EQ(ids, (std::vector<int>{0, 3}));
+    // The ground set's build stays strict: it stops at the first such record.
+    EXPECT_EQ(set.BuildIndex(1), -1);
+    EXPECT_EQ(capture.Messages().size(), 1u);
+}
