@@ -19,15 +19,6 @@ using Platform::ScopedMessageCapture;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void CopyFile(const std::string& from, const std::string& to) {
-    std::ofstream(to, std::ios::binary) << ReadAll(from);
-}
-
 // Three sets parallel: same count, id == index or -1 in all three.
 void ExpectParallel(COrvaneDoc& doc) {
     ASSERT_TRUE(doc.m_leftPhoto.m_pImagePoints);

@@ -11,6 +11,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -29,49 +32,54 @@
 
 namespace orvane_test {
 
-// A small generated project (900 x 900 pixels per image, a few thousand points).
-inline const demo::DemoResult& SmallDemo() {
-    static std::unique_ptr<QTemporaryDir> dir;
-    static demo::DemoResult result;
-    if (!dir) {
-        dir = std::make_unique<QTemporaryDir>();
+// A generated project of two 900 x 900 images and `points` points, made once
+// per test program for each point count.
+inline const demo::DemoResult& GeneratedDemo(int64_t points) {
+    static std::map<int64_t, std::pair<std::unique_ptr<QTemporaryDir>, demo::DemoResult>> made;
+    auto& entry = made[points];
+    if (!entry.first) {
+        entry.first = std::make_unique<QTemporaryDir>();
         demo::DemoOptions options;
-        options.outDir = dir->path().toStdString();
+        options.outDir = entry.first->path().toStdString();
         options.cols = 900;
         options.rows = 900;
-        options.points = 3000;
+        options.points = points;
         options.threads = 2;
         std::string error;
-        if (demo::MakeDemoProject(options, result, error) != 1)
+        if (demo::MakeDemoProject(options, entry.second, error) != 1)
             ADD_FAILURE() << "demo project: " << error;
     }
-    return result;
+    return entry.second;
 }
 
-// The same kind of project with points dense enough (about one per 8 pixels of
-// the overlap) that a view shows tens of thousands of them.
+// A small project: a few thousand points.
+inline const demo::DemoResult& SmallDemo() {
+    return GeneratedDemo(3000);
+}
+
+// Points dense enough (about one per 8 pixels of the overlap) that a view
+// shows tens of thousands of them.
 inline const demo::DemoResult& DenseDemo() {
-    static std::unique_ptr<QTemporaryDir> dir;
-    static demo::DemoResult result;
-    if (!dir) {
-        dir = std::make_unique<QTemporaryDir>();
-        demo::DemoOptions options;
-        options.outDir = dir->path().toStdString();
-        options.cols = 900;
-        options.rows = 900;
-        options.points = 60000;
-        options.threads = 2;
-        std::string error;
-        if (demo::MakeDemoProject(options, result, error) != 1)
-            ADD_FAILURE() << "demo project: " << error;
-    }
-    return result;
+    return GeneratedDemo(60000);
 }
 
 inline ProjectPaths DemoPaths() {
     const demo::DemoResult& d = SmallDemo();
     return ProjectPaths{d.leftImage, d.rightImage, d.leftOrientation, d.rightOrientation,
                         d.pointsFile};
+}
+
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline void CopyFile(const std::string& from, const std::string& to) {
+    WriteAll(to, ReadAll(from));
 }
 
 inline void ProcessEvents(int ms = 50) {

@@ -21,15 +21,6 @@ using Platform::ScopedMessageCapture;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // The first n lines of a text, each with its line break.
 std::string FirstLines(const std::string& text, int n) {
     size_t end = 0;
