@@ -119,3 +119,16 @@ TEST(MainFrame, AboutBoxShowsVersion) {
     for (QLabel* l : about.findChildren<QLabel*>()) found |= l->text() == "Orvane Version 1.0";
     EXPECT_TRUE(found);
 }
+
+TEST(MainFrame, NewWindowOnALoadedProjectScrollsOverTheWholeScene) {
+    AppHarness h;
+    ASSERT_EQ(h.Load(), 1);
+    h.frame->FindAction(57648)->trigger();  // Window > New Window
+    ProcessEvents(200);
+    auto* second = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
+    ASSERT_TRUE(second);
+    ASSERT_NE(second, h.view);
+    EXPECT_EQ(second->GetDocument(), h.doc);
+    EXPECT_EQ(second->GetTotalSize(), h.doc->GetSceneSize());
+    EXPECT_EQ(h.doc->GetViews().size(), 2u);
+}

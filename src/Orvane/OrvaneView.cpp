@@ -46,6 +46,10 @@ int COrvaneView::ClientHeight() const {
 
 void COrvaneView::OnInitialUpdate() {
     COpenGLView::OnInitialUpdate();
+    // A further window on a loaded project (Window > New Window) scrolls over
+    // the whole scene, as the first one does after loading.
+    if (COrvaneDoc* doc = GetDocument(); doc && doc->GetSceneSize().cx > 0)
+        SetScrollSizes(doc->GetSceneSize());
     CWinApp* app = CWinApp::GetApp();
     if (app && app->m_pMainWnd) m_pStatusBar = app->m_pMainWnd->GetStatusBar();
 }
@@ -209,8 +213,8 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
                pr[4] == 0.0f && pr[5] == static_cast<float>(2.0 / height) && pr[7] == 0.0f &&
                pr[12] == -1.0f && pr[13] == -1.0f && pr[15] == 1.0f;
     };
-    const bool bitmapUsable = m_bPointBitmaps && size >= 1 && size <= 16 && width > 0 && height > 0 &&
-                              total >= bitmapFrom && pixelTransforms();
+    const bool bitmapUsable = m_bPointBitmaps && size >= 1 && size <= 16 && width > 0 &&
+                              height > 0 && total >= bitmapFrom && pixelTransforms();
     static thread_local std::vector<unsigned char> bits;
     auto drawBitmap = [&](size_t first, size_t count) {
         bits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
