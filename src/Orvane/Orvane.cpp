@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -42,6 +43,8 @@ bool COrvaneApp::InitInstance(const QStringList& args) {
     m_pMainWnd = frame;
     tpl->SetMainFrame(frame);
     if (!ProcessShellCommand(args)) return false;
+    // The first document window fills the main window.
+    if (QMdiSubWindow* child = frame->GetMDIArea()->activeSubWindow()) child->showMaximized();
     frame->UpdateMenus();
     frame->show();
     return true;
