@@ -216,7 +216,24 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
     const bool bitmapUsable = m_bPointBitmaps && size >= 1 && size <= 16 && width > 0 &&
                               height > 0 && total >= bitmapFrom && pixelTransforms();
     static thread_local std::vector<unsigned char> bits;
-    auto drawBitmap = [&](size_t first, size_t count) {
+    const int eye = &photo == &GetDocument()->m_leftPhoto ? 0 : 1;
+    auto drawBitmap = [&](size_t first, size_t count, int pass) {
+        // An unchanged pass replays the bitmap recorded last time (the GL keeps
+        // it ready to draw) instead of building and handing it over again.
+        BitmapPass& cache = m_bitmapPasses[eye * 2 + pass];
+        const float* from = m_vertices.data() + 2 * first;
+        glRasterPos2i(0, 0);  // takes the current colour for the bitmap
+        if (cache.list != 0 && cache.size == size && cache.width == width &&
+            cache.height == height && cache.vertices.size() == 2 * count &&
+            std::equal(cache.vertices.begin(), cache.vertices.end(), from)) {
+            glCallList(cache.list);
+            return;
+        }
+        cache.vertices.assign(from, from + 2 * count);
+        cache.size = size;
+        cache.width = width;
+        cache.height = height;
+        cache.list = kFirstPointList + static_cast<GLuint>(eye * 2 + pass);
         bits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
         // The projection (one unit per pixel) and the viewport, in single precision.
         const float sx = static_cast<float>(2.0 / width), sy = static_cast<float>(2.0 / height);
@@ -253,14 +270,15 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
         glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
         glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
         glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
-        glRasterPos2i(0, 0);  // takes the current colour for the bitmap
+        glNewList(cache.list, GL_COMPILE_AND_EXECUTE);
         glBitmap(width, height, 0.0f, 0.0f, 0.0f, 0.0f, bits.data());
+        glEndList();
         glPopClientAttrib();
     };
-    auto drawPass = [&](size_t first, size_t count) {
+    auto drawPass = [&](size_t first, size_t count, int pass) {
         if (count == 0) return;
         if (bitmapUsable && count >= bitmapFrom) {
-            drawBitmap(first, count);
+            drawBitmap(first, count, pass);
         } else {
             glDrawArrays(GL_POINTS, static_cast<GLint>(first), static_cast<GLsizei>(count));
         }
@@ -273,9 +291,9 @@ void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
         glEnableClientState(GL_VERTEX_ARRAY);
         glVertexPointer(2, GL_FLOAT, 0, m_vertices.data());
     }
-    drawPass(0, unselected);
+    drawPass(0, unselected, 0);
     glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
-    drawPass(unselected, total - unselected);
+    drawPass(unselected, total - unselected, 1);
     if (total) glDisableClientState(GL_VERTEX_ARRAY);
     glPointSize(savedSize);
 }

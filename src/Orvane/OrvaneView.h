@@ -147,6 +147,16 @@ private:
     bool FitSelectionToPlane(const std::vector<int>& sampleIds);
     int ClientHeight() const;
 
+    // The last bitmap of each point pass (left/right eye x points/selection),
+    // kept in display lists 3 to 6 (1 and 2 hold the images) with the
+    // positions it was built from.
+    static constexpr GLuint kFirstPointList = 3;
+    struct BitmapPass {
+        std::vector<float> vertices;
+        int size = 0, width = 0, height = 0;
+        GLuint list = 0;
+    };
+    BitmapPass m_bitmapPasses[4];
     bool m_bRebuildLists = false;   // images were replaced: both lists are stale
     CPoint m_ptListRaster[3];       // raster position each list was compiled for
     std::vector<float> m_vertices;  // point positions of one draw, reused

@@ -723,4 +723,17 @@ TEST(ViewPointBitmaps, ManyPointsAsOneBitmapGiveTheSamePixelsAsGLPoints) {
         EXPECT_TRUE(bitmap == points) << "point size " << size;
         EXPECT_TRUE(bitmapRight == pointsRight) << "point size " << size;
     }
+    // An unchanged pass replays its recorded bitmap; moved points build a new one.
+    h.view->m_bPointBitmaps = true;
+    h.Draw();
+    h.Draw();
+    auto replayed = h.view->ReadBufferPixels(GL_FRONT_RIGHT, 0, 0, rc.Width(), rc.Height());
+    for (int notch = 0; notch < 40; ++notch) h.view->OnMouseWheel(0, 120, CPoint());
+    h.Draw();
+    auto moved = h.view->ReadBufferPixels(GL_FRONT_RIGHT, 0, 0, rc.Width(), rc.Height());
+    h.view->m_bPointBitmaps = false;
+    h.Draw();
+    auto movedPoints = h.view->ReadBufferPixels(GL_FRONT_RIGHT, 0, 0, rc.Width(), rc.Height());
+    EXPECT_TRUE(moved == movedPoints);
+    EXPECT_FALSE(moved == replayed);
 }
