@@ -156,10 +156,7 @@ TEST(OrvaneDocSave, RoundTripWritesRemainingPointsAndKeepsSetsParallel) {
     AppHarness h;
     QTemporaryDir dir;
     const std::string pts = dir.path().toStdString() + "/points.pts";
-    CopyFile(SmallDemo().pointsFile, pts);
-    ProjectPaths paths = DemoPaths();
-    paths.matchedPoints = pts;
-    ASSERT_EQ(h.Load(paths), 1);
+    ASSERT_EQ(h.LoadWithPointsCopy(pts), 1);
     COrvaneDoc& doc = *h.doc;
     const int n = doc.m_points.GetCount();
     // Delete two points, raise one, keep a selection across the save.
@@ -327,10 +324,7 @@ TEST(OrvaneDocSave, PointThatDoesNotProjectLeavesTheOthersPickable) {
     AppHarness h;
     QTemporaryDir dir;
     const std::string pts = dir.path().toStdString() + "/points.pts";
-    CopyFile(SmallDemo().pointsFile, pts);
-    ProjectPaths paths = DemoPaths();
-    paths.matchedPoints = pts;
-    ASSERT_EQ(h.Load(paths), 1);
+    ASSERT_EQ(h.LoadWithPointsCopy(pts), 1);
     COrvaneDoc& doc = *h.doc;
     // A point at the left projection centre has no image in the left photograph;
     // deleting another point makes the save compact, re-project and re-index.

@@ -123,6 +123,14 @@ public:
         view->m_strMatchedPoints = paths.matchedPoints;
         return doc->LoadProjectFiles(paths, view);
     }
+    // Loads the small demo with its points file copied to `pointsFile`, so a
+    // test may save over it. 1, or the loader's result.
+    int LoadWithPointsCopy(const std::string& pointsFile) {
+        CopyFile(SmallDemo().pointsFile, pointsFile);
+        ProjectPaths paths = DemoPaths();
+        paths.matchedPoints = pointsFile;
+        return Load(paths);
+    }
     void Draw() {
         view->RedrawNow();
         ProcessEvents(20);

@@ -366,18 +366,7 @@ double CDemoTerrain::SurfaceHeight(double X, double Y) const {
 }
 
 double CDemoTerrain::DistanceToBuilding(double X, double Y) const {
-    const double x = X - m_dOriginX;
-    const double y = Y - m_dOriginY;
-    double best = std::numeric_limits<double>::infinity();
-    for (const DemoBuilding& b : m_buildings) {
-        const double dx = x - b.cx;
-        const double dy = y - b.cy;
-        const double u = std::fabs(dx * b.cosA + dy * b.sinA) - b.halfLength;
-        const double v = std::fabs(-dx * b.sinA + dy * b.cosA) - b.halfWidth;
-        const double d = std::hypot(std::max(u, 0.0), std::max(v, 0.0));
-        best = std::min(best, d);
-    }
-    return best;
+    return std::max(0.0, SignedBuildingDistance(X, Y));
 }
 
 double CDemoTerrain::SignedBuildingDistance(double X, double Y) const {
