@@ -265,6 +265,13 @@ void CScrollView::wheelEvent(QWheelEvent* event) {
 void CScrollView::keyPressEvent(QKeyEvent* event) {
     unsigned int flags = event->isAutoRepeat() ? 0x4000u : 0u;  // previous key state
     OnKeyDown(VirtualKey(event->key()), 1, flags);
+    // Only plain and shifted characters are characters: with Ctrl, Alt or Meta
+    // held the key is a shortcut (Ctrl+letter, Alt+letter for menus), never a
+    // character binding of the view.
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        event->accept();
+        return;
+    }
     const QString text = event->text();
     for (QChar ch : text) {
         if (ch.unicode() >= 0x20 || ch == QChar('\r') || ch == QChar('\b') || ch == QChar('\t') ||

@@ -64,16 +64,17 @@ C3DImgInput::C3DImgInput(QWidget* pParent) : QDialog(pParent) {
 
 bool C3DImgInput::UpdateData(bool bSaveAndValidate) {
     if (bSaveAndValidate) {
-        // An orientation path is only proposed by Browse for the image it was
-        // derived from; once that image path is edited by hand the proposal
-        // names the wrong file, so it is dropped (loading then stops at the
-        // orientation check instead of pairing the image with another
-        // image's orientation).
+        // An image path typed or pasted by hand gets its orientation path
+        // proposed exactly as Browse proposes it, so the two ways of naming a
+        // photograph load the same project.
         const auto typed = [](const QLineEdit* pEdit) {
             return QFile::encodeName(pEdit->text()).toStdString();
         };
-        if (typed(m_pEditLeft) != m_strLeftImage) m_strLeftOrientation.clear();
-        if (typed(m_pEditRight) != m_strRightImage) m_strRightOrientation.clear();
+        const std::string left = typed(m_pEditLeft), right = typed(m_pEditRight);
+        if (left != m_strLeftImage || m_strLeftOrientation.empty())
+            m_strLeftOrientation = left.empty() ? std::string() : OrientationPathFor(left);
+        if (right != m_strRightImage || m_strRightOrientation.empty())
+            m_strRightOrientation = right.empty() ? std::string() : OrientationPathFor(right);
     }
     DialogSupport::CDataExchange dx(bSaveAndValidate);
     dx.Text(m_pEditLeft, m_strLeftImage);

@@ -270,7 +270,7 @@ TEST(ImagePairPicker, BrowseCopiesStoredValuesOverUnconfirmedTextAndCancelChange
     EXPECT_EQ(dialog.m_strMatchedPoints, "/demo/a.pts");
 }
 
-TEST(ImagePairPicker, PathsTypedByHandCarryNoOrientation) {
+TEST(ImagePairPicker, PathsTypedByHandProposeTheirOrientationAsBrowseDoes) {
     EnsureApp();
     C3DImgInput dialog;
     dialog.m_fnChooseFile = [](const std::string&, const std::string&) {
@@ -278,20 +278,20 @@ TEST(ImagePairPicker, PathsTypedByHandCarryNoOrientation) {
     };
     ShowAndWait(dialog);
     dialog.OnBrowseLeft();
-    Edit(dialog, 1000)->setText("/demo/other.lan");  // changed by hand after Browse
-    Edit(dialog, 1002)->setText("/demo/right.lan");  // typed, never browsed
+    Edit(dialog, 1000)->setText("/demo/v1.2/other.lan");  // changed by hand after Browse
+    Edit(dialog, 1002)->setText("/demo/right");           // typed, never browsed
     Edit(dialog, 1004)->setText("/demo/points.pts");
     ASSERT_TRUE(dialog.UpdateData(true));
-    EXPECT_EQ(dialog.m_strLeftImage, "/demo/other.lan");
-    EXPECT_EQ(dialog.m_strLeftOrientation, "");
-    EXPECT_EQ(dialog.m_strRightImage, "/demo/right.lan");
-    EXPECT_EQ(dialog.m_strRightOrientation, "");
+    EXPECT_EQ(dialog.m_strLeftImage, "/demo/v1.2/other.lan");
+    EXPECT_EQ(dialog.m_strLeftOrientation, "/demo/v1.2/other.ORN");
+    EXPECT_EQ(dialog.m_strRightImage, "/demo/right");
+    EXPECT_EQ(dialog.m_strRightOrientation, "/demo/right.ORN");
     EXPECT_EQ(dialog.m_strMatchedPoints, "/demo/points.pts");
 
-    // A browsed path left as it is keeps its orientation.
-    dialog.OnBrowseLeft();
+    // An emptied image path carries no orientation.
+    Edit(dialog, 1002)->setText("");
     ASSERT_TRUE(dialog.UpdateData(true));
-    EXPECT_EQ(dialog.m_strLeftOrientation, "/demo/left.ORN");
+    EXPECT_EQ(dialog.m_strRightOrientation, "");
 }
 
 TEST(ImagePairPicker, DefaultChooserIsAFileDialogInTheWorkingFolder) {

@@ -59,9 +59,12 @@ void TakePoints(CTINPoints& to, CTINPoints& from) {
     to.Swap(from);
 }
 
-void ShowOpenError(const char* name) {
-    ReportMessage(QStringLiteral("Open %1 error!").arg(QString::fromLatin1(name)),
-                  Platform::MessageKind::Exclamation);
+void ShowOpenError(const char* name, const std::string& path = std::string()) {
+    QString text = QStringLiteral("Open %1 error!").arg(QString::fromLatin1(name));
+    // An orientation file is named by the picker, not by the operator: the
+    // message says which file was tried.
+    if (!path.empty()) text += QStringLiteral("\n") + QString::fromLocal8Bit(path.c_str());
+    ReportMessage(text, Platform::MessageKind::Exclamation);
 }
 
 }  // namespace
@@ -83,11 +86,18 @@ void COrvaneDoc::SelectPoint(int index) {
 bool COrvaneDoc::ReleaseSelection() {
     if (m_leftPhoto.m_selection.empty()) return false;
     if (m_bZEdited) {
+        bool promoted = false;
         for (const TINPoint& entry : m_leftPhoto.m_selection) {
             TINPoint* p = m_points.GetPoint(entry.id);
-            if (p && p->weight < 0.95) p->weight = 0.95;
+            if (p && p->id >= 0 && p->weight < 0.95) {
+                p->weight = 0.95;
+                promoted = true;
+            }
         }
         m_bZEdited = false;
+        // A promoted weight is an edit of the points file like any other: it
+        // must not be lost when the document closes without asking.
+        if (promoted) SetModifiedFlag();
     }
     m_leftPhoto.ClearSelection();
     m_rightPhoto.ClearSelection();
@@ -95,6 +105,9 @@ bool COrvaneDoc::ReleaseSelection() {
 }
 
 void COrvaneDoc::LoadProject(COrvaneView* pView) {
+    // A second project replaces the points in place: unsaved edits are offered
+    // for saving first, as closing the document would (Cancel keeps everything).
+    if (m_bProjectLoaded && !SaveModified()) return;
     C3DImgInput dlg(pView);
     if (!pView->RunDialog(dlg)) return;
     // The paths go into the view before the checks, as the operator typed them.
@@ -120,24 +133,21 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     // displayed points projected with one orientation and later edits with another.
     CAerialPhoto newLeft, newRight;
     if (newLeft.ReadOrientation(paths.leftOrientation) < 0)
-        return ShowOpenError("Left Orientation Parameters File"), -1;
+        return ShowOpenError("Left Orientation Parameters File", paths.leftOrientation), -1;
     if (newRight.ReadOrientation(paths.rightOrientation) < 0)
-        return ShowOpenError("Right Orientation Parameters File"), -1;
+        return ShowOpenError("Right Orientation Parameters File", paths.rightOrientation), -1;
 
     CWaitCursor wait;
     if (newLeft.m_image.ReadImage(left.get()) != 1 || !newLeft.m_image.GetBands()) {
-        wait.Restore();
         return ShowOpenError("Left Image"), -1;
     }
     left.reset();
     if (newRight.m_image.ReadImage(right.get()) != 1 || !newRight.m_image.GetBands()) {
-        wait.Restore();
         return ShowOpenError("Right Image"), -1;
     }
     right.reset();
     CTINPoints newPoints;
     if (newPoints.ReadPts(points.get()) != 1 || newPoints.BuildIndex(1) < 0) {
-        wait.Restore();
         return ShowOpenError("Matched Points"), -1;
     }
     points.reset();
@@ -218,6 +228,15 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
                       Platform::MessageKind::Exclamation);
         return false;
     }
+    // Deleted records are left out of the file; a set with no live point
+    // could never be read back, so the old file stays as it is.
+    bool anyLive = false;
+    for (int i = 0; i < m_points.GetCount() && !anyLive; ++i) anyLive = m_points.GetPoint(i)->id >= 0;
+    if (!anyLive) {
+        ReportMessage(QStringLiteral("All points are deleted; the points file was not changed."),
+                      Platform::MessageKind::Exclamation);
+        return false;
+    }
     // The new file is written beside the target and renamed over it only once
     // complete, so a failure at any step leaves the previous file untouched.
     // A link is followed so that the file it names is replaced, not the link;
@@ -265,15 +284,12 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
         int survivors = 0;
         for (int i = 0; i < m_points.GetCount(); ++i)
             if (m_points.GetPoint(i)->id >= 0) newIndexOfOld[i] = survivors++;
-        if (survivors != m_points.GetCount()) {
-            m_points.Compact();
-            RenumberAfterCompact(newIndexOfOld);
-        }
-        if (m_points.GetCount() == 0) {
-            ok = false;  // a file of no points could never be read back
-        } else {
-            ok = m_points.WritePts(file) == m_points.GetCount();
-        }
+        // Every save compacts: besides dropping deleted records this takes the
+        // header bounds from the live records, which moves along a ray may
+        // have carried outside the bounds the file was loaded with.
+        m_points.Compact();
+        RenumberAfterCompact(newIndexOfOld);
+        ok = m_points.WritePts(file) == m_points.GetCount();
     }
     ok = (std::fflush(file) == 0) && ok;
     ok = (fsync(fileno(file)) == 0) && ok;

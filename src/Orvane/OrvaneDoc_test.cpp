@@ -78,7 +78,7 @@ TEST(OrvaneDocLoad, EachFailingInputNamesItselfAndKeepsTheEarlierProject) {
     std::ofstream(otherLeft) << "ORIENTATION other photo\n100\n5 6 700\n0 0 0\n0 0 0\n"
                                 "1 0 0\n0 1 0\n0 0\n";
     struct Case {
-        const char* message;
+        std::string message;
         std::function<void(ProjectPaths&)> spoil;
     };
     const Case cases[] = {
@@ -90,7 +90,7 @@ TEST(OrvaneDocLoad, EachFailingInputNamesItselfAndKeepsTheEarlierProject) {
          [](ProjectPaths& p) { p.leftOrientation.clear(); }},
         // A good left orientation and a broken right one: the left one must
         // not replace the loaded orientation.
-        {"Open Right Orientation Parameters File error!",
+        {"Open Right Orientation Parameters File error!\n" + bad,
          [&](ProjectPaths& p) {
              p.leftOrientation = otherLeft;
              p.rightOrientation = bad;

@@ -583,7 +583,12 @@ void COrvaneView::StepToNeighbour(int direction) {
     doc->ReleaseSelection();
     m_nCurrentPoint = id;
     m_nCurrentPoint = MoveToNeighbour(direction);
-    if (m_nCurrentPoint < 0) return;
+    if (m_nCurrentPoint < 0) {
+        // The selection was released: its highlight must go from the screen,
+        // or the wheel would seem to edit points it now leaves alone.
+        Invalidate();
+        return;
+    }
     doc->SelectPoint(m_nCurrentPoint);
     if (const TINPoint* p = doc->m_points.GetPoint(m_nCurrentPoint))
         ShowValues({p->x, p->y, p->z, p->weight});

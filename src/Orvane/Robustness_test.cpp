@@ -482,8 +482,9 @@ TEST_F(Robustness, BadOrientationFilesAreRefusedAndKeepTheEarlierProject) {
             (leftSide ? paths.leftOrientation : paths.rightOrientation) = path;
             ScopedMessageCapture capture;
             ExpectRefused(paths,
-                          leftSide ? "Open Left Orientation Parameters File error!"
-                                   : "Open Right Orientation Parameters File error!",
+                          (leftSide ? "Open Left Orientation Parameters File error!\n"
+                                    : "Open Right Orientation Parameters File error!\n") +
+                              path,
                           c.what, capture);
             EXPECT_EQ(capture.Messages().size(), 1u) << c.what;
             EXPECT_EQ(h.doc->m_leftPhoto.m_dXs, leftXs) << c.what;

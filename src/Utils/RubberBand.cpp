@@ -24,7 +24,11 @@ void CRubberBand::DrawBand() {
         Platform::ShowMessage("OnDraw(3D): wglMakeCurrent() failed.", Platform::MessageKind::Plain);
         return;
     }
-    m_pDC->SelectBuffer(GL_FRONT_LEFT);
+    // Both front buffers, in white: exclusive-or with white inverts every
+    // channel, so the band shows in each eye and in every presentation of the
+    // pair (an anaglyph shows only red of the left eye, which a green band
+    // would leave unchanged).
+    m_pDC->SelectBuffer(GL_FRONT);
     glEnable(GL_COLOR_LOGIC_OP);
     GLint mode = GL_COPY;  // kept when the query gives nothing
     glGetIntegerv(GL_LOGIC_OP_MODE, &mode);
@@ -39,7 +43,7 @@ void CRubberBand::DrawBand() {
     const float x1 = static_cast<float>(m_ptEnd.x) + 0.5f;
     const float y0 = h - static_cast<float>(m_ptStart.y) - 1.0f + 0.5f;
     const float y1 = h - static_cast<float>(m_ptEnd.y) - 1.0f + 0.5f;
-    glColor3f(0.0f, 1.0f, 0.0f);
+    glColor3f(1.0f, 1.0f, 1.0f);
     glBegin(GL_LINE_LOOP);
     glVertex2f(x0, y0);
     glVertex2f(x1, y0);

@@ -1,6 +1,7 @@
 // Rubber band: the rectangle that follows the mouse while the operator drags
-// one out. Drawn with exclusive-or straight into the front left buffer, so
-// drawing the same rectangle twice restores what was underneath.
+// one out. Drawn in white with exclusive-or straight into both front buffers
+// (visible to both eyes in every presentation), so drawing the same rectangle
+// twice restores what was underneath.
 //
 // Corners are window (client) pixels, y down from the top edge; drawing turns
 // them into the view's pixel projection (GL window coordinates, y up).
@@ -21,7 +22,7 @@ public:
     bool Track(CPoint point, bool bForce);
     // (start.x, start.y, end.x, end.y), not normalised.
     CRect GetRect() const { return CRect(m_ptStart.x, m_ptStart.y, m_ptEnd.x, m_ptEnd.y); }
-    // Draws the current rectangle once with exclusive-or into the front left buffer.
+    // Draws the current rectangle once with exclusive-or into both front buffers.
     void DrawBand();
 
     // Set by the owning view: its context and device context (not owned) at the

@@ -1,4 +1,5 @@
-// Rubber band on a GL view of a real X server: the front left buffer is read back.
+// Rubber band on a GL view of a real X server: the front buffers and the
+// presented picture are read back.
 #include "Utils/RubberBand.h"
 
 #include <gtest/gtest.h>
@@ -91,21 +92,70 @@ TEST_F(RubberBandTest, DrawingTwiceRestoresTheFrontLeftBufferExactly) {
     EXPECT_EQ(nullptr, QOpenGLContext::currentContext());
 }
 
-TEST_F(RubberBandTest, WindowRowZeroIsDrawnAtTheTopGLRow) {
+TEST_F(RubberBandTest, WindowRowZeroIsDrawnAtTheTopGLRowOfBothEyes) {
     ASSERT_TRUE(m_view->MakeCurrent());
-    m_view->SelectBuffer(GL_FRONT_LEFT);
+    m_view->SelectBuffer(GL_FRONT);
     glClear(GL_COLOR_BUFFER_BIT);
     m_view->ReleaseCurrent();
     CRubberBand& band = m_view->m_rubberBand;
     band.Track(CPoint(5, 0), false);
     band.Track(CPoint(30, 10), false);
-    const std::vector<unsigned char> img = Front();
-    // Window y 0 -> GL y 479, window y 10 -> GL y 469; XOR of green over black.
-    EXPECT_EQ((std::array<int, 3>{0, 255, 0}), At(img, 15, 479));
-    EXPECT_EQ((std::array<int, 3>{0, 255, 0}), At(img, 15, 469));
-    EXPECT_EQ((std::array<int, 3>{0, 0, 0}), At(img, 15, 474));
-    EXPECT_EQ((std::array<int, 3>{0, 255, 0}), At(img, 5, 474));
-    EXPECT_EQ((std::array<int, 3>{0, 0, 0}), At(img, 15, 478));
+    for (GLenum eye : {GL_FRONT_LEFT, GL_FRONT_RIGHT}) {
+        const std::vector<unsigned char> img = m_view->ReadBufferPixels(eye, 0, 0, 640, 480);
+        // Window y 0 -> GL y 479, window y 10 -> GL y 469; XOR of white over black.
+        EXPECT_EQ((std::array<int, 3>{255, 255, 255}), At(img, 15, 479));
+        EXPECT_EQ((std::array<int, 3>{255, 255, 255}), At(img, 15, 469));
+        EXPECT_EQ((std::array<int, 3>{0, 0, 0}), At(img, 15, 474));
+        EXPECT_EQ((std::array<int, 3>{255, 255, 255}), At(img, 5, 474));
+        EXPECT_EQ((std::array<int, 3>{0, 0, 0}), At(img, 15, 478));
+    }
+}
+
+// The band must show on the screen in every presentation of the two eyes
+// while it is dragged, and leave the presented picture exactly as it was once
+// it is erased.
+TEST_F(RubberBandTest, BandIsVisibleInEveryPresentationAndErasedExactly) {
+    std::vector<StereoPresentation> modes = {
+        StereoPresentation::Anaglyph, StereoPresentation::SideBySide,
+        StereoPresentation::LeftOnly, StereoPresentation::RightOnly};
+    if (CGLWindowDC::IsStereoGranted()) modes.push_back(StereoPresentation::Stereo);
+    for (StereoPresentation mode : modes) {
+        ASSERT_TRUE(m_view->SetPresentation(mode));
+        // A picture in both front buffers: red-orange left, blue right.
+        ASSERT_TRUE(m_view->MakeCurrent());
+        m_view->SelectBuffer(GL_FRONT_LEFT);
+        glClearColor(0.8f, 0.3f, 0.1f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        m_view->SelectBuffer(GL_FRONT_RIGHT);
+        glClearColor(0.1f, 0.3f, 0.8f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glClearColor(0, 0, 0, 0);
+        m_view->Finish();
+        m_view->ReleaseCurrent();
+        const QImage before = m_view->GrabPresentedImage();
+        CRubberBand& band = m_view->m_rubberBand;
+        band.Track(CPoint(40, 50), true);
+        band.Track(CPoint(200, 180), true);
+        const QImage during = m_view->GrabPresentedImage();
+        ASSERT_EQ(before.size(), during.size());
+        // Some pixel on the band's edge changed in each half that shows an eye.
+        auto changedIn = [&](int x0, int x1) {
+            int changed = 0;
+            for (int y = 0; y < before.height(); ++y)
+                for (int x = x0; x < x1; ++x) changed += before.pixel(x, y) != during.pixel(x, y);
+            return changed;
+        };
+        const int w = before.width();
+        if (mode == StereoPresentation::SideBySide) {
+            EXPECT_GT(changedIn(0, w / 2), 100) << static_cast<int>(mode);
+            EXPECT_GT(changedIn(w / 2, w), 100) << static_cast<int>(mode);
+        } else {
+            EXPECT_GT(changedIn(0, w), 200) << static_cast<int>(mode);
+        }
+        band.DrawBand();
+        band.m_bActive = false;
+        EXPECT_EQ(before, m_view->GrabPresentedImage()) << static_cast<int>(mode);
+    }
 }
 
 TEST(RubberBandNoContext, WithoutContextNothingIsDrawnAndNothingIsShown) {
