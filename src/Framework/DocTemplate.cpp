@@ -1,5 +1,6 @@
 #include "Framework/DocTemplate.h"
 
+#include <QMdiSubWindow>
 #include <QPointer>
 #include <QStringList>
 
@@ -66,11 +67,20 @@ CMDIChildFrame* CDocTemplate::CreateNewFrame(CDocument* pDoc) {
     // The frame owns the view (Qt parent) and is owned by the main frame's MDI area.
     CScrollView* pView = view.release();
     CMDIChildFrame* frame = m_makeFrame ? m_makeFrame(pView) : new CMDIChildFrame(pView);
+    // A new window follows the active one: maximised when it is (as the first
+    // window of the program is), otherwise at most of the client area.
+    QMdiSubWindow* active = m_pMainFrame ? m_pMainFrame->GetMDIArea()->activeSubWindow() : nullptr;
     if (m_pMainFrame) {
         m_pMainFrame->AddChildFrame(frame);
     }
-    frame->resize(640, 480);
-    frame->show();
+    if (m_pMainFrame && active && active->isMaximized()) {
+        frame->showMaximized();
+    } else {
+        QSize area = m_pMainFrame ? m_pMainFrame->GetMDIArea()->viewport()->size() : QSize();
+        if (area.width() < 400 || area.height() < 300) area = QSize(800, 600);
+        frame->resize(area.width() * 3 / 4, area.height() * 3 / 4);
+        frame->show();
+    }
     raw->OnInitialUpdate();
     for (CScrollView* v : pDoc->GetViews()) {
         if (auto* f = qobject_cast<CMDIChildFrame*>(v->parentWidget())) f->OnUpdateFrameTitle();

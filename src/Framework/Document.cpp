@@ -46,7 +46,10 @@ void CDocument::RemoveView(CScrollView* pView) {
     if (m_viewList.empty() && m_pDocTemplate) {
         // Destroys this document: nothing may touch it afterwards.
         m_pDocTemplate->OnLastViewClosed(this);
+        return;
     }
+    // The windows left renumber (a single one drops its ":n").
+    SetTitle(m_strTitle);
 }
 
 void CDocument::UpdateAllViews(CScrollView* pSender, long lHint, void* pHint) {

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <algorithm>
 #include <memory>
 
@@ -57,9 +58,14 @@ void CMDIFrame::SetAppTitle(const QString& title, bool bAddDocTitle) {
 void CMDIFrame::OnUpdateFrameTitle() {
     QString title = m_strAppTitle;
     if (m_bAddDocTitle) {
+        // The document shows once: "Orvane - points.pts", or with the child
+        // maximised (its own title bar gone) "Orvane - [points.pts]".
         if (CMDIChildFrame* child = MDIGetActive()) {
-            QString docTitle = child->windowTitle();
-            if (!docTitle.isEmpty()) title += QStringLiteral(" - ") + docTitle;
+            const QString docTitle = child->windowTitle();
+            if (!docTitle.isEmpty()) {
+                title += child->isMaximized() ? QStringLiteral(" - [%1]").arg(docTitle)
+                                              : QStringLiteral(" - ") + docTitle;
+            }
         }
     }
     setWindowTitle(title);
@@ -91,7 +97,25 @@ void CMDIFrame::OnWindowNew() {
 }
 
 void CMDIFrame::OnWindowCascade() {
-    m_pMDIArea->cascadeSubWindows();
+    // Each window keeps three quarters of the client area, stepped down and
+    // right by a title bar's height, so every title stays in reach and the
+    // views stay big enough to work in.
+    const QList<QMdiSubWindow*> subs = m_pMDIArea->subWindowList(QMdiArea::StackingOrder);
+    const QSize area = m_pMDIArea->viewport()->size();
+    const int step = std::max(20, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 4);
+    const int w = std::max(200, area.width() * 3 / 4), h = std::max(150, area.height() * 3 / 4);
+    int k = 0;
+    for (QMdiSubWindow* sub : subs) {
+        if (sub->isMinimized()) continue;
+        if (sub->isMaximized()) sub->showNormal();
+        int x = k * step, y = k * step;
+        if (x + w > area.width() || y + h > area.height()) {
+            k = 0;
+            x = y = 0;
+        }
+        sub->setGeometry(x, y, w, h);
+        ++k;
+    }
 }
 
 void CMDIFrame::OnWindowTile() {
@@ -113,6 +137,7 @@ void CMDIFrame::OnWindowArrange() {
 bool CMDIFrame::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip && m_pStatusBar) {
         auto* tip = static_cast<QStatusTipEvent*>(event);
+        m_pStatusBar->SetPromptShown(!tip->tip().isEmpty());
         m_pStatusBar->SetPaneText(0, tip->tip().isEmpty() ? m_strIdle : tip->tip());
         return true;
     }
@@ -174,4 +199,11 @@ void CMDIChildFrame::closeEvent(QCloseEvent* event) {
     QMdiSubWindow::closeEvent(event);
     // The window goes away: the view releases what it holds while it is still whole.
     if (event->isAccepted() && m_pView) m_pView->OnDestroy();
+}
+
+void CMDIChildFrame::changeEvent(QEvent* event) {
+    QMdiSubWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        if (auto* main = qobject_cast<CMDIFrame*>(window())) main->OnUpdateFrameTitle();
+    }
 }

@@ -73,6 +73,8 @@ public:
 protected:
     // Closing the last frame of a modified document asks the save prompt first.
     void closeEvent(QCloseEvent* event) override;
+    // Maximising or restoring changes how the main frame's title shows the document.
+    void changeEvent(QEvent* event) override;
 
 private:
     CScrollView* m_pView = nullptr;  // owned by Qt (child widget)

@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <vector>
 
 class CStatusBar : public QStatusBar {
@@ -22,7 +23,28 @@ public:
     // Sets the text of a pane and repaints it at once. Returns false for a bad index.
     bool SetPaneText(int index, const QString& text, bool bUpdate = true);
     QString GetPaneText(int index) const;
+    // Makes a pane at least as wide as `sample` would need.
+    bool SetPaneMinimumText(int index, const QString& sample);
+
+    // Messages the operator must read, shown over pane 0 so that the read-outs
+    // written there at every mouse move do not overwrite them. A held message
+    // stays until released (an empty text releases it); a timed one shows for
+    // `ms` milliseconds, after which a held message comes back.
+    void HoldMessage(const QString& text);
+    QString GetHeldMessage() const { return m_strHeld; }
+    void ShowTimedMessage(const QString& text, int ms = 6000);
+    // While a menu prompt is shown in pane 0, the messages above step aside.
+    void SetPromptShown(bool bShown);
+
+    // The message shown over pane 0 now (empty when pane 0 shows).
+    QString GetShownMessage() const;
 
 private:
+    void ShowOverPane(const QString& text);  // empty: pane 0 shows again
+
     std::vector<QLabel*> m_panes;  // owned by Qt (children of the bar)
+    QLabel* m_pMessage = nullptr;  // stands in for pane 0 while a message shows
+    QTimer* m_pTimer = nullptr;
+    QString m_strHeld;
+    bool m_bPromptShown = false;
 };

@@ -17,6 +17,11 @@
 
 CGLSurfaceWindow::CGLSurfaceWindow(CScrollView* pView) : m_pView(pView) {
     setSurfaceType(QSurface::OpenGLSurface);
+    // Keyboard focus stays with the view widget in the main window: a native
+    // child window that took focus on a click would be forgotten by menus,
+    // toolbars and dialogs, which give focus back to the focus widget they
+    // found (none), and every key would be lost until the next click.
+    setFlag(Qt::WindowDoesNotAcceptFocus);
 }
 
 bool CGLSurfaceWindow::event(QEvent* event) {

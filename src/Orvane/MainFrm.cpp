@@ -3,8 +3,10 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStyle>
 
 #include "Framework/Document.h"
@@ -12,6 +14,7 @@
 #include "Framework/StatusBar.h"
 #include "Framework/WinApp.h"
 #include "Orvane/Orvane.h"
+#include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
 
 namespace {
@@ -93,12 +96,20 @@ int CMainFrame::OnCreate() {
     m_wndToolBar->setMovable(true);
     m_wndToolBar->setIconSize(QSize(16, 15));
     // Status bar: message pane, CAP, NUM, SCRL.
-    if (!CreateStatusBar(
-            {QString(), QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")})) {
+    // Status bar: message pane, the view's selected count, Z step, parallax and
+    // mark position, then CAP, NUM, SCRL.
+    if (!CreateStatusBar({QString(), QString(), QString(), QString(), QString(),
+                          QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")})) {
         Trace(QStringLiteral("Failed to create status bar\n"));
         return -1;
     }
     SetIdleMessage(QStringLiteral("Ready"));
+    // Room for the widest texts the view writes into its panes.
+    CStatusBar* bar = GetStatusBar();
+    bar->SetPaneMinimumText(kPaneSelected, QStringLiteral("000000 selected"));
+    bar->SetPaneMinimumText(kPaneZStep, QStringLiteral("Z step 0.0000"));
+    bar->SetPaneMinimumText(kPaneParallax, QStringLiteral("Parallax -000"));
+    bar->SetPaneMinimumText(kPaneMark, QStringLiteral("X 000000.00 Y 0000000.00 Z 0000.00"));
     BuildMenus();
 
     QStyle* style = QApplication::style();
@@ -245,26 +256,73 @@ void CMainFrame::BuildMenus() {
         tin->addAction(MakeAction(ID_TIN_POLYGONSELECTING, QStringLiteral("Polygon Selecting")));
         tin->addAction(MakeAction(ID_TIN_GOTOPOINT, QStringLiteral("Go To Point")));
         tin->addAction(MakeAction(ID_TIN_OPTIONS, QStringLiteral("Options")));
+        // Commands beyond the ones above follow a separator.
+        tin->addSeparator();
+        tin->addAction(MakeAction(ID_TIN_SMOOTHAVERAGE, QStringLiteral("Smooth")));
         auto* window = new QMenu(QStringLiteral("&Window"), this);
         window->addAction(MakeAction(ID_WINDOW_NEW, QStringLiteral("&New Window")));
         window->addAction(MakeAction(ID_WINDOW_CASCADE, QStringLiteral("&Cascade")));
         window->addAction(MakeAction(ID_WINDOW_TILE_HORZ, QStringLiteral("&Tile")));
         window->addAction(MakeAction(ID_WINDOW_ARRANGE, QStringLiteral("&Arrange Icons")));
+        // The open windows, listed anew each time the menu opens.
+        connect(window, &QMenu::aboutToShow, this, [this, window] { ListWindows(window); });
+        m_pWindowMenu = window;
         auto* help = new QMenu(QStringLiteral("&Help"), this);
         help->addAction(about);
         m_menus129 = {file, edit, view, tin, window, help};
     }
-    // The smoothing commands are bound but on no menu.
+    // Smoothing based on slope is bound but on no menu (it runs the same
+    // algorithm as TIN > Smooth).
     MakeAction(ID_TIN_SMOOTHSLOPE, QStringLiteral("Smooth Slope"));
-    MakeAction(ID_TIN_SMOOTHAVERAGE, QStringLiteral("Smooth Average"));
 }
 
 void CMainFrame::UpdateMenus() {
+    UpdateStartHint();
     const bool documentOpen = !GetMDIArea()->subWindowList().isEmpty();
     if (documentOpen == m_bShowing129 && !menuBar()->actions().isEmpty()) return;
     m_bShowing129 = documentOpen;
     menuBar()->clear();
     for (QMenu* menu : documentOpen ? m_menus129 : m_menus128) menuBar()->addMenu(menu);
+}
+
+void CMainFrame::UpdateStartHint() {
+    CStatusBar* bar = GetStatusBar();
+    if (!bar) return;
+    const auto* doc = dynamic_cast<const COrvaneDoc*>(GetActiveDocument());
+    const QString hint = QString::fromLatin1(kStartHint);
+    if (doc && !doc->IsProjectLoaded()) {
+        // Held over the read-outs until a project is loaded.
+        if (bar->GetHeldMessage() != hint) bar->HoldMessage(hint);
+    } else if (bar->GetHeldMessage() == hint) {
+        bar->HoldMessage(QString());
+    }
+}
+
+void CMainFrame::ListWindows(QMenu* menu) {
+    for (QAction* a : m_windowEntries) {
+        menu->removeAction(a);
+        a->deleteLater();
+    }
+    m_windowEntries.clear();
+    const QList<QMdiSubWindow*> subs = GetMDIArea()->subWindowList();
+    if (subs.isEmpty()) return;
+    m_windowEntries.push_back(menu->addSeparator());
+    int n = 0;
+    for (QMdiSubWindow* sub : subs) {
+        ++n;
+        QString title = sub->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* a = menu->addAction(n < 10 ? QStringLiteral("&%1 %2").arg(n).arg(title)
+                                            : QStringLiteral("%1 %2").arg(n).arg(title));
+        a->setCheckable(true);
+        a->setChecked(sub == GetMDIArea()->activeSubWindow());
+        a->setStatusTip(QStringLiteral("Activate this window"));
+        QPointer<QMdiSubWindow> target(sub);
+        connect(a, &QAction::triggered, this, [this, target] {
+            if (target) GetMDIArea()->setActiveSubWindow(target);
+        });
+        m_windowEntries.push_back(a);
+    }
 }
 
 QStringList CMainFrame::MenuTitles() const {

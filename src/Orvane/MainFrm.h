@@ -59,6 +59,10 @@ public:
     void UpdateMenus();
     // The titles of the menus on the menu bar now.
     QStringList MenuTitles() const;
+    // Holds the hint on how to start in the status bar while the active
+    // document has no project.
+    void UpdateStartHint();
+    static constexpr const char* kStartHint = "Load a project with TIN > Editing (Orvane).";
 
     QToolBar* m_wndToolBar = nullptr;
 
@@ -69,6 +73,8 @@ private:
     COrvaneView* ActiveOrvaneView() const;
     void SetPresentation(StereoPresentation mode);
     void UpdateStereoMenu();
+    // Appends one entry per open window to the Window menu (after the commands).
+    void ListWindows(QMenu* menu);
 
     std::map<int, QAction*> m_actions;
     QList<QMenu*> m_menus128;
@@ -78,4 +84,6 @@ private:
     std::map<StereoPresentation, QAction*> m_stereoActions;
     QAction* m_pSwapEyes = nullptr;
     bool m_bShowing129 = false;
+    QMenu* m_pWindowMenu = nullptr;
+    QList<QAction*> m_windowEntries;
 };

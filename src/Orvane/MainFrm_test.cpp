@@ -69,7 +69,8 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                             {32778, "Delete Points"},
                                             {32781, "Polygon Selecting"},
                                             {32783, "Go To Point"},
-                                            {32773, "Options"}});
+                                            {32773, "Options"},
+                                            {32777, "Smooth"}});
     ExpectItems(
         MenuNamed(h.frame, "&Window"),
         {{57648, "&New Window"}, {57650, "&Cascade"}, {57651, "&Tile"}, {57649, "&Arrange Icons"}});
@@ -80,7 +81,8 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
               "Move the scene where the point is to the center of the screen.");
     EXPECT_EQ(h.frame->FindAction(57600)->statusTip(), "Create a new document");
     EXPECT_TRUE(h.frame->FindAction(32771)->statusTip().isEmpty());
-    // The smoothing commands are bound but on no menu.
+    // Smoothing by averaging is TIN > Smooth; based on slope it is bound but on no menu.
+    EXPECT_EQ(h.frame->FindAction(32777)->statusTip(), "Smooth the TIN by averaging.");
     ASSERT_TRUE(h.frame->FindAction(32776));
     EXPECT_TRUE(h.frame->FindAction(32776)->associatedObjects().size() <= 1);
 }
@@ -100,10 +102,11 @@ TEST(MainFrame, NoDocumentMenusAndStatusBarPanes) {
                                               {57616, "Recent File"},
                                               {57665, "E&xit"}});
     CStatusBar* bar = h.frame->GetStatusBar();
-    ASSERT_EQ(bar->GetPaneCount(), 4);
-    EXPECT_EQ(bar->GetPaneText(1), "CAP");
-    EXPECT_EQ(bar->GetPaneText(2), "NUM");
-    EXPECT_EQ(bar->GetPaneText(3), "SCRL");
+    // The message pane, the view's four panes, then the indicators.
+    ASSERT_EQ(bar->GetPaneCount(), 8);
+    EXPECT_EQ(bar->GetPaneText(5), "CAP");
+    EXPECT_EQ(bar->GetPaneText(6), "NUM");
+    EXPECT_EQ(bar->GetPaneText(7), "SCRL");
     // Toolbar: New, Open, Save | Cut, Copy, Paste | Print | About.
     std::vector<int> ids;
     for (QAction* a : h.frame->m_wndToolBar->actions())

@@ -38,15 +38,19 @@ bool COrvaneApp::InitInstance(const QStringList& args) {
     CMainFrame* frame = created.release();
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->SetAppTitle(QStringLiteral("Orvane"), true);
+    // Maximised, asked for before the window is first shown so that window
+    // managers honour it; the size is what it gets where none does.
     frame->resize(1280, 900);
+    frame->setWindowState(frame->windowState() | Qt::WindowMaximized);
     m_pFrame = frame;
     m_pMainWnd = frame;
     tpl->SetMainFrame(frame);
     if (!ProcessShellCommand(args)) return false;
-    // The first document window fills the main window.
-    if (QMdiSubWindow* child = frame->GetMDIArea()->activeSubWindow()) child->showMaximized();
     frame->UpdateMenus();
     frame->show();
+    // The first document window fills the main window; a child frame can only
+    // be maximised once its main window is shown.
+    if (QMdiSubWindow* child = frame->GetMDIArea()->activeSubWindow()) child->showMaximized();
     return true;
 }
 

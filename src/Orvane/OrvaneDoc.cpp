@@ -161,6 +161,10 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     m_rightPhoto.m_strImagePath = paths.rightImage;
     TakeImage(m_rightPhoto.m_image, newRight.m_image);
     m_rightPhoto.InvalidateWindow();
+    // Each photograph's contrast comes from its own whole band, so every view
+    // (a new window included) draws it the same way from the start.
+    m_leftPhoto.ComputeGreyMap();
+    m_rightPhoto.ComputeGreyMap();
     TakePoints(m_points, newPoints);
     m_bProjectLoaded = true;
 
@@ -231,7 +235,8 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     // Deleted records are left out of the file; a set with no live point
     // could never be read back, so the old file stays as it is.
     bool anyLive = false;
-    for (int i = 0; i < m_points.GetCount() && !anyLive; ++i) anyLive = m_points.GetPoint(i)->id >= 0;
+    for (int i = 0; i < m_points.GetCount() && !anyLive; ++i)
+        anyLive = m_points.GetPoint(i)->id >= 0;
     if (!anyLive) {
         ReportMessage(QStringLiteral("All points are deleted; the points file was not changed."),
                       Platform::MessageKind::Exclamation);

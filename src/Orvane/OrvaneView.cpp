@@ -7,6 +7,7 @@
 
 #include "Framework/MDIFrame.h"
 #include "Framework/Messages.h"
+#include "Framework/StatusBar.h"
 #include "Framework/WaitCursor.h"
 #include "Framework/WinApp.h"
 #include "Numerics/LinearAlgebra.h"
@@ -14,6 +15,8 @@
 #include "Orvane/MevrithOpt.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/ValueInput.h"
+#include "Photogrammetry/Intersection.h"
+#include "Photogrammetry/StereoAlignment.h"
 #include "Platform/IntConversion.h"
 
 namespace {
@@ -52,6 +55,77 @@ void COrvaneView::OnInitialUpdate() {
         SetScrollSizes(doc->GetSceneSize());
     CWinApp* app = CWinApp::GetApp();
     if (app && app->m_pMainWnd) m_pStatusBar = app->m_pMainWnd->GetStatusBar();
+    // A further window on a loaded project opens on the middle of the points
+    // with the pair fused there, as the first window did after loading.
+    ShowProjectCentre();
+}
+
+void COrvaneView::ShowProjectCentre() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded()) return;
+    CAerialPhoto& left = doc->m_leftPhoto;
+    const CTINPoints& g = doc->m_points;
+    const double z = MedianHeight(g);
+    if (!std::isfinite(z)) return;
+    // The middle of the points' extent to the centre of the view...
+    double column = 0.0, row = 0.0;
+    if (left.GroundToImage((g.m_dMinX + g.m_dMaxX) / 2.0, (g.m_dMinY + g.m_dMaxY) / 2.0, z, column,
+                           row) < 0)
+        return;
+    column -= left.GetXStart();
+    row -= left.GetYStart();
+    const CRect client = GetClientRect();
+    int x = 0, y = 0;
+    if (Platform::TruncToInt(column - client.Width() / 2, x) &&
+        Platform::TruncToInt(row - client.Height() / 2, y))
+        ScrollToPosition(CPoint(x, y));
+    // ...and the pair fused at the ground point under the centre (the scroll
+    // range may have kept the view from centring exactly), at the points'
+    // median height, with the floating mark on that height.
+    const CPoint scroll = GetScrollPosition();
+    int xOffset = m_nXOffset, yOffset = m_nYOffset;
+    if (FusingOffsets(left, doc->m_rightPhoto, scroll.x + client.Width() / 2.0,
+                      scroll.y + client.Height() / 2.0, z, xOffset, yOffset) > 0) {
+        m_nXOffset = xOffset;
+        m_nYOffset = yOffset;
+        m_nParallax = 0;
+        m_bOffsetChanged = true;
+    }
+    Invalidate();
+}
+
+int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
+    const COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded()) return -1;
+    const CAerialPhoto& left = doc->m_leftPhoto;
+    const CAerialPhoto& right = doc->m_rightPhoto;
+    // Logical position of each cross: the left one is a left sub-image pixel;
+    // the right one, parallax pixels to its right, shows the right image
+    // shifted by the offsets.
+    const CPoint scroll = GetScrollPosition();
+    const double lc = scroll.x + m_ptMark.x, lr = scroll.y + (ClientHeight() - m_ptMark.y);
+    const double rc = lc + m_nParallax - m_nXOffset, rr = lr + m_nYOffset;
+    return IntersectRays(left, lc + left.GetXStart(), lr + left.GetYStart(), right,
+                         rc + right.GetXStart(), rr + right.GetYStart(), X, Y, Z);
+}
+
+void COrvaneView::UpdateStatusPanes() {
+    if (!m_pStatusBar || m_pStatusBar->GetPaneCount() <= kPaneMark) return;
+    CWinApp* app = CWinApp::GetApp();
+    // Only the active view speaks for the status bar.
+    if (app && app->m_pMainWnd && app->m_pMainWnd->GetActiveView() != this) return;
+    const COrvaneDoc* doc = GetDocument();
+    const size_t selected = doc ? doc->m_leftPhoto.m_selection.size() : 0;
+    m_pStatusBar->SetPaneText(kPaneSelected, QStringLiteral("%1 selected").arg(selected), false);
+    m_pStatusBar->SetPaneText(kPaneZStep, QStringLiteral("Z step %1").arg(m_dZIncrement, 0, 'g', 6),
+                              false);
+    m_pStatusBar->SetPaneText(kPaneParallax, QStringLiteral("Parallax %1").arg(m_nParallax), false);
+    double X = 0.0, Y = 0.0, Z = 0.0;
+    QString mark;
+    if (MarkGroundPosition(X, Y, Z) > 0)
+        mark =
+            QStringLiteral("X %1 Y %2 Z %3").arg(X, 0, 'f', 2).arg(Y, 0, 'f', 2).arg(Z, 0, 'f', 2);
+    m_pStatusBar->SetPaneText(kPaneMark, mark, false);
 }
 
 void COrvaneView::OnDraw(QPainter* /*pDC*/) {
@@ -104,6 +178,7 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     Finish();
     SwapBuffers();
     ReleaseCurrent();
+    UpdateStatusPanes();
 }
 
 void COrvaneView::DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild) {
@@ -130,10 +205,9 @@ int COrvaneView::DrawImageWindow(CAerialPhoto& photo) {
     if (!grey) return -1;
     const int width = photo.m_nLastCol - photo.m_nFirstCol + 1;
     const int height = photo.m_nLastRow - photo.m_nFirstRow + 1;
-    if (m_bRefreshGreyMap) {
-        m_nContrastMode = 1;
-        ComputeGreyMap(grey, height, width);
-    }
+    // The photograph's own min-max stretch, computed from its whole band when
+    // the project loaded (DrawIndexedPixels loads the map with the pixels).
+    m_greyMap = photo.m_greyMap;
     DrawIndexedPixels(photo.m_nRasterX, photo.m_nRasterY, width, height, grey);
     return 1;
 }
@@ -143,9 +217,7 @@ void COrvaneView::ComputeGreyMap(const unsigned char* pixels, int rows, int colu
     if (!pixels || count < 1 || count > 0x7fffffff) return;
     unsigned char range[2] = {0, 255};
     if (ByteColumnMinMax(pixels, static_cast<int>(count), 1, range) < 0) return;
-    const int lo = range[0], hi = range[1];
-    for (int i = lo; i <= hi; ++i)
-        m_greyMap[i] = static_cast<float>(i - lo + 1) / static_cast<float>(hi - lo + 1);
+    FillGreyStretch(m_greyMap.data(), range[0], range[1]);
 }
 
 void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
@@ -499,10 +571,12 @@ void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int 
         case 'x':
             m_dZIncrement *= 2.0;
             ShowValues({m_dZIncrement});
+            UpdateStatusPanes();
             break;
         case 'z':
             m_dZIncrement /= 2.0;
             ShowValues({m_dZIncrement});
+            UpdateStatusPanes();
             break;
         case 'a':
             StepToNeighbour(0);
@@ -679,9 +753,11 @@ void COrvaneView::OnProjectLoaded(double dDefaultZ) {
     COrvaneDoc* doc = GetDocument();
     SetScrollSizes(doc->GetSceneSize());
     InitGreyMap();
+    m_nContrastMode = 1;  // the photographs' min-max stretch
     m_dDefaultZ = dDefaultZ;
     m_nCurrentPoint = -1;
     m_bRebuildLists = true;
+    ShowProjectCentre();
 }
 
 void COrvaneView::OnPointsRenumbered(const std::vector<int>& newIndexOfOld) {
@@ -761,6 +837,17 @@ void COrvaneView::OnSetNewZ() {
     COrvaneDoc* doc = GetDocument();
     const size_t n = doc->m_leftPhoto.m_selection.size();
     CValueInput dlg(this);
+    // The dialog proposes the selection's mean height, so that a stray Enter
+    // leaves the points about where they are rather than sending them to 1 m.
+    double sum = 0.0;
+    size_t counted = 0;
+    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
+        if (const TINPoint* p = doc->m_points.GetPoint(entry.id); p && p->id >= 0) {
+            sum += p->z;
+            ++counted;
+        }
+    }
+    if (counted > 0) dlg.m_dValue = sum / static_cast<double>(counted);
     if (!RunDialog(dlg)) {
         Invalidate();
         return;

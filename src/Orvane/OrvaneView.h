@@ -36,6 +36,16 @@ enum OrvaneCommand {
     ID_TIN_GOTOPOINT = 32783,
 };
 
+// Panes of the main frame's status bar that the view writes, before CAP,
+// NUM and SCRL: pane 0 takes the read-outs and prompts.
+enum OrvaneStatusPane {
+    kPaneMessage = 0,
+    kPaneSelected = 1,  // number of selected points
+    kPaneZStep = 2,     // the wheel's height step
+    kPaneParallax = 3,  // the floating mark's parallax, pixels
+    kPaneMark = 4,      // ground X, Y, Z of the floating mark (blank where the rays miss)
+};
+
 class COrvaneView : public COpenGLView {
     Q_OBJECT
 public:
@@ -103,6 +113,16 @@ public:
     // Called by the document after a project was loaded: scroll area, grey map,
     // Default Z; both display lists are rebuilt at the next draw.
     void OnProjectLoaded(double dDefaultZ);
+    // Scrolls the middle of the points' extent to the centre of the view and
+    // sets the offsets so the pair fuses there at the points' median height,
+    // with the floating mark (parallax 0) on that height.
+    void ShowProjectCentre();
+    // Ground position of the floating mark: the left and right rays through
+    // the two crosses intersected. 1, or -1 when they do not meet sensibly.
+    int MarkGroundPosition(double& X, double& Y, double& Z) const;
+    // Selected count, Z step, parallax and the mark's ground position in the
+    // status bar's panes (the active view only).
+    void UpdateStatusPanes();
     // Called by the document after saving compacted the ground set.
     void OnPointsRenumbered(const std::vector<int>& newIndexOfOld);
 

@@ -106,6 +106,8 @@ CAerialPhoto::CAerialPhoto()
       m_ppInteriorInv(MakeMatrix(3, 3)),
       m_ppRotation(MakeMatrix(3, 3)),
       m_ppGroundToImage(MakeMatrix(3, 3)) {
+    for (int i = 0; i < 256; ++i)
+        m_greyMap[static_cast<size_t>(i)] = static_cast<float>(i) / 255.0f;
     // Zeros until the first orientation is read: G = 0 makes every projection
     // report "not projectable" instead of using undefined values.
     for (CMatrix* m : {&m_ppInterior, &m_ppInteriorInv, &m_ppRotation, &m_ppGroundToImage}) {
@@ -615,4 +617,11 @@ void CAerialPhoto::InvalidateWindow() {
     m_nFirstRow = -1;
     m_nLastRow = -1;
     m_bWindowChanged = true;
+}
+
+void CAerialPhoto::ComputeGreyMap() {
+    for (int i = 0; i < 256; ++i)
+        m_greyMap[static_cast<size_t>(i)] = static_cast<float>(i) / 255.0f;
+    unsigned char lo = 0, hi = 255;
+    if (m_image.GetDisplayRange(lo, hi) > 0) FillGreyStretch(m_greyMap.data(), lo, hi);
 }

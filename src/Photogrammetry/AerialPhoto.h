@@ -15,6 +15,7 @@
 //                 z = -f; unit of the focal length.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -118,6 +119,11 @@ public:
     // Forgets the window bounds so that the next ComputeWindow reports a change
     // (call after reading a new image into m_image).
     void InvalidateWindow();
+    // The contrast stretch of this photograph (m_greyMap) from the grey values
+    // of its whole band 0: the identity ramp i / 255, stretched min-max over
+    // the range the band shows. Every view draws the photograph through it, so
+    // the left and the right photograph each keep their own contrast.
+    void ComputeGreyMap();
 
     // --- Data (public: the document and the view read them directly) -------
     std::string m_strImagePath;
@@ -144,6 +150,7 @@ public:
     int m_nFirstCol = -1;
     int m_nLastCol = -1;
     bool m_bWindowChanged = true;
+    std::array<float, 256> m_greyMap{};          // 8-bit sample value -> grey level 0..1
     std::unique_ptr<CTINPoints> m_pImagePoints;  // ground points in sub-image pixels
     std::vector<TINPoint> m_selection;
     std::vector<TINPoint> m_polygon;

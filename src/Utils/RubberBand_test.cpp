@@ -116,8 +116,8 @@ TEST_F(RubberBandTest, WindowRowZeroIsDrawnAtTheTopGLRowOfBothEyes) {
 // it is erased.
 TEST_F(RubberBandTest, BandIsVisibleInEveryPresentationAndErasedExactly) {
     std::vector<StereoPresentation> modes = {
-        StereoPresentation::Anaglyph, StereoPresentation::SideBySide,
-        StereoPresentation::LeftOnly, StereoPresentation::RightOnly};
+        StereoPresentation::Anaglyph, StereoPresentation::SideBySide, StereoPresentation::LeftOnly,
+        StereoPresentation::RightOnly};
     if (CGLWindowDC::IsStereoGranted()) modes.push_back(StereoPresentation::Stereo);
     for (StereoPresentation mode : modes) {
         ASSERT_TRUE(m_view->SetPresentation(mode));

@@ -474,3 +474,30 @@ void CErdasImage::Swap(CErdasImage& other) noexcept {
     swap(m_dTableLo, other.m_dTableLo);
     swap(m_dTableHi, other.m_dTableHi);
 }
+
+void FillGreyStretch(float* map256, int lo, int hi) {
+    lo = std::clamp(lo, 0, 255);
+    hi = std::clamp(hi, lo, 255);
+    for (int i = lo; i <= hi; ++i)
+        map256[i] = static_cast<float>(i - lo + 1) / static_cast<float>(hi - lo + 1);
+}
+
+int CErdasImage::GetDisplayRange(unsigned char& lo, unsigned char& hi) const {
+    if (!m_ppBands) return -1;
+    if (m_nBytesPerSample != 1) {
+        lo = 0;
+        hi = 255;
+        return 1;
+    }
+    const unsigned char* band = m_ppBands->Data()[0];
+    const int64_t samples = static_cast<int64_t>(m_header.ncols) * m_header.nrows;
+    if (!band || samples < 1) return -1;
+    unsigned char mn = 255, mx = 0;
+    for (int64_t i = 0; i < samples; ++i) {
+        mn = std::min(mn, band[i]);
+        mx = std::max(mx, band[i]);
+    }
+    lo = mn;
+    hi = mx;
+    return 1;
+}

@@ -34,6 +34,11 @@ struct LanHeader {
 #pragma pack(pop)
 static_assert(sizeof(LanHeader) == 128, "LanHeader must be 128 bytes");
 
+// The min-max contrast stretch of a grey map (one entry per 8-bit sample
+// value, each a grey level 0..1): entry i = (i - lo + 1) / (hi - lo + 1) for
+// lo <= i <= hi; entries below lo and above hi keep their values.
+void FillGreyStretch(float* map256, int lo, int hi);
+
 // Width and height in pixels.
 struct ImageSize {
     int32_t cx = 0;
@@ -121,6 +126,11 @@ public:
     // image; NaN samples become 0, samples beyond the range are clamped. The
     // buffer is reused while the window size stays the same.
     const unsigned char* GetDisplayWindow();
+    // Smallest and largest 8-bit grey value that band 0 of the whole image
+    // shows as (the values GetDisplayWindow gives): the byte range of band 0
+    // for 8-bit images; 0 and 255 for wider sample types, whose stretch spans
+    // the band's whole range. 1, or -1 when the image holds no data.
+    int GetDisplayRange(unsigned char& lo, unsigned char& hi) const;
 
     std::unique_ptr<CBandArray> m_ppBands;
     LanHeader m_header;

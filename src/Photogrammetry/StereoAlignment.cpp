@@ -1,0 +1,38 @@
+#include "Photogrammetry/StereoAlignment.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "Photogrammetry/AerialPhoto.h"
+#include "TIN/TINPoints.h"
+
+double MedianHeight(const CTINPoints& ground) {
+    std::vector<double> z;
+    z.reserve(static_cast<size_t>(ground.GetCount()));
+    for (int i = 0; i < ground.GetCount(); ++i) {
+        const TINPoint* p = ground.GetPoint(i);
+        if (p->id >= 0 && std::isfinite(p->z)) z.push_back(p->z);
+    }
+    if (z.empty()) return std::numeric_limits<double>::quiet_NaN();
+    const auto middle = z.begin() + static_cast<std::ptrdiff_t>(z.size() / 2);
+    std::nth_element(z.begin(), middle, z.end());
+    return *middle;
+}
+
+int FusingOffsets(const CAerialPhoto& left, const CAerialPhoto& right, double column, double row,
+                  double Z, int& xOffset, int& yOffset) {
+    const double pixel[3] = {column + left.GetXStart(), row + left.GetYStart(), 1.0};
+    double X = 0.0, Y = 0.0;
+    if (left.ImageToGround(pixel, &Z, X, Y) < 0) return -1;
+    double rc = 0.0, rr = 0.0;
+    if (right.GroundToImage(X, Y, Z, rc, rr) < 0) return -1;
+    rc -= right.GetXStart();
+    rr -= right.GetYStart();
+    const double dx = std::round(column - rc), dy = std::round(rr - row);
+    if (!(std::fabs(dx) < 1e9 && std::fabs(dy) < 1e9)) return -1;
+    xOffset = static_cast<int>(dx);
+    yOffset = static_cast<int>(dy);
+    return 1;
+}
