@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -11,14 +16,26 @@ class QtEnvironment : public ::testing::Environment {
 public:
     QtEnvironment(int argc, char** argv) : m_argc(argc), m_argv(argv) {}
     void SetUp() override {
+        // Every test program keeps its settings (recent files, the file
+        // dialogs' history) in a folder of its own, never in the user's.
+        m_settings = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/orvane-settings-XXXXXX");
+        const QByteArray dir = m_settings->path().toLocal8Bit();
+        setenv("XDG_CONFIG_HOME", dir.constData(), 1);
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings->path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings->path());
         if (!QApplication::instance()) m_app = std::make_unique<QApplication>(m_argc, m_argv);
     }
-    void TearDown() override { m_app.reset(); }
+    void TearDown() override {
+        m_app.reset();
+        m_settings.reset();
+    }
 
 private:
     int m_argc;
     char** m_argv;
     std::unique_ptr<QApplication> m_app;
+    std::unique_ptr<QTemporaryDir> m_settings;
 };
 
 }  // namespace

@@ -139,17 +139,26 @@ TEST(OrvaneDocSelection, WeightRulePromotesOnlyEditedSelectedPointsBelowThreshol
     doc.SelectPoint(1);
     doc.SelectPoint(2);
     EXPECT_EQ(doc.m_rightPhoto.m_selection.size(), 2u);
+    doc.SetModifiedFlag(false);
     EXPECT_TRUE(doc.ReleaseSelection());
+    // A promoted weight is an edit: the document must ask before closing.
+    EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(+doc.m_points.GetPoint(1)->weight, 0.95);
     EXPECT_EQ(+doc.m_points.GetPoint(2)->weight, 0.97);
     EXPECT_EQ(+doc.m_points.GetPoint(3)->weight, 0.5);
     EXPECT_FALSE(doc.m_bZEdited);
     EXPECT_TRUE(doc.m_leftPhoto.m_selection.empty());
     EXPECT_TRUE(doc.m_rightPhoto.m_selection.empty());
-    // Without an edit the weights stay.
+    // Without an edit the weights stay, and so does the modified flag; an
+    // edit that promotes nothing (weights at 0.95 or above) changes nothing.
+    doc.SetModifiedFlag(false);
     doc.SelectPoint(3);
     EXPECT_TRUE(doc.ReleaseSelection());
     EXPECT_EQ(+doc.m_points.GetPoint(3)->weight, 0.5);
+    doc.SelectPoint(2);
+    doc.m_bZEdited = true;
+    EXPECT_TRUE(doc.ReleaseSelection());
+    EXPECT_FALSE(doc.IsModified());
 }
 
 TEST(OrvaneDocSave, RoundTripWritesRemainingPointsAndKeepsSetsParallel) {

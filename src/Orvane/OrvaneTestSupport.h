@@ -93,10 +93,7 @@ inline void ProcessEvents(int ms = 50) {
 class AppHarness {
 public:
     AppHarness() {
-        QStandardPaths::setTestModeEnabled(true);
-        // Recent files go to a settings folder of the test run, not the user's.
-        static QTemporaryDir settings;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        // Settings go to the test program's own folder (the test main sets it).
         app = std::make_unique<COrvaneApp>();
         if (!app->InitInstance(QStringList())) {
             ADD_FAILURE() << "InitInstance failed";

@@ -1,5 +1,6 @@
 #include "Orvane/OrvaneView.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <algorithm>
 #include <cmath>
@@ -67,6 +68,10 @@ void COrvaneView::ShowProjectCentre() {
     const CTINPoints& g = doc->m_points;
     const double z = MedianHeight(g);
     if (!std::isfinite(z)) return;
+    // The scroll bars that a new scroll area brings (shown by a queued call)
+    // take their room first, so that the centre is the centre of the client
+    // area they leave.
+    QCoreApplication::sendPostedEvents(this, 0);
     // The middle of the points' extent to the centre of the view...
     double column = 0.0, row = 0.0;
     if (left.GroundToImage((g.m_dMinX + g.m_dMaxX) / 2.0, (g.m_dMinY + g.m_dMaxY) / 2.0, z, column,

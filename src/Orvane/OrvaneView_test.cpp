@@ -166,7 +166,8 @@ TEST_F(ViewTest, RightImageIsShiftedByTheOffsetsAndStartsFromPositiveRaster) {
     for (int y = 60; y < 400; y += 31) {
         for (int x = 20; x < 400; x += 43) {
             if (Right().FindImagePoint(x, y, 5.0) >= 0) continue;
-            const int expected = StretchedGrey(Right(), bands[0][static_cast<size_t>(y) * cols + x]);
+            const int expected =
+                StretchedGrey(Right(), bands[0][static_cast<size_t>(y) * cols + x]);
             // Shifted 100 right and 7 up.
             auto px = h.Pixel(GL_FRONT_RIGHT, x + 100, H - 1 - y + 7);
             ++checked;
