@@ -40,14 +40,18 @@ constexpr int kFormat6Size = 30;
 constexpr int kRecordLength = kFormat6Size + 8;  // the weight as float64
 constexpr int kPointData = kHeaderSize14 + kVlrHeader + kExtraBytesDescriptor;
 
-// Round half away from zero of (v - offset) / scale, as a 64-bit integer.
+constexpr double kInverseScale = 1000.0;
+
+// Round half away from zero of (v - offset) / scale, as a 64-bit integer
+// (multiplied by the exact inverse 1000 rather than divided by 0.001, which
+// is not exact in binary; the result differs at most at exact halves).
 inline int64_t Quantise(double v, double offset) {
-    const double t = (v - offset) / kScale;
+    const double t = (v - offset) * kInverseScale;
     return static_cast<int64_t>(t + (t >= 0.0 ? 0.5 : -0.5));
 }
 
 bool FitsInt32(double v, double offset) {
-    const double t = (v - offset) / kScale;
+    const double t = (v - offset) * kInverseScale;
     return std::fabs(t) < 2.0e9 && Quantise(v, offset) >= INT32_MIN &&
            Quantise(v, offset) <= INT32_MAX;
 }

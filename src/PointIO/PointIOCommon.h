@@ -1,6 +1,7 @@
 // Helpers shared by the point file readers and writers of this library.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -21,10 +22,10 @@ int WriteError(const std::string& path, const std::string& reason, int result);
 // Calls f(record) for every live record (id >= 0) in order.
 template <typename F>
 void ForEachLive(const CTINPoints& points, F&& f) {
-    for (int i = 0; i < points.GetCount(); ++i) {
-        const TINPoint* p = points.GetPoint(i);
+    const TINPoint* p = points.m_pPoints.get();
+    const TINPoint* const end = p + std::max(points.GetCount(), 0);
+    for (; p < end; ++p)
         if (p->id >= 0) f(*p);
-    }
 }
 
 int64_t CountLive(const CTINPoints& points);
