@@ -172,12 +172,13 @@ void DerivePointsHeader(CTINPoints& points) {
     double minX = p->x, maxX = p->x, minY = p->y, maxY = p->y, minZ = p->z, maxZ = p->z;
     for (int i = 1; i < n; ++i) {
         p = points.GetPoint(i);
-        minX = std::min(minX, p->x);
-        maxX = std::max(maxX, p->x);
-        minY = std::min(minY, p->y);
-        maxY = std::max(maxY, p->y);
-        minZ = std::min(minZ, p->z);
-        maxZ = std::max(maxZ, p->z);
+        const double x = p->x, y = p->y, z = p->z;  // packed fields, read by value
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        minY = std::min(minY, y);
+        maxY = std::max(maxY, y);
+        minZ = std::min(minZ, z);
+        maxZ = std::max(maxZ, z);
     }
     // Grid step s with N = (w / s + 1)(h / s + 1): (N - 1) s^2 - (w + h) s - w h = 0.
     const double w = maxX - minX, h = maxY - minY;

@@ -309,7 +309,7 @@ TEST(LasExport, HeaderRecordsAndExtraBytesFollowTheDocument) {
             EXPECT_EQ(r[14] & 0x0F, 1);  // return number
             EXPECT_EQ(r[14] >> 4, 1);    // number of returns
             EXPECT_EQ(r[16], 2);         // ground
-            EXPECT_EQ(Get<double>(r, 30), live[i].weight);
+            EXPECT_EQ(Get<double>(r, 30), double{live[i].weight});
         }
         for (int a = 0; a < 3; ++a) {
             EXPECT_EQ(f.min[a], lo[a]);
@@ -352,10 +352,10 @@ TEST(LasImport, EveryPointFormatWithOddScalesAndOffsets) {
             for (size_t i = 0; i < pts.size(); ++i) {
                 const TINPoint& p = *set.GetPoint(static_cast<int>(i));
                 EXPECT_EQ(p.id, static_cast<int>(i));
-                EXPECT_EQ(p.x, pts[i].X * scale[0] + offset[0]);
-                EXPECT_EQ(p.y, pts[i].Y * scale[1] + offset[1]);
-                EXPECT_EQ(p.z, pts[i].Z * scale[2] + offset[2]);
-                EXPECT_EQ(p.weight, extra ? pts[i].weight : 1.0);
+                EXPECT_EQ(double{p.x}, pts[i].X * scale[0] + offset[0]);
+                EXPECT_EQ(double{p.y}, pts[i].Y * scale[1] + offset[1]);
+                EXPECT_EQ(double{p.z}, pts[i].Z * scale[2] + offset[2]);
+                EXPECT_EQ(double{p.weight}, extra ? pts[i].weight : 1.0);
             }
             EXPECT_EQ(set.BuildIndex(1), 0);  // the derived bounds hold every point
         }
@@ -400,7 +400,7 @@ TEST(PointRoundTrips, PtsThroughLasAndXyzGiveTheSamePoints) {
             EXPECT_NEAR(p.x, o.x, 0.0005 + 1e-9);
             EXPECT_NEAR(p.y, o.y, 0.0005 + 1e-9);
             EXPECT_NEAR(p.z, o.z, 0.0005 + 1e-9);
-            EXPECT_EQ(p.weight, o.weight);
+            EXPECT_EQ(double{p.weight}, double{o.weight});
             EXPECT_EQ(std::memcmp(&q, &o, sizeof q), 0) << "XYZ is exact, point " << i;
         }
         for (CTINPoints* s : {&b, &c}) {
@@ -467,10 +467,10 @@ TEST(XyzImport, CommentsBlankLinesSeparatorsAndDefaultWeight) {
     for (int i = 0; i < 4; ++i) {
         const TINPoint& p = *set.GetPoint(i);
         EXPECT_EQ(p.id, i);
-        EXPECT_EQ(p.x, expect[i][0]);
-        EXPECT_EQ(p.y, expect[i][1]);
-        EXPECT_EQ(p.z, expect[i][2]);
-        EXPECT_EQ(p.weight, expect[i][3]);
+        EXPECT_EQ(double{p.x}, expect[i][0]);
+        EXPECT_EQ(double{p.y}, expect[i][1]);
+        EXPECT_EQ(double{p.z}, expect[i][2]);
+        EXPECT_EQ(double{p.weight}, expect[i][3]);
     }
 }
 
@@ -637,8 +637,8 @@ TEST(PointExportErrors, FailuresLeaveNoFileAndTheOldTargetIntact) {
     ASSERT_EQ(back.GetCount(), live);
     const std::vector<TINPoint> kept = Live(set);
     for (int i = 0; i < live; ++i) {
-        EXPECT_EQ(back.GetPoint(i)->x, kept[static_cast<size_t>(i)].x);
-        EXPECT_EQ(back.GetPoint(i)->weight, kept[static_cast<size_t>(i)].weight);
+        EXPECT_EQ(double{back.GetPoint(i)->x}, double{kept[static_cast<size_t>(i)].x});
+        EXPECT_EQ(double{back.GetPoint(i)->weight}, double{kept[static_cast<size_t>(i)].weight});
     }
 }
 

@@ -90,7 +90,7 @@ TEST(ConvertProgram, ChainOfConversionsKeepsThePoints) {
     for (int i = 0; i < 5000; ++i) {
         EXPECT_NEAR(out.GetPoint(i)->x, in.GetPoint(i)->x, 0.0005 + 1e-9);
         EXPECT_NEAR(out.GetPoint(i)->z, in.GetPoint(i)->z, 0.0005 + 1e-9);
-        EXPECT_EQ(out.GetPoint(i)->weight, in.GetPoint(i)->weight);
+        EXPECT_EQ(double{out.GetPoint(i)->weight}, double{in.GetPoint(i)->weight});
     }
     std::ifstream b(dir / "b.xyz"), d(dir / "d.xyz");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(b), {}),
