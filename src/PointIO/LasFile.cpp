@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
@@ -47,7 +48,7 @@ constexpr double kInverseScale = 1000.0;
 // is not exact in binary; the result differs at most at exact halves).
 inline int64_t Quantise(double v, double offset) {
     const double t = (v - offset) * kInverseScale;
-    return static_cast<int64_t>(t + (t >= 0.0 ? 0.5 : -0.5));
+    return static_cast<int64_t>(t + std::copysign(0.5, t));  // no branch on the sign
 }
 
 bool FitsInt32(double v, double offset) {
@@ -126,26 +127,32 @@ std::string At(int64_t byte) {
 
 int WriteLas(const std::string& path, const CTINPoints& points) {
     // Bounds of the live points; every coordinate must be a finite number.
+    // One branch-free pass (minsd/maxsd); the first bad point is looked up
+    // only when there is one.
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    double lo[3] = {kInf, kInf, kInf}, hi[3] = {-kInf, -kInf, -kInf};
     int64_t n = 0;
-    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-    int bad = -1;
+    bool finite = true;
     ForEachLive(points, [&](const TINPoint& p) {
         const double v[3] = {p.x, p.y, p.z};
         for (int a = 0; a < 3; ++a) {
-            if (!std::isfinite(v[a])) {
-                if (bad < 0) bad = p.id;
-                continue;
-            }
-            lo[a] = n == 0 ? v[a] : std::min(lo[a], v[a]);
-            hi[a] = n == 0 ? v[a] : std::max(hi[a], v[a]);
+            finite &= std::isfinite(v[a]);
+            lo[a] = std::min(lo[a], v[a]);
+            hi[a] = std::max(hi[a], v[a]);
         }
         ++n;
     });
     if (n == 0) return WriteError(path, "there are no points", kPointsNone);
-    if (bad >= 0)
+    if (!finite) {
+        int bad = -1;
+        ForEachLive(points, [&](const TINPoint& p) {
+            if (bad < 0 && !(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)))
+                bad = p.id;
+        });
         return WriteError(path,
                           "point " + std::to_string(bad) + " has a coordinate that is not a number",
                           kPointsOutOfRange);
+    }
     double offset[3];
     for (int a = 0; a < 3; ++a) {
         if (!ChooseOffset(lo[a], hi[a], &offset[a])) {
