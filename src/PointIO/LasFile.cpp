@@ -417,12 +417,17 @@ int ReadLas(const std::string& path, CTINPoints& points) {
             p.x = Load<int32_t>(r) * scale[0] + offset[0];
             p.y = Load<int32_t>(r + 4) * scale[1] + offset[1];
             p.z = Load<int32_t>(r + 8) * scale[2] + offset[2];
+            if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+                const int64_t at = pointData + (static_cast<int64_t>(first) + k) * recordLength;
+                return ReadError(path,
+                                 At(at) + "point " + std::to_string(first + k + 1) +
+                                     ": the scaled coordinates are not finite numbers",
+                                 kPointsOutOfRange);
+            }
             if (weight.present)
                 p.weight =
                     ExtraBytesValue(weight.type, r + weight.offset) * weight.scale + weight.add;
         }
     }
-    DerivePointsHeader(set);
-    points.Swap(set);
-    return 1;
+    return FinishImportedSet(path, set, points);
 }

@@ -48,6 +48,13 @@ bool MakeSet(int n, CTINPoints& out) {
     return true;
 }
 
+int FinishImportedSet(const std::string& path, CTINPoints& set, CTINPoints& points) {
+    if (!DerivePointsHeader(set))
+        return ReadError(path, "the points lie too far apart to be indexed", kPointsOutOfRange);
+    points.Swap(set);
+    return 1;
+}
+
 int64_t FileSize(FILE* file) {
     struct stat st;
     if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -165,9 +172,9 @@ int ImportPoints(const std::string& path, CTINPoints& points) {
     }
 }
 
-void DerivePointsHeader(CTINPoints& points) {
+bool DerivePointsHeader(CTINPoints& points) {
     const int n = points.GetCount();
-    if (n < 1) return;
+    if (n < 1) return false;
     const TINPoint* p = points.GetPoint(0);
     double minX = p->x, maxX = p->x, minY = p->y, maxY = p->y, minZ = p->z, maxZ = p->z;
     for (int i = 1; i < n; ++i) {
@@ -206,4 +213,6 @@ void DerivePointsHeader(CTINPoints& points) {
     points.m_dMinZ = minZ;
     points.m_dMaxZ = maxZ;
     points.SetSpacing(s, s);
+    return std::isfinite(maxX - minX) && std::isfinite(maxY - minY) && std::isfinite(minZ) &&
+           std::isfinite(maxZ);
 }

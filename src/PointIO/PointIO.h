@@ -68,8 +68,9 @@ int WriteXyz(const std::string& path, const CTINPoints& points);
 int ReadLas(const std::string& path, CTINPoints& points);
 
 // XYZ text: "x y z [weight]" a line, separated by blanks, tabs or commas;
-// weight 1.0 when left out; blank lines and '#' comments (to the end of the
-// line) skipped. 1 or a PointIOResult.
+// x, y and z finite numbers, the weight any number (1.0 when left out);
+// blank lines and '#' comments (to the end of the line) skipped; Windows
+// line ends accepted. 1 or a PointIOResult.
 int ReadXyz(const std::string& path, CTINPoints& points);
 
 // Sets the bounds, z range and spacing of a set filled with `GetCount()` >= 1
@@ -80,4 +81,6 @@ int ReadXyz(const std::string& path, CTINPoints& points);
 // grid, w / (N - 1) for points on a line, and 1.0 when all points coincide.
 // Where all x (or all y) are equal the bounds are widened by half the spacing
 // on each side, so that max X > min X and max Y > min Y always hold.
-void DerivePointsHeader(CTINPoints& points);
+// False when a coordinate, the width or the height is not a finite number
+// (points so far apart that no grid index can cover them).
+bool DerivePointsHeader(CTINPoints& points);

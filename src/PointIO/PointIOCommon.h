@@ -34,6 +34,10 @@ int64_t CountLive(const CTINPoints& points);
 // `out`; false when n records cannot be allocated.
 bool MakeSet(int n, CTINPoints& out);
 
+// Derives the points header of a set just read and swaps it into `points`:
+// 1, or kPointsOutOfRange (shown) when the extent is not finite.
+int FinishImportedSet(const std::string& path, CTINPoints& set, CTINPoints& points);
+
 // Size of an open file in bytes, or -1.
 int64_t FileSize(FILE* file);
 

@@ -418,7 +418,7 @@ TEST(PointsHeader, SpacingOfGridsLinesAndSinglePoints) {
     for (int i = 0; i < 1000; ++i)
         grid.m_pPoints[static_cast<size_t>(i)] = {i, 1000.0 + 2.5 * (i % 40), 50.0 - 2.5 * (i / 40),
                                                   7.0 + i, 1.0};
-    DerivePointsHeader(grid);
+    EXPECT_TRUE(DerivePointsHeader(grid));
     EXPECT_NEAR(grid.m_dSpacingX, 2.5, 1e-12);
     EXPECT_EQ(grid.m_dSpacingX, grid.m_dSpacingY);
     EXPECT_EQ(grid.m_dMinX, 1000.0);
@@ -437,11 +437,17 @@ TEST(PointsHeader, SpacingOfGridsLinesAndSinglePoints) {
     EXPECT_DOUBLE_EQ(line.m_dMinX, 1.0);
     EXPECT_DOUBLE_EQ(line.m_dMaxX, 5.0);
 
+    // Points farther apart than a double can measure have no usable extent.
+    CTINPoints far(2);
+    far.m_pPoints[0] = {0, 1e308, 0.0, 0.0, 1.0};
+    far.m_pPoints[1] = {1, -1e308, 1.0, 0.0, 1.0};
+    EXPECT_FALSE(DerivePointsHeader(far));
+
     // One point, and coinciding points far from the origin: spacing 1, bounds still ordered.
     for (double at : {0.0, 1.0e300}) {
         CTINPoints one(3);
         for (int i = 0; i < 3; ++i) one.m_pPoints[static_cast<size_t>(i)] = {i, at, -at, 1.0, 1.0};
-        DerivePointsHeader(one);
+        EXPECT_TRUE(DerivePointsHeader(one));
         EXPECT_EQ(one.m_dSpacingX, 1.0);
         EXPECT_GT(one.m_dMaxX, one.m_dMinX);
         EXPECT_GT(one.m_dMaxY, one.m_dMinY);
@@ -538,6 +544,13 @@ TEST(PointImportErrors, BadFilesNameTheFileAndTheLineOrByte) {
     cases.push_back({"len.las", bytes([](auto& b) { Put<uint16_t>(b, 105, 29); }), kPointsBadFormat,
                      "byte 105"});
     cases.push_back({"fmt.las", bytes([](auto& b) { b[104] = 11; }), kPointsBadFormat, "byte 104"});
+    // A scale that takes the first point beyond the largest double.
+    cases.push_back({"inf.las", bytes([](auto& b) {
+                         Put<double>(b, 131, 1e305);
+                         Put<int32_t>(b, 621, 100000);
+                     }),
+                     kPointsOutOfRange, "byte 621: point 1"});
+    cases.push_back({"far.xyz", "1e308 0 0\n-1e308 1 1\n", kPointsOutOfRange, "too far apart"});
     cases.push_back({"vlr.las", bytes([](auto& b) { Put<uint16_t>(b, 375 + 20, 5000); }),
                      kPointsBadFormat, "byte 375"});
     for (const Case& c : cases) {

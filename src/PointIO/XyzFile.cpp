@@ -145,7 +145,5 @@ int ReadXyz(const std::string& path, CTINPoints& points) {
         r.z = v[2];
         r.weight = v[3];
     }
-    DerivePointsHeader(set);
-    points.Swap(set);
-    return 1;
+    return FinishImportedSet(path, set, points);
 }
