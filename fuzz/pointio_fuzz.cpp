@@ -1,7 +1,7 @@
 // Fuzzes the LAS and XYZ point readers: the input goes to a file named .las
-// when it starts with 'L' (as the LAS signature does), .xyz otherwise. A set that reads must hold valid points
-// file bounds and index every point; it is then written back as LAS and XYZ
-// and must read back with the same count.
+// when it starts with 'L' (as the LAS signature does), .xyz otherwise. A set
+// that reads must hold valid points file bounds and index every point; it is
+// then written back as LAS and XYZ and must read back with the same count.
 #include <unistd.h>
 
 #include <cmath>
