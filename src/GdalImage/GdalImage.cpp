@@ -155,15 +155,15 @@ PhotoReader ChoosePhotographReader(const std::string& path) {
     const size_t n = std::fread(head, 1, sizeof head, file.get());
     file.reset();
     if (HasLanMagic(head, n)) return PhotoReader::Lan;
+    CGdalErrors quiet;  // also while the drivers are registered
     const CRasterDrivers& drivers = CRasterDrivers::Get();
-    CGdalErrors quiet;
     GDALDriverH d = GDALIdentifyDriverEx(path.c_str(), GDAL_OF_RASTER, drivers.List(), nullptr);
     return d ? PhotoReader::Gdal : PhotoReader::Lan;
 }
 
 int ReadGdalImage(const std::string& path, CErdasImage& image) {
-    const CRasterDrivers& drivers = CRasterDrivers::Get();
     CGdalErrors errors;
+    const CRasterDrivers& drivers = CRasterDrivers::Get();
     std::unique_ptr<void, DatasetCloser> ds(GDALOpenEx(
         path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers.List(), nullptr, nullptr));
     if (!ds) {
