@@ -123,48 +123,10 @@ std::string At(int64_t byte) {
     return "byte " + std::to_string(byte) + ": ";
 }
 
-}  // namespace
-
-int WriteLas(const std::string& path, const CTINPoints& points) {
-    // Bounds of the live points; every coordinate must be a finite number.
-    // One branch-free pass (minsd/maxsd); the first bad point is looked up
-    // only when there is one.
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    double lo[3] = {kInf, kInf, kInf}, hi[3] = {-kInf, -kInf, -kInf};
-    int64_t n = 0;
-    bool finite = true;
-    ForEachLive(points, [&](const TINPoint& p) {
-        const double v[3] = {p.x, p.y, p.z};
-        for (int a = 0; a < 3; ++a) {
-            finite &= std::isfinite(v[a]);
-            lo[a] = std::min(lo[a], v[a]);
-            hi[a] = std::max(hi[a], v[a]);
-        }
-        ++n;
-    });
-    if (n == 0) return WriteError(path, "there are no points", kPointsNone);
-    if (!finite) {
-        int bad = -1;
-        ForEachLive(points, [&](const TINPoint& p) {
-            if (bad < 0 && !(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)))
-                bad = p.id;
-        });
-        return WriteError(path,
-                          "point " + std::to_string(bad) + " has a coordinate that is not a number",
-                          kPointsOutOfRange);
-    }
-    double offset[3];
-    for (int a = 0; a < 3; ++a) {
-        if (!ChooseOffset(lo[a], hi[a], &offset[a])) {
-            return WriteError(path,
-                              std::string("the points span too far in ") + "XYZ"[a] +
-                                  " for LAS coordinates at 0.001 (4294967 units at most)",
-                              kPointsOutOfRange);
-        }
-    }
-
-    // Public header block, LAS 1.4.
-    unsigned char head[kPointData] = {};
+// Public header block of a written file (LAS 1.4), with the Extra Bytes VLR
+// describing the weight; bounds and counts are filled in after the records.
+void MakeHeader(unsigned char* head, const double offset[3]) {
+    std::memset(head, 0, kPointData);
     std::memcpy(head, "LASF", 4);
     // Global encoding: GPS time is standard GPS time (bit 0); the coordinate
     // reference system, when one is added, is WKT (bit 4, required for format 6).
@@ -187,13 +149,7 @@ int WriteLas(const std::string& path, const CTINPoints& points) {
     for (int a = 0; a < 3; ++a) {
         Store<double>(head + kOffScale + 8 * a, kScale);
         Store<double>(head + kOffOffset + 8 * a, offset[a]);
-        // Bounds of the stored coordinates (rounding is monotonic).
-        Store<double>(head + kOffMaxX + 16 * a, Quantise(hi[a], offset[a]) * kScale + offset[a]);
-        Store<double>(head + kOffMaxX + 16 * a + 8,
-                      Quantise(lo[a], offset[a]) * kScale + offset[a]);
     }
-    Store<uint64_t>(head + kOffCount64, static_cast<uint64_t>(n));
-    Store<uint64_t>(head + kOffByReturn64, static_cast<uint64_t>(n));  // all are return 1
 
     // Extra Bytes VLR with one descriptor: "weight", float64.
     unsigned char* vlr = head + kHeaderSize14;
@@ -206,18 +162,26 @@ int WriteLas(const std::string& path, const CTINPoints& points) {
     eb[3] = 0;   // no no_data, min, max, scale or offset
     PutText(eb + 4, "weight", 32);
     PutText(eb + 160, "matching confidence", 32);
+}
 
-    CAtomicFile file(path);
-    if (file.Open() != 1) return WriteError(path, file.Reason(), kPointsCannotOpen);
-    auto failed = [&]() {
-        return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
-    };
-    errno = 0;
-    if (std::fwrite(head, 1, sizeof head, file.File()) != sizeof head) return failed();
+// What one pass over the live points wrote.
+struct RecordPass {
+    int64_t n = 0;
+    int64_t qlo[3] = {INT64_MAX, INT64_MAX, INT64_MAX};  // stored integers, smallest
+    int64_t qhi[3] = {INT64_MIN, INT64_MIN, INT64_MIN};  // and largest
+    bool written = true;
+    bool Fits() const {
+        for (int a = 0; a < 3; ++a)
+            if (n > 0 && (qlo[a] < INT32_MIN || qhi[a] > INT32_MAX)) return false;
+        return true;
+    }
+};
 
-    // Point records, format 6 plus the weight: X, Y, Z, intensity 0, return
-    // 1 of 1, no flags, class 2 (ground), user data 0, scan angle 0, point
-    // source 0, GPS time 0, weight.
+// Writes the point records, format 6 plus the weight: X, Y, Z, intensity 0,
+// return 1 of 1, no flags, class 2 (ground), user data 0, scan angle 0, point
+// source 0, GPS time 0, weight. A coordinate that does not fit (or is not a
+// number) shows in the pass's integer range; the caller writes again then.
+RecordPass WriteRecords(FILE* file, const CTINPoints& points, const double offset[3]) {
     constexpr int kChunk = 8192;
     std::vector<unsigned char> buffer(static_cast<size_t>(kChunk) * kRecordLength, 0);
     for (int k = 0; k < kChunk; ++k) {
@@ -225,27 +189,118 @@ int WriteLas(const std::string& path, const CTINPoints& points) {
         r[14] = 0x11;
         r[16] = 2;
     }
+    RecordPass pass;
     int used = 0;
-    bool ok = true;
     ForEachLive(points, [&](const TINPoint& p) {
-        if (!ok) return;
+        if (!pass.written) return;
         unsigned char* r = buffer.data() + static_cast<size_t>(used) * kRecordLength;
-        Store<int32_t>(r, static_cast<int32_t>(Quantise(p.x, offset[0])));
-        Store<int32_t>(r + 4, static_cast<int32_t>(Quantise(p.y, offset[1])));
-        Store<int32_t>(r + 8, static_cast<int32_t>(Quantise(p.z, offset[2])));
+        const double v[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a) {
+            // Clamped first (NaN too) so that the conversion is always defined.
+            const double t = std::min(3.0e9, std::max(-3.0e9, (v[a] - offset[a]) * kInverseScale));
+            const int64_t q = static_cast<int64_t>(t + std::copysign(0.5, t));
+            pass.qlo[a] = std::min(pass.qlo[a], q);
+            pass.qhi[a] = std::max(pass.qhi[a], q);
+            Store<int32_t>(r + 4 * a, static_cast<int32_t>(q));
+        }
         Store<double>(r + kFormat6Size, p.weight);
+        ++pass.n;
         if (++used == kChunk) {
-            ok = std::fwrite(buffer.data(), kRecordLength, kChunk, file.File()) == kChunk;
+            pass.written = std::fwrite(buffer.data(), kRecordLength, kChunk, file) == kChunk;
             used = 0;
         }
     });
-    if (ok && used > 0)
-        ok = std::fwrite(buffer.data(), kRecordLength, static_cast<size_t>(used), file.File()) ==
-             static_cast<size_t>(used);
-    if (!ok) return failed();
+    if (pass.written && used > 0)
+        pass.written = std::fwrite(buffer.data(), kRecordLength, static_cast<size_t>(used), file) ==
+                       static_cast<size_t>(used);
+    return pass;
+}
+
+// Offsets from the true bounds of the live points. 1; kPointsOutOfRange
+// (shown) for a coordinate that is not a number or points too far apart.
+int OffsetsFromPoints(const std::string& path, const CTINPoints& points, double offset[3]) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    double lo[3] = {kInf, kInf, kInf}, hi[3] = {-kInf, -kInf, -kInf};
+    int bad = -1;
+    ForEachLive(points, [&](const TINPoint& p) {
+        const double v[3] = {p.x, p.y, p.z};
+        for (int a = 0; a < 3; ++a) {
+            if (bad < 0 && !std::isfinite(v[a])) bad = p.id;
+            lo[a] = std::min(lo[a], v[a]);
+            hi[a] = std::max(hi[a], v[a]);
+        }
+    });
+    if (bad >= 0)
+        return WriteError(path,
+                          "point " + std::to_string(bad) + " has a coordinate that is not a number",
+                          kPointsOutOfRange);
+    for (int a = 0; a < 3; ++a) {
+        if (!ChooseOffset(lo[a], hi[a], &offset[a])) {
+            return WriteError(path,
+                              std::string("the points span too far in ") + "XYZ"[a] +
+                                  " for LAS coordinates at 0.001 (4294967 units at most)",
+                              kPointsOutOfRange);
+        }
+    }
+    return 1;
+}
+
+}  // namespace
+
+int WriteLas(const std::string& path, const CTINPoints& points) {
+    if (points.GetCount() < 1) return WriteError(path, "there are no points", kPointsNone);
+    // Offsets from the middle of the set's own bounds, which normally hold
+    // every point: the file is then written in one pass. When a point does
+    // not fit those offsets (bounds out of date after edits, or never set),
+    // the offsets come from the points themselves and the file is written again.
+    double offset[3];
+    const bool guessed = ChooseOffset(points.m_dMinX, points.m_dMaxX, &offset[0]) &&
+                         ChooseOffset(points.m_dMinY, points.m_dMaxY, &offset[1]) &&
+                         ChooseOffset(points.m_dMinZ, points.m_dMaxZ, &offset[2]);
+    if (!guessed) {
+        const int rc = OffsetsFromPoints(path, points, offset);
+        if (rc != 1) return rc;
+    }
+
+    CAtomicFile file(path);
+    if (file.Open() != 1) return WriteError(path, file.Reason(), kPointsCannotOpen);
+    auto failed = [&]() {
+        return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
+    };
+    unsigned char head[kPointData];
+    RecordPass pass;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        MakeHeader(head, offset);
+        errno = 0;
+        if (std::fseek(file.File(), 0, SEEK_SET) != 0 ||
+            std::fwrite(head, 1, sizeof head, file.File()) != sizeof head)
+            return failed();
+        pass = WriteRecords(file.File(), points, offset);
+        if (!pass.written) return failed();
+        if (pass.Fits() || attempt == 1) break;
+        const int rc = OffsetsFromPoints(path, points, offset);
+        if (rc != 1) return rc;
+    }
+    if (pass.n == 0) return WriteError(path, "there are no points", kPointsNone);
+    if (!pass.Fits()) return WriteError(path, "coordinates out of range", kPointsOutOfRange);
+
+    // Bounds of the stored coordinates, and the counts (all points are return 1).
+    unsigned char bounds[48];
+    for (int a = 0; a < 3; ++a) {
+        Store<double>(bounds + 16 * a, static_cast<double>(pass.qhi[a]) * kScale + offset[a]);
+        Store<double>(bounds + 16 * a + 8, static_cast<double>(pass.qlo[a]) * kScale + offset[a]);
+    }
+    unsigned char counts[16];
+    Store<uint64_t>(counts, static_cast<uint64_t>(pass.n));      // number of point records
+    Store<uint64_t>(counts + 8, static_cast<uint64_t>(pass.n));  // points by return: return 1
+    if (std::fseek(file.File(), kOffMaxX, SEEK_SET) != 0 ||
+        std::fwrite(bounds, 1, sizeof bounds, file.File()) != sizeof bounds ||
+        std::fseek(file.File(), kOffCount64, SEEK_SET) != 0 ||
+        std::fwrite(counts, 1, sizeof counts, file.File()) != sizeof counts)
+        return failed();
     const int rc = file.Commit();
     if (rc != 1) return WriteError(path, file.Reason(), rc);
-    return static_cast<int>(n);
+    return static_cast<int>(pass.n);
 }
 
 int ReadLas(const std::string& path, CTINPoints& points) {

@@ -51,10 +51,13 @@ int ExportPoints(const std::string& path, const CTINPoints& points);
 int ImportPoints(const std::string& path, CTINPoints& points);
 
 // LAS 1.4, point data record format 6: X, Y, Z as int32 with scale 0.001 and
-// per-axis offsets (the middle of the bounds, to whole units) chosen so that
-// no coordinate overflows; return 1 of 1; classification 2 (ground); the
-// weight as a float64 extra byte named "weight" (Extra Bytes VLR "LASF_Spec",
-// record 4). The number of points written, or a PointIOResult.
+// per-axis offsets chosen so that no coordinate overflows: the middle of the
+// set's bounds (x, y and z range) to whole units, or of the live points' own
+// bounds when those do not hold every point (stale after edits); header
+// bounds are those of the stored coordinates. Return 1 of 1; classification
+// 2 (ground); GPS time 0; the weight as a float64 extra byte named "weight"
+// (Extra Bytes VLR "LASF_Spec", record 4). The number of points written, or
+// a PointIOResult.
 int WriteLas(const std::string& path, const CTINPoints& points);
 
 // XYZ text: one live point a line, "x y z weight", each number with 17

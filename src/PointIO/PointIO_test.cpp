@@ -263,10 +263,17 @@ std::vector<TINPoint> Live(const CTINPoints& set) {
 TEST(LasExport, HeaderRecordsAndExtraBytesFollowTheDocument) {
     TempDir dir;
     std::mt19937_64 rng(11);
-    for (double x0 : {0.0, 431250.0, -2.0e6}) {
+    // The last case states bounds that no longer hold the points (as after
+    // edits): the offsets must come from the points themselves.
+    for (double x0 : {0.0, 431250.0, -2.0e6, 1.0}) {
         SCOPED_TRACE(x0);
         CTINPoints set;
         RandomSet(set, 1000, x0, 5378400.0, 2.0e6 - 1.0, rng, true);
+        if (x0 == 1.0) {
+            set.m_dMinX += 3.0e6;
+            set.m_dMaxX += 3.0e6;
+            set.m_dMaxZ = set.m_dMinZ;
+        }
         const std::vector<TINPoint> live = Live(set);
         const std::string path = dir / "out.las";
         ASSERT_EQ(ExportPoints(path, set), static_cast<int>(live.size()));
@@ -315,6 +322,18 @@ TEST(LasExport, HeaderRecordsAndExtraBytesFollowTheDocument) {
             EXPECT_EQ(f.min[a], lo[a]);
             EXPECT_EQ(f.max[a], hi[a]);
         }
+    }
+
+    // A coordinate that is not a number is refused, naming the point.
+    CTINPoints bad;
+    RandomSet(bad, 10, 0.0, 0.0, 1.0, rng, false);
+    bad.m_pPoints[6].z = std::nan("");
+    {
+        Platform::ScopedMessageCapture capture;
+        EXPECT_EQ(ExportPoints(dir / "nan.las", bad), kPointsOutOfRange);
+        ASSERT_EQ(capture.Texts().size(), 1u);
+        EXPECT_NE(capture.Texts()[0].find("point 6"), std::string::npos);
+        EXPECT_FALSE(fs::exists(dir / "nan.las"));
     }
 
     // A set wider than 32-bit integers at 1 mm can span is refused; nothing is written.
