@@ -5,7 +5,7 @@ import struct
 import sys
 
 out = sys.argv[1]
-for sub in ("pts", "lan", "orn"):
+for sub in ("pts", "lan", "orn", "pointio"):
     os.makedirs(os.path.join(out, sub), exist_ok=True)
 
 # Points files: header N, minX, maxY, maxX, minY, spacingX, spacingY; then x, y, z, w.
@@ -59,3 +59,39 @@ open(os.path.join(out, "orn", "oneline.ORN"), "w").write(" ".join(orn.split()) +
 open(os.path.join(out, "orn", "scanned.ORN"), "w").write(
     "ORIENTATION demo left\n153.0\n500 400 1500\n0.5 -0.3 1.2\n0 0 0\n"
     "0.02 0.0 -115.0\n0.0 -0.02 115.0\n0.01 -0.02\n")
+
+# Point files for the LAS/XYZ target (a file starting with "L" is read as LAS,
+# any other as XYZ text).
+def las(name, fmt, minor, pts, extra=False):
+    header_size = 227 if minor <= 2 else 235 if minor == 3 else 375
+    base = [20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67][fmt]
+    vlr = b""
+    if extra:
+        d = bytearray(192)
+        d[2] = 10
+        d[4:10] = b"weight"
+        vlr = struct.pack("<H16sHH32s", 0, b"LASF_Spec", 4, 192, b"extra") + bytes(d)
+    rec = base + (8 if extra else 0)
+    h = bytearray(header_size)
+    h[0:4] = b"LASF"
+    h[24], h[25] = 1, minor
+    struct.pack_into("<HIIBHI", h, 94, header_size, header_size + len(vlr), 1 if extra else 0,
+                     fmt, rec, len(pts) if fmt < 6 else 0)
+    struct.pack_into("<6d", h, 131, 0.01, 0.01, 0.001, 1000.0, 2000.0, 0.0)
+    if minor >= 4:
+        struct.pack_into("<Q", h, 247, len(pts))
+    body = b""
+    for (x, y, z) in pts:
+        r = bytearray(rec)
+        struct.pack_into("<iii", r, 0, x, y, z)
+        if extra:
+            struct.pack_into("<d", r, base, 0.5)
+        body += bytes(r)
+    open(os.path.join(out, "pointio", name), "wb").write(bytes(h) + vlr + body)
+
+las("f0.las", 0, 0, [(i, 2 * i, 3 * i) for i in range(5)])
+las("f3.las", 3, 2, [(100, 5, 7), (-100, 9, 1)])
+las("f6.las", 6, 4, [(i * 7, -i, i) for i in range(4)], extra=True)
+las("f10.las", 10, 4, [(1, 2, 3)])
+open(os.path.join(out, "pointio", "a.xyz"), "w").write(
+    " 1 2 3\n# comment\n4,5,6,0.5\n\n7 8 9 1e-3\n")

@@ -300,6 +300,21 @@ int CErdasImage::ReadImage(FILE* file) {
     return 1;
 }
 
+int CErdasImage::AdoptBands(const LanHeader& header, std::unique_ptr<CBandArray> bands) {
+    const int bps = BytesPerSampleOf(header.packing);
+    int64_t rowBytes = 0, bandBytes = 0;
+    if (!bands ||
+        !LanBandBytes(header.nbands, header.nrows, header.ncols, bps, &rowBytes, &bandBytes) ||
+        bands->Bands() != header.nbands || bands->BytesPerBand() != bandBytes) {
+        return -2;
+    }
+    m_header = header;
+    m_nBytesPerSample = bps;
+    m_ppBands = std::move(bands);
+    m_bRangeKnown = false;
+    return 1;
+}
+
 // Band-interleaved by line: row 0 of every band in band order, then row 1, ...
 void CErdasImage::ReadBandInterleaved(FILE* file, int64_t rowBytes) {
     unsigned char** bands = m_ppBands->Data();

@@ -100,6 +100,15 @@ public:
     // inside the pixel data is read: the missing samples stay zero.
     int ReadImage(FILE* file);
 
+    // Takes over a header and band blocks that another reader filled (one
+    // block per band of rows x columns x bytes-per-sample bytes, row 0 first,
+    // as ReadImage leaves them). The header's band count, columns, rows and
+    // sample code must describe the blocks. The old bands are released; the
+    // window is kept and, like after ReadImage, replaced at the next
+    // extraction when its band count or sample size no longer fits. 1 taken;
+    // -2 the blocks do not match the header (nothing changes).
+    int AdoptBands(const LanHeader& header, std::unique_ptr<CBandArray> bands);
+
     // Exchanges everything the two images hold (header, bands, window, display
     // state): a loader reads into a fresh image and swaps it in once complete.
     void Swap(CErdasImage& other) noexcept;

@@ -257,6 +257,16 @@ DemoLayout MakeDemoLayout(const DemoOptions& options) {
     r.phiDeg = 0.4;
     r.kappaDeg = 0.7;
     CentreSubImage(r, kOriginX + halfShift, kOriginY, kBaseZ, -17);
+    if (options.zeroStart) {
+        // Sub-image pixel (c, r) keeps its photo position: the affine origin
+        // takes the start, x = a1 c + a2 r + (a0 + a1 xs + a2 ys).
+        for (DemoCamera* c : {&l, &r}) {
+            c->a0 += c->a1 * c->xStart + c->a2 * c->yStart;
+            c->b0 += c->b1 * c->xStart + c->b2 * c->yStart;
+            c->xStart = 0;
+            c->yStart = 0;
+        }
+    }
     return L;
 }
 
@@ -291,6 +301,8 @@ std::string DemoUsage() {
            "  --points N          number of ground points (default 40000, 1..10000000)\n"
            "  --threads N         rendering threads (default: all cores)\n"
            "  --no-targets        leave out the painted control targets\n"
+           "  --zero-start        images start at the scanned frame's first pixel (x/y start\n"
+           "                      0; the orientation files carry the offset instead)\n"
            "  -h, --help          this text\n";
 }
 
@@ -322,6 +334,8 @@ int ParseDemoArguments(const std::vector<std::string>& args, DemoOptions& option
             return 0;
         } else if (name == "--no-targets") {
             options.targets = false;
+        } else if (name == "--zero-start") {
+            options.zeroStart = true;
         } else if (name == "--seed") {
             if (!takeValue()) return -1;
             char* end = nullptr;

@@ -32,6 +32,11 @@ struct DemoOptions {
     int64_t points = 40000;
     bool targets = true;  // paint the control targets
     int threads = 0;      // 0: every hardware thread
+    // Images whose first pixel is the scanned frame's first pixel (x start and
+    // y start 0): the orientation's affine transformation is shifted instead,
+    // so the project shows the same scene. GDAL keeps no LAN starts, so such
+    // images survive a conversion to another raster format unchanged.
+    bool zeroStart = false;
 };
 
 // One photograph as its files describe it.
@@ -78,7 +83,7 @@ struct DemoResult {
 };
 
 // Command line: OUTDIR [--seed N] [--size COLSxROWS] [--cols N] [--rows N]
-// [--points N] [--threads N] [--no-targets]. 1 run; 0 help requested; -1
+// [--points N] [--threads N] [--no-targets] [--zero-start]. 1 run; 0 help requested; -1
 // invalid (error says why).
 int ParseDemoArguments(const std::vector<std::string>& args, DemoOptions& options,
                        std::string& error);

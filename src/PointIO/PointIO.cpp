@@ -1,0 +1,218 @@
+// Choosing the point file format by extension, points-file import and
+// export through the common paths, and the points header of imported sets.
+#include "PointIO/PointIO.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "Platform/Platform.h"
+#include "PointIO/AtomicFile.h"
+#include "PointIO/PointIOCommon.h"
+
+namespace pointio {
+
+int ReadError(const std::string& path, const std::string& reason, int result) {
+    Platform::ShowMessage("Cannot read points file " + path + ": " + reason,
+                          Platform::MessageKind::Exclamation);
+    return result;
+}
+
+int WriteError(const std::string& path, const std::string& reason, int result) {
+    Platform::ShowMessage("Cannot write points file " + path + ": " + reason,
+                          Platform::MessageKind::Exclamation);
+    return result;
+}
+
+int64_t CountLive(const CTINPoints& points) {
+    int64_t n = 0;
+    ForEachLive(points, [&](const TINPoint&) { ++n; });
+    return n;
+}
+
+bool MakeSet(int n, CTINPoints& out) {
+    CTINPoints set(n);
+    if (set.GetCount() != n) return false;
+    for (int i = 0; i < n; ++i) {
+        TINPoint& p = set.m_pPoints[static_cast<size_t>(i)];
+        p = TINPoint{i, 0.0, 0.0, 0.0, 1.0};
+    }
+    out.Swap(set);
+    return true;
+}
+
+int FinishImportedSet(const std::string& path, CTINPoints& set, CTINPoints& points) {
+    if (!DerivePointsHeader(set))
+        return ReadError(path, "the points lie too far apart to be indexed", kPointsOutOfRange);
+    points.Swap(set);
+    return 1;
+}
+
+int64_t FileSize(FILE* file) {
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace pointio
+
+using namespace pointio;
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The .pts export: the live records, the set's bounds and spacing.
+int WritePtsLive(const std::string& path, const CTINPoints& points) {
+    const int64_t n = CountLive(points);
+    if (n == 0) return WriteError(path, "there are no points", kPointsNone);
+    CTINPoints live(static_cast<int>(n));
+    if (live.GetCount() != n) return WriteError(path, "out of memory", kPointsNoMemory);
+    int k = 0;
+    ForEachLive(points, [&](const TINPoint& p) { live.m_pPoints[static_cast<size_t>(k++)] = p; });
+    live.m_dMinX = points.m_dMinX;
+    live.m_dMaxY = points.m_dMaxY;
+    live.m_dMaxX = points.m_dMaxX;
+    live.m_dMinY = points.m_dMinY;
+    live.SetSpacing(points.m_dSpacingX, points.m_dSpacingY);
+
+    CAtomicFile file(path);
+    if (file.Open() != 1) return WriteError(path, file.Reason(), kPointsCannotOpen);
+    errno = 0;
+    if (live.WritePts(file.File()) != n)
+        return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
+    const int rc = file.Commit();
+    if (rc != 1) return WriteError(path, file.Reason(), rc);
+    return static_cast<int>(n);
+}
+
+int ReadPtsFile(const std::string& path, CTINPoints& points) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
+    CTINPoints set;
+    switch (set.ReadPts(file.get())) {
+        case 1:
+            break;
+        case -1:
+            return ReadError(path, "the file holds no points", kPointsNone);
+        case -2:
+            return ReadError(path, "max X (byte 20) is not greater than min X (byte 4)",
+                             kPointsBadFormat);
+        case -3:
+        case -4:
+            return ReadError(path, "out of memory", kPointsNoMemory);
+        case -6:
+            return ReadError(path, "a point's Z is not a finite number", kPointsOutOfRange);
+        default:
+            return ReadError(path,
+                             "the file ends before the number of points its header (byte 0) "
+                             "gives, or the number is negative",
+                             kPointsTruncated);
+    }
+    points.Swap(set);
+    return 1;
+}
+
+}  // namespace
+
+PointFileType PointFileTypeOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return PointFileType::Unknown;
+    const std::string ext = Lower(path.substr(dot + 1));
+    if (ext == "pts") return PointFileType::Pts;
+    if (ext == "las") return PointFileType::Las;
+    if (ext == "laz") return PointFileType::Laz;
+    if (ext == "xyz") return PointFileType::Xyz;
+    return PointFileType::Unknown;
+}
+
+int ExportPoints(const std::string& path, const CTINPoints& points) {
+    switch (PointFileTypeOf(path)) {
+        case PointFileType::Pts:
+            return WritePtsLive(path, points);
+        case PointFileType::Las:
+            return WriteLas(path, points);
+        case PointFileType::Xyz:
+            return WriteXyz(path, points);
+        case PointFileType::Laz:
+            return WriteError(path, "compressed LAS (LAZ) is not written; use .las",
+                              kPointsCompressed);
+        default:
+            return WriteError(path, "unknown file type (use .pts, .las or .xyz)",
+                              kPointsUnknownType);
+    }
+}
+
+int ImportPoints(const std::string& path, CTINPoints& points) {
+    switch (PointFileTypeOf(path)) {
+        case PointFileType::Pts:
+            return ReadPtsFile(path, points);
+        case PointFileType::Las:
+            return ReadLas(path, points);
+        case PointFileType::Xyz:
+            return ReadXyz(path, points);
+        case PointFileType::Laz:
+            return ReadError(path, "compressed LAS (LAZ) is not supported; decompress it to .las",
+                             kPointsCompressed);
+        default:
+            return ReadError(path, "unknown file type (use .pts, .las or .xyz)",
+                             kPointsUnknownType);
+    }
+}
+
+bool DerivePointsHeader(CTINPoints& points) {
+    const int n = points.GetCount();
+    if (n < 1) return false;
+    const TINPoint* p = points.GetPoint(0);
+    double minX = p->x, maxX = p->x, minY = p->y, maxY = p->y, minZ = p->z, maxZ = p->z;
+    for (int i = 1; i < n; ++i) {
+        p = points.GetPoint(i);
+        const double x = p->x, y = p->y, z = p->z;  // packed fields, read by value
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        minY = std::min(minY, y);
+        maxY = std::max(maxY, y);
+        minZ = std::min(minZ, z);
+        maxZ = std::max(maxZ, z);
+    }
+    // Grid step s with N = (w / s + 1)(h / s + 1): (N - 1) s^2 - (w + h) s - w h = 0.
+    const double w = maxX - minX, h = maxY - minY;
+    double s = 0.0;
+    if (n > 1) {
+        const double b = w + h;
+        s = (b + std::sqrt(b * b + 4.0 * (n - 1) * w * h)) / (2.0 * (n - 1));
+    }
+    if (!(s > 0.0) || !std::isfinite(s)) s = 1.0;
+    auto widen = [s](double& lo, double& hi) {
+        if (hi > lo) return;
+        lo -= 0.5 * s;
+        hi += 0.5 * s;
+        if (!(hi > lo)) {  // so large that half a step is below one unit in the last place
+            lo = std::nextafter(lo, -std::numeric_limits<double>::infinity());
+            hi = std::nextafter(hi, std::numeric_limits<double>::infinity());
+        }
+    };
+    widen(minX, maxX);
+    widen(minY, maxY);
+    points.m_dMinX = minX;
+    points.m_dMaxX = maxX;
+    points.m_dMinY = minY;
+    points.m_dMaxY = maxY;
+    points.m_dMinZ = minZ;
+    points.m_dMaxZ = maxZ;
+    points.SetSpacing(s, s);
+    return std::isfinite(maxX - minX) && std::isfinite(maxY - minY) && std::isfinite(minZ) &&
+           std::isfinite(maxZ);
+}

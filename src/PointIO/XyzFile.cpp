@@ -1,0 +1,149 @@
+// XYZ text: "x y z weight" a line, written with 17 significant digits and
+// read with an optional weight. Numbers are formatted and parsed with
+// std::to_chars / std::from_chars, which never consult the process locale.
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "PointIO/AtomicFile.h"
+#include "PointIO/PointIOCommon.h"
+
+using namespace pointio;
+
+namespace {
+
+inline bool IsSeparator(char c) {
+    return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Parses a whole token as a double; a leading '+' is allowed.
+bool ParseNumber(const char* begin, const char* end, double* value) {
+    if (begin < end && *begin == '+' && end - begin > 1 && begin[1] != '-') ++begin;
+    const auto [ptr, ec] = std::from_chars(begin, end, *value);
+    return ec == std::errc() && ptr == end;
+}
+
+}  // namespace
+
+int WriteXyz(const std::string& path, const CTINPoints& points) {
+    const int64_t n = CountLive(points);
+    if (n == 0) return WriteError(path, "there are no points", kPointsNone);
+    CAtomicFile file(path);
+    if (file.Open() != 1) return WriteError(path, file.Reason(), kPointsCannotOpen);
+
+    constexpr size_t kBuffer = 1 << 20;
+    constexpr size_t kLineMax = 4 * 32;  // four numbers of at most 24 characters, blanks, newline
+    std::vector<char> buffer(kBuffer);
+    size_t used = 0;
+    bool ok = true;
+    errno = 0;
+    ForEachLive(points, [&](const TINPoint& p) {
+        if (!ok) return;
+        char* out = buffer.data() + used;
+        char* const end = buffer.data() + kBuffer;
+        const double v[4] = {p.x, p.y, p.z, p.weight};
+        for (int k = 0; k < 4; ++k) {
+            out = std::to_chars(out, end, v[k], std::chars_format::general, 17).ptr;
+            *out++ = k < 3 ? ' ' : '\n';
+        }
+        used = static_cast<size_t>(out - buffer.data());
+        if (kBuffer - used < kLineMax) {
+            ok = std::fwrite(buffer.data(), 1, used, file.File()) == used;
+            used = 0;
+        }
+    });
+    if (ok && used > 0) ok = std::fwrite(buffer.data(), 1, used, file.File()) == used;
+    if (!ok) return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
+    const int rc = file.Commit();
+    if (rc != 1) return WriteError(path, file.Reason(), rc);
+    return static_cast<int>(n);
+}
+
+int ReadXyz(const std::string& path, CTINPoints& points) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
+    const int64_t size = FileSize(file.get());
+    if (size < 0) return ReadError(path, "not a regular file", kPointsCannotOpen);
+    std::vector<char> text;
+    std::vector<double> values;  // x, y, z, weight per point
+    try {
+        text.resize(static_cast<size_t>(size));
+        values.reserve(static_cast<size_t>(size / 40 + 1) * 4);
+    } catch (const std::bad_alloc&) {
+        return ReadError(path, "out of memory", kPointsNoMemory);
+    }
+    if (size > 0 && std::fread(text.data(), 1, text.size(), file.get()) != text.size())
+        return ReadError(path, std::strerror(errno ? errno : EIO), kPointsTruncated);
+    file.reset();
+
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    int64_t line = 0;
+    while (p < end) {
+        ++line;
+        const char* eol = std::find(p, end, '\n');
+        const char* stop = std::find(p, eol, '#');  // a comment runs to the end of the line
+        double v[4] = {0.0, 0.0, 0.0, 1.0};
+        int fields = 0;
+        const char* q = p;
+        while (true) {
+            while (q < stop && IsSeparator(*q)) ++q;
+            if (q == stop) break;
+            const char* t = q;
+            while (q < stop && !IsSeparator(*q)) ++q;
+            if (fields == 4) {
+                return ReadError(path,
+                                 "line " + std::to_string(line) +
+                                     ": more than four values (a line holds x y z [weight])",
+                                 kPointsBadText);
+            }
+            if (!ParseNumber(t, q, &v[fields])) {
+                return ReadError(path,
+                                 "line " + std::to_string(line) + ": \"" +
+                                     std::string(t, std::min<size_t>(q - t, 40)) +
+                                     "\" is not a number",
+                                 kPointsBadText);
+            }
+            ++fields;
+        }
+        p = eol == end ? end : eol + 1;
+        if (fields == 0) continue;  // blank or comment
+        if (fields < 3) {
+            return ReadError(path,
+                             "line " + std::to_string(line) + ": " + std::to_string(fields) +
+                                 " value(s); a line holds x y z [weight]",
+                             kPointsBadText);
+        }
+        if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) {
+            return ReadError(path,
+                             "line " + std::to_string(line) + ": x, y and z must be finite numbers",
+                             kPointsBadText);
+        }
+        if (values.size() / 4 >= static_cast<size_t>(INT_MAX))
+            return ReadError(path, "more than " + std::to_string(INT_MAX) + " points",
+                             kPointsOutOfRange);
+        try {
+            values.insert(values.end(), v, v + 4);
+        } catch (const std::bad_alloc&) {
+            return ReadError(path, "out of memory", kPointsNoMemory);
+        }
+    }
+    const int n = static_cast<int>(values.size() / 4);
+    if (n == 0) return ReadError(path, "the file holds no points", kPointsNone);
+    CTINPoints set;
+    if (!MakeSet(n, set)) return ReadError(path, "out of memory", kPointsNoMemory);
+    for (int i = 0; i < n; ++i) {
+        TINPoint& r = set.m_pPoints[static_cast<size_t>(i)];
+        const double* v = values.data() + 4 * static_cast<size_t>(i);
+        r.x = v[0];
+        r.y = v[1];
+        r.z = v[2];
+        r.weight = v[3];
+    }
+    return FinishImportedSet(path, set, points);
+}
