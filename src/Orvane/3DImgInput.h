@@ -22,7 +22,8 @@ public:
     // ("Desc|pattern|...|", converted for the file dialog).
     static constexpr const char* kImagePrompt = "Choose a Image.";
     static constexpr const char* kPointsPrompt = "Choose a Point File.";
-    static constexpr const char* kImageFilter = "Image Files (*.lan)|*.lan|All Files (*.*)|*.*|";
+    static constexpr const char* kImageFilter =
+        "Image Files (*.lan)|*.lan|TIFF Images (*.tif;*.tiff)|*.tif;*.tiff|All Files (*.*)|*.*|";
     static constexpr const char* kPointsFilter = "Points Files (*.pts)|*.pts|All Files (*.*)|*.*|";
 
     // Chooses one existing file and returns its path in the local file name

@@ -179,7 +179,8 @@ TEST(DialogSupport, FormatsRealsShortAndReadsThemBackExactly) {
 
 TEST(DialogSupport, ConvertsFileFiltersToQtNameFilters) {
     using DialogSupport::QtFileFilter;
-    EXPECT_EQ(QtFileFilter(C3DImgInput::kImageFilter), "Image Files (*.lan);;All Files (*)");
+    EXPECT_EQ(QtFileFilter(C3DImgInput::kImageFilter),
+              "Image Files (*.lan);;TIFF Images (*.tif *.tiff);;All Files (*)");
     EXPECT_EQ(QtFileFilter(C3DImgInput::kPointsFilter), "Points Files (*.pts);;All Files (*)");
     EXPECT_EQ(QtFileFilter("Pictures|*.lan; *.img|"), "Pictures (*.lan *.img)");
     EXPECT_EQ(QtFileFilter(""), "");

@@ -27,6 +27,9 @@ const std::map<int, const char*>& Prompts() {
         {ID_FILE_CLOSE, "Close the active document\nClose"},
         {ID_FILE_SAVE, "Save the active document\nSave"},
         {ID_FILE_SAVE_AS, "Save the active document with a new name\nSave As"},
+        {ID_FILE_EXPORT_POINTS,
+         "Write the points with the current edits to a LAS or XYZ file; the points file is not "
+         "changed\nExport Points"},
         {ID_FILE_PRINT_SETUP, "Change the printer and printing options\nPrint Setup"},
         {ID_FILE_PRINT, "Print the active document\nPrint"},
         {ID_FILE_PRINT_PREVIEW, "Display full pages\nPrint Preview"},
@@ -152,6 +155,7 @@ void CMainFrame::BuildMenus() {
     QAction* save = MakeAction(ID_FILE_SAVE, QStringLiteral("&Save\tCtrl+S"));
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     QAction* saveAs = MakeAction(ID_FILE_SAVE_AS, QStringLiteral("Save &As..."));
+    QAction* exportPoints = MakeAction(ID_FILE_EXPORT_POINTS, QStringLiteral("&Export Points..."));
     QAction* print = MakeAction(ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"));
     print->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     QAction* preview = MakeAction(ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"));
@@ -207,7 +211,7 @@ void CMainFrame::BuildMenus() {
     // Menu 129: a document is open.
     {
         auto* file = new QMenu(QStringLiteral("&File"), this);
-        file->addActions({newDoc, open, close, save, saveAs});
+        file->addActions({newDoc, open, close, save, saveAs, exportPoints});
         file->addSeparator();
         file->addActions({print, preview, setup});
         file->addSeparator();
@@ -375,6 +379,9 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_FILE_SAVE_AS:
             if (doc) doc->OnFileSaveAs();
+            break;
+        case ID_FILE_EXPORT_POINTS:
+            if (auto* orvane = dynamic_cast<COrvaneDoc*>(doc)) orvane->OnExportPoints();
             break;
         case ID_FILE_PRINT:
             if (glView) glView->OnFilePrint();

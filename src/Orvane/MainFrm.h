@@ -22,6 +22,7 @@ enum FrameworkCommand {
     ID_FILE_CLOSE = 57602,
     ID_FILE_SAVE = 57603,
     ID_FILE_SAVE_AS = 57604,
+    ID_FILE_EXPORT_POINTS = 32795,  // the live points as LAS or XYZ, without saving
     ID_FILE_PRINT_SETUP = 57606,
     ID_FILE_PRINT = 57607,
     ID_FILE_PRINT_DIRECT = 57608,

@@ -4,13 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "Framework/MDIFrame.h"
+#include "GdalImage/GdalImage.h"
+#include "PointIO/PointIO.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WaitCursor.h"
@@ -138,14 +143,16 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
         return ShowOpenError("Right Orientation Parameters File", paths.rightOrientation), -1;
 
     CWaitCursor wait;
-    if (newLeft.m_image.ReadImage(left.get()) != 1 || !newLeft.m_image.GetBands()) {
+    // A LAN file (by its magic) goes to the LAN reader, other rasters that
+    // GDAL recognises (TIFF, GeoTIFF, ...) to GDAL, into the same band buffers.
+    left.reset();
+    right.reset();
+    if (ReadPhotograph(paths.leftImage, newLeft.m_image) != 1 || !newLeft.m_image.GetBands()) {
         return ShowOpenError("Left Image"), -1;
     }
-    left.reset();
-    if (newRight.m_image.ReadImage(right.get()) != 1 || !newRight.m_image.GetBands()) {
+    if (ReadPhotograph(paths.rightImage, newRight.m_image) != 1 || !newRight.m_image.GetBands()) {
         return ShowOpenError("Right Image"), -1;
     }
-    right.reset();
     CTINPoints newPoints;
     if (newPoints.ReadPts(points.get()) != 1 || newPoints.BuildIndex(1) < 0) {
         return ShowOpenError("Matched Points"), -1;
@@ -309,4 +316,55 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     }
     SetModifiedFlag(false);
     return true;
+}
+
+void COrvaneDoc::OnExportPoints() {
+    if (!m_bProjectLoaded || m_points.GetCount() == 0) {
+        ReportMessage(QStringLiteral("Please load images and points first."),
+                      Platform::MessageKind::Plain);
+        return;
+    }
+    std::string path;
+    if (m_fnChooseExportPath) {
+        path = m_fnChooseExportPath();
+    } else {
+        QString selected;
+        const QString lasFilter = QStringLiteral("LAS Files (*.las)");
+        const QString xyzFilter = QStringLiteral("XYZ Text (*.xyz)");
+        const QString proposed = QFileInfo(GetPathName()).completeBaseName() + ".las";
+        QString chosen = QFileDialog::getSaveFileName(
+            QApplication::activeWindow(), QStringLiteral("Export Points"), proposed,
+            lasFilter + ";;" + xyzFilter, &selected);
+        if (chosen.isEmpty()) return;
+        // A name without a known extension takes the one of the chosen type.
+        if (PointFileTypeOf(QFile::encodeName(chosen).toStdString()) == PointFileType::Unknown)
+            chosen += selected == xyzFilter ? ".xyz" : ".las";
+        path = QFile::encodeName(chosen).toStdString();
+    }
+    if (path.empty()) return;
+    ExportPointsTo(path);
+}
+
+int COrvaneDoc::ExportPointsTo(const std::string& path) {
+    const PointFileType type = PointFileTypeOf(path);
+    if (type != PointFileType::Las && type != PointFileType::Xyz) {
+        ReportMessage(QStringLiteral("Points can be exported as LAS (.las) or XYZ text (.xyz): %1")
+                          .arg(QString::fromLocal8Bit(path.c_str())),
+                      Platform::MessageKind::Exclamation);
+        return -1;
+    }
+    int written = 0;
+    {
+        CWaitCursor wait;
+        written = ExportPoints(path, m_points);  // failures are reported by the writer
+    }
+    if (written >= 0) {
+        CWinApp* app = CWinApp::GetApp();
+        if (app && app->m_pMainWnd && app->m_pMainWnd->GetStatusBar())
+            app->m_pMainWnd->GetStatusBar()->ShowTimedMessage(
+                QStringLiteral("Exported %1 points to %2")
+                    .arg(written)
+                    .arg(QString::fromLocal8Bit(path.c_str())));
+    }
+    return written;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <string>
 
 #include "OpenGL/OpenGLDoc.h"
@@ -54,6 +55,16 @@ public:
 
     // True once a project is loaded (the document holds points to save).
     bool IsProjectLoaded() const { return m_bProjectLoaded; }
+
+    // File > Export Points: asks for a file (LAS or XYZ, by type) and writes
+    // the live points with the current edits; the points file and the
+    // modified flag stay as they are.
+    void OnExportPoints();
+    // Writes the live points to `path` in the format its extension names.
+    // The number of points written, or a negative result (message shown).
+    int ExportPointsTo(const std::string& path);
+    // Chooses the export file; tests replace it. Empty: cancelled.
+    std::function<std::string()> m_fnChooseExportPath;
 
     CAerialPhoto m_leftPhoto;
     CAerialPhoto m_rightPhoto;
