@@ -66,6 +66,8 @@ int CCheckRanking::Rank(const CheckOptions& options) {
     m_spread.assign(n, kNaN);
     m_height.assign(n, kNaN);
     m_reach2.assign(n, 0.0);
+    m_marked.assign(n, 0);
+    ReserveForAdditions(m_status, m_score, m_residual, m_spread, m_height, m_reach2, m_marked);
     // Live points in the grid's storage order: neighbours of consecutive
     // points overlap, so their records stay in the cache.
     std::vector<int> order;
@@ -104,13 +106,14 @@ int CCheckRanking::Update(const std::vector<int>& changedIds) {
     m_spread.resize(n, kNaN);
     m_height.resize(n, kNaN);
     m_reach2.resize(n, 0.0);
+    m_marked.resize(n, 0);
 
     // A point that is not itself changed has, as its old neighbourhood, only
     // unchanged points, all within its reach; they are all still there, so its
     // new neighbourhood differs only if a changed point now lies within that
     // reach. It must be scored again exactly when a changed point lay, or now
     // lies, within its reach.
-    std::vector<uint8_t> marked(static_cast<size_t>(n), 0);
+    std::vector<uint8_t>& marked = m_marked;  // all 0 between updates
     std::vector<int> affected;
     for (int c : changed) {
         marked[c] = 1;
@@ -133,7 +136,10 @@ int CCheckRanking::Update(const std::vector<int>& changedIds) {
         if (m_surface.IsLive(c)) collectNear(m_surface.X(c), m_surface.Y(c));
     }
     ScoreAll(affected);
-    for (int p : affected) m_dMaxReach2 = std::max(m_dMaxReach2, m_reach2[p]);
+    for (int p : affected) {
+        m_dMaxReach2 = std::max(m_dMaxReach2, m_reach2[p]);
+        marked[p] = 0;
+    }
     return static_cast<int>(affected.size());
 }
 

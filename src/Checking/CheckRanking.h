@@ -119,4 +119,5 @@ private:
     // and an upper bound of all of them.
     std::vector<double> m_reach2;
     double m_dMaxReach2 = 0.0;
+    std::vector<uint8_t> m_marked;  // Update's work: records already taken
 };

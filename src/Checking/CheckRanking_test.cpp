@@ -137,6 +137,13 @@ TEST(CheckRanking, TooFewNeighboursGiveInsufficient) {
     EXPECT_GT(ranking.Update({7}), 1);
     EXPECT_EQ(ranking.Status(7), SurfaceStatus::Deleted);
 
+    // No points at all.
+    CTINPoints empty;
+    CCheckRanking none(empty);
+    EXPECT_EQ(none.Rank(), 0);
+    EXPECT_EQ(none.Next(INFINITY, -1), -1);
+    EXPECT_EQ(none.Update({0}), 0);
+
     CheckOptions bad;
     bad.minNeighbours = 3;
     EXPECT_EQ(ranking.Rank(bad), -1);

@@ -35,6 +35,7 @@ int CLocalSurface::Build(const CTINPoints& ground, const CheckOptions& options) 
     m_z.assign(n, 0.0);
     m_weight.assign(n, 0.0);
     m_live.assign(n, 0);
+    ReserveForAdditions(m_x, m_y, m_z, m_weight, m_live);
     double minX = std::numeric_limits<double>::infinity(), minY = minX;
     double maxX = -minX, maxY = -minX;
     int live = 0;
@@ -70,19 +71,16 @@ int CLocalSurface::Refresh(const CTINPoints& ground, std::vector<int>& changed,
     const int old = Count();
     const int n = ground.GetCount();
     if (n < old) return -1;
-    // Records appended since the copy was made count as changed.
-    std::vector<uint8_t> listed(static_cast<size_t>(n), 0);
+    // Each changed record once, and every record appended since the copy was
+    // made.
     std::vector<int> work;
     work.reserve(changed.size() + static_cast<size_t>(n - old));
     for (int i : changed) {
-        if (i >= 0 && i < n && !listed[i]) {
-            listed[i] = 1;
-            work.push_back(i);
-        }
+        if (i >= 0 && i < old) work.push_back(i);
     }
-    for (int i = old; i < n; ++i) {
-        if (!listed[i]) work.push_back(i);
-    }
+    std::sort(work.begin(), work.end());
+    work.erase(std::unique(work.begin(), work.end()), work.end());
+    for (int i = old; i < n; ++i) work.push_back(i);
     m_x.resize(n, 0.0);
     m_y.resize(n, 0.0);
     m_z.resize(n, 0.0);
@@ -130,9 +128,9 @@ SurfaceEstimate CLocalSurface::At(double x, double y, int skip, const uint8_t* s
     }
     e.neighbours = found;
     e.reach2 = found == k ? hits[k - 1].distance2 : radius2;
-    if (found < m_options.minNeighbours) return e;
+    if (found < m_options.minNeighbours || found > kMaxPlaneSamples) return e;
 
-    double u[kMaxPlaneSamples] = {}, v[kMaxPlaneSamples] = {}, z[kMaxPlaneSamples] = {};
+    double u[kMaxPlaneSamples], v[kMaxPlaneSamples], z[kMaxPlaneSamples];
     for (int t = 0; t < found; ++t) {
         const int i = hits[t].index;
         u[t] = m_x[i] - x;

@@ -18,6 +18,13 @@
 #include "Checking/RobustPlane.h"
 #include "TIN/TINPoints.h"
 
+// Gives per-record arrays room for a sixteenth more records, so that points
+// added while editing rarely make them move (which would cost a frame).
+template <class... Vectors>
+void ReserveForAdditions(Vectors&... vectors) {
+    (vectors.reserve(vectors.size() + vectors.size() / 16 + 64), ...);
+}
+
 struct CheckOptions {
     // Neighbours of a point: the k nearest live points within searchRadius.
     int neighbours = 12;  // k, 4 .. kMaxPlaneSamples

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -50,37 +51,54 @@ inline double Residual(const PlaneCoefficients& p, double u, double v, double z)
     return z - (p.height + p.slopeX * u + p.slopeY * v);
 }
 
-// Sorts 16 values in increasing order with Batcher's odd-even merge network:
-// 63 fixed compare-exchanges, no branches. Shorter arrays are padded with
-// +infinity by the callers.
-inline void Sort16(double* a) {
-#define X(i, j)                                 \
-    {                                           \
-        const double lo = std::min(a[i], a[j]); \
-        a[j] = std::max(a[i], a[j]);            \
-        a[i] = lo;                              \
+// Batcher's odd-even merge network for 16 values: 63 fixed compare-exchanges
+// in this order sort any input. Dropping those that touch a position >= N
+// leaves a network that sorts N values (the positions past N, padded with
+// +infinity, would never move).
+struct Exchange {
+    int i, j;
+};
+constexpr Exchange kNetwork[63] = {
+    {0, 1},   {2, 3},   {0, 2},   {1, 3},   {1, 2},   {4, 5},  {6, 7},   {4, 6},   {5, 7},
+    {5, 6},   {0, 4},   {2, 6},   {2, 4},   {1, 5},   {3, 7},  {3, 5},   {1, 2},   {3, 4},
+    {5, 6},   {8, 9},   {10, 11}, {8, 10},  {9, 11},  {9, 10}, {12, 13}, {14, 15}, {12, 14},
+    {13, 15}, {13, 14}, {8, 12},  {10, 14}, {10, 12}, {9, 13}, {11, 15}, {11, 13}, {9, 10},
+    {11, 12}, {13, 14}, {0, 8},   {4, 12},  {4, 8},   {2, 10}, {6, 14},  {6, 10},  {2, 4},
+    {6, 8},   {10, 12}, {1, 9},   {5, 13},  {5, 9},   {3, 11}, {7, 15},  {7, 11},  {3, 5},
+    {7, 9},   {11, 13}, {1, 2},   {3, 4},   {5, 6},   {7, 8},  {9, 10},  {11, 12}, {13, 14}};
+
+template <int N, size_t K>
+inline void Exchange1(double* a) {
+    if constexpr (kNetwork[K].j < N) {
+        const double lo = std::min(a[kNetwork[K].i], a[kNetwork[K].j]);
+        a[kNetwork[K].j] = std::max(a[kNetwork[K].i], a[kNetwork[K].j]);
+        a[kNetwork[K].i] = lo;
     }
-    X(0, 1)
-    X(2, 3)
-    X(0, 2) X(1, 3) X(1, 2) X(4, 5) X(6, 7) X(4, 6) X(5, 7) X(5, 6) X(0, 4) X(2, 6) X(2, 4) X(1, 5)
-        X(3, 7) X(3, 5) X(1, 2) X(3, 4) X(5, 6) X(8, 9) X(10, 11) X(8, 10) X(9, 11) X(9, 10)
-            X(12, 13) X(14, 15) X(12, 14) X(13, 15) X(13, 14) X(8, 12) X(10, 14) X(10, 12) X(9, 13)
-                X(11, 15) X(11, 13) X(9, 10) X(11, 12) X(13, 14) X(0, 8) X(4, 12) X(4, 8) X(2, 10)
-                    X(6, 14) X(6, 10) X(2, 4) X(6, 8) X(10, 12) X(1, 9) X(5, 13) X(5, 9) X(3, 11)
-                        X(7, 15) X(7, 11) X(3, 5) X(7, 9) X(11, 13) X(1, 2) X(3, 4) X(5, 6) X(7, 8)
-                            X(9, 10) X(11, 12) X(13, 14)
-#undef X
 }
 
-// Sorts n values (no NaN) in increasing order into `sorted`, which holds at
-// least max(n, 16) values.
-inline void SortValues(const double* a, int n, double* sorted) {
-    std::copy(a, a + n, sorted);
-    if (n <= 16) {
-        std::fill(sorted + n, sorted + 16, std::numeric_limits<double>::infinity());
-        Sort16(sorted);
+// Sorts a[0 .. N-1] in increasing order without branches.
+template <int N, size_t... K>
+inline void SortNetwork(double* a, std::index_sequence<K...>) {
+    (Exchange1<N, K>(a), ...);
+}
+
+template <int N>
+inline void SortPadded(double* a, int n) {
+    std::fill(a + n, a + N, std::numeric_limits<double>::infinity());
+    SortNetwork<N>(a, std::make_index_sequence<63>());
+}
+
+// Sorts a[0 .. n-1] (no NaN) in increasing order, in place; a holds at least
+// max(n, 16) values (those past n are overwritten).
+inline void SortInPlace(double* a, int n) {
+    if (n <= 8) {
+        SortPadded<8>(a, n);
+    } else if (n <= 12) {
+        SortPadded<12>(a, n);
+    } else if (n <= 16) {
+        SortPadded<16>(a, n);
     } else {
-        std::sort(sorted, sorted + n);
+        std::sort(a, a + n);
     }
 }
 
@@ -92,10 +110,9 @@ double TrimmedSum(const PlaneCoefficients& p, const double* u, const double* v, 
         const double r = Residual(p, u[i], v[i], z[i]);
         r2[i] = r * r;
     }
-    double sorted[kMaxPlaneSamples];
-    SortValues(r2, n, sorted);
+    SortInPlace(r2, n);
     double sum = 0.0;
-    for (int t = 0; t < h; ++t) sum += sorted[t];
+    for (int t = 0; t < h; ++t) sum += r2[t];
     return sum;
 }
 
@@ -116,7 +133,8 @@ double MedianOf(double* values, int n) {
     const int mid = n / 2;
     if (n <= 16) {
         double sorted[16];
-        SortValues(values, n, sorted);
+        std::copy(values, values + n, sorted);
+        SortInPlace(sorted, n);
         return n % 2 == 1 ? sorted[mid] : 0.5 * (sorted[mid - 1] + sorted[mid]);
     }
     std::nth_element(values, values + mid, values + n);
@@ -136,10 +154,9 @@ void DirectionOrder(const double* u, const double* v, int n, int* order) {
         const auto d = static_cast<int64_t>(Direction(u[i], v[i]) * 1048576.0);
         key[i] = static_cast<double>(d * kMaxPlaneSamples + i);
     }
-    double sorted[kMaxPlaneSamples];
-    SortValues(key, n, sorted);
+    SortInPlace(key, n);
     for (int t = 0; t < n; ++t) {
-        order[t] = static_cast<int>(static_cast<int64_t>(sorted[t]) % kMaxPlaneSamples);
+        order[t] = static_cast<int>(static_cast<int64_t>(key[t]) % kMaxPlaneSamples);
     }
 }
 
