@@ -8,8 +8,10 @@
 //           fewer than minNeighbours, or all on one line: status Insufficient,
 //           score NaN.
 //   plane   the robust local plane through N(p) in coordinates relative to p
-//           (FitRobustPlane: least trimmed squares, then a least-squares refit
-//           on the samples it accepts; RobustPlane.h).
+//           (FitRobustPlane, RobustPlane.h: a start chosen by the criterion of
+//           least trimmed squares among planes through well-spread triples of
+//           neighbours, then least-squares refits on the neighbours within 2.5
+//           robust standard deviations of it).
 //   S(p)    the plane's height at (X, Y): the surface height of p.
 //   r       Z - S(p), ground units: how far p lies off its neighbours' surface.
 //   r_i     each neighbour's residual from the same plane.
@@ -35,7 +37,11 @@
 // it. After points of the set change (moved, re-weighted, deleted, undeleted
 // or appended), Update with their record indices scores again exactly the
 // points whose neighbourhood can hold one of them, which gives the same
-// scores as a full Rank. After the set is compacted or replaced, Rank again.
+// scores as a full Rank with the same Options(). After the set is compacted
+// or replaced, Rank again.
+//
+// Rank uses several threads (CheckOptions::threads), Update too when many
+// points are affected; both return only when all their work is done.
 #pragma once
 
 #include <cstdint>

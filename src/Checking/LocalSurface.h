@@ -78,15 +78,18 @@ public:
     // otherwise sqrt(area of the live points' box / live count), otherwise 1)
     // fills in searchRadius and spreadFloor left at 0; Options() returns the
     // values in force, which Refresh keeps. 1; -1 for options out of range
-    // (neighbours, minNeighbours) or a negative radius, floor or gain.
+    // (neighbours, minNeighbours) or a negative radius, floor, factor, gain
+    // or thread count.
     int Build(const CTINPoints& ground, const CheckOptions& options);
 
     // Brings the copy and the index in step with `ground` for the records in
-    // `changed` (moved, re-weighted, deleted or added; indices outside the set
-    // are ignored) and for every record appended since the last Build or
-    // Refresh. before[i] receives the state that changed[i] had (see Record),
-    // and appended records are added to `changed`. 1; -1 when the set now
-    // holds fewer records than the copy (it was compacted: Build again).
+    // `changed` (moved, re-weighted, deleted or undeleted; indices outside the
+    // copy are ignored) and for every record appended since the last Build or
+    // Refresh. `changed` is then replaced by the records brought in step, each
+    // once (the listed ones in increasing order, then the appended ones), and
+    // before[i] receives the state that changed[i] had (see Record). 1; -1
+    // when the set now holds fewer records than the copy (it was compacted:
+    // Build again).
     struct Record {
         bool live = false;
         double x = 0.0, y = 0.0, z = 0.0, weight = 0.0;
