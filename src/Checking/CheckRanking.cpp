@@ -45,10 +45,10 @@ void CCheckRanking::SetScore(int index) {
     m_score[index] = factor * std::fabs(m_residual[index]) / sigma;
 }
 
-void CCheckRanking::ScoreAll(const std::vector<int>& indices) {
+void CCheckRanking::ScoreAll(const std::vector<int>& indices, int64_t threadedFrom) {
     const int64_t n = static_cast<int64_t>(indices.size());
     constexpr int64_t kChunk = 512;
-    const int threads = n >= 2 * kChunk ? checking::ThreadCount(m_options.threads) : 1;
+    const int threads = n >= threadedFrom ? checking::ThreadCount(m_options.threads) : 1;
     checking::RunParallel((n + kChunk - 1) / kChunk, threads, [&](int64_t chunk) {
         const int64_t end = std::min(n, (chunk + 1) * kChunk);
         for (int64_t t = chunk * kChunk; t < end; ++t) ScoreOne(indices[t]);
@@ -72,7 +72,7 @@ int CCheckRanking::Rank(const CheckOptions& options) {
     // points overlap, so their records stay in the cache.
     std::vector<int> order;
     m_surface.Grid().StorageOrder(order);
-    ScoreAll(order);
+    ScoreAll(order, 1024);
     m_dMaxReach2 = 0.0;
     std::vector<double> spreads;
     spreads.reserve(order.size());
@@ -114,11 +114,9 @@ int CCheckRanking::Update(const std::vector<int>& changedIds) {
     // reach. It must be scored again exactly when a changed point lay, or now
     // lies, within its reach.
     std::vector<uint8_t>& marked = m_marked;  // all 0 between updates
+    // Each changed point and then those around it, so that points scored one
+    // after the other share their neighbours in the cache.
     std::vector<int> affected;
-    for (int c : changed) {
-        marked[c] = 1;
-        affected.push_back(c);
-    }
     const double reach = std::sqrt(m_dMaxReach2);
     auto collectNear = [&](double x, double y) {
         m_surface.Grid().ForEachNear(x, y, reach, [&](int p, double px, double py) {
@@ -132,10 +130,19 @@ int CCheckRanking::Update(const std::vector<int>& changedIds) {
     };
     for (size_t t = 0; t < changed.size(); ++t) {
         const int c = changed[t];
-        if (before[t].live) collectNear(before[t].x, before[t].y);
-        if (m_surface.IsLive(c)) collectNear(m_surface.X(c), m_surface.Y(c));
+        if (!marked[c]) {
+            marked[c] = 1;
+            affected.push_back(c);
+        }
+        const bool live = m_surface.IsLive(c);
+        const bool moved = !(live && before[t].live && before[t].x == m_surface.X(c) &&
+                             before[t].y == m_surface.Y(c));
+        if (before[t].live && moved) collectNear(before[t].x, before[t].y);
+        if (live) collectNear(m_surface.X(c), m_surface.Y(c));
     }
-    ScoreAll(affected);
+    // An edit's update stays on this thread unless it is large: a helper
+    // thread that a busy machine starts late would cost more than it saves.
+    ScoreAll(affected, 16384);
     for (int p : affected) {
         m_dMaxReach2 = std::max(m_dMaxReach2, m_reach2[p]);
         marked[p] = 0;

@@ -40,8 +40,9 @@
 // scores as a full Rank with the same Options(). After the set is compacted
 // or replaced, Rank again.
 //
-// Rank uses several threads (CheckOptions::threads), Update too when many
-// points are affected; both return only when all their work is done.
+// Rank uses several threads (CheckOptions::threads), Update too when it has
+// more than 16384 points to score; both return only when all their work is
+// done.
 #pragma once
 
 #include <cstdint>
@@ -113,7 +114,8 @@ public:
 private:
     void ScoreOne(int index);
     void SetScore(int index);
-    void ScoreAll(const std::vector<int>& indices);
+    // Scores the records listed, on several threads from threadedFrom of them.
+    void ScoreAll(const std::vector<int>& indices, int64_t threadedFrom);
 
     const CTINPoints& m_ground;
     CLocalSurface m_surface;

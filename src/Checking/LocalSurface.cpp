@@ -96,8 +96,11 @@ int CLocalSurface::Refresh(const CTINPoints& ground, std::vector<int>& changed,
         r.z = m_z[i];
         r.weight = m_weight[i];
         before.push_back(r);
-        if (r.live) m_grid.Remove(i, r.x, r.y);
         CopyRecord(*ground.GetPoint(i), i);
+        // The grid changes only when the point moved in X/Y, or appeared or
+        // disappeared (most edits change heights and weights alone).
+        if (r.live && m_live[i] && r.x == m_x[i] && r.y == m_y[i]) continue;
+        if (r.live) m_grid.Remove(i, r.x, r.y);
         if (m_live[i]) m_grid.Insert(i, m_x[i], m_y[i]);
     }
     changed.swap(work);
