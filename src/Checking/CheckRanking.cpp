@@ -57,7 +57,11 @@ void CCheckRanking::ScoreAll(const std::vector<int>& indices, int64_t threadedFr
 
 int CCheckRanking::Rank(const CheckOptions& options) {
     m_bRanked = false;
-    if (m_surface.Build(m_ground, options) < 0) return -1;
+    if (m_surface.Build(m_ground, options) < 0) {
+        for (auto* v : {&m_score, &m_residual, &m_spread, &m_height, &m_reach2}) v->clear();
+        m_status.clear();
+        return -1;
+    }
     m_options = m_surface.Options();
     const int n = m_surface.Count();
     m_status.assign(n, SurfaceStatus::Deleted);
@@ -81,12 +85,17 @@ int CCheckRanking::Rank(const CheckOptions& options) {
         if (m_status[i] == SurfaceStatus::Fitted) spreads.push_back(m_spread[i]);
     }
     const int fitted = static_cast<int>(spreads.size());
-    if (m_options.noiseFloor == 0.0 && fitted > 0) {
-        // The typical spread of the set, measured once here.
-        const size_t mid = spreads.size() / 2;
-        std::nth_element(spreads.begin(), spreads.begin() + static_cast<std::ptrdiff_t>(mid),
-                         spreads.end());
-        m_options.noiseFloor = m_options.noiseFloorFactor * spreads[mid];
+    if (m_options.noiseFloor == 0.0) {
+        // The typical spread of the set, measured once here (the spread floor
+        // when nothing could be scored), and kept for every Update.
+        double typical = m_options.spreadFloor;
+        if (fitted > 0) {
+            const size_t mid = spreads.size() / 2;
+            std::nth_element(spreads.begin(), spreads.begin() + static_cast<std::ptrdiff_t>(mid),
+                             spreads.end());
+            typical = spreads[mid];
+        }
+        m_options.noiseFloor = m_options.noiseFloorFactor * typical;
         for (int i = 0; i < n; ++i) SetScore(i);
     }
     m_bRanked = true;

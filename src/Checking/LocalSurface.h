@@ -38,8 +38,9 @@ struct CheckOptions {
     double spreadFloor = 0.0;
     // Smallest spread (ground units) a score divides by: a few neighbours can
     // by chance lie much closer to a plane than the matching noise of the set
-    // allows. 0: noiseFloorFactor x the median spread of all scored points,
-    // measured by a full Rank and kept by Update.
+    // allows. 0: noiseFloorFactor x the median spread of all scored points
+    // (x the spread floor when none can be scored), measured by a full Rank
+    // and kept by Update.
     double noiseFloor = 0.0;
     double noiseFloorFactor = 0.5;
     // How much a low matching weight raises the score (see CheckRanking.h).

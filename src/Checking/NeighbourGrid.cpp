@@ -129,7 +129,7 @@ void CNeighbourGrid::Repack() {
             if (m_entries[s].index >= 0) entries.push_back(m_entries[s]);
         }
         if (m_hasOverflow[c]) {
-            const std::vector<Entry>& list = m_overflow.at(c);
+            const std::vector<Entry>& list = OverflowOf(c);
             entries.insert(entries.end(), list.begin(), list.end());
         }
         start[c + 1] = static_cast<uint32_t>(entries.size());
@@ -150,7 +150,7 @@ void CNeighbourGrid::StorageOrder(std::vector<int>& indices) const {
             if (m_entries[s].index >= 0) indices.push_back(m_entries[s].index);
         }
         if (m_hasOverflow[c]) {
-            for (const Entry& entry : m_overflow.at(c)) indices.push_back(entry.index);
+            for (const Entry& entry : OverflowOf(c)) indices.push_back(entry.index);
         }
     }
 }

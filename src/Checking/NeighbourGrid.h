@@ -89,6 +89,12 @@ private:
     // Packs every entry (overflow included, removed ones dropped) into the
     // per-cell arrays again.
     void Repack();
+    // The entries inserted into cell c after the build (none when there are none).
+    const std::vector<Entry>& OverflowOf(int64_t c) const {
+        static const std::vector<Entry> kNone;
+        const auto it = m_overflow.find(c);
+        return it == m_overflow.end() ? kNone : it->second;
+    }
 
     int m_nCols = 0, m_nRows = 0;
     double m_dMinX = 0.0, m_dMinY = 0.0, m_dCellSize = 1.0;
@@ -154,7 +160,7 @@ int CNeighbourGrid::Nearest(double x, double y, int k, double radius2, const Acc
             Offer(m_entries[s], x, y, k, radius2, accept, out, found);
         }
         if (m_hasOverflow[c]) {
-            for (const Entry& entry : m_overflow.at(c)) {
+            for (const Entry& entry : OverflowOf(c)) {
                 Offer(entry, x, y, k, radius2, accept, out, found);
             }
         }
@@ -202,7 +208,7 @@ void CNeighbourGrid::ForEachNear(double x, double y, double radius, const Visit&
                 if (entry.index >= 0) visit(entry.index, entry.x, entry.y);
             }
             if (m_hasOverflow[c]) {
-                for (const Entry& entry : m_overflow.at(c)) visit(entry.index, entry.x, entry.y);
+                for (const Entry& entry : OverflowOf(c)) visit(entry.index, entry.x, entry.y);
             }
         }
     }
