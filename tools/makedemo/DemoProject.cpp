@@ -293,7 +293,8 @@ int WriteOrientationFile(const std::string& path, const DemoCamera& c) {
 std::string DemoUsage() {
     return "usage: orvane-makedemo OUTDIR [options]\n"
            "Writes a stereo demo project into OUTDIR (created when missing; files are replaced):\n"
-           "left.lan, right.lan (8-bit sub-images), left.ORN, right.ORN and points.pts.\n"
+           "left.lan, right.lan (8-bit sub-images), left.ORN, right.ORN and points.pts,\n"
+           "and blunders.txt, the gross errors planted among the points and their true heights.\n"
            "options:\n"
            "  --seed N            terrain, texture and point noise (default 1)\n"
            "  --size COLSxROWS    pixels of each image (default 2000x2000, 256..20000 each)\n"
@@ -418,6 +419,7 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
     result.leftOrientation = (dir / "left.ORN").string();
     result.rightOrientation = (dir / "right.ORN").string();
     result.pointsFile = (dir / "points.pts").string();
+    result.truthFile = (dir / "blunders.txt").string();
 
     const DemoLayout layout = MakeDemoLayout(options);
     result.layout = layout;
@@ -747,9 +749,72 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
         }
         result.lowWeightCount = lowWeight.load();
     }
+
+    // The truth about the gross errors: the heights written (the same
+    // function of the record index as above) and the surface beneath.
+    {
+        FilePtr file(std::fopen(result.truthFile.c_str(), "w"));
+        if (!file) {
+            error = "cannot open " + result.truthFile + " for writing";
+            return -3;
+        }
+        bool ok = std::fprintf(file.get(),
+                               "# orvane-makedemo truth seed=%llu cols=%d rows=%d points=%lld\n"
+                               "id,x,y,true_z,planted_z\n",
+                               static_cast<unsigned long long>(options.seed), options.cols,
+                               options.rows, static_cast<long long>(n)) > 0;
+        for (const Blunder& b : blunders) {
+            double record[4];
+            makePoint(b.index, record);
+            const DemoBlunder t{b.index, record[0], record[1],
+                                terrain.SurfaceHeight(record[0], record[1]), record[2]};
+            result.blunderTruth.push_back(t);
+            ok =
+                ok && std::fprintf(file.get(), "%lld,%.4f,%.4f,%.4f,%.3f\n",
+                                   static_cast<long long>(t.id), t.x, t.y, t.trueZ, t.plantedZ) > 0;
+        }
+        if (std::fclose(file.release()) != 0 || !ok) {
+            error = "cannot write " + result.truthFile;
+            return -3;
+        }
+    }
     const auto end = Clock::now();
     result.pointsSeconds = std::chrono::duration<double>(end - pointsStart).count();
     result.totalSeconds = std::chrono::duration<double>(end - start).count();
+    return 1;
+}
+
+int ReadDemoTruth(const std::string& path, DemoOptions& options,
+                  std::vector<DemoBlunder>& blunders) {
+    FilePtr file(std::fopen(path.c_str(), "r"));
+    if (!file) return -1;
+    blunders.clear();
+    unsigned long long seed = 0;
+    int cols = 0, rows = 0;
+    long long points = 0;
+    if (std::fscanf(file.get(), "# orvane-makedemo truth seed=%llu cols=%d rows=%d points=%lld ",
+                    &seed, &cols, &rows, &points) != 4) {
+        return -2;
+    }
+    char columns[64] = {};
+    if (std::fscanf(file.get(), "%63s ", columns) != 1 ||
+        std::strcmp(columns, "id,x,y,true_z,planted_z") != 0) {
+        return -2;
+    }
+    options.seed = seed;
+    options.cols = cols;
+    options.rows = rows;
+    options.points = points;
+    for (;;) {
+        long long id = 0;
+        DemoBlunder b{};
+        const int got = std::fscanf(file.get(), "%lld,%lf,%lf,%lf,%lf ", &id, &b.x, &b.y, &b.trueZ,
+                                    &b.plantedZ);
+        if (got == EOF) break;
+        if (got != 5) return -2;
+        b.id = id;
+        blunders.push_back(b);
+    }
     return 1;
 }
 

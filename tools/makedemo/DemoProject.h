@@ -1,7 +1,9 @@
 // The demo project generator: writes a complete project that the workstation
 // loads, a stereo pair of 8-bit LAN images (left.lan, right.lan) with their
 // orientation files (left.ORN, right.ORN) and a points file (points.pts), all
-// from one synthetic world (DemoTerrain.h).
+// from one synthetic world (DemoTerrain.h). Beside them, blunders.txt records
+// the gross errors planted among the points with their true heights, so that
+// blunder detection can be measured against the truth.
 //
 // Geometry: a 230 mm frame camera (f = 153.012 mm) at photo scale 1:12500,
 // two near-vertical exposures along the X axis with 60 % forward overlap. Each
@@ -64,8 +66,21 @@ struct DemoLayout {
 // Camera layout for the requested image size.
 DemoLayout MakeDemoLayout(const DemoOptions& options);
 
+// One planted gross error: its record, ground position and heights (metres).
+struct DemoBlunder {
+    int64_t id;       // record index in points.pts
+    double x, y;      // ground X, Y of the record
+    double trueZ;     // the surface height there (CDemoTerrain::SurfaceHeight)
+    double plantedZ;  // the height written to the points file
+};
+
 struct DemoResult {
     std::string leftImage, rightImage, leftOrientation, rightOrientation, pointsFile;
+    // Text file of the planted gross errors:
+    //   # orvane-makedemo truth seed=S cols=C rows=R points=N
+    //   id,x,y,true_z,planted_z
+    //   one line per gross error, by id
+    std::string truthFile;
     DemoLayout layout;
     // Ground rectangle seen by both sub-images (with a few pixels' margin) at
     // every height the points can take.
@@ -77,6 +92,7 @@ struct DemoResult {
     double spacing = 0;
     double minX = 0, maxX = 0, minY = 0, maxY = 0;  // as written in the points header
     std::vector<int64_t> blunders;                  // indices of the gross errors
+    std::vector<DemoBlunder> blunderTruth;          // the same with their heights
     int64_t lowWeightCount = 0;                     // weights below 0.95
     std::vector<DemoTarget> targets;
     double renderSeconds = 0, pointsSeconds = 0, totalSeconds = 0;
@@ -89,7 +105,7 @@ int ParseDemoArguments(const std::vector<std::string>& args, DemoOptions& option
                        std::string& error);
 std::string DemoUsage();
 
-// Writes the five files into options.outDir (created when missing; existing
+// Writes the five files and blunders.txt into options.outDir (created when missing; existing
 // files are replaced). 1 done; -1 invalid options; -2 the folder cannot be
 // created; -3 a file cannot be written; -4 the geometry fails (an orientation
 // file does not read back, or the images do not overlap).
@@ -97,5 +113,11 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
 
 // Writes one orientation file; 1, or -1 when it cannot be written.
 int WriteOrientationFile(const std::string& path, const DemoCamera& camera);
+
+// Reads a blunders.txt: the options it was made with (seed, cols, rows,
+// points; the terrain and layout follow from them) and its gross errors.
+// 1; -1 when it cannot be opened; -2 when it is not in that format.
+int ReadDemoTruth(const std::string& path, DemoOptions& options,
+                  std::vector<DemoBlunder>& blunders);
 
 }  // namespace demo

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DemoTerrain.h"
@@ -103,7 +105,8 @@ protected:
 };
 
 TEST_F(DemoProjectTest, WritesTheFiveFilesWithTheRequestedSizesAndStarts) {
-    for (const char* name : {"left.lan", "right.lan", "left.ORN", "right.ORN", "points.pts"}) {
+    for (const char* name :
+         {"left.lan", "right.lan", "left.ORN", "right.ORN", "points.pts", "blunders.txt"}) {
         EXPECT_TRUE(fs::exists(fs::path(s_options.outDir) / name)) << name;
     }
     for (const CAerialPhoto* p : {s_left.get(), s_right.get()}) {
@@ -287,6 +290,71 @@ TEST_F(DemoProjectTest, PointsReadBackAndProjectInsideBothImages) {
     EXPECT_EQ(low, s_result.lowWeightCount);
 }
 
+// blunders.txt names exactly the planted errors, with the heights written to
+// the points file and the surface beneath them, and reads back.
+TEST_F(DemoProjectTest, TruthFileNamesEveryPlantedErrorWithItsHeights) {
+    CTINPoints points;
+    ASSERT_EQ(points.ReadPts(s_result.pointsFile), 1);
+    DemoOptions made;
+    std::vector<DemoBlunder> truth;
+    ASSERT_EQ(ReadDemoTruth(s_result.truthFile, made, truth), 1);
+    EXPECT_EQ(made.seed, s_options.seed);
+    EXPECT_EQ(made.cols, s_options.cols);
+    EXPECT_EQ(made.rows, s_options.rows);
+    EXPECT_EQ(made.points, s_options.points);
+    ASSERT_EQ(truth.size(), s_result.blunders.size());
+    CDemoTerrain terrain(s_options.seed, s_result.layout.originX, s_result.layout.originY,
+                         s_result.layout.baseZ, s_result.layout.groundPixel);
+    for (size_t k = 0; k < truth.size(); ++k) {
+        const DemoBlunder& b = truth[k];
+        EXPECT_EQ(b.id, s_result.blunders[k]);
+        const TINPoint* p = points.GetPoint(static_cast<int>(b.id));
+        ASSERT_NE(p, nullptr);
+        const double x = p->x, y = p->y, z = p->z;
+        EXPECT_NEAR(b.x, x, 1e-4);
+        EXPECT_NEAR(b.y, y, 1e-4);
+        EXPECT_NEAR(b.plantedZ, z, 1e-9);
+        EXPECT_NEAR(b.trueZ, terrain.SurfaceHeight(x, y), 1e-4);
+        EXPECT_GE(std::fabs(b.plantedZ - b.trueZ), 4.5);
+    }
+    EXPECT_EQ(ReadDemoTruth(s_result.pointsFile, made, truth), -2);
+    EXPECT_EQ(ReadDemoTruth((s_dir / "none.txt").string(), made, truth), -1);
+}
+
+// Away from what ReliefAt reports the surface has no break of slope: its
+// height at a point is the mean of the heights a metre to either side, up to
+// the gentle curvature of the hills; at reported relief that often fails.
+TEST_F(DemoProjectTest, ReliefAtReportsEveryBreakOfSlope) {
+    CDemoTerrain terrain(s_options.seed, s_result.layout.originX, s_result.layout.originY,
+                         s_result.layout.baseZ, s_result.layout.groundPixel);
+    CTINPoints points;
+    ASSERT_EQ(points.ReadPts(s_result.pointsFile), 1);
+    constexpr double kReach = 2.0, kStep = 1.0;
+    int building = 0, road = 0, smoothBreaks = 0, reliefBreaks = 0;
+    for (int i = 0; i < points.GetCount(); ++i) {
+        const double x = points.GetPoint(i)->x, y = points.GetPoint(i)->y;
+        const double h = terrain.SurfaceHeight(x, y);
+        double bend = 0.0;
+        for (const auto& [dx, dy] : {std::pair{kStep, 0.0}, std::pair{0.0, kStep}}) {
+            const double mean = 0.5 * (terrain.SurfaceHeight(x + dx, y + dy) +
+                                       terrain.SurfaceHeight(x - dx, y - dy));
+            bend = std::max(bend, std::fabs(h - mean));
+        }
+        const ReliefKind kind = terrain.ReliefAt(x, y, kReach);
+        building += kind == ReliefKind::BuildingEdge;
+        road += kind == ReliefKind::RoadSlope;
+        if (kind == ReliefKind::None) {
+            smoothBreaks += bend > 0.03;
+        } else {
+            reliefBreaks += bend > 0.03;
+        }
+    }
+    EXPECT_EQ(smoothBreaks, 0);
+    EXPECT_GT(building, 0);
+    EXPECT_GT(road, 0);
+    EXPECT_GT(reliefBreaks, 0);
+}
+
 // The project loads the way the workstation loads it: the ground set and both
 // image-point sets index without a single point outside their grids, and every
 // image point lies inside its image.
@@ -352,7 +420,8 @@ TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
     o.outDir = c.string();
     o.seed = 43;
     ASSERT_EQ(MakeDemoProject(o, rc, error), 1) << error;
-    for (const char* name : {"left.lan", "right.lan", "left.ORN", "right.ORN", "points.pts"}) {
+    for (const char* name :
+         {"left.lan", "right.lan", "left.ORN", "right.ORN", "points.pts", "blunders.txt"}) {
         EXPECT_EQ(ReadFile((a / name).string()), ReadFile((b / name).string())) << name;
     }
     EXPECT_NE(ReadFile((a / "left.lan").string()), ReadFile((c / "left.lan").string()));

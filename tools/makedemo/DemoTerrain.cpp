@@ -413,6 +413,28 @@ bool CDemoTerrain::IsClearSite(double X, double Y) const {
     return beyond > 10.0;
 }
 
+ReliefKind CDemoTerrain::ReliefAt(double X, double Y, double reach) const {
+    if (std::fabs(SignedBuildingDistance(X, Y)) <= reach) return ReliefKind::BuildingEdge;
+    // On a side slope the cut or fill holds the terrain at the slope's limit;
+    // sample the disc of the reach for such a spot.
+    const double x = X - m_dOriginX;
+    const double y = Y - m_dOriginY;
+    constexpr int kSteps = 4;
+    for (int j = -kSteps; j <= kSteps; ++j) {
+        for (int i = -kSteps; i <= kSteps; ++i) {
+            const double ox = reach * i / kSteps, oy = reach * j / kSteps;
+            if (ox * ox + oy * oy > reach * reach) continue;
+            const double px = x + ox - m_dRoadQX, py = y + oy - m_dRoadQY;
+            const double beyond = std::fabs(px * m_dRoadNrmX + py * m_dRoadNrmY) - m_dRoadHalfWidth;
+            if (beyond <= 0.0 || beyond > m_dRoadReach) continue;
+            if (std::fabs(Ground(x + ox, y + oy) - Natural(x + ox, y + oy)) > 1e-9) {
+                return ReliefKind::RoadSlope;
+            }
+        }
+    }
+    return ReliefKind::None;
+}
+
 void CDemoTerrain::SetTargets(const std::vector<DemoTarget>& targets) {
     m_targets = targets;
     m_localTargets.clear();

@@ -54,6 +54,9 @@ struct DemoTarget {
 constexpr double kTargetWhiteHalf = 0.8;
 constexpr double kTargetBorderHalf = 1.45;
 
+// Steep relief of the surface (CDemoTerrain::ReliefAt).
+enum class ReliefKind { None, BuildingEdge, RoadSlope };
+
 // What a ray meets first.
 enum class SurfaceKind { Ground, Roof, Wall };
 
@@ -90,6 +93,11 @@ public:
     // True when a target of the usual size fits at X, Y: away from buildings,
     // their shadows and the road with its cut slopes.
     bool IsClearSite(double X, double Y) const;
+    // Steep relief within `reach` metres of X, Y: a building footprint edge
+    // (a wall between ground and roof), or the road's cut or fill slopes with
+    // the breaks of slope at their top and foot. Elsewhere the surface is the
+    // smooth hills.
+    ReliefKind ReliefAt(double X, double Y, double reach) const;
 
     void SetTargets(const std::vector<DemoTarget>& targets);
     const std::vector<DemoTarget>& Targets() const { return m_targets; }

@@ -1,5 +1,6 @@
 // orvane-makedemo OUTDIR [options]: writes a stereo demo project (two LAN
-// images, their orientation files and a points file) and prints what it wrote.
+// images, their orientation files, a points file and the truth about its
+// planted gross errors) and prints what it wrote.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
         static_cast<long long>(r.gridRows), r.spacing, r.minX, r.maxX, r.minY, r.maxY);
     std::printf("              %zu gross errors (spikes and pits), %lld weights below 0.95\n",
                 r.blunders.size(), static_cast<long long>(r.lowWeightCount));
+    std::printf("  blunders.txt  the gross errors with their true heights\n");
     if (!r.targets.empty()) {
         std::printf("  control targets (white square, black border):\n");
         for (size_t i = 0; i < r.targets.size(); ++i) {

@@ -1,0 +1,90 @@
+// What the operator has done to each point while working through the check
+// queue (unchecked, checked, edited), and the small file that keeps it beside
+// the points file: POINTS.pts.check.csv. The points file itself is never
+// touched.
+//
+// Sidecar file (text, one record per line):
+//   # orvane-check 1 count=N minx=A maxx=B miny=C maxy=D
+//   record,status
+//   17,checked
+//   230,edited
+// The first line names the points file it belongs to by its record count and
+// the bounds of its header (min Y <= max Y; exact decimal forms of the
+// doubles). Records not listed are unchecked. A sidecar whose count or bounds
+// differ from the points file's (the file was saved, compacted or replaced
+// without it) is ignored. The file is written to a temporary file in the same
+// folder and renamed over the old one, so it is always whole.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TIN/TINPoints.h"
+
+enum class CheckState : uint8_t {
+    Unchecked = 0,
+    Checked = 1,  // looked at and left as it was
+    Edited = 2,   // looked at and changed
+};
+
+// A points file as its header describes it: record count and x/y bounds
+// (ground units; y bounds in order, as a reader stores them).
+struct PointsFileKey {
+    int count = 0;
+    double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
+    bool operator==(const PointsFileKey& o) const {
+        return count == o.count && minX == o.minX && maxX == o.maxX && minY == o.minY &&
+               maxY == o.maxY;
+    }
+};
+
+// Reads the 52-byte header of a points file. Results as CTINPoints::ReadPts
+// for the header: 1; -1 the file cannot be opened or holds no records; -2 max
+// X not greater than min X; -5 a negative count or a header cut short.
+int ReadPointsFileKey(const std::string& pointsPath, PointsFileKey& key);
+
+// New index of every record of `ground` when it is compacted: the running
+// count of live records before it, or -1 for a deleted record (id < 0).
+std::vector<int> CompactionMap(const CTINPoints& ground);
+
+class CCheckStatuses {
+public:
+    CCheckStatuses() = default;
+    explicit CCheckStatuses(int count) { Reset(count); }
+
+    // count records, all unchecked (a negative count counts as 0).
+    void Reset(int count);
+    // Grows or shrinks to count records; appended ones are unchecked.
+    void Resize(int count);
+    int GetCount() const { return static_cast<int>(m_states.size()); }
+    // Unchecked outside [0, count).
+    CheckState Get(int index) const;
+    // 1; -1 outside [0, count).
+    int Set(int index, CheckState state);
+    // How many records are in `state`.
+    int CountOf(CheckState state) const;
+    // Follows a save that compacts and renumbers the records: old record i
+    // becomes record newIndexOfOld[i], or is dropped when that is -1 (see
+    // CompactionMap). 1; -1 (nothing changed) when the map's length differs
+    // from the count or it names an index twice or out of order.
+    int Remap(const std::vector<int>& newIndexOfOld);
+
+    // POINTS + ".check.csv".
+    static std::string SidecarPath(const std::string& pointsPath);
+    // Reads the sidecar of the points file. 1 read; 0 there is none (all
+    // unchecked); -1 the points file's header cannot be read (ReadPointsFileKey;
+    // statuses left as they were); -2 the sidecar belongs to another state of
+    // the points file (count or bounds differ): ignored, all unchecked; -3 the
+    // sidecar cannot be read or is not in the format above: ignored, all
+    // unchecked. Unless -1, the count becomes the points file's.
+    int Load(const std::string& pointsPath);
+    // Writes the sidecar for the points file as it is on disk now (call after
+    // saving the points): the first key.count records. 1; -1 the points file's
+    // header cannot be read; -2 fewer statuses than the file has records; -3
+    // the sidecar cannot be written (the old one, if any, is left as it was).
+    int Save(const std::string& pointsPath) const;
+
+private:
+    std::vector<CheckState> m_states;
+};

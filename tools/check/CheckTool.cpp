@@ -1,0 +1,132 @@
+// The orvane-check command. See CheckTool.h.
+#include "CheckTool.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "Checking/CheckRanking.h"
+#include "TIN/TINPoints.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: orvane-check POINTS.pts [--top N] [--min-score S]\n"
+    "Ranks the points of a points file by how far each lies off the robust surface of its\n"
+    "neighbours and prints the ranking as CSV, worst first: rank,id,x,y,z,weight,score.\n"
+    "  --top N         at most N rows (N >= 0)\n"
+    "  --min-score S   only points scoring at least S\n"
+    "  -h, --help      this text\n"
+    "Exit status: 0 ranked; 1-6 the points file cannot be read (the reason is printed);\n"
+    "64 a bad command line.\n";
+
+bool ParseCount(const std::string& text, int& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < 0 || v > 2147483647L) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && *end == '\0' && !std::isnan(value);
+}
+
+}  // namespace
+
+std::string ReadPtsReason(int result) {
+    switch (result) {
+        case -1:
+            return "the file cannot be opened or holds no points";
+        case -2:
+            return "its header's max X is not greater than its min X";
+        case -3:
+        case -4:
+            return "there is not enough memory for its points";
+        case -5:
+            return "its record count does not match its size (the file is cut short or damaged)";
+        case -6:
+            return "a point's height is not a finite number";
+        default:
+            return "it is not a points file";
+    }
+}
+
+int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
+    std::string path;
+    int top = -1;
+    double minScore = -INFINITY;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool inlineValue = false;
+        if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
+            value = name.substr(name.find('=') + 1);
+            name = name.substr(0, name.find('='));
+            inlineValue = true;
+        }
+        auto takeValue = [&]() {
+            if (inlineValue) return true;
+            if (i + 1 >= args.size()) return false;
+            value = args[++i];
+            return true;
+        };
+        if (name == "-h" || name == "--help") {
+            std::fputs(kUsage, out);
+            return 0;
+        } else if (name == "--top") {
+            if (!takeValue() || !ParseCount(value, top)) {
+                std::fprintf(err, "orvane-check: --top needs a whole number >= 0\n%s", kUsage);
+                return kCheckToolUsage;
+            }
+        } else if (name == "--min-score") {
+            if (!takeValue() || !ParseNumber(value, minScore)) {
+                std::fprintf(err, "orvane-check: --min-score needs a number\n%s", kUsage);
+                return kCheckToolUsage;
+            }
+        } else if (!name.empty() && name[0] == '-' && name != "-") {
+            std::fprintf(err, "orvane-check: unknown option %s\n%s", name.c_str(), kUsage);
+            return kCheckToolUsage;
+        } else if (path.empty()) {
+            path = name;
+        } else {
+            std::fprintf(err, "orvane-check: more than one points file: %s\n%s", name.c_str(),
+                         kUsage);
+            return kCheckToolUsage;
+        }
+    }
+    if (path.empty()) {
+        std::fprintf(err, "orvane-check: no points file given\n%s", kUsage);
+        return kCheckToolUsage;
+    }
+
+    CTINPoints points;
+    const int read = points.ReadPts(path);
+    if (read < 0) {
+        std::fprintf(err, "orvane-check: cannot read %s: %s\n", path.c_str(),
+                     ReadPtsReason(read).c_str());
+        return -read;
+    }
+    CCheckRanking ranking(points);
+    ranking.Rank();
+    std::vector<int> order;
+    ranking.Worst(top, minScore, order);
+    std::fputs("rank,id,x,y,z,weight,score\n", out);
+    for (size_t r = 0; r < order.size(); ++r) {
+        const TINPoint* p = points.GetPoint(order[r]);
+        const double x = p->x, y = p->y, z = p->z, w = p->weight;
+        std::fprintf(out, "%zu,%d,%.4f,%.4f,%.4f,%.4f,%.3f\n", r + 1, order[r], x, y, z, w,
+                     ranking.Score(order[r]));
+    }
+    if (const int insufficient = ranking.InsufficientCount(); insufficient > 0) {
+        std::fprintf(err, "orvane-check: %d points of %s have too few neighbours to be scored\n",
+                     insufficient, path.c_str());
+    }
+    return std::fflush(out) == 0 ? 0 : 1;
+}

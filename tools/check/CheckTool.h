@@ -1,0 +1,23 @@
+// orvane-check POINTS.pts [--top N] [--min-score S]: ranks the points of a
+// points file by suspicion (Checking/CheckRanking.h) and prints the ranking
+// as CSV, worst first:
+//   rank,id,x,y,z,weight,score
+// rank counts from 1; id is the record index in the file; x, y, z are ground
+// coordinates; score is dimensionless. Points with too few neighbours to be
+// scored are not listed; their number goes to the error stream.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Exit statuses of the tool: 0 ranked; 1 .. 6 the points file could not be
+// read, the status being minus CTINPoints::ReadPts's result; 64 bad command line.
+constexpr int kCheckToolUsage = 64;
+
+// Runs the tool on the arguments after the program name, writing the CSV to
+// `out` and messages to `err`. Returns the exit status.
+int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err);
+
+// Why CTINPoints::ReadPts gave `result` (a negative value), in words.
+std::string ReadPtsReason(int result);

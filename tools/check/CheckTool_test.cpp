@@ -1,0 +1,221 @@
+// Tests of orvane-check: the ranking printed for real points files, the
+// options, and the messages and exit statuses for files that cannot be read.
+#include "CheckTool.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TIN/TINPoints.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+std::string Slurp(FILE* f) {
+    std::rewind(f);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    return text;
+}
+
+ToolRun RunTool(const std::vector<std::string>& args) {
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    ToolRun r{RunCheckTool(args, out, err), Slurp(out), Slurp(err)};
+    std::fclose(out);
+    std::fclose(err);
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class CheckToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() / ("check_tool_" + std::to_string(getpid()));
+        fs::create_directories(m_dir);
+        // A 30 x 30 field on a slope, 3 cm of noise, three spikes.
+        CTINPoints set(900);
+        std::mt19937 random(4);
+        std::normal_distribution<double> noise(0.0, 0.03);
+        for (int i = 0; i < 900; ++i) {
+            TINPoint& p = set.m_pPoints[i];
+            p.id = i;
+            p.x = 431000.0 + 2.0 * (i % 30);
+            p.y = 5378000.0 + 2.0 * (i / 30);
+            p.z = 300.0 + 0.1 * (i % 30) + noise(random);
+            p.weight = 0.97;
+        }
+        set.m_pPoints[100].z += 9.0;
+        set.m_pPoints[500].z -= 7.0;
+        set.m_pPoints[777].z += 5.0;
+        set.m_pPoints[777].weight = 0.5;
+        set.m_dMinX = 431000.0;
+        set.m_dMaxX = 431058.0;
+        set.m_dMinY = 5378000.0;
+        set.m_dMaxY = 5378058.0;
+        set.SetSpacing(2.0, 2.0);
+        m_points = (m_dir / "field.pts").string();
+        ASSERT_EQ(set.WritePts(m_points), 900);
+        ASSERT_EQ(m_set.ReadPts(m_points), 1);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    // A points file of the given bytes.
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const std::string path = (m_dir / name).string();
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        return path;
+    }
+
+    fs::path m_dir;
+    std::string m_points;
+    CTINPoints m_set;
+};
+
+TEST_F(CheckToolTest, PrintsTheRankingWorstFirst) {
+    const ToolRun r = RunTool({m_points});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 901u);
+    EXPECT_EQ(lines[0], "rank,id,x,y,z,weight,score");
+    double previous = INFINITY;
+    std::vector<int> ids;
+    for (size_t k = 1; k < lines.size(); ++k) {
+        int rank = 0, id = 0;
+        double x, y, z, w, score;
+        ASSERT_EQ(std::sscanf(lines[k].c_str(), "%d,%d,%lf,%lf,%lf,%lf,%lf", &rank, &id, &x, &y, &z,
+                              &w, &score),
+                  7)
+            << lines[k];
+        EXPECT_EQ(rank, static_cast<int>(k));
+        const TINPoint* p = m_set.GetPoint(id);
+        ASSERT_NE(p, nullptr);
+        const double px = p->x, py = p->y, pz = p->z, pw = p->weight;
+        EXPECT_NEAR(x, px, 1e-4);
+        EXPECT_NEAR(y, py, 1e-4);
+        EXPECT_NEAR(z, pz, 1e-4);
+        EXPECT_NEAR(w, pw, 1e-4);
+        EXPECT_LE(score, previous + 1e-3);
+        previous = score;
+        ids.push_back(id);
+    }
+    std::vector<int> three(ids.begin(), ids.begin() + 3);
+    std::sort(three.begin(), three.end());
+    EXPECT_EQ(three, (std::vector<int>{100, 500, 777}));
+}
+
+TEST_F(CheckToolTest, TopAndMinScoreCutTheList) {
+    ToolRun r = RunTool({m_points, "--top", "2"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out).size(), 3u);
+    r = RunTool({"--top=0", m_points});
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{"rank,id,x,y,z,weight,score"});
+    r = RunTool({m_points, "--min-score", "20"});
+    ASSERT_EQ(r.status, 0);
+    const std::vector<std::string> lines = Lines(r.out);
+    EXPECT_EQ(lines.size(), 4u);  // the three spikes only
+    r = RunTool({m_points, "--min-score=20", "--top", "1"});
+    EXPECT_EQ(Lines(r.out).size(), 2u);
+    r = RunTool({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("usage: orvane-check"), std::string::npos);
+}
+
+TEST_F(CheckToolTest, BadCommandLinesExitWithUsage) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {m_points, "--top"},
+                                               {m_points, "--top", "-1"},
+                                               {m_points, "--top", "many"},
+                                               {m_points, "--min-score", "nan"},
+                                               {m_points, "--frobnicate"},
+                                               {m_points, m_points}}) {
+        const ToolRun r = RunTool(args);
+        EXPECT_EQ(r.status, kCheckToolUsage);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("usage: orvane-check"), std::string::npos);
+    }
+}
+
+// Each way a points file can be unreadable: the message names the file and
+// the reason, and the exit status is minus the reader's result.
+TEST_F(CheckToolTest, UnreadableFilesAreNamedWithTheReason) {
+    std::string header(52, '\0');
+    auto withHeader = [&](int32_t n, double minX, double maxX) {
+        std::string h = header;
+        const double bounds[6] = {minX, 10.0, maxX, 0.0, 1.0, 1.0};
+        std::memcpy(h.data(), &n, 4);
+        std::memcpy(h.data() + 4, bounds, sizeof bounds);
+        return h;
+    };
+    std::string record(32, '\0');
+    const double nanRecord[4] = {1.0, 1.0, NAN, 1.0};
+    std::string nanBytes(32, '\0');
+    std::memcpy(nanBytes.data(), nanRecord, 32);
+    struct Case {
+        std::string path;
+        int status;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {(m_dir / "missing.pts").string(), 1, "cannot be opened"},
+        {Write("empty.pts", withHeader(0, 0.0, 10.0)), 1, "no points"},
+        {Write("flat.pts", withHeader(1, 5.0, 5.0) + record), 2, "max X"},
+        {Write("short.pts", withHeader(3, 0.0, 10.0) + record), 5, "cut short"},
+        {Write("nan.pts", withHeader(1, 0.0, 10.0) + nanBytes), 6, "not a finite number"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool({c.path});
+        EXPECT_EQ(r.status, c.status) << c.path;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("cannot read " + c.path + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    }
+}
+
+// The installed program itself: its output and exit status.
+TEST_F(CheckToolTest, TheProgramPrintsAndExitsAsTheFunctionDoes) {
+    const std::string command = std::string(ORVANE_CHECK_TOOL) + " '" + m_points + "' --top 3";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[512];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    const int status = pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(out, RunTool({m_points, "--top", "3"}).out);
+    const int bad = std::system(
+        (std::string(ORVANE_CHECK_TOOL) + " '" + (m_dir / "missing.pts").string() + "' 2>/dev/null")
+            .c_str());
+    EXPECT_TRUE(WIFEXITED(bad) && WEXITSTATUS(bad) == 1);
+}
+
+}  // namespace
