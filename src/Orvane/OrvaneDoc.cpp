@@ -14,14 +14,14 @@
 #include <utility>
 
 #include "Framework/MDIFrame.h"
-#include "GdalImage/GdalImage.h"
-#include "PointIO/PointIO.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WaitCursor.h"
 #include "Framework/WinApp.h"
+#include "GdalImage/GdalImage.h"
 #include "Orvane/3DImgInput.h"
 #include "Orvane/OrvaneView.h"
+#include "PointIO/PointIO.h"
 
 namespace {
 
@@ -332,9 +332,9 @@ void COrvaneDoc::OnExportPoints() {
         const QString lasFilter = QStringLiteral("LAS Files (*.las)");
         const QString xyzFilter = QStringLiteral("XYZ Text (*.xyz)");
         const QString proposed = QFileInfo(GetPathName()).completeBaseName() + ".las";
-        QString chosen = QFileDialog::getSaveFileName(
-            QApplication::activeWindow(), QStringLiteral("Export Points"), proposed,
-            lasFilter + ";;" + xyzFilter, &selected);
+        QString chosen = QFileDialog::getSaveFileName(QApplication::activeWindow(),
+                                                      QStringLiteral("Export Points"), proposed,
+                                                      lasFilter + ";;" + xyzFilter, &selected);
         if (chosen.isEmpty()) return;
         // A name without a known extension takes the one of the chosen type.
         if (PointFileTypeOf(QFile::encodeName(chosen).toStdString()) == PointFileType::Unknown)
