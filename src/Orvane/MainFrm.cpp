@@ -36,6 +36,7 @@ const std::map<int, const char*>& Prompts() {
         {ID_FILE_MRU_FILE1, "Open this document"},
         {ID_APP_EXIT, "Quit the application; prompts to save documents\nExit"},
         {ID_EDIT_UNDO, "Undo the last action\nUndo"},
+        {ID_EDIT_REDO, "Redo the previously undone action\nRedo"},
         {ID_EDIT_CUT, "Cut the selection and put it on the Clipboard\nCut"},
         {ID_EDIT_COPY, "Copy the selection and put it on the Clipboard\nCopy"},
         {ID_EDIT_PASTE, "Insert Clipboard contents\nPaste"},
@@ -173,8 +174,12 @@ void CMainFrame::BuildMenus() {
     QAction* paste = MakeAction(ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"));
     paste->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
-    // Undo, Cut, Copy and Paste have no handler anywhere: always disabled.
-    for (QAction* a : {undo, cut, copy, paste}) a->setEnabled(false);
+    QAction* redo = MakeAction(ID_EDIT_REDO, QStringLiteral("&Redo\tCtrl+Y"));
+    redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+    // Cut, Copy and Paste have no handler anywhere: always disabled. Undo and
+    // Redo follow the active document's history.
+    for (QAction* a : {undo, redo, cut, copy, paste}) a->setEnabled(false);
     QAction* toolbar = MakeAction(ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"));
     toolbar->setCheckable(true);
     toolbar->setChecked(true);
@@ -222,6 +227,7 @@ void CMainFrame::BuildMenus() {
         if (app) app->AttachRecentFileMenu(file, placeholder);
         auto* edit = new QMenu(QStringLiteral("&Edit"), this);
         edit->addAction(undo);
+        edit->addAction(redo);
         edit->addSeparator();
         edit->addActions({cut, copy, paste});
         auto* view = new QMenu(QStringLiteral("&View"), this);
@@ -280,8 +286,24 @@ void CMainFrame::BuildMenus() {
     MakeAction(ID_TIN_SMOOTHSLOPE, QStringLiteral("Smooth Slope"));
 }
 
+void CMainFrame::UpdateUndoActions() {
+    auto* doc = dynamic_cast<COrvaneDoc*>(GetActiveDocument());
+    QAction* undo = FindAction(ID_EDIT_UNDO);
+    QAction* redo = FindAction(ID_EDIT_REDO);
+    if (!undo || !redo) return;
+    const QString undoName = doc ? QString::fromStdString(doc->m_editor.UndoName()) : QString();
+    const QString redoName = doc ? QString::fromStdString(doc->m_editor.RedoName()) : QString();
+    undo->setEnabled(!undoName.isEmpty());
+    redo->setEnabled(!redoName.isEmpty());
+    undo->setStatusTip(undoName.isEmpty() ? QStringLiteral("Undo the last action")
+                                          : QStringLiteral("Undo %1").arg(undoName));
+    redo->setStatusTip(redoName.isEmpty() ? QStringLiteral("Redo the previously undone action")
+                                          : QStringLiteral("Redo %1").arg(redoName));
+}
+
 void CMainFrame::UpdateMenus() {
     UpdateStartHint();
+    UpdateUndoActions();
     const bool documentOpen = !GetMDIArea()->subWindowList().isEmpty();
     if (documentOpen == m_bShowing129 && !menuBar()->actions().isEmpty()) return;
     m_bShowing129 = documentOpen;
@@ -363,6 +385,8 @@ void CMainFrame::UpdateStereoMenu() {
 void CMainFrame::OnCommand(int id) {
     CWinApp* app = CWinApp::GetApp();
     CDocument* doc = GetActiveDocument();
+    // Wheel notches merge into one step only until another command runs.
+    if (auto* orvane = dynamic_cast<COrvaneDoc*>(doc)) orvane->m_editor.CloseMerging();
     COpenGLView* glView = dynamic_cast<COpenGLView*>(GetActiveView());
     switch (id) {
         case ID_FILE_NEW:
@@ -379,6 +403,12 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_FILE_SAVE_AS:
             if (doc) doc->OnFileSaveAs();
+            break;
+        case ID_EDIT_UNDO:
+            if (auto* orvane = dynamic_cast<COrvaneDoc*>(doc)) orvane->OnEditUndo();
+            break;
+        case ID_EDIT_REDO:
+            if (auto* orvane = dynamic_cast<COrvaneDoc*>(doc)) orvane->OnEditRedo();
             break;
         case ID_FILE_EXPORT_POINTS:
             if (auto* orvane = dynamic_cast<COrvaneDoc*>(doc)) orvane->OnExportPoints();

@@ -32,6 +32,7 @@ enum FrameworkCommand {
     ID_EDIT_CUT = 57635,
     ID_EDIT_PASTE = 57637,
     ID_EDIT_UNDO = 57643,
+    ID_EDIT_REDO = 57644,
     ID_WINDOW_NEW = 57648,
     ID_WINDOW_ARRANGE = 57649,
     ID_WINDOW_CASCADE = 57650,
@@ -60,6 +61,9 @@ public:
     void UpdateMenus();
     // The titles of the menus on the menu bar now.
     QStringList MenuTitles() const;
+    // Undo and Redo enabled as the active document's history allows, their
+    // prompts naming the step.
+    void UpdateUndoActions();
     // Holds the hint on how to start in the status bar while the active
     // document has no project.
     void UpdateStartHint();

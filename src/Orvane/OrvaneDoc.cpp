@@ -14,23 +14,22 @@
 #include <utility>
 
 #include "Framework/MDIFrame.h"
+#include "Platform/FileHandle.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WaitCursor.h"
 #include "Framework/WinApp.h"
 #include "GdalImage/GdalImage.h"
+#include "Orvane/MainFrm.h"
+#include "Platform/AtomicFile.h"
+#include "TIN/PointsFileSave.h"
 #include "Orvane/3DImgInput.h"
 #include "Orvane/OrvaneView.h"
 #include "PointIO/PointIO.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Platform::FilePtr;
 
 FilePtr OpenForReading(const std::string& path) {
     if (path.empty()) return nullptr;
@@ -84,29 +83,59 @@ bool COrvaneDoc::OnNewDocument() {
 void COrvaneDoc::Serialize(bool /*bStoring*/) {}
 
 void COrvaneDoc::SelectPoint(int index) {
-    m_leftPhoto.SelectImagePoint(index);
-    m_rightPhoto.SelectImagePoint(index);
+    m_editor.Select(index);
 }
 
 bool COrvaneDoc::ReleaseSelection() {
-    if (m_leftPhoto.m_selection.empty()) return false;
-    if (m_bZEdited) {
-        bool promoted = false;
-        for (const TINPoint& entry : m_leftPhoto.m_selection) {
-            TINPoint* p = m_points.GetPoint(entry.id);
-            if (p && p->id >= 0 && p->weight < 0.95) {
-                p->weight = 0.95;
-                promoted = true;
-            }
-        }
-        m_bZEdited = false;
-        // A promoted weight is an edit of the points file like any other: it
-        // must not be lost when the document closes without asking.
-        if (promoted) SetModifiedFlag();
-    }
-    m_leftPhoto.ClearSelection();
-    m_rightPhoto.ClearSelection();
+    bool promoted = false;
+    if (!m_editor.ReleaseSelection(&promoted)) return false;
+    // A promoted weight is an edit of the points file like any other: it
+    // must not be lost when the document closes without asking.
+    if (promoted) SetModifiedFlag();
     return true;
+}
+
+void COrvaneDoc::OnPointsEdited() {
+    SetModifiedFlag();
+    if (const int dropped = m_editor.TakeDroppedSteps(); dropped > 0)
+        ShowTimedStatus(QStringLiteral("The oldest %1 edits can no longer be undone: the undo "
+                                       "history keeps at most %2 MB.")
+                            .arg(dropped)
+                            .arg(static_cast<qulonglong>(m_editor.History().Limit() >> 20)));
+    HistoryChanged();
+}
+
+std::string COrvaneDoc::OnEditUndo() {
+    const std::string name = m_editor.Undo();
+    if (name.empty()) return name;
+    // Back at the state of the last save (or load): nothing to save.
+    SetModifiedFlag(!m_editor.AtSavedState());
+    for (CScrollView* view : GetViews()) view->Invalidate();
+    ShowTimedStatus(QStringLiteral("Undone: %1").arg(QString::fromStdString(name)));
+    HistoryChanged();
+    return name;
+}
+
+std::string COrvaneDoc::OnEditRedo() {
+    const std::string name = m_editor.Redo();
+    if (name.empty()) return name;
+    SetModifiedFlag(!m_editor.AtSavedState());
+    for (CScrollView* view : GetViews()) view->Invalidate();
+    ShowTimedStatus(QStringLiteral("Redone: %1").arg(QString::fromStdString(name)));
+    HistoryChanged();
+    return name;
+}
+
+void COrvaneDoc::HistoryChanged() const {
+    CWinApp* app = CWinApp::GetApp();
+    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr)
+        frame->UpdateUndoActions();
+}
+
+void COrvaneDoc::ShowTimedStatus(const QString& text) const {
+    CWinApp* app = CWinApp::GetApp();
+    if (app && app->m_pMainWnd && app->m_pMainWnd->GetStatusBar())
+        app->m_pMainWnd->GetStatusBar()->ShowTimedMessage(text);
 }
 
 void COrvaneDoc::LoadProject(COrvaneView* pView) {
@@ -134,6 +163,8 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     if (!right) return ShowOpenError("Right Image"), -1;
     FilePtr points = OpenForReading(paths.matchedPoints);
     if (!points) return ShowOpenError("Matched Points"), -1;
+    // What saves of this points file that died half way left behind goes now.
+    RemoveStalePointsSaves(paths.matchedPoints);
     // Orientations go into temporaries: a failure later must not leave the
     // displayed points projected with one orientation and later edits with another.
     CAerialPhoto newLeft, newRight;
@@ -183,6 +214,11 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
         photo->m_polygon.clear();
     }
     m_bZEdited = false;
+    // Another project: nothing of the last one can be undone here.
+    m_editor.ClearHistory();
+    m_editor.MarkSaved();
+    m_editor.PrepareSelection();
+    HistoryChanged();
 
     if (pView) pView->OnProjectLoaded((m_points.m_dMinZ + m_points.m_dMaxZ) / 2.0);
     SetPathName(QString::fromLocal8Bit(paths.matchedPoints.c_str()), true);
@@ -201,24 +237,18 @@ void COrvaneDoc::RebuildImagePoints() {
 }
 
 void COrvaneDoc::RenumberAfterCompact(const std::vector<int>& newIndexOfOld) {
-    for (int i = 0; i < m_points.GetCount(); ++i) m_points.GetPoint(i)->id = i;
-    m_points.BuildIndex(1);
-    RebuildImagePoints();
     auto remap = [&](std::vector<TINPoint>& list, CAerialPhoto& photo) {
         std::vector<TINPoint> kept;
         for (const TINPoint& e : list) {
             if (e.id < 0 || e.id >= static_cast<int>(newIndexOfOld.size())) continue;
-            int id = newIndexOfOld[e.id];
+            const int id = newIndexOfOld[static_cast<size_t>(e.id)];
             if (id < 0) continue;
             const TINPoint* p = photo.m_pImagePoints ? photo.m_pImagePoints->GetPoint(id) : nullptr;
             if (p) kept.push_back(*p);
         }
         list.swap(kept);
     };
-    for (CAerialPhoto* photo : {&m_leftPhoto, &m_rightPhoto}) {
-        remap(photo->m_selection, *photo);
-        remap(photo->m_polygon, *photo);
-    }
+    for (CAerialPhoto* photo : {&m_leftPhoto, &m_rightPhoto}) remap(photo->m_polygon, *photo);
     for (CScrollView* v : GetViews())
         if (auto* view = dynamic_cast<COrvaneView*>(v)) view->OnPointsRenumbered(newIndexOfOld);
 }
@@ -249,72 +279,47 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
                       Platform::MessageKind::Exclamation);
         return false;
     }
-    // The new file is written beside the target and renamed over it only once
-    // complete, so a failure at any step leaves the previous file untouched.
-    // A link is followed so that the file it names is replaced, not the link;
-    // a file the user may not write stays refused as an in-place write would be.
-    std::string target = path;
-    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-    if (real) target = real.get();
-    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) {
-        ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
-                      Platform::MessageKind::Exclamation);
-        return false;
-    }
-    std::string tempPath = target + ".XXXXXX";
-    std::vector<char> tempName(tempPath.begin(), tempPath.end());
-    tempName.push_back('\0');
-    int fd = mkstemp(tempName.data());
-    if (fd < 0) {
-        ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
-                      Platform::MessageKind::Exclamation);
-        return false;
-    }
-    tempPath = tempName.data();
-    struct stat old {};
-    if (stat(target.c_str(), &old) == 0) {
-        fchmod(fd, old.st_mode & 07777);
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-    }
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        unlink(tempPath.c_str());
+    // A file the user may not write, or a folder where nothing can be
+    // created, is refused before anything changes.
+    const std::string target = Platform::SaveTarget(path);
+    const std::string folder = target.find('/') == std::string::npos
+                                   ? std::string(".")
+                                   : target.substr(0, std::max<size_t>(1, target.rfind('/')));
+    if ((access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) ||
+        access(folder.c_str(), W_OK | X_OK) != 0) {
         ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
                       Platform::MessageKind::Exclamation);
         return false;
     }
     ShowStatus(QStringLiteral("Writing PTS to %1").arg(qpath));
-
-    bool ok = true;
+    int result = 0;
     {
         CWaitCursor wait;
-        std::vector<int> newIndexOfOld(m_points.GetCount(), -1);
-        int survivors = 0;
-        for (int i = 0; i < m_points.GetCount(); ++i)
-            if (m_points.GetPoint(i)->id >= 0) newIndexOfOld[i] = survivors++;
         // Every save compacts: besides dropping deleted records this takes the
         // header bounds from the live records, which moves along a ray may
-        // have carried outside the bounds the file was loaded with.
-        m_points.Compact();
+        // have carried outside the bounds the file was loaded with. The
+        // editor records the compaction, so earlier steps stay undoable.
+        std::vector<int> newIndexOfOld;
+        m_editor.Compact(newIndexOfOld);
         RenumberAfterCompact(newIndexOfOld);
-        ok = m_points.WritePts(file) == m_points.GetCount();
+        // A temporary beside the file, renamed over it once complete: a
+        // failure at any step leaves the previous file untouched.
+        result = SavePointsFile(m_points, path);
     }
-    ok = (std::fflush(file) == 0) && ok;
-    ok = (fsync(fileno(file)) == 0) && ok;
-    ok = (std::fclose(file) == 0) && ok;
     ShowStatus(QStringLiteral("Done writing PTS."));
-    if (ok && std::rename(tempPath.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) {
-        unlink(tempPath.c_str());
+    if (result == -1) {
+        ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
+                      Platform::MessageKind::Exclamation);
+        return false;
+    }
+    if (result != 1) {
         ReportMessage(QStringLiteral("Write file %1 error!").arg(qpath),
                       Platform::MessageKind::Exclamation);
         return false;  // the document stays modified: nothing was saved
     }
+    m_editor.MarkSaved();
     SetModifiedFlag(false);
+    HistoryChanged();
     return true;
 }
 

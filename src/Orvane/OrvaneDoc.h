@@ -12,6 +12,7 @@
 #include <string>
 
 #include "OpenGL/OpenGLDoc.h"
+#include "Editing/PointEditor.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "TIN/TINPoints.h"
 
@@ -70,14 +71,26 @@ public:
     CAerialPhoto m_rightPhoto;
     CTINPoints m_points;
     bool m_bZEdited = false;
+    // Every edit of the points goes through the editor (and its undo history).
+    CPointEditor m_editor{m_points, m_leftPhoto, m_rightPhoto, m_bZEdited};
+
+    // After an edit: the document is modified, the views redraw, the Undo and
+    // Redo commands follow, and the operator hears of edits the history dropped.
+    void OnPointsEdited();
+    // Edit > Undo and Edit > Redo: the step's name, or "" when there was none.
+    std::string OnEditUndo();
+    std::string OnEditRedo();
 
 private:
     // Projects the ground set into both photographs again and rebuilds the
-    // three grid indexes (after the ground set was replaced or compacted).
+    // three grid indexes (after the ground set was replaced).
     void RebuildImagePoints();
-    // After Compact: ids become record indices again; selections and polygons
-    // follow their points (entries of removed points are dropped).
+    // After a save's compaction: the polygons and the views follow the
+    // renumbered records (the editor moved the selections).
     void RenumberAfterCompact(const std::vector<int>& newIndexOfOld);
+    // Tells the main frame that the undo history changed.
+    void HistoryChanged() const;
+    void ShowTimedStatus(const QString& text) const;
     // Writes pane 0 of the main frame's status bar.
     void ShowStatus(const QString& text) const;
 

@@ -501,29 +501,14 @@ void COrvaneView::OnRButtonDown(unsigned int nFlags, CPoint point) {
 
 bool COrvaneView::OnMouseWheel(unsigned int nFlags, short zDelta, CPoint /*point*/) {
     COrvaneDoc* doc = GetDocument();
-    CAerialPhoto& left = doc->m_leftPhoto;
-    if (left.m_selection.empty()) {
+    if (doc->m_leftPhoto.m_selection.empty()) {
         m_nParallax += zDelta <= 0 ? 1 : -1;
         Invalidate();
         return true;
     }
+    // One notch: the selection's heights by the step, along the left ray with Shift.
     const double dZ = zDelta < 0 ? -m_dZIncrement : m_dZIncrement;
-    CAerialPhoto& right = doc->m_rightPhoto;
-    for (const TINPoint& entry : left.m_selection) {
-        TINPoint* p = doc->m_points.GetPoint(entry.id);
-        if (!p) continue;
-        if (nFlags & MK_SHIFT) {
-            TINPoint moved = *p;
-            if (left.MoveAlongRay(moved, dZ) > 0) *p = moved;
-            right.UpdateImagePoint(*p, entry.id);
-        } else {
-            p->z += dZ;
-            right.UpdateImagePoint(*p, entry.id);
-            left.UpdateImagePoint(*p, entry.id);
-        }
-    }
-    doc->m_bZEdited = true;
-    doc->SetModifiedFlag();
+    if (doc->m_editor.RaiseSelection(dZ, (nFlags & MK_SHIFT) != 0) > 0) doc->OnPointsEdited();
     Invalidate();
     return true;
 }
@@ -603,50 +588,13 @@ void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int 
 
 int COrvaneView::AddPointAtMark() {
     COrvaneDoc* doc = GetDocument();
-    CAerialPhoto& left = doc->m_leftPhoto;
-    CAerialPhoto& right = doc->m_rightPhoto;
-    // After a failed load the paths are named but no image-point sets exist.
-    if (!left.m_pImagePoints || !right.m_pImagePoints) return -1;
-    CTINPoints& ground = doc->m_points;
-    CTINPoints& leftPoints = *left.m_pImagePoints;
-    CTINPoints& rightPoints = *right.m_pImagePoints;
-
     // The left image pixel under the left cross (logical = sub-image pixels).
     const CPoint scroll = GetScrollPosition();
     const double column = scroll.x + m_ptMark.x;
     const double row = scroll.y + (ClientHeight() - m_ptMark.y);
-    const int id = ground.GetCount();
-    if (leftPoints.GetCount() != id || rightPoints.GetCount() != id) return -1;
-
-    const double pixel[3] = {column + left.GetXStart(), row + left.GetYStart(), 1.0};
-    const double z = m_dDefaultZ;
-    double X = 0.0, Y = 0.0;
-    if (left.ImageToGround(pixel, &z, X, Y) < 0) return -1;
-    double rc = NAN, rr = NAN;
-    right.GroundToImage(X, Y, z, rc, rr);
-    rc -= right.GetXStart();
-    rr -= right.GetYStart();
-
-    // Every set takes the record (AddPoint appends it even when its index
-    // refuses the position); if any index refused it, the record is given up
-    // in all three sets, so they stay parallel.
-    const TINPoint g{id, X, Y, z, 1.0};
-    const TINPoint l{id, column, row, 0.0, 0.0};
-    const TINPoint r{id, rc, rr, 0.0, 0.0};
-    const int results[3] = {ground.AddPoint(g), leftPoints.AddPoint(l), rightPoints.AddPoint(r)};
-    CTINPoints* sets[3] = {&ground, &leftPoints, &rightPoints};
-    int failure = 0;
-    for (int k = 0; k < 3; ++k)
-        if (results[k] < 0 && !failure) failure = -(k + 1);
-    if (failure) {
-        for (int k = 0; k < 3; ++k) {
-            if (sets[k]->GetCount() != id + 1) continue;
-            if (results[k] > 0) sets[k]->RemovePoint(id);
-            if (TINPoint* p = sets[k]->GetPoint(id)) p->id = -1;
-        }
-        return failure;
-    }
-    doc->SetModifiedFlag();
+    const int result = doc->m_editor.AddPointAt(column, row, m_dDefaultZ);
+    if (result < 0) return result;
+    doc->OnPointsEdited();
     RedrawNow();
     return 1;
 }
@@ -685,28 +633,7 @@ void COrvaneView::OnPolygonSelecting() {
 }
 
 void COrvaneView::SelectInRect(int left, int top, int right, int bottom) {
-    COrvaneDoc* doc = GetDocument();
-    CTINPoints* leftSet = doc->m_leftPhoto.m_pImagePoints.get();
-    CTINPoints* rightSet = doc->m_rightPhoto.m_pImagePoints.get();
-    if (!leftSet || !rightSet) return;
-    const int n = std::min({doc->m_points.GetCount(), leftSet->GetCount(), rightSet->GetCount()});
-    const TINPoint* records = leftSet->GetPoint(0);
-    auto inside = [&](const TINPoint& p) {
-        return p.id >= 0 && p.x >= left && p.x <= right && p.y >= top && p.y <= bottom;
-    };
-    // Counted first, so that both lists grow once: a rectangle over a whole
-    // project selects a million records, which growing by doubling would copy
-    // several times over.
-    size_t count = 0;
-    for (int i = 0; i < n; ++i) count += inside(records[i]);
-    if (count == 0) return;
-    doc->m_leftPhoto.m_selection.reserve(doc->m_leftPhoto.m_selection.size() + count);
-    doc->m_rightPhoto.m_selection.reserve(doc->m_rightPhoto.m_selection.size() + count);
-    for (int i = 0; i < n; ++i) {
-        if (!inside(records[i])) continue;
-        doc->m_leftPhoto.AddToSelection(records[i]);
-        doc->m_rightPhoto.AddToSelection(*rightSet->GetPoint(i));
-    }
+    GetDocument()->m_editor.SelectInRect(left, top, right, bottom);
 }
 
 // ---------------------------------------------------------------------------
@@ -773,39 +700,18 @@ void COrvaneView::OnPointsRenumbered(const std::vector<int>& newIndexOfOld) {
     Invalidate();
 }
 
-bool COrvaneView::FitSelectionToPlane(const std::vector<int>& sampleIds) {
+bool COrvaneView::FitSelectionToPlane(const std::vector<int>& sampleIds, bool bSmooth) {
     COrvaneDoc* doc = GetDocument();
-    CTINPoints& ground = doc->m_points;
-    const double xmin = ground.m_dMinX, ymin = ground.m_dMinY;
-    // One row (X - smallest X, Y - smallest Y, Z) per sample point.
-    std::vector<const TINPoint*> samples;
-    for (int id : sampleIds)
-        if (const TINPoint* p = ground.GetPoint(id)) samples.push_back(p);
-    CMatrix data = MakeMatrix(static_cast<int>(std::max<size_t>(samples.size(), 1)), 3);
-    double coeff[3] = {0.0, 0.0, 0.0};
-    int result = -1;
-    if (data && data[0] && !samples.empty()) {
-        for (size_t i = 0; i < samples.size(); ++i) {
-            data[i][0] = samples[i]->x - xmin;
-            data[i][1] = samples[i]->y - ymin;
-            data[i][2] = samples[i]->z;
-        }
-        result = FitLinear(data.get(), static_cast<int>(samples.size()), 3, coeff);
-    }
-    if (result != 1) {
+    const int result =
+        doc->m_editor.FitSelectionToPlane(sampleIds, bSmooth ? EditKind::Smooth : EditKind::FitToPlane);
+    if (result == -2) {
         // Corners on one line, or repeated points: the plane is not defined.
         ReportMessage(QStringLiteral("The chosen points do not define a plane; "
                                      "no height was changed."),
                       Platform::MessageKind::Plain);
         return false;
     }
-    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
-        TINPoint* p = ground.GetPoint(entry.id);
-        if (!p) continue;
-        p->z = coeff[0] * (p->x - xmin) + coeff[1] * (p->y - ymin) + coeff[2];
-        doc->m_leftPhoto.UpdateImagePoint(*p, entry.id);
-        doc->m_rightPhoto.UpdateImagePoint(*p, entry.id);
-    }
+    if (result > 0) doc->OnPointsEdited();
     return true;
 }
 
@@ -816,8 +722,7 @@ void COrvaneView::OnFitToPlane() {
     if (n < 3) return ShowPlain("Please select at least 3 points.");
     std::vector<int> corners;
     for (int k = 0; k < n; ++k) corners.push_back(doc->m_leftPhoto.m_polygon[k].id);
-    if (!FitSelectionToPlane(corners)) return;
-    if (!doc->m_leftPhoto.m_selection.empty()) doc->m_bZEdited = true;
+    if (!FitSelectionToPlane(corners, false)) return;
     doc->SetModifiedFlag();
     Invalidate();
 }
@@ -829,7 +734,7 @@ void COrvaneView::OnSmoothSlope() {
         return ShowPlain("Please select more than 3 points.");
     std::vector<int> ids;
     for (const TINPoint& e : doc->m_leftPhoto.m_selection) ids.push_back(e.id);
-    if (!FitSelectionToPlane(ids)) return;
+    if (!FitSelectionToPlane(ids, true)) return;
     doc->SetModifiedFlag();
     Invalidate();
 }
@@ -840,7 +745,6 @@ void COrvaneView::OnSmoothAverage() {
 
 void COrvaneView::OnSetNewZ() {
     COrvaneDoc* doc = GetDocument();
-    const size_t n = doc->m_leftPhoto.m_selection.size();
     CValueInput dlg(this);
     // The dialog proposes the selection's mean height, so that a stray Enter
     // leaves the points about where they are rather than sending them to 1 m.
@@ -857,29 +761,15 @@ void COrvaneView::OnSetNewZ() {
         Invalidate();
         return;
     }
-    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
-        TINPoint* p = doc->m_points.GetPoint(entry.id);
-        if (!p) continue;
-        TINPoint moved = *p;
-        if (doc->m_leftPhoto.MoveAlongRay(moved, dlg.m_dValue - p->z) > 0) *p = moved;
-        doc->m_rightPhoto.UpdateImagePoint(*p, entry.id);
-    }
-    if (n > 0) doc->m_bZEdited = true;
-    doc->SetModifiedFlag();
+    if (doc->m_editor.SetSelectionZ(dlg.m_dValue) > 0) doc->OnPointsEdited();
+    doc->SetModifiedFlag();  // also with nothing selected
     Invalidate();
 }
 
 void COrvaneView::OnDeletePoints() {
     COrvaneDoc* doc = GetDocument();
     if (doc->m_leftPhoto.m_selection.empty()) return ShowPlain("Please select some points.");
-    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
-        if (TINPoint* p = doc->m_points.GetPoint(entry.id)) p->id = -1;
-        for (CAerialPhoto* photo : {&doc->m_leftPhoto, &doc->m_rightPhoto})
-            if (photo->m_pImagePoints)
-                if (TINPoint* p = photo->m_pImagePoints->GetPoint(entry.id)) p->id = -1;
-    }
-    doc->ReleaseSelection();
-    doc->SetModifiedFlag();
+    if (doc->m_editor.DeleteSelection() > 0) doc->OnPointsEdited();
     Invalidate();
 }
 

@@ -164,7 +164,7 @@ private:
     void DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild);
     // The plane through sample points (least squares) applied to every entry of
     // the left selection; false (and a message) when the samples give no plane.
-    bool FitSelectionToPlane(const std::vector<int>& sampleIds);
+    bool FitSelectionToPlane(const std::vector<int>& sampleIds, bool bSmooth);
     int ClientHeight() const;
 
     // The last bitmap of each point pass (left/right eye x points/selection),

@@ -625,3 +625,15 @@ void CAerialPhoto::ComputeGreyMap() {
     unsigned char lo = 0, hi = 255;
     if (m_image.GetDisplayRange(lo, hi) > 0) FillGreyStretch(m_greyMap.data(), lo, hi);
 }
+
+void CAerialPhoto::SubImageToScanned(double column, double row, double& scannedColumn,
+                                     double& scannedRow) const {
+    scannedColumn = column + GetXStart();
+    scannedRow = row + GetYStart();
+}
+
+void CAerialPhoto::ScannedToSubImage(double scannedColumn, double scannedRow, double& column,
+                                     double& row) const {
+    column = scannedColumn - GetXStart();
+    row = scannedRow - GetYStart();
+}

@@ -84,6 +84,12 @@ public:
     // a sub-image position to get the scanned-image position.
     double GetXStart() const;
     double GetYStart() const;
+    // Sub-image pixel (column, row of the loaded image) to scanned-image pixel
+    // (of the whole scanned photograph, as the orientation uses) and back.
+    void SubImageToScanned(double column, double row, double& scannedColumn,
+                           double& scannedRow) const;
+    void ScannedToSubImage(double scannedColumn, double scannedRow, double& column,
+                           double& row) const;
 
     // --- Selection and polygon (sub-image pixels) ---------------------------
     void ClearSelection();

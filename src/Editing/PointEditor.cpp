@@ -1,0 +1,635 @@
+#include "Editing/PointEditor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <unordered_map>
+#include <utility>
+
+#include "Numerics/LinearAlgebra.h"
+#include "Photogrammetry/AerialPhoto.h"
+#include "TIN/TINPoints.h"
+
+namespace {
+
+constexpr double kPromotedWeight = 0.95;
+
+CTINPoints& ImageSet(CAerialPhoto& photo) {
+    return *photo.m_pImagePoints;
+}
+const CTINPoints& ImageSet(const CAerialPhoto& photo) {
+    return *photo.m_pImagePoints;
+}
+
+// Record `index` of a set with `id`, without moving it.
+void SetId(CTINPoints& set, int index, int32_t id) {
+    if (TINPoint* p = set.GetPoint(index)) p->id = id;
+}
+
+}  // namespace
+
+// Collects the before state of each record an edit touches, once per record.
+struct CPointEditor::Recorder {
+    CPointEditor& editor;
+    EditStep step;
+    std::unordered_map<int, size_t> slot;  // record index -> its change
+
+    Recorder(CPointEditor& e, EditKind kind) : editor(e) {
+        step.kind = kind;
+        step.countBefore = e.m_ground.GetCount();
+        step.selectionBefore = e.SelectionIndices();
+        step.zEditedBefore = e.m_bZEdited;
+    }
+    void Touch(int index) {
+        if (slot.emplace(index, step.changes.size()).second)
+            step.changes.push_back({index, editor.Capture(index), RecordState{}});
+    }
+    // After the edit: the state of every touched record now.
+    EditStep Finish() {
+        for (RecordChange& c : step.changes) c.after = editor.Capture(c.index);
+        step.selectionAfter = editor.SelectionIndices();
+        step.zEditedAfter = editor.m_bZEdited;
+        step.changes.shrink_to_fit();
+        return std::move(step);
+    }
+};
+
+CPointEditor::CPointEditor(CTINPoints& ground, CAerialPhoto& left, CAerialPhoto& right,
+                           bool& zEdited)
+    : m_ground(ground), m_left(left), m_right(right), m_bZEdited(zEdited) {}
+
+RecordState CPointEditor::Capture(int index) const {
+    RecordState s{};
+    const TINPoint* g = m_ground.GetPoint(index);
+    const TINPoint* l = m_left.m_pImagePoints ? m_left.m_pImagePoints->GetPoint(index) : nullptr;
+    const TINPoint* r = m_right.m_pImagePoints ? m_right.m_pImagePoints->GetPoint(index) : nullptr;
+    if (g) s.x = g->x, s.y = g->y, s.z = g->z, s.weight = g->weight, s.id = g->id;
+    if (l) s.lx = l->x, s.ly = l->y;
+    if (r) s.rx = r->x, s.ry = r->y;
+    return s;
+}
+
+void CPointEditor::Restore(int index, const RecordState& s) {
+    CTINPoints* sets[3] = {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()};
+    const double xs[3] = {s.x, s.lx, s.rx}, ys[3] = {s.y, s.ly, s.ry};
+    for (int k = 0; k < 3; ++k) {
+        if (!sets[k]) continue;
+        // A live record is placed through MovePoint so that its index
+        // follows; a record that becomes deleted keeps its key where it is.
+        if (s.id >= 0) {
+            SetId(*sets[k], index, s.id);
+            sets[k]->MovePoint(index, xs[k], ys[k]);
+        } else {
+            sets[k]->MovePoint(index, xs[k], ys[k]);
+            SetId(*sets[k], index, s.id);
+        }
+    }
+    if (TINPoint* g = m_ground.GetPoint(index)) {
+        g->z = s.z;
+        g->weight = s.weight;
+    }
+}
+
+std::vector<int> CPointEditor::SelectionIndices() const {
+    std::vector<int> indices;
+    indices.reserve(m_left.m_selection.size());
+    for (const TINPoint& e : m_left.m_selection) indices.push_back(e.id);
+    return indices;
+}
+
+void CPointEditor::SetSelection(const std::vector<int>& indices) {
+    m_left.ClearSelection();
+    m_right.ClearSelection();
+    m_left.m_selection.reserve(indices.size());
+    m_right.m_selection.reserve(indices.size());
+    for (int i : indices) Select(i);
+}
+
+void CPointEditor::SelectInRect(double left, double top, double right, double bottom) {
+    if (!m_left.m_pImagePoints || !m_right.m_pImagePoints) return;
+    const CTINPoints& leftSet = ImageSet(m_left);
+    const CTINPoints& rightSet = ImageSet(m_right);
+    const int n = std::min({m_ground.GetCount(), leftSet.GetCount(), rightSet.GetCount()});
+    if (n == 0) return;
+    const TINPoint* records = leftSet.GetPoint(0);
+    auto inside = [&](const TINPoint& p) {
+        return p.id >= 0 && p.x >= left && p.x <= right && p.y >= top && p.y <= bottom;
+    };
+    // Counted first, so that both lists grow once.
+    size_t count = 0;
+    for (int i = 0; i < n; ++i) count += inside(records[i]);
+    if (count == 0) return;
+    CloseMerging();
+    m_left.m_selection.reserve(m_left.m_selection.size() + count);
+    m_right.m_selection.reserve(m_right.m_selection.size() + count);
+    for (int i = 0; i < n; ++i) {
+        if (!inside(records[i])) continue;
+        m_left.AddToSelection(records[i]);
+        m_right.AddToSelection(*rightSet.GetPoint(i));
+    }
+}
+
+void CPointEditor::PrepareSelection() {
+    const size_t n = static_cast<size_t>(m_ground.GetCount());
+    for (CAerialPhoto* photo : {&m_left, &m_right}) {
+        std::vector<TINPoint>& list = photo->m_selection;
+        const std::vector<TINPoint> kept = list;
+        try {
+            // Writing the whole capacity once makes the pages resident.
+            list.assign(std::max(n, kept.size()), TINPoint{-1, 0.0, 0.0, 0.0, 0.0});
+        } catch (const std::bad_alloc&) {
+            list.clear();
+            list.shrink_to_fit();
+        }
+        list.assign(kept.begin(), kept.end());
+    }
+}
+
+void CPointEditor::Select(int index) {
+    m_left.SelectImagePoint(index);
+    m_right.SelectImagePoint(index);
+}
+
+void CPointEditor::CloseMerging() {
+    if (HistoryEntry* last = m_history.Last(); last && !last->isCompaction) last->step.open = false;
+}
+
+void CPointEditor::Commit(EditStep&& step) {
+    CloseMerging();
+    HistoryEntry entry;
+    entry.step = std::move(step);
+    m_nDropped += m_history.Push(std::move(entry));
+    AfterEdit();
+}
+
+int CPointEditor::TakeDroppedSteps() {
+    const int n = m_nDropped;
+    m_nDropped = 0;
+    return n;
+}
+
+void CPointEditor::AfterEdit() {
+#ifdef ORVANE_CHECK_INVARIANTS
+    Verify();
+#endif
+}
+
+void CPointEditor::Verify() const {
+    std::string why;
+    if (!CheckParallel(&why)) {
+        std::fprintf(stderr, "point editor: the parallel sets broke: %s\n", why.c_str());
+        std::abort();
+    }
+}
+
+// --- Edits -------------------------------------------------------------------
+
+int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
+    if (m_left.m_selection.empty() || !m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
+    const std::vector<int> selection = SelectionIndices();
+    // A notch on the same selection as the open wheel step extends it.
+    HistoryEntry* last = m_history.Last();
+    EditStep* open = last && !last->isCompaction && last->step.open &&
+                             last->step.kind == EditKind::Wheel &&
+                             last->step.selectionAfter == selection
+                         ? &last->step
+                         : nullptr;
+    std::unique_ptr<Recorder> recorder;
+    if (!open) recorder = std::make_unique<Recorder>(*this, EditKind::Wheel);
+    for (int index : selection) {
+        TINPoint* p = m_ground.GetPoint(index);
+        if (!p) continue;
+        if (recorder) recorder->Touch(index);
+        if (alongLeftRay) {
+            TINPoint moved = *p;
+            if (m_left.MoveAlongRay(moved, dZ) > 0) {
+                m_ground.MovePoint(index, moved.x, moved.y);
+                p->z = moved.z;
+            }
+            m_right.UpdateImagePoint(*p, index);
+        } else {
+            p->z += dZ;
+            m_right.UpdateImagePoint(*p, index);
+            m_left.UpdateImagePoint(*p, index);
+        }
+    }
+    m_bZEdited = true;
+    if (open) {
+        for (RecordChange& c : open->changes) c.after = Capture(c.index);
+        open->zEditedAfter = true;
+        AfterEdit();
+        return 1;
+    }
+    EditStep step = recorder->Finish();
+    Commit(std::move(step));
+    m_history.Last()->step.open = true;
+    return 1;
+}
+
+int CPointEditor::SetSelectionZ(double z) {
+    if (m_left.m_selection.empty() || !m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
+    Recorder recorder(*this, EditKind::SetZ);
+    for (int index : recorder.step.selectionBefore) {
+        TINPoint* p = m_ground.GetPoint(index);
+        if (!p) continue;
+        recorder.Touch(index);
+        // Along the left ray: the left image position stays, the right one follows.
+        TINPoint moved = *p;
+        if (m_left.MoveAlongRay(moved, z - p->z) > 0) {
+            m_ground.MovePoint(index, moved.x, moved.y);
+            p->z = moved.z;
+        }
+        m_right.UpdateImagePoint(*p, index);
+    }
+    m_bZEdited = true;
+    Commit(recorder.Finish());
+    return 1;
+}
+
+int CPointEditor::FitSelectionToPlane(const std::vector<int>& sampleIndices, EditKind kind) {
+    if (m_left.m_selection.empty() || !m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
+    const double xmin = m_ground.m_dMinX, ymin = m_ground.m_dMinY;
+    // One row (X - smallest X, Y - smallest Y, Z) per sample point.
+    std::vector<const TINPoint*> samples;
+    for (int i : sampleIndices)
+        if (const TINPoint* p = m_ground.GetPoint(i)) samples.push_back(p);
+    if (samples.empty()) return -2;
+    CMatrix data = MakeMatrix(static_cast<int>(samples.size()), 3);
+    if (!data || !data[0]) return -2;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        data[i][0] = samples[i]->x - xmin;
+        data[i][1] = samples[i]->y - ymin;
+        data[i][2] = samples[i]->z;
+    }
+    double coeff[3] = {0.0, 0.0, 0.0};
+    if (FitLinear(data.get(), static_cast<int>(samples.size()), 3, coeff) != 1) return -2;
+    Recorder recorder(*this, kind);
+    for (int index : recorder.step.selectionBefore) {
+        TINPoint* p = m_ground.GetPoint(index);
+        if (!p) continue;
+        recorder.Touch(index);
+        p->z = coeff[0] * (p->x - xmin) + coeff[1] * (p->y - ymin) + coeff[2];
+        m_left.UpdateImagePoint(*p, index);
+        m_right.UpdateImagePoint(*p, index);
+    }
+    // Fitting to the polygon's plane is a height edit of the selection;
+    // smoothing leaves the flag as it was.
+    if (kind == EditKind::FitToPlane) m_bZEdited = true;
+    Commit(recorder.Finish());
+    return 1;
+}
+
+int CPointEditor::DeleteSelection() {
+    if (m_left.m_selection.empty()) return -1;
+    Recorder recorder(*this, EditKind::Delete);
+    for (int index : recorder.step.selectionBefore) {
+        if (!m_ground.GetPoint(index)) continue;
+        recorder.Touch(index);
+        // The records keep their places and their keys; searches skip them.
+        SetId(m_ground, index, -1);
+        if (m_left.m_pImagePoints) SetId(ImageSet(m_left), index, -1);
+        if (m_right.m_pImagePoints) SetId(ImageSet(m_right), index, -1);
+    }
+    m_bZEdited = false;
+    m_left.ClearSelection();
+    m_right.ClearSelection();
+    Commit(recorder.Finish());
+    return 1;
+}
+
+int CPointEditor::AddPointAt(double column, double row, double z) {
+    if (!m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
+    CTINPoints& leftSet = ImageSet(m_left);
+    CTINPoints& rightSet = ImageSet(m_right);
+    const int id = m_ground.GetCount();
+    if (leftSet.GetCount() != id || rightSet.GetCount() != id) return -1;
+    double scanned[3] = {0.0, 0.0, 1.0};
+    m_left.SubImageToScanned(column, row, scanned[0], scanned[1]);
+    double X = 0.0, Y = 0.0;
+    if (m_left.ImageToGround(scanned, &z, X, Y) < 0) return -1;
+    double rc = NAN, rr = NAN;
+    m_right.GroundToImage(X, Y, z, rc, rr);
+    m_right.ScannedToSubImage(rc, rr, rc, rr);
+
+    Recorder recorder(*this, EditKind::AddPoint);
+    // Every set takes the record (AddPoint appends it even when its index
+    // refuses the position); if any index refused it, all three give it up.
+    const TINPoint g{id, X, Y, z, 1.0};
+    const TINPoint l{id, column, row, 0.0, 0.0};
+    const TINPoint r{id, rc, rr, 0.0, 0.0};
+    const int results[3] = {m_ground.AddPoint(g), leftSet.AddPoint(l), rightSet.AddPoint(r)};
+    int failure = 0;
+    for (int k = 0; k < 3; ++k)
+        if (results[k] < 0 && !failure) failure = -(k + 1);
+    if (failure) {
+        for (CTINPoints* set : {&m_ground, &leftSet, &rightSet}) set->Truncate(id);
+        return failure;
+    }
+    recorder.step.appended.push_back(Capture(id));
+    Commit(recorder.Finish());
+    return id;
+}
+
+int CPointEditor::MovePointsTo(const std::vector<PointTarget>& targets, EditKind kind) {
+    if (targets.empty() || !m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
+    Recorder recorder(*this, kind);
+    for (const PointTarget& t : targets) {
+        TINPoint* p = m_ground.GetPoint(t.index);
+        if (!p || p->id < 0) continue;
+        recorder.Touch(t.index);
+        m_ground.MovePoint(t.index, t.x, t.y);
+        p->z = t.z;
+        m_left.UpdateImagePoint(*p, t.index);
+        m_right.UpdateImagePoint(*p, t.index);
+    }
+    if (recorder.step.changes.empty()) return -1;
+    m_bZEdited = true;
+    Commit(recorder.Finish());
+    return 1;
+}
+
+bool CPointEditor::ReleaseSelection(bool* promoted) {
+    if (promoted) *promoted = false;
+    if (m_left.m_selection.empty()) return false;
+    CloseMerging();
+    if (m_bZEdited) {
+        // The step that edited these heights takes the promotion, so undoing
+        // it restores the weights too. A save may lie between it and now: its
+        // records are then found through the compactions' numbering.
+        EditStep* step = nullptr;
+        std::vector<const CompactionEntry*> between;
+        for (size_t i = m_history.Position(); i-- > 0;) {
+            HistoryEntry& e = m_history.At(i);
+            if (e.isCompaction) {
+                between.push_back(&e.compaction);
+                continue;
+            }
+            if (e.step.zEditedAfter) step = &e.step;
+            break;
+        }
+        // Today's index of a record -> its index when the step was made.
+        std::vector<std::vector<int>> survivors;
+        for (const CompactionEntry* c : between) {
+            const int total = m_ground.GetCount() + static_cast<int>(c->removed.size());
+            std::vector<int> old;
+            size_t r = 0;
+            for (int i = 0; i < total; ++i) {
+                if (r < c->removed.size() && c->removed[r].first == i)
+                    ++r;
+                else
+                    old.push_back(i);
+            }
+            survivors.push_back(std::move(old));
+        }
+        auto stepIndexOf = [&](int index) {
+            for (const std::vector<int>& old : survivors) {
+                if (index < 0 || index >= static_cast<int>(old.size())) return -1;
+                index = old[static_cast<size_t>(index)];
+            }
+            return index;
+        };
+        std::unordered_map<int, size_t> slot;
+        if (step)
+            for (size_t k = 0; k < step->changes.size(); ++k) slot.emplace(step->changes[k].index, k);
+        bool any = false;
+        for (const TINPoint& entry : m_left.m_selection) {
+            TINPoint* p = m_ground.GetPoint(entry.id);
+            if (!p || p->id < 0 || !(p->weight < kPromotedWeight)) continue;
+            p->weight = kPromotedWeight;
+            any = true;
+            if (!step) continue;
+            auto it = slot.find(stepIndexOf(entry.id));
+            if (it != slot.end()) step->changes[it->second].after.weight = kPromotedWeight;
+        }
+        if (step) {
+            step->selectionAfter.clear();
+            step->zEditedAfter = false;
+        }
+        m_bZEdited = false;
+        if (promoted) *promoted = any;
+    }
+    m_left.ClearSelection();
+    m_right.ClearSelection();
+    return true;
+}
+
+// --- Undo and redo ---------------------------------------------------------------
+
+std::string CPointEditor::UndoName() const {
+    const EditStep* s = m_history.StepToUndo();
+    return s ? EditName(s->kind) : "";
+}
+
+std::string CPointEditor::RedoName() const {
+    const EditStep* s = m_history.StepToRedo();
+    return s ? EditName(s->kind) : "";
+}
+
+void CPointEditor::ApplyStep(const EditStep& step, bool forward) {
+    if (forward) {
+        bool refused = false;
+        for (const RecordState& s : step.appended) {
+            const TINPoint g{s.id, s.x, s.y, s.z, s.weight};
+            const TINPoint l{s.id, s.lx, s.ly, 0.0, 0.0};
+            const TINPoint r{s.id, s.rx, s.ry, 0.0, 0.0};
+            refused |= m_ground.AddPoint(g) < 0;
+            refused |= ImageSet(m_left).AddPoint(l) < 0;
+            refused |= ImageSet(m_right).AddPoint(r) < 0;
+        }
+        if (refused) RebuildIndexes();
+        for (const RecordChange& c : step.changes) Restore(c.index, c.after);
+        SetSelection(step.selectionAfter);
+        m_bZEdited = step.zEditedAfter;
+    } else {
+        for (size_t k = step.changes.size(); k-- > 0;)
+            Restore(step.changes[k].index, step.changes[k].before);
+        if (!step.appended.empty()) {
+            for (CTINPoints* set : {&m_ground, m_left.m_pImagePoints.get(),
+                                    m_right.m_pImagePoints.get()})
+                if (set) set->Truncate(step.countBefore);
+        }
+        SetSelection(step.selectionBefore);
+        m_bZEdited = step.zEditedBefore;
+    }
+}
+
+std::string CPointEditor::Undo() {
+    const EditStep* target = m_history.StepToUndo();
+    if (!target) return "";
+    CloseMerging();
+    size_t p = m_history.Position();
+    // Compactions made after the step are taken back first, so that the step
+    // finds its records at the indices it knew.
+    while (p > 0 && m_history.At(p - 1).isCompaction) {
+        UndoCompaction(m_history.At(p - 1).compaction);
+        --p;
+    }
+    ApplyStep(m_history.At(p - 1).step, false);
+    m_history.SetPosition(p - 1);
+    AfterEdit();
+    return EditName(target->kind);
+}
+
+std::string CPointEditor::Redo() {
+    if (!m_history.StepToRedo()) return "";
+    size_t p = m_history.Position();
+    while (m_history.At(p).isCompaction) ApplyCompaction(m_history.At(p++).compaction);
+    const EditStep& step = m_history.At(p).step;
+    ApplyStep(step, true);
+    ++p;
+    // A save that followed the step is made again, so that redoing every
+    // step ends where the last save left the sets.
+    while (p < m_history.Size() && m_history.At(p).isCompaction)
+        ApplyCompaction(m_history.At(p++).compaction);
+    m_history.SetPosition(p);
+    AfterEdit();
+    return EditName(step.kind);
+}
+
+void CPointEditor::ClearHistory() {
+    m_history.Clear();
+    m_nDropped = 0;
+}
+
+// --- Compaction ---------------------------------------------------------------
+
+void CPointEditor::RebuildIndexes() {
+    m_ground.BuildIndex(1);
+    if (m_left.m_pImagePoints) m_left.m_pImagePoints->BuildPlacedIndex(1);
+    if (m_right.m_pImagePoints) m_right.m_pImagePoints->BuildPlacedIndex(1);
+}
+
+void CPointEditor::ApplyCompaction(CompactionEntry& entry) {
+    entry.removed.clear();
+    entry.selectionBefore = SelectionIndices();
+    m_ground.GetExtent(&entry.groundBounds);
+    const int n = m_ground.GetCount();
+    std::vector<int> newIndexOfOld(static_cast<size_t>(n), -1);
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        if (m_ground.GetPoint(i)->id < 0)
+            entry.removed.emplace_back(i, Capture(i));
+        else
+            newIndexOfOld[static_cast<size_t>(i)] = kept++;
+    }
+    // The ground set takes bounds around its survivors; the image-point sets
+    // keep theirs (the projected extent with its margin, where points added
+    // later must still fit).
+    m_ground.Compact();
+    for (CAerialPhoto* photo : {&m_left, &m_right}) {
+        if (!photo->m_pImagePoints) continue;
+        CTINPoints& set = *photo->m_pImagePoints;
+        TINExtent bounds{};
+        set.GetExtent(&bounds);
+        set.Compact();
+        set.m_dMinX = bounds.xmin, set.m_dMaxX = bounds.xmax;
+        set.m_dMinY = bounds.ymin, set.m_dMaxY = bounds.ymax;
+        set.m_dMinZ = bounds.zmin, set.m_dMaxZ = bounds.zmax;
+    }
+    for (CTINPoints* set : {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()})
+        if (set)
+            for (int i = 0; i < set->GetCount(); ++i) set->GetPoint(i)->id = i;
+    RebuildIndexes();
+    std::vector<int> selection;
+    for (int i : entry.selectionBefore)
+        if (i >= 0 && i < n && newIndexOfOld[static_cast<size_t>(i)] >= 0)
+            selection.push_back(newIndexOfOld[static_cast<size_t>(i)]);
+    SetSelection(selection);
+}
+
+void CPointEditor::UndoCompaction(const CompactionEntry& entry) {
+    // The removed records go back to their places; the others take the
+    // indices they had before (in order between them).
+    CTINPoints* sets[3] = {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()};
+    const int kept = m_ground.GetCount();
+    const int total = kept + static_cast<int>(entry.removed.size());
+    for (int k = 0; k < 3; ++k) {
+        CTINPoints* set = sets[k];
+        if (!set) continue;
+        auto records = std::make_unique<TINPoint[]>(static_cast<size_t>(total));
+        size_t removed = 0;
+        int from = 0;
+        for (int i = 0; i < total; ++i) {
+            if (removed < entry.removed.size() && entry.removed[removed].first == i) {
+                const RecordState& s = entry.removed[removed++].second;
+                const double x = k == 0 ? s.x : k == 1 ? s.lx : s.rx;
+                const double y = k == 0 ? s.y : k == 1 ? s.ly : s.ry;
+                records[static_cast<size_t>(i)] = TINPoint{s.id, x, y, k == 0 ? s.z : 0.0,
+                                                           k == 0 ? s.weight : 0.0};
+            } else {
+                records[static_cast<size_t>(i)] = *set->GetPoint(from++);
+                records[static_cast<size_t>(i)].id = i;
+            }
+        }
+        set->m_pPoints = std::move(records);
+        set->m_nCount = total;
+        set->m_nCapacity = total;
+    }
+    const TINExtent& b = entry.groundBounds;
+    m_ground.m_dMinX = b.xmin, m_ground.m_dMaxX = b.xmax;
+    m_ground.m_dMinY = b.ymin, m_ground.m_dMaxY = b.ymax;
+    m_ground.m_dMinZ = b.zmin, m_ground.m_dMaxZ = b.zmax;
+    RebuildIndexes();
+    SetSelection(entry.selectionBefore);
+}
+
+void CPointEditor::Compact(std::vector<int>& newIndexOfOld) {
+    CloseMerging();
+    const int n = m_ground.GetCount();
+    newIndexOfOld.assign(static_cast<size_t>(n), -1);
+    int kept = 0;
+    for (int i = 0; i < n; ++i)
+        if (m_ground.GetPoint(i)->id >= 0) newIndexOfOld[static_cast<size_t>(i)] = kept++;
+    HistoryEntry entry;
+    entry.isCompaction = true;
+    ApplyCompaction(entry.compaction);
+    m_nDropped += m_history.Push(std::move(entry));
+    AfterEdit();
+}
+
+// --- The rule -------------------------------------------------------------------
+
+bool CPointEditor::CheckParallel(std::string* why) const {
+    auto fail = [&](const std::string& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (!m_left.m_pImagePoints || !m_right.m_pImagePoints)
+        return m_ground.GetCount() == 0 ? true : fail("an image-point set is missing");
+    const CTINPoints& l = ImageSet(m_left);
+    const CTINPoints& r = ImageSet(m_right);
+    const int n = m_ground.GetCount();
+    if (l.GetCount() != n || r.GetCount() != n) return fail("the sets differ in count");
+    for (int i = 0; i < n; ++i) {
+        const int id = m_ground.GetPoint(i)->id;
+        if (id != i && id != -1) return fail("record " + std::to_string(i) + " has id " + std::to_string(id));
+        if (l.GetPoint(i)->id != id || r.GetPoint(i)->id != id)
+            return fail("record " + std::to_string(i) + " differs in id between the sets");
+    }
+    // Every live, placed record is in the cell of its position.
+    auto indexed = [&](const CTINPoints& set, const char* name) {
+        const CGridIndex* index = set.GetIndex();
+        if (!index) return true;
+        for (int i = 0; i < set.GetCount(); ++i) {
+            const TINPoint* p = set.GetPoint(i);
+            if (p->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) continue;
+            int column = -1, row = -1;
+            index->CellOf(p->x, p->y, column, row);
+            if (column < 0 || row < 0 || column >= index->m_nCols || row >= index->m_nRows) {
+                if (why) *why = std::string(name) + " index misses record " + std::to_string(i);
+                return false;
+            }
+            const CGridIndex::KeyList keys = index->CellKeys(row, column);
+            if (std::find(keys.begin(), keys.end(), i) == keys.end()) {
+                if (why) *why = std::string(name) + " index has record " + std::to_string(i) +
+                                " in another cell";
+                return false;
+            }
+        }
+        return true;
+    };
+    return indexed(m_ground, "ground") && indexed(l, "left") && indexed(r, "right");
+}

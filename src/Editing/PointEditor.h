@@ -1,0 +1,133 @@
+// The edits of the terrain points, on the ground set and the two
+// photographs' image-point sets, with their undo history.
+//
+// One rule holds after every operation here: the three sets are parallel
+// (same count; record i of each describes the same point and carries the id
+// i, or -1 in all three once deleted), each photograph's image record holds
+// the point's sub-image position in that photograph, and every grid index
+// holds each live, placed record in the cell of its position. The edits
+// reach the points through the left photograph's selection (record indices
+// in its `m_selection`); the right photograph's selection follows it.
+//
+// Units: ground coordinates (X, Y, Z) in the unit of the points file; image
+// positions in sub-image pixels (column, row; row 0 at the top of the loaded
+// image). With ORVANE_CHECK_INVARIANTS defined (the sanitizer build) the rule
+// above is checked after every edit, undo and redo, and a breach aborts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Editing/EditHistory.h"
+
+class CAerialPhoto;
+class CTINPoints;
+
+// A new ground position for one record (Set To Surface).
+struct PointTarget {
+    int index;
+    double x, y, z;
+};
+
+class CPointEditor {
+public:
+    // zEdited is the document's flag: the heights of the current selection
+    // were changed since it was made (the weight rule on release reads it).
+    CPointEditor(CTINPoints& ground, CAerialPhoto& left, CAerialPhoto& right, bool& zEdited);
+    CPointEditor(const CPointEditor&) = delete;
+    CPointEditor& operator=(const CPointEditor&) = delete;
+
+    // --- Edits of the selection. Results: 1 done (a step recorded), or a
+    // negative value with nothing changed and no step.
+    // A wheel notch: Z += dZ, or with `alongLeftRay` the point moves along its
+    // left ray (its left image position stays). Notches on the same
+    // selection merge into one step until the selection changes or another
+    // edit runs (CloseMerging). -1 empty selection.
+    int RaiseSelection(double dZ, bool alongLeftRay);
+    // Every selected point to height z along its left ray. -1 empty selection.
+    int SetSelectionZ(double z);
+    // The least-squares plane Z = a (X - xmin) + b (Y - ymin) + c through the
+    // sample records (xmin, ymin: the ground set's bounds), applied to every
+    // selected point. -1 empty selection; -2 the samples define no plane.
+    int FitSelectionToPlane(const std::vector<int>& sampleIndices, EditKind kind);
+    // Marks every selected point deleted in the three sets and releases the
+    // selection (weight rule). -1 empty selection.
+    int DeleteSelection();
+    // Appends a point seen at left sub-image (column, row) at height z, with
+    // weight 1.0, to the three sets (its right position projected). The new
+    // index, or -1/-2/-3 when the ground set, the left or the right set
+    // refused it (outside its index): nothing then changes.
+    int AddPointAt(double column, double row, double z);
+    // Moves records to new ground positions, each re-projected into both
+    // photographs (left first). -1 nothing to move.
+    int MovePointsTo(const std::vector<PointTarget>& targets, EditKind kind);
+
+    // --- Selection (not steps).
+    void Select(int index);  // appends record `index` to both photographs' selections
+    // The weight rule: false when the selection is empty; otherwise, when
+    // zEdited is set, every selected live point below weight 0.95 gets 0.95
+    // (folded into the step that edited the heights, so undoing it restores
+    // the weights too), zEdited is cleared and both selections emptied.
+    // `promoted` (optional) tells whether any weight changed.
+    bool ReleaseSelection(bool* promoted = nullptr);
+    std::vector<int> SelectionIndices() const;
+    void SetSelection(const std::vector<int>& indices);
+    // Appends every live record whose left sub-image position lies in the
+    // rectangle (bounds included) to both selections, in record order.
+    void SelectInRect(double left, double top, double right, double bottom);
+    // Makes room for a selection of every record at once, so that the first
+    // selection over a whole project costs no more than later ones (the
+    // memory is taken and touched here, after a load, not during a drag).
+    void PrepareSelection();
+
+    // --- Undo and redo.
+    bool CanUndo() const { return m_history.StepToUndo() != nullptr; }
+    bool CanRedo() const { return m_history.StepToRedo() != nullptr; }
+    // Name of the step an undo / redo would take back or do again ("" none).
+    std::string UndoName() const;
+    std::string RedoName() const;
+    // Takes back the last step (and any save's compaction after it): records,
+    // image positions, deleted marks, order, indexes, selection and zEdited
+    // as before the step. The step's name, or "" when there was none.
+    std::string Undo();
+    std::string Redo();
+    // Ends the merging of wheel notches (another command ran, the selection changed).
+    void CloseMerging();
+    // True when the sets are as the last save (or load) left them.
+    bool AtSavedState() const { return m_history.AtSavedState(); }
+    void MarkSaved() { m_history.MarkSaved(); }
+    void ClearHistory();
+    CEditHistory& History() { return m_history; }
+    // Steps dropped by the history's memory limit since the last call.
+    int TakeDroppedSteps();
+
+    // --- Saving.
+    // Drops deleted records from the three sets, renumbers the rest (ids =
+    // indices), recomputes the ground bounds (Compact) and rebuilds the
+    // indexes; the selection follows its points. Recorded in the history.
+    // newIndexOfOld receives each old record's new index (-1: removed).
+    void Compact(std::vector<int>& newIndexOfOld);
+
+    // The rule of this editor (see above): true when it holds.
+    bool CheckParallel(std::string* why = nullptr) const;
+
+private:
+    RecordState Capture(int index) const;
+    void Restore(int index, const RecordState& state);
+    // Step under construction: records each touched index's before state once.
+    struct Recorder;
+    void Commit(EditStep&& step);
+    void ApplyStep(const EditStep& step, bool forward);
+    void ApplyCompaction(CompactionEntry& entry);
+    void UndoCompaction(const CompactionEntry& entry);
+    void RebuildIndexes();
+    void Verify() const;
+    void AfterEdit();
+
+    CTINPoints& m_ground;
+    CAerialPhoto& m_left;
+    CAerialPhoto& m_right;
+    bool& m_bZEdited;
+    CEditHistory m_history;
+    int m_nDropped = 0;
+};
