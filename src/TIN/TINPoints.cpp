@@ -381,23 +381,73 @@ int CTINPoints::FindNearest(int x, int y, double radius) const {
     if (!m_index.HasCells()) return -1;
     const double qx = x;
     const double qy = y;
-    int column = 0;
-    int row = 0;
-    m_index.CellOf(qx, qy, column, row);
-    if (row < 0 || column < 0 || row >= m_index.m_nRows || column >= m_index.m_nCols) return -1;
+    // Squared distance a point must be strictly below; not positive (or NaN)
+    // when nothing can be within the radius.
+    double bestDistance = radius * radius;
+    if (!(bestDistance > 0.0)) return -1;
+    const double reach = std::fabs(radius);
+    const int rows = m_index.m_nRows;
+    const int cols = m_index.m_nCols;
+    const double size = m_index.m_dCellSize;
+
+    // Cells the radius reaches. A key lies in column trunc((x - min X) / size),
+    // so the first column is found with floor and the last with trunc (column
+    // 0 also holds the positions up to one cell before min X); the bounds are
+    // kept in double so that a far query or an infinite radius clamps.
+    const double firstCol = std::max(0.0, std::floor((qx - reach - m_index.m_dMinX) / size));
+    const double lastCol =
+        std::min(double(cols - 1), std::trunc((qx + reach - m_index.m_dMinX) / size));
+    const double firstRow = std::max(0.0, std::floor((qy - reach - m_index.m_dMinY) / size));
+    const double lastRow =
+        std::min(double(rows - 1), std::trunc((qy + reach - m_index.m_dMinY) / size));
+    if (!(firstCol <= lastCol) || !(firstRow <= lastRow)) return -1;
 
     int best = -1;
-    double bestDistance = radius * radius;
-    for (const int32_t k : m_index.CellKeys(row, column)) {
-        if (k < 0 || k >= m_nCount) continue;  // a stale key names no record in use
-        const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
-        if (p.id < 0) continue;
-        const double dx = p.x - qx;
-        const double dy = p.y - qy;
-        const double d = dx * dx + dy * dy;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = k;
+    auto searchCell = [&](int row, int column) {
+        for (const int32_t k : m_index.CellKeys(row, column)) {
+            if (k < 0 || k >= m_nCount) continue;  // a stale key names no record in use
+            const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
+            if (p.id < 0) continue;
+            const double dx = p.x - qx;
+            const double dy = p.y - qy;
+            const double d = dx * dx + dy * dy;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = k;
+            }
+        }
+    };
+    // Squared distance from the query to cell `cell` along one axis (origin is
+    // the grid's min X or min Y). Cell 0 also holds the positions up to one
+    // cell before the origin. Made a little smaller so that a key placed by a
+    // rounded cell computation is never skipped.
+    const double slack = 1e-9 * size;
+    auto gap = [&](double q, double origin, int cell) {
+        const double low = origin + (cell == 0 ? -size : cell * size) - slack;
+        const double high = origin + (cell + 1) * size + slack;
+        const double g = q < low ? low - q : (q > high ? q - high : 0.0);
+        return g * g;
+    };
+
+    // The query's own cell first: where the nearest point lies there, the
+    // answer is the first of equal distances in that cell's list. Then the
+    // other cells in row order, each skipped when it cannot hold a point
+    // nearer than the best so far; equal distances keep the earlier answer.
+    int ownColumn = -1;
+    int ownRow = -1;
+    m_index.CellOf(qx, qy, ownColumn, ownRow);
+    const bool ownInside = ownRow >= 0 && ownColumn >= 0 && ownRow < rows && ownColumn < cols;
+    if (ownInside) searchCell(ownRow, ownColumn);
+    const int r0 = static_cast<int>(firstRow);
+    const int r1 = static_cast<int>(lastRow);
+    const int c0 = static_cast<int>(firstCol);
+    const int c1 = static_cast<int>(lastCol);
+    for (int row = r0; row <= r1; ++row) {
+        const double rowGap = gap(qy, m_index.m_dMinY, row);
+        if (!(rowGap < bestDistance)) continue;
+        for (int column = c0; column <= c1; ++column) {
+            if (ownInside && row == ownRow && column == ownColumn) continue;
+            if (rowGap + gap(qx, m_index.m_dMinX, column) < bestDistance) searchCell(row, column);
         }
     }
     return best;

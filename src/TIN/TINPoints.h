@@ -109,8 +109,13 @@ public:
     int AddPoint(const TINPoint& p);
     // 1 marked deleted; -1 index outside [0, count) or the index cannot remove it.
     int RemovePoint(int index);
-    // Record index of the nearest point strictly within radius in the cell
-    // of (x, y) only, or -1.
+    // Record index of the nearest live point strictly within radius of (x, y)
+    // (squared distance below radius * radius), searched in every cell the
+    // radius reaches; -1 when there is none or no index. (x, y) may lie
+    // outside the grid. Ties: the query's own cell wins, and within a cell the
+    // first of equal distances in list order; then the other cells in row
+    // order (row, then column, ascending). Deleted records and keys that name
+    // no record in use are skipped.
     int FindNearest(int x, int y, double radius) const;
     // Record index; -1 no index, -2 index out of range or point outside the
     // index, -3 direction not 0..3, -4 edge reached.

@@ -418,7 +418,7 @@ TEST(TINPointsIndex, EmptyAndSinglePositionSetsIndexWithoutFault) {
 
 // ---------------------------------------------------------------- searches
 
-TEST(TINPointsSearch, NearestLooksInOneCellAndNeedsStrictlyLess) {
+TEST(TINPointsSearch, NearestReachesNeighbourCellsAndNeedsStrictlyLess) {
     CTINPoints set(4);
     // 200-point density over (0,100)x(0,50): 5-unit cells.
     Fill(set, {{12, 12}, {14.9, 12}, {15.2, 12}, {13, 17}}, 0, 100, 0, 50);
@@ -430,16 +430,114 @@ TEST(TINPointsSearch, NearestLooksInOneCellAndNeedsStrictlyLess) {
     }
     EXPECT_EQ(set.FindNearest(14, 12, 2.0), 1);
     EXPECT_EQ(set.FindNearest(14, 12, 0.5), -1);
-    // (14.9, 12) is nearer to (15, 12) but one cell over.
-    EXPECT_EQ(set.FindNearest(15, 12, 0.5), 2);
+    // (14.9, 12) is nearer to (15, 12) than (15.2, 12), one cell over.
+    EXPECT_EQ(set.FindNearest(15, 12, 0.5), 1);
+    EXPECT_EQ(set.FindNearest(15, 12, 0.15), 1);
     EXPECT_EQ(set.FindNearest(10, 17, 3.0), -1);  // (13, 17) lies at exactly 3
     EXPECT_EQ(set.FindNearest(10, 17, 3.0001), 3);
-    // Empty cell although a point lies within the radius next door.
-    EXPECT_EQ(set.FindNearest(16, 16, 10.0), -1);
-    EXPECT_EQ(set.FindNearest(-100, 12, 1e9), -1);  // outside the index
+    // An empty cell: the point within the radius next door is found.
+    EXPECT_EQ(set.FindNearest(16, 16, 10.0), 3);
+    EXPECT_EQ(set.FindNearest(16, 16, 3.0), -1);
+    // Outside the grid, and with a radius that covers it all.
+    EXPECT_EQ(set.FindNearest(-100, 12, 1e9), 0);
+    EXPECT_EQ(set.FindNearest(-100, 12, std::numeric_limits<double>::infinity()), 0);
+    EXPECT_EQ(set.FindNearest(-2, 12, 15.0), 0);
+    EXPECT_EQ(set.FindNearest(-2, 12, 14.0), -1);
+    EXPECT_EQ(set.FindNearest(14, 12, std::nan("")), -1);
+    EXPECT_EQ(set.FindNearest(14, 12, 0.0), -1);
     set.GetPoint(1)->id = -1;
-    EXPECT_EQ(set.FindNearest(14, 12, 2.0), -1);  // (12, 12) at exactly 2
+    EXPECT_EQ(set.FindNearest(14, 12, 2.0), 2);   // next door at 1.2
+    EXPECT_EQ(set.FindNearest(14, 12, 1.1), -1);  // and (12, 12) at 2
     EXPECT_EQ(set.FindNearest(13, 12, 2.0), 0);
+    EXPECT_EQ(set.FindNearest(15, 12, 0.5), 2);
+}
+
+// The search the index allowed before: the query's own cell only.
+int NearestInOwnCell(const CTINPoints& set, int x, int y, double radius) {
+    const CGridIndex* index = set.GetIndex();
+    if (!index) return -1;
+    int column = 0;
+    int row = 0;
+    index->CellOf(x, y, column, row);
+    if (row < 0 || column < 0 || row >= index->m_nRows || column >= index->m_nCols) return -1;
+    int best = -1;
+    double bestDistance = radius * radius;
+    for (const int32_t k : index->CellKeys(row, column)) {
+        const TINPoint* p = set.GetPoint(k);
+        if (!p || p->id < 0) continue;
+        const double d = (p->x - x) * (p->x - x) + (p->y - y) * (p->y - y);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = k;
+        }
+    }
+    return best;
+}
+
+// Random sets with clusters, repeated positions and deleted records; every
+// answer is checked against a scan of all records.
+TEST(TINPointsSearch, NearestAgreesWithAFullScanAndKeepsOwnCellAnswers) {
+    std::mt19937 random(23);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int n = 1 + int(random() % 400);
+        const double w = 10.0 + double(random() % 500);
+        const double h = 10.0 + double(random() % 500);
+        std::uniform_real_distribution<double> ux(0, w);
+        std::uniform_real_distribution<double> uy(0, h);
+        CTINPoints set(n);
+        std::vector<std::pair<double, double>> xy(n);
+        for (int i = 0; i < n; ++i) {
+            if (i > 0 && random() % 5 == 0) {
+                xy[i] = xy[random() % i];  // same position as an earlier point
+            } else if (random() % 3 == 0) {
+                xy[i] = {std::floor(ux(random)), std::floor(uy(random))};  // on cell corners
+            } else {
+                xy[i] = {ux(random), uy(random)};
+            }
+        }
+        Fill(set, xy, 0, w, 0, h);
+        ASSERT_EQ(set.BuildIndex(1), 0);
+        for (int i = 0; i < n; ++i) {
+            if (random() % 7 == 0) set.GetPoint(i)->id = -1;
+        }
+        std::uniform_int_distribution<int> qx(int(-0.2 * w), int(1.2 * w));
+        std::uniform_int_distribution<int> qy(int(-0.2 * h), int(1.2 * h));
+        std::uniform_real_distribution<double> radius(0.0, 0.15 * (w + h));
+        for (int q = 0; q < 400; ++q) {
+            const int x = qx(random);
+            const int y = qy(random);
+            const double r = q % 10 == 0 ? 1e6 : radius(random);
+            double nearest = r * r;
+            int count = 0;
+            for (int i = 0; i < set.GetCount(); ++i) {
+                const TINPoint p = *set.GetPoint(i);
+                if (p.id < 0) continue;
+                const double d = (p.x - x) * (p.x - x) + (p.y - y) * (p.y - y);
+                if (d < nearest) {
+                    nearest = d;
+                    count = 1;
+                } else if (d == nearest && count > 0) {
+                    ++count;
+                }
+            }
+            const int found = set.FindNearest(x, y, r);
+            if (count == 0) {
+                ASSERT_EQ(found, -1) << trial << " " << x << " " << y << " " << r;
+                continue;
+            }
+            ASSERT_GE(found, 0) << trial << " " << x << " " << y << " " << r;
+            const TINPoint p = *set.GetPoint(found);
+            EXPECT_EQ((p.x - x) * (p.x - x) + (p.y - y) * (p.y - y), nearest);
+            // Where the old search found a nearest point, the answer is the same.
+            const int own = NearestInOwnCell(set, x, y, r);
+            if (own >= 0) {
+                const TINPoint o = *set.GetPoint(own);
+                if ((o.x - x) * (o.x - x) + (o.y - y) * (o.y - y) == nearest) {
+                    EXPECT_EQ(found, own);
+                }
+            }
+        }
+    }
 }
 
 TEST(TINPointsSearch, NeighbourWalksCellsAndStopsAtTheEdge) {
