@@ -459,12 +459,17 @@ int CAerialPhoto::UpdateImagePoint(const TINPoint& point, int index) {
     if (!m_pImagePoints) {
         return -1;
     }
+    TINPoint* record = m_pImagePoints->GetPoint(index);
+    if (record == nullptr) {
+        return -1;
+    }
     double column;
     double row;
     const int projected = GroundToImage(point.x, point.y, point.z, column, row);
-    if (m_pImagePoints->SetPoint(point.id, column - GetXStart(), row - GetYStart(), index) < 0) {
-        return -1;
-    }
+    record->id = point.id;
+    // Moves the record's key in the grid index with it, so that picking and
+    // selecting find the point where it is now drawn.
+    m_pImagePoints->MovePoint(index, column - GetXStart(), row - GetYStart());
     return projected;
 }
 

@@ -306,6 +306,7 @@ int CTINPoints::BuildPlacedIndex(int pointsPerCell) {
 }
 
 int CTINPoints::Build(int pointsPerCell, bool skipUnplaced) {
+    m_nPointsPerCell = pointsPerCell;
     m_index.Setup(m_dMinX, m_dMaxX, m_dMinY, m_dMaxY, m_nCount, pointsPerCell);
     if (m_nCount <= 0) return 0;
     auto unplaced = [&](const TINPoint& p) {
@@ -375,6 +376,88 @@ int CTINPoints::RemovePoint(int index) {
     if (m_index.Remove(p.x, p.y, p.id) < 0) return -1;
     p.id = -1;
     return 1;
+}
+
+int CTINPoints::MovePoint(int index, double x, double y) {
+    if (index < 0 || index >= m_nCount) return -1;
+    TINPoint& p = m_pPoints[static_cast<size_t>(index)];
+    const double oldX = p.x;
+    const double oldY = p.y;
+    if (oldX == x && oldY == y) return 1;  // a height change alone: nothing to follow
+    p.x = x;
+    p.y = y;
+    if (p.id < 0) return 1;
+    const bool placed = std::isfinite(x) && std::isfinite(y);
+    if (placed) {
+        if (x < m_dMinX) m_dMinX = x;
+        if (x > m_dMaxX) m_dMaxX = x;
+        if (y < m_dMinY) m_dMinY = y;
+        if (y > m_dMaxY) m_dMaxY = y;
+    }
+    if (!m_index.HasCells() || m_index.SameCell(oldX, oldY, x, y)) return 1;
+    const uint32_t from = m_index.CellNumber(oldX, oldY);
+    const uint32_t to = placed ? m_index.CellNumber(x, y) : CGridIndex::kNoCell;
+    if (placed && to == CGridIndex::kNoCell) {
+        return RebuildToHoldEveryRecord() < 0 ? -2 : 1;
+    }
+    if (from == to) return 1;
+    if (m_index.MoveKey(from, to, index) < 0) {
+        // No memory for the new cell's list: a full rebuild needs less.
+        return RebuildToHoldEveryRecord() < 0 ? -2 : 1;
+    }
+    return 1;
+}
+
+int CTINPoints::RebuildToHoldEveryRecord() {
+    double minX = m_dMinX;
+    double maxX = m_dMaxX;
+    double minY = m_dMinY;
+    double maxY = m_dMaxY;
+    bool any = minX <= maxX && minY <= maxY && std::isfinite(minX) && std::isfinite(maxX) &&
+               std::isfinite(minY) && std::isfinite(maxY);
+    double loX = 0.0, hiX = 0.0, loY = 0.0, hiY = 0.0;
+    bool records = false;
+    for (int i = 0; i < m_nCount; ++i) {
+        const TINPoint& p = m_pPoints[static_cast<size_t>(i)];
+        const double x = p.x;
+        const double y = p.y;
+        if (!std::isfinite(x) || !std::isfinite(y)) continue;
+        if (!records) {
+            loX = hiX = x;
+            loY = hiY = y;
+            records = true;
+        } else {
+            loX = std::min(loX, x);
+            hiX = std::max(hiX, x);
+            loY = std::min(loY, y);
+            hiY = std::max(hiY, y);
+        }
+    }
+    if (records) {
+        if (!any) {
+            minX = loX;
+            maxX = hiX;
+            minY = loY;
+            maxY = hiY;
+        } else {
+            // Each side that has to grow goes an eighth of the span (at least
+            // a cell) beyond the records, so that points moving on in the same
+            // direction do not rebuild again at once.
+            const double roomX =
+                std::max((std::max(maxX, hiX) - std::min(minX, loX)) / 8.0, m_index.m_dCellSize);
+            const double roomY =
+                std::max((std::max(maxY, hiY) - std::min(minY, loY)) / 8.0, m_index.m_dCellSize);
+            if (loX < minX) minX = loX - roomX;
+            if (hiX > maxX) maxX = hiX + roomX;
+            if (loY < minY) minY = loY - roomY;
+            if (hiY > maxY) maxY = hiY + roomY;
+        }
+        m_dMinX = minX;
+        m_dMaxX = maxX;
+        m_dMinY = minY;
+        m_dMaxY = maxY;
+    }
+    return Build(m_nPointsPerCell, true);
 }
 
 int CTINPoints::FindNearest(int x, int y, double radius) const {
@@ -588,4 +671,5 @@ void CTINPoints::Swap(CTINPoints& other) noexcept {
     swap(m_dSpacingY, other.m_dSpacingY);
     swap(m_pPoints, other.m_pPoints);
     m_index.Swap(other.m_index);
+    swap(m_nPointsPerCell, other.m_nPointsPerCell);
 }

@@ -109,6 +109,19 @@ public:
     int AddPoint(const TINPoint& p);
     // 1 marked deleted; -1 index outside [0, count) or the index cannot remove it.
     int RemovePoint(int index);
+    // Sets x and y of record `index` and keeps the set in step: a live record
+    // (id >= 0) with a finite position widens the bounds to hold it, and when
+    // the index has cells the record's key (its index) moves to the cell of
+    // the new position (to the end of that cell's list; nothing changes when
+    // the cell stays the same). A position that is not finite leaves the
+    // record out of the index, as BuildPlacedIndex does, and a later finite
+    // one puts it back. A position outside the grid rebuilds the index over
+    // bounds widened to hold every record with a finite position (and some
+    // room beyond in the direction they had to grow), silently. Deleted
+    // records only change their x and y. 1; -1 index outside [0, count); -2
+    // the index could not be rebuilt for want of memory (the set then has no
+    // index; the record is moved).
+    int MovePoint(int index, double x, double y);
     // Record index of the nearest live point strictly within radius of (x, y)
     // (squared distance below radius * radius), searched in every cell the
     // radius reaches; -1 when there is none or no index. (x, y) may lie
@@ -124,7 +137,14 @@ public:
     // that name no record in use are skipped.
     int SelectInShape(const SelectionShape& shape, std::vector<int>& ids) const;
 
-    // Bounds in the file's order: upper-left then lower-right corner.
+    // Bounds in the file's order: upper-left then lower-right corner. They
+    // hold every live record with a finite position: ReadPts takes them from
+    // the file's header (which holds the file's records), MovePoint widens
+    // them when a record leaves them, Compact makes them the smallest box
+    // around the records (widened where all records share one x or one y, so
+    // that max > min and the written file reads back). They may be larger
+    // than the records' box; the index is built over them. In an image-point
+    // set they are set by the photograph (projected extent plus a margin).
     double m_dMinX = 0.0;
     double m_dMaxY = 0.0;
     double m_dMaxX = 0.0;
@@ -140,4 +160,10 @@ public:
 
 private:
     int Build(int pointsPerCell, bool skipUnplaced);
+    // Widens the bounds to hold every record with a finite position (with
+    // room beyond on each side that had to grow) and rebuilds the index over
+    // them, leaving records without a position out. 0, or -1 without memory.
+    int RebuildToHoldEveryRecord();
+
+    int m_nPointsPerCell = 1;  // of the last index build
 };

@@ -416,6 +416,128 @@ TEST(TINPointsIndex, EmptyAndSinglePositionSetsIndexWithoutFault) {
     EXPECT_EQ(ids, (std::vector<int>{0, 1, 2}));
 }
 
+// Random moves of random sets: small steps, steps across cells, jumps far
+// outside the grid, positions that are not numbers and back, deletions and
+// additions. After every batch each live record with a position is listed
+// exactly once, in the cell of where it is; one without a position nowhere;
+// the bounds hold every live record; nothing was reported to the operator;
+// and the nearest search agrees with a full scan.
+TEST(TINPointsMove, IndexAndBoundsFollowEveryMove) {
+    std::mt19937 random(31);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int trial = 0; trial < 12; ++trial) {
+        const int n = 50 + int(random() % 600);
+        std::uniform_real_distribution<double> ux(0, 200);
+        std::uniform_real_distribution<double> uy(0, 120);
+        CTINPoints set(n);
+        std::vector<std::pair<double, double>> xy(n);
+        for (auto& p : xy) p = {ux(random), uy(random)};
+        Fill(set, xy, 0, 200, 0, 120);
+        const bool placed = trial % 2 == 1;
+        if (placed) set.SetPoint(3, nan, 5, 3);  // an image point that does not project
+        ASSERT_EQ(placed ? set.BuildPlacedIndex(1) : set.BuildIndex(1), 0);
+        Platform::ScopedMessageCapture capture;
+        for (int batch = 0; batch < 8; ++batch) {
+            for (int m = 0; m < n; ++m) {
+                const int i = int(random() % uint32_t(set.GetCount()));
+                const TINPoint p = *set.GetPoint(i);
+                double x = p.x;
+                double y = p.y;
+                if (!std::isfinite(x) || !std::isfinite(y)) {
+                    x = ux(random);
+                    y = uy(random);
+                }
+                const uint32_t kind = random() % 100;
+                if (kind < 40) {
+                    x += (double(random() % 200) - 100.0) / 1000.0;
+                    y += (double(random() % 200) - 100.0) / 1000.0;
+                } else if (kind < 80) {
+                    x += (double(random() % 400) - 200.0) / 10.0;
+                    y += (double(random() % 400) - 200.0) / 10.0;
+                } else if (kind < 84) {
+                    x += (double(random() % 2) - 0.5) * 2000.0;  // far outside
+                    y -= 700.0;
+                } else if (kind < 92) {
+                    x = nan;
+                } else if (kind < 95) {
+                    y = std::numeric_limits<double>::infinity();
+                } else if (kind < 98) {
+                    // Deleted as the view deletes (the key may stay behind), or
+                    // through the index.
+                    if (kind == 95 || !std::isfinite(p.x) || !std::isfinite(p.y)) {
+                        set.GetPoint(i)->id = -1;
+                    } else if (p.id >= 0) {
+                        ASSERT_EQ(set.RemovePoint(i), 1);
+                    }
+                    continue;
+                } else {
+                    // At a position the grid holds, as the view adds points.
+                    const int id = set.GetCount();
+                    ASSERT_EQ(set.AddPoint({id, ux(random), uy(random), 0, 1}), 1);
+                    continue;
+                }
+                ASSERT_EQ(set.MovePoint(i, x, y), 1);
+                const TINPoint moved = *set.GetPoint(i);
+                ASSERT_TRUE((moved.x == x || (std::isnan(x) && std::isnan(moved.x))) &&
+                            (moved.y == y || std::isinf(y)));
+            }
+            ASSERT_TRUE(capture.Messages().empty()) << capture.Messages()[0].text;
+            const CGridIndex* index = set.GetIndex();
+            ASSERT_NE(index, nullptr);
+            std::vector<int> listed(size_t(set.GetCount()), 0);
+            for (int r = 0; r < index->m_nRows; ++r) {
+                for (int c = 0; c < index->m_nCols; ++c) {
+                    for (const int32_t k : index->CellKeys(r, c)) {
+                        ASSERT_TRUE(k >= 0 && k < set.GetCount());
+                        const TINPoint p = *set.GetPoint(k);
+                        if (p.id < 0) continue;  // deleted: never searched
+                        ++listed[size_t(k)];
+                        int column = -1;
+                        int row = -1;
+                        index->CellOf(p.x, p.y, column, row);
+                        ASSERT_EQ(row, r);
+                        ASSERT_EQ(column, c);
+                    }
+                }
+            }
+            for (int i = 0; i < set.GetCount(); ++i) {
+                const TINPoint p = *set.GetPoint(i);
+                if (p.id < 0) continue;
+                const bool has = std::isfinite(p.x) && std::isfinite(p.y);
+                ASSERT_EQ(listed[size_t(i)], has ? 1 : 0) << trial << " " << batch << " " << i;
+                if (has) {
+                    ASSERT_TRUE(p.x >= set.m_dMinX && p.x <= set.m_dMaxX);
+                    ASSERT_TRUE(p.y >= set.m_dMinY && p.y <= set.m_dMaxY);
+                }
+            }
+            for (int q = 0; q < 50; ++q) {
+                const int x = int(random() % 400) - 100;
+                const int y = int(random() % 300) - 100;
+                double nearest = 15.0 * 15.0;
+                for (int i = 0; i < set.GetCount(); ++i) {
+                    const TINPoint p = *set.GetPoint(i);
+                    if (p.id >= 0)
+                        nearest = std::min(nearest, (p.x - x) * (p.x - x) + (p.y - y) * (p.y - y));
+                }
+                const int found = set.FindNearest(x, y, 15.0);
+                if (nearest == 15.0 * 15.0) {
+                    ASSERT_EQ(found, -1);
+                } else {
+                    ASSERT_GE(found, 0);
+                    const TINPoint p = *set.GetPoint(found);
+                    ASSERT_EQ((p.x - x) * (p.x - x) + (p.y - y) * (p.y - y), nearest);
+                }
+            }
+        }
+    }
+    CTINPoints none(2);
+    EXPECT_EQ(none.MovePoint(-1, 0, 0), -1);
+    EXPECT_EQ(none.MovePoint(2, 0, 0), -1);
+    EXPECT_EQ(none.MovePoint(1, 5, 6), 1);  // no index: the record and bounds only
+    EXPECT_EQ(double(none.GetPoint(1)->x), 5.0);
+    EXPECT_EQ(none.m_dMaxX, 5.0);
+}
+
 // ---------------------------------------------------------------- searches
 
 TEST(TINPointsSearch, NearestReachesNeighbourCellsAndNeedsStrictlyLess) {
