@@ -68,6 +68,35 @@ int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orie
     return 1;
 }
 
+bool InsidePolygon(const PointXY& p, const PointXY* vertices, int count) {
+    if (count < 2) return false;
+    const PointXY& first = vertices[0];
+    const PointXY& last = vertices[count - 1];
+    const bool closed = first.x == last.x && first.y == last.y;
+    const int edges = closed ? count - 1 : count;
+    // Winding number: an edge crossing the horizontal line through p upwards
+    // with p on its left counts +1, downwards with p on its right -1 (each
+    // edge's lower end is taken as on the line, the upper one not, so a
+    // vertex on the line is counted once). The side comes from the same
+    // cross product as the turn test.
+    int winding = 0;
+    for (int k = 0; k < edges; ++k) {
+        const PointXY& a = vertices[k];
+        const PointXY& b = vertices[k + 1 < count ? k + 1 : 0];
+        const double side = Cross(a, b, p);
+        if (side == 0.0 && std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) &&
+            std::min(a.y, b.y) <= p.y && p.y <= std::max(a.y, b.y)) {
+            return true;  // on the edge
+        }
+        if (a.y <= p.y) {
+            if (b.y > p.y && side > 0.0) ++winding;
+        } else if (b.y <= p.y && side < 0.0) {
+            --winding;
+        }
+    }
+    return winding != 0;
+}
+
 CTINPoints::CTINPoints() = default;
 
 CTINPoints::CTINPoints(int n) {
@@ -636,21 +665,37 @@ int CTINPoints::SelectInShape(const SelectionShape& shape, std::vector<int>& ids
         const int count =
             static_cast<int>(std::min<int64_t>(shape.count, int64_t(shape.coords.size() / 2)));
         if (count < 4) return -1;
-        m_index.QueryPolygonBounds(shape.coords, candidates);
-        if (candidates.empty()) return 1;
         std::vector<PointXY> vertices(static_cast<size_t>(count));
+        double minX = shape.coords[0];
+        double maxX = minX;
+        double minY = shape.coords[1];
+        double maxY = minY;
         for (int i = 0; i < count; ++i) {
-            vertices[static_cast<size_t>(i)] = {shape.coords[2 * size_t(i)],
-                                                shape.coords[2 * size_t(i) + 1]};
+            const PointXY v{shape.coords[2 * size_t(i)], shape.coords[2 * size_t(i) + 1]};
+            vertices[static_cast<size_t>(i)] = v;
+            minX = std::min(minX, v.x);
+            maxX = std::max(maxX, v.x);
+            minY = std::min(minY, v.y);
+            maxY = std::max(maxY, v.y);
         }
-        const bool orientation = IsRightTurn(vertices[0], vertices[1], vertices[2]);
+        // Candidates: the cells under the polygon's bounding box rounded
+        // outwards to whole units (truncating it would lose the cells holding
+        // points within one unit of its right or lower edge).
+        int left = 0;
+        int top = 0;
+        int right = 0;
+        int bottom = 0;
+        if (!TruncClamped(std::floor(minX), left) || !TruncClamped(std::floor(minY), top) ||
+            !TruncClamped(std::ceil(maxX), right) || !TruncClamped(std::ceil(maxY), bottom)) {
+            return 1;  // a vertex that is not a number encloses nothing
+        }
+        m_index.QueryRect(left, top, right, bottom, candidates);
+        if (candidates.empty()) return 1;
         for (const int k : candidates) {
             if (k < 0 || k >= m_nCount) continue;
             const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
             const PointXY position{p.x, p.y};
-            if (InsideConvex(position, vertices.data(), count, orientation) >= 0) {
-                ids.push_back(p.id);
-            }
+            if (InsidePolygon(position, vertices.data(), count)) ids.push_back(p.id);
         }
         return 1;
     }

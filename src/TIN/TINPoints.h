@@ -52,6 +52,14 @@ bool IsRightTurn(const PointXY& a, const PointXY& b, const PointXY& c);
 // repeating the first) turns towards p the way `orientation` says, -1 at the
 // first pair that does not.
 int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orientation);
+// Inside test for any polygon, convex or not, by the non-zero winding rule:
+// true when the polygon winds around p (for a simple polygon, of either
+// orientation, that is its interior; where a self-crossing polygon winds
+// twice the point is inside too), and true for a point exactly on an edge or
+// a vertex (within the turn test's arithmetic). count vertices, the last
+// repeating the first; an open polygon is closed from its last vertex back to
+// its first. Fewer than 2 vertices enclose nothing.
+bool InsidePolygon(const PointXY& p, const PointXY* vertices, int count);
 
 class CTINPoints {
 public:
@@ -133,8 +141,12 @@ public:
     // Record index; -1 no index, -2 index out of range or point outside the
     // index, -3 direction not 0..3, -4 edge reached.
     int FindNeighbour(int index, int direction) const;
-    // 1, or -1 for a polygon with fewer than 4 vertices. Keys of the index
-    // that name no record in use are skipped.
+    // Appends the ids of the points in a rectangle (kind 0: truncated
+    // corners, right and bottom edges excluded) or a closed polygon (kind 1:
+    // InsidePolygon, so concave polygons select their pockets right and
+    // points on an edge or a vertex are selected whatever the winding). 1, or
+    // -1 for a polygon with fewer than 4 vertices. Keys of the index that
+    // name no record in use are skipped.
     int SelectInShape(const SelectionShape& shape, std::vector<int>& ids) const;
 
     // Bounds in the file's order: upper-left then lower-right corner. They

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -724,7 +725,7 @@ TEST(TINPointsSearch, RectangleExcludesRightAndBottomEdges) {
     EXPECT_TRUE(ids.empty());
 }
 
-TEST(TINPointsSearch, PolygonFollowsItsWindingAndNeedsFourVertices) {
+TEST(TINPointsSearch, PolygonSelectsEdgesWhateverItsWindingAndNeedsFourVertices) {
     CTINPoints set(5);
     Fill(set, {{5, 5}, {15, 5}, {10, 0}, {2, 8}, {0, 5}}, 0, 20, 0, 10);
     ASSERT_EQ(set.BuildIndex(1), 0);
@@ -733,24 +734,168 @@ TEST(TINPointsSearch, PolygonFollowsItsWindingAndNeedsFourVertices) {
     EXPECT_EQ(set.SelectInShape({1, 4, {0, 0, 10, 0, 10, 10}}, ids), -1);  // count beyond coords
     EXPECT_TRUE(ids.empty());
 
-    // Counter-clockwise square: points on an edge line turn neither way and
-    // count as inside (they match "not a right turn").
-    const std::vector<double> ccw = {0, 0, 10, 0, 10, 10, 0, 10, 0, 0};
-    EXPECT_EQ(set.SelectInShape({1, 5, ccw}, ids), 1);
-    std::sort(ids.begin(), ids.end());
-    EXPECT_EQ(ids, (std::vector<int>{0, 2, 3, 4}));
-
-    // Clockwise: the same interior, edge points now left out.
-    const std::vector<double> cw = {0, 0, 0, 10, 10, 10, 10, 0, 0, 0};
-    ids.clear();
-    EXPECT_EQ(set.SelectInShape({1, 5, cw}, ids), 1);
-    std::sort(ids.begin(), ids.end());
-    EXPECT_EQ(ids, (std::vector<int>{0, 3}));
+    // A square either way round: the interior and the points on its edges.
+    for (const std::vector<double>& square :
+         {std::vector<double>{0, 0, 10, 0, 10, 10, 0, 10, 0, 0},
+          std::vector<double>{0, 0, 0, 10, 10, 10, 10, 0, 0, 0}}) {
+        ids.clear();
+        EXPECT_EQ(set.SelectInShape({1, 5, square}, ids), 1);
+        std::sort(ids.begin(), ids.end());
+        EXPECT_EQ(ids, (std::vector<int>{0, 2, 3, 4}));
+    }
 
     // A polygon away from every point.
     ids.clear();
     EXPECT_EQ(set.SelectInShape({1, 5, {50, 50, 60, 50, 60, 60, 50, 60, 50, 50}}, ids), 1);
     EXPECT_TRUE(ids.empty());
+}
+
+// An L around a building and a river bend: the points in the pockets stay
+// out, the points in the arms are in.
+TEST(TINPointsSearch, ConcavePolygonsSelectTheirOwnArea) {
+    // A lattice at x, y = 0.5 .. 19.5.
+    CTINPoints set(400);
+    std::vector<std::pair<double, double>> xy;
+    for (int i = 0; i < 400; ++i) xy.push_back({0.5 + i % 20, 0.5 + i / 20});
+    Fill(set, xy, 0, 20, 0, 20);
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    const std::vector<double> ell = {2, 2, 18, 2, 18, 6, 6, 6, 6, 18, 2, 18, 2, 2};
+    // Clockwise through the bend: three arms around a pocket that opens upwards.
+    const std::vector<double> bend = {1, 1, 1, 15, 5, 15, 5, 5, 14, 5, 14, 15, 19, 15, 19, 1, 1, 1};
+    struct Case {
+        std::vector<double> coords;
+        bool (*expected)(double x, double y);
+    };
+    const Case cases[] = {
+        {ell, [](double x, double y) { return (y < 6 || x < 6) && x < 18 && y < 18; }},
+        {bend, [](double x, double y) { return x < 19 && y < 15 && !(x > 5 && x < 14 && y > 5); }}};
+    for (const Case& c : cases) {
+        const std::vector<double>& coords = c.coords;
+        const auto expected = c.expected;
+        std::vector<int> ids;
+        ASSERT_EQ(set.SelectInShape({1, int(coords.size() / 2), coords}, ids), 1);
+        std::sort(ids.begin(), ids.end());
+        std::vector<int> want;
+        for (int i = 0; i < 400; ++i) {
+            const double x = xy[size_t(i)].first;
+            const double y = xy[size_t(i)].second;
+            if (x > coords[0] && y > coords[1] && expected(x, y)) want.push_back(i);
+        }
+        EXPECT_EQ(ids, want);
+    }
+}
+
+namespace {
+
+// Winding number of a closed polygon around p by adding up the angles its
+// edges subtend at p.
+int WindingByAngles(const PointXY& p, const std::vector<PointXY>& v) {
+    double sum = 0.0;
+    for (size_t k = 0; k + 1 < v.size(); ++k) {
+        const double a = std::atan2(v[k].y - p.y, v[k].x - p.x);
+        const double b = std::atan2(v[k + 1].y - p.y, v[k + 1].x - p.x);
+        double d = b - a;
+        while (d > M_PI) d -= 2 * M_PI;
+        while (d < -M_PI) d += 2 * M_PI;
+        sum += d;
+    }
+    return int(std::lround(sum / (2 * M_PI)));
+}
+
+// Distance from p to the polygon's outline.
+double DistanceToOutline(const PointXY& p, const std::vector<PointXY>& v) {
+    double best = 1e300;
+    for (size_t k = 0; k + 1 < v.size(); ++k) {
+        const double dx = v[k + 1].x - v[k].x;
+        const double dy = v[k + 1].y - v[k].y;
+        const double len = dx * dx + dy * dy;
+        double t = len > 0 ? ((p.x - v[k].x) * dx + (p.y - v[k].y) * dy) / len : 0.0;
+        t = std::clamp(t, 0.0, 1.0);
+        best = std::min(best, std::hypot(p.x - v[k].x - t * dx, p.y - v[k].y - t * dy));
+    }
+    return best;
+}
+
+}  // namespace
+
+// Random convex polygons of either orientation: the general test answers as
+// the convex turn test did for every point off the outline. Random simple
+// concave polygons (star-shaped around a centre): the selection equals the
+// points the angle sum finds inside.
+TEST(TINPointsSearch, PolygonTestAgreesWithTheTurnTestAndWithAngleSums) {
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> u(0.0, 100.0);
+    for (int trial = 0; trial < 300; ++trial) {
+        // Convex hull of random points (monotone chain), counter-clockwise.
+        std::vector<PointXY> cloud(3 + random() % 30);
+        for (auto& c : cloud) c = {u(random), u(random)};
+        std::sort(cloud.begin(), cloud.end(), [](const PointXY& a, const PointXY& b) {
+            return a.x < b.x || (a.x == b.x && a.y < b.y);
+        });
+        std::vector<PointXY> hull;
+        for (int pass = 0; pass < 2; ++pass) {
+            const size_t start = hull.size();
+            for (const PointXY& c : cloud) {
+                while (hull.size() >= start + 2 &&
+                       Cross(hull[hull.size() - 2], hull.back(), c) <= 0) {
+                    hull.pop_back();
+                }
+                hull.push_back(c);
+            }
+            hull.pop_back();
+            std::reverse(cloud.begin(), cloud.end());
+        }
+        if (hull.size() < 3) continue;
+        std::rotate(hull.begin(), hull.begin() + long(random() % hull.size()), hull.end());
+        if (trial % 2 == 1) std::reverse(hull.begin(), hull.end());
+        hull.push_back(hull.front());
+        const bool orientation = IsRightTurn(hull[0], hull[1], hull[2]);
+        for (int q = 0; q < 200; ++q) {
+            const PointXY p{u(random) * 1.2 - 10, u(random) * 1.2 - 10};
+            if (DistanceToOutline(p, hull) < 1e-6) continue;
+            ASSERT_EQ(InsidePolygon(p, hull.data(), int(hull.size())),
+                      InsideConvex(p, hull.data(), int(hull.size()), orientation) >= 0);
+        }
+    }
+
+    CTINPoints set(3000);
+    std::vector<std::pair<double, double>> xy(3000);
+    for (auto& p : xy) p = {u(random), u(random)};
+    Fill(set, xy, 0, 100, 0, 100);
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    int pocketsSeen = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        const PointXY centre{20 + u(random) * 0.6, 20 + u(random) * 0.6};
+        std::vector<double> angles(4 + random() % 20);
+        for (double& a : angles) a = u(random) * 2 * M_PI / 100.0;
+        std::sort(angles.begin(), angles.end());
+        std::vector<PointXY> polygon;
+        for (double a : angles) {
+            const double r = 2 + u(random) * 0.3;
+            polygon.push_back({centre.x + r * std::cos(a), centre.y + r * std::sin(a)});
+        }
+        if (trial % 2 == 1) std::reverse(polygon.begin(), polygon.end());
+        polygon.push_back(polygon.front());
+        SelectionShape shape{1, int(polygon.size()), {}};
+        for (const PointXY& v : polygon) {
+            shape.coords.push_back(v.x);
+            shape.coords.push_back(v.y);
+        }
+        std::vector<int> ids;
+        ASSERT_EQ(set.SelectInShape(shape, ids), 1);
+        std::sort(ids.begin(), ids.end());
+        const bool orientation = IsRightTurn(polygon[0], polygon[1], polygon[2]);
+        for (int i = 0; i < set.GetCount(); ++i) {
+            const PointXY p{xy[size_t(i)].first, xy[size_t(i)].second};
+            if (DistanceToOutline(p, polygon) < 1e-6) continue;
+            const bool inside = WindingByAngles(p, polygon) != 0;
+            ASSERT_EQ(std::binary_search(ids.begin(), ids.end(), i), inside) << trial << " " << i;
+            if (inside && InsideConvex(p, polygon.data(), int(polygon.size()), orientation) < 0) {
+                ++pocketsSeen;  // the turn test would have left it out
+            }
+        }
+    }
+    EXPECT_GT(pocketsSeen, 100);
 }
 
 TEST(TINPointsSearch, StaleKeysAfterCompactNeverReadBeyondTheRecords) {
