@@ -300,6 +300,14 @@ TEST_F(AerialPhotoTest, BadFilesAreRefusedAndLeaveThePhotographAsItWas) {
         {"singular affine",
          "ORIENTATION a b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n"
          "0 0 5\n0 1 0\n0 0\n"},
+        // Rows 6 and 7 proportional, 0.1 and 0.3 times a scan at 12 micrometres:
+        // singular, though rounding leaves no exact zero pivot.
+        {"proportional affine rows",
+         "ORIENTATION a b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n"
+         "0.012 0.0001 -115.2\n0.0012 0.00001 -11.52\n0.01 -0.02\n"},
+        {"proportional affine rows 0.3",
+         "ORIENTATION a b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n"
+         "0.012 0.0007 -115.2\n0.0036 0.00021 -34.56\n0.01 -0.02\n"},
         {"zero focal length",
          "ORIENTATION a b\n0\n1000 1000 1800\n2 -3 30\n0 0 0\n1 0 0\n"
          "0 1 0\n0 0\n"},
