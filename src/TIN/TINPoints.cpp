@@ -290,37 +290,72 @@ int CTINPoints::WritePts(const std::string& path) const {
     return written;
 }
 
+void WidenDegenerateRange(double& lo, double& hi, double margin) {
+    if (hi > lo || !std::isfinite(lo) || !std::isfinite(hi)) return;
+    if (margin > 0.0 && std::isfinite(margin)) {
+        const double low = lo - margin;
+        const double high = hi + margin;
+        if (high > low) {
+            lo = low;
+            hi = high;
+            return;
+        }
+    }
+    lo = std::nextafter(lo, -std::numeric_limits<double>::infinity());
+    hi = std::nextafter(hi, std::numeric_limits<double>::infinity());
+}
+
 int CTINPoints::Compact() {
     int kept = 0;
-    double minX = 0.0;
-    double maxX = 0.0;
-    double minY = 0.0;
-    double maxY = 0.0;
+    bool placed = false;
+    bool heights = false;
+    double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0, minZ = 0.0, maxZ = 0.0;
     for (int i = 0; i < m_nCount; ++i) {
         const TINPoint p = m_pPoints[static_cast<size_t>(i)];
         if (p.id < 0) continue;
         const double x = p.x;
         const double y = p.y;
-        if (kept == 0) {
-            minX = maxX = x;
-            minY = maxY = y;
-        } else {
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
+        const double z = p.z;
+        if (std::isfinite(x) && std::isfinite(y)) {
+            if (!placed) {
+                minX = maxX = x;
+                minY = maxY = y;
+                placed = true;
+            } else {
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+        }
+        if (std::isfinite(z)) {
+            if (!heights) {
+                minZ = maxZ = z;
+                heights = true;
+            } else {
+                minZ = std::min(minZ, z);
+                maxZ = std::max(maxZ, z);
+            }
         }
         if (kept != i) m_pPoints[static_cast<size_t>(kept)] = p;
         ++kept;
     }
-    if (kept > 0) {
+    if (kept == 0) {
+        std::swap(m_dMinX, m_dMaxX);
+        std::swap(m_dMinY, m_dMaxY);
+    }
+    if (placed) {
+        // One point, or all on one line: half a spacing on either side.
+        WidenDegenerateRange(minX, maxX, m_dSpacingX > 0.0 ? 0.5 * m_dSpacingX : 0.5);
+        WidenDegenerateRange(minY, maxY, m_dSpacingY > 0.0 ? 0.5 * m_dSpacingY : 0.5);
         m_dMinX = minX;
         m_dMaxX = maxX;
         m_dMinY = minY;
         m_dMaxY = maxY;
-    } else {
-        std::swap(m_dMinX, m_dMaxX);
-        std::swap(m_dMinY, m_dMaxY);
+    }
+    if (heights) {
+        m_dMinZ = minZ;
+        m_dMaxZ = maxZ;
     }
     m_nCount = kept;
     return 0;

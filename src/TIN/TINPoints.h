@@ -61,6 +61,15 @@ int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orie
 // its first. Fewer than 2 vertices enclose nothing.
 bool InsidePolygon(const PointXY& p, const PointXY* vertices, int count);
 
+// Makes a range whose ends coincide (every value the same: one point, or all
+// points on one line) a proper one, lo < hi, still holding the value: each
+// end moves out by `margin` (half a point spacing is a natural choice), or,
+// where the margin is not positive or too small to separate the ends at their
+// magnitude, by the smallest step that does. A range with hi > lo, or with an
+// end that is not finite, is left as it is. Points files need max X above
+// min X to be read back.
+void WidenDegenerateRange(double& lo, double& hi, double margin);
+
 class CTINPoints {
 public:
     CTINPoints();
@@ -103,7 +112,14 @@ public:
     // flush or close fails.
     int WritePts(const std::string& path) const;
 
-    // Drops records with a negative id and recomputes the x/y bounds. 0.
+    // Drops records with a negative id (the others keep their order and ids)
+    // and recomputes the bounds from the survivors: x and y as the smallest
+    // box around their finite positions, widened with WidenDegenerateRange by
+    // half the spacing (0.5 without a spacing) where all share one x or one
+    // y, so that the written file reads back; and the z range from their
+    // heights (as reading the written file would). Without survivors the
+    // count is 0, the x/y bounds are crossed (min takes the old max and the
+    // reverse) and the z range is kept. The index is not rebuilt. 0.
     int Compact();
     // Setup + insertion of every record under its index; 0, or -1 at the
     // first record outside the grid (reported by the index).

@@ -286,16 +286,120 @@ TEST(TINPointsEdit, CompactDropsDeletedRecordsAndShrinksTheBounds) {
     EXPECT_EQ(set.m_dMaxX, 9.0);
     EXPECT_EQ(set.m_dMinY, 1.0);
     EXPECT_EQ(set.m_dMaxY, 6.0);
-    EXPECT_EQ(set.m_dMinZ, -7.0);
-    EXPECT_EQ(set.m_dMaxZ, 70.0);
+    // The z range is the survivors' (all records were zero-filled).
+    EXPECT_EQ(set.m_dMinZ, 0.0);
+    EXPECT_EQ(set.m_dMaxZ, 0.0);
 
     for (int i = 0; i < 3; ++i) set.GetPoint(i)->id = -1;
+    set.m_dMinZ = -7;
     EXPECT_EQ(set.Compact(), 0);
     EXPECT_EQ(set.GetCount(), 0);
     EXPECT_EQ(set.m_dMinX, 9.0);  // crosswise
     EXPECT_EQ(set.m_dMaxX, 3.0);
     EXPECT_EQ(set.m_dMinY, 6.0);
     EXPECT_EQ(set.m_dMaxY, 1.0);
+    EXPECT_EQ(set.m_dMinZ, -7.0);  // nothing to take a range from
+}
+
+TEST(TINPointsEdit, DegenerateRangesWidenToAProperOne) {
+    double lo = 5;
+    double hi = 5;
+    WidenDegenerateRange(lo, hi, 0.25);
+    EXPECT_EQ(lo, 4.75);
+    EXPECT_EQ(hi, 5.25);
+    lo = hi = 1e300;  // a margin lost in the magnitude: the next doubles
+    WidenDegenerateRange(lo, hi, 0.5);
+    EXPECT_LT(lo, 1e300);
+    EXPECT_GT(hi, 1e300);
+    EXPECT_EQ(hi, std::nextafter(1e300, 2e300));
+    lo = hi = -3;
+    WidenDegenerateRange(lo, hi, 0.0);
+    EXPECT_LT(lo, -3.0);
+    EXPECT_GT(hi, -3.0);
+    lo = 1;
+    hi = 2;
+    WidenDegenerateRange(lo, hi, 10);  // already proper
+    EXPECT_EQ(lo, 1.0);
+    EXPECT_EQ(hi, 2.0);
+}
+
+// Random sets, among them one point, all on one vertical or horizontal line,
+// huge coordinates, deletions and moves that leave the old bounds: after
+// Compact the bounds hold every point, the written file reads back into a
+// fresh set and gives the same records, and its z range is the survivors'.
+TEST(TINPointsEdit, CompactedSetsAlwaysReadBack) {
+    TempDir dir;
+    const std::string path = dir.File("compact.pts");
+    std::mt19937 random(41);
+    std::uniform_real_distribution<double> u(-1000, 1000);
+    for (int trial = 0; trial < 120; ++trial) {
+        const int n = trial % 6 == 0 ? 1 : 1 + int(random() % 300);
+        const int shape = trial % 5;  // 0 free, 1 one x, 2 one y, 3 one position, 4 huge
+        const double x0 = u(random);
+        const double y0 = u(random);
+        CTINPoints set(n);
+        std::vector<std::pair<double, double>> xy(n);
+        for (auto& p : xy) {
+            p = {shape == 1 || shape == 3 ? x0 : u(random),
+                 shape == 2 || shape == 3 ? y0 : u(random)};
+            if (shape == 4) p = {p.first * 1e297, p.second * 1e-300};
+        }
+        Fill(set, xy, 0, 0, 0, 0);
+        for (int i = 0; i < n; ++i) {
+            set.GetPoint(i)->z = u(random) / 10;
+            set.GetPoint(i)->weight = double(i % 7) / 7;
+        }
+        set.SetSpacing(trial % 3 == 0 ? 0.0 : 2.5, trial % 4 == 0 ? -1.0 : 2.5);
+        set.Compact();  // bounds of the fresh set
+        if (trial % 2 == 0) {
+            ASSERT_EQ(set.BuildIndex(1), 0);
+        }
+        for (int i = 0; i < n; ++i) {
+            const uint32_t what = random() % 10;
+            if (what < 2 && i > 0) {
+                set.GetPoint(i)->id = -1;
+            } else if (what < 4 && shape != 4) {
+                // Outside the old bounds, keeping the set's degenerate shape.
+                const TINPoint p = *set.GetPoint(i);
+                ASSERT_EQ(set.MovePoint(i, shape == 1 || shape == 3 ? double(p.x) : p.x + 3000,
+                                        shape == 2 || shape == 3 ? double(p.y) : p.y - 3000),
+                          1);
+            }
+        }
+        std::vector<TINPoint> survivors;
+        for (int i = 0; i < n; ++i) {
+            if (set.GetPoint(i)->id >= 0) survivors.push_back(*set.GetPoint(i));
+        }
+        ASSERT_EQ(set.Compact(), 0);
+        ASSERT_EQ(set.GetCount(), int(survivors.size()));
+        ASSERT_GT(set.m_dMaxX, set.m_dMinX);
+        ASSERT_GT(set.m_dMaxY, set.m_dMinY);
+        double zmin = survivors[0].z, zmax = survivors[0].z;
+        for (const TINPoint& p : survivors) {
+            ASSERT_TRUE(p.x >= set.m_dMinX && p.x <= set.m_dMaxX);
+            ASSERT_TRUE(p.y >= set.m_dMinY && p.y <= set.m_dMaxY);
+            zmin = std::min<double>(zmin, p.z);
+            zmax = std::max<double>(zmax, p.z);
+        }
+        EXPECT_EQ(set.m_dMinZ, zmin);
+        EXPECT_EQ(set.m_dMaxZ, zmax);
+
+        ASSERT_EQ(set.WritePts(path), set.GetCount());
+        CTINPoints fresh;
+        ASSERT_EQ(fresh.ReadPts(path), 1) << trial;
+        ASSERT_EQ(fresh.GetCount(), set.GetCount());
+        for (int i = 0; i < fresh.GetCount(); ++i) {
+            const TINPoint a = *fresh.GetPoint(i);
+            const TINPoint& b = survivors[size_t(i)];
+            ASSERT_EQ(a.id, i);
+            ASSERT_EQ(std::memcmp(&a.x, &b.x, 32), 0) << trial << " " << i;
+        }
+        EXPECT_EQ(fresh.m_dMinX, set.m_dMinX);
+        EXPECT_EQ(fresh.m_dMaxY, set.m_dMaxY);
+        EXPECT_EQ(fresh.m_dMinZ, zmin);
+        EXPECT_EQ(fresh.m_dMaxZ, zmax);
+        EXPECT_EQ(fresh.BuildIndex(1), 0);
+    }
 }
 
 TEST(TINPointsEdit, AddPointGrowsByOnePercentAtLeastTen) {

@@ -17,6 +17,7 @@
 #include "DemoParallel.h"
 #include "LanWriter.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "TIN/TINPoints.h"
 
 static_assert(
     std::endian::native == std::endian::little,
@@ -678,14 +679,9 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
     double maxX = grid.x0 + (std::min(n, nx) - 1) * step;
     double maxY = grid.y0;
     double minY = grid.y0 - (ny - 1) * step;
-    if (!(maxX > minX)) {  // a single column: readers need max X above min X
-        minX -= 0.5 * step;
-        maxX += 0.5 * step;
-    }
-    if (!(maxY > minY)) {
-        minY -= 0.5 * step;
-        maxY += 0.5 * step;
-    }
+    // A single column or row: readers need max X above min X.
+    WidenDegenerateRange(minX, maxX, 0.5 * step);
+    WidenDegenerateRange(minY, maxY, 0.5 * step);
     result.minX = minX;
     result.maxX = maxX;
     result.minY = minY;
