@@ -19,6 +19,7 @@
 
 #include "DemoProject.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "Platform/FileHandle.h"
 #include "TIN/TINPoints.h"
 
 namespace {
@@ -75,9 +76,8 @@ struct LoadedDemo {
         options.threads = 2;
         demo::DemoResult result;
         if (demo::MakeDemoProject(options, result, error) != 1) return;
-        FILE* image = std::fopen(result.leftImage.c_str(), "rb");
-        const bool imageRead = image && left.m_image.ReadImage(image) == 1;
-        if (image) std::fclose(image);
+        Platform::FilePtr image = Platform::OpenFile(result.leftImage, "rb");
+        const bool imageRead = image && left.m_image.ReadImage(image.get()) == 1;
         if (left.ReadOrientation(result.leftOrientation) != 1 || !imageRead ||
             ground.ReadPts(result.pointsFile) != 1 || ground.BuildIndex(1) != 0 ||
             left.ProjectAll(ground) != 1 || left.m_pImagePoints->BuildPlacedIndex(1) != 0) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
 
 namespace {
@@ -37,10 +38,6 @@ public:
 private:
     locale_t m_c = static_cast<locale_t>(nullptr);
     locale_t m_previous = static_cast<locale_t>(nullptr);
-};
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
 };
 
 bool AllFinite(const double* const* m, int rows, int columns) {
@@ -123,7 +120,7 @@ int CAerialPhoto::ReadOrientation(const std::string& path) {
     if (path.empty()) {
         return -1;
     }
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+    Platform::FilePtr file = Platform::OpenFile(path, "r");
     if (!file) {
         return -1;
     }

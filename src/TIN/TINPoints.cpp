@@ -17,6 +17,7 @@
 #include <new>
 #include <utility>
 
+#include "Platform/FileHandle.h"
 #include "Platform/IntConversion.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -238,14 +239,12 @@ int CTINPoints::ReadPts(FILE* file) {
 }
 
 int CTINPoints::ReadPts(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) {
         ReadPts(static_cast<FILE*>(nullptr));  // drops the old records as any failed read does
         return -1;
     }
-    const int result = ReadPts(file);
-    std::fclose(file);
-    return result;
+    return ReadPts(file.get());
 }
 
 int CTINPoints::WritePts(FILE* file) const {
@@ -281,11 +280,11 @@ int CTINPoints::WritePts(FILE* file) const {
 }
 
 int CTINPoints::WritePts(const std::string& path) const {
-    FILE* file = std::fopen(path.c_str(), "wb");
+    Platform::FilePtr file = Platform::OpenFile(path, "wb");
     if (!file) return -1;
-    const int written = WritePts(file);
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
+    const int written = WritePts(file.get());
+    const bool flushed = std::fflush(file.get()) == 0;
+    const bool closed = std::fclose(file.release()) == 0;
     if (written != std::max(m_nCount, 0) || !flushed || !closed) return -1;
     return written;
 }

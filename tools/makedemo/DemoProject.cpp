@@ -17,6 +17,7 @@
 #include "DemoParallel.h"
 #include "LanWriter.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "Platform/FileHandle.h"
 #include "TIN/TINPoints.h"
 
 static_assert(
@@ -38,10 +39,7 @@ constexpr double kBaseZ = 312.0;  // mean terrain height
 // Height range of the gross errors added to the points (metres).
 constexpr double kSpikeMin = 6.0, kSpikeMax = 25.0, kPitMin = 6.0, kPitMax = 20.0;
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Platform::FilePtr;
 
 int ThreadCount(const DemoOptions& options) {
     if (options.threads > 0) {
