@@ -378,8 +378,9 @@ TEST(TINPointsEdit, CompactedSetsAlwaysReadBack) {
         for (const TINPoint& p : survivors) {
             ASSERT_TRUE(p.x >= set.m_dMinX && p.x <= set.m_dMaxX);
             ASSERT_TRUE(p.y >= set.m_dMinY && p.y <= set.m_dMaxY);
-            zmin = std::min<double>(zmin, p.z);
-            zmax = std::max<double>(zmax, p.z);
+            const double z = p.z;  // packed record: copy before binding a reference
+            zmin = std::min(zmin, z);
+            zmax = std::max(zmax, z);
         }
         EXPECT_EQ(set.m_dMinZ, zmin);
         EXPECT_EQ(set.m_dMaxZ, zmax);
