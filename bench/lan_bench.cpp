@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "LanWriter.h"
+#include "Platform/FileHandle.h"
 #include "erdasimg/erdasimg.h"
 
 namespace {
@@ -27,10 +28,7 @@ constexpr int kWinW = 1920, kWinH = 1080;
 
 std::string g_big, g_bil;
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Platform::FilePtr;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }

@@ -8,14 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
 
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Platform::FilePtr;
 
 // The bytes are copied so that the stream has a buffer of its own (never a
 // null pointer, even for an empty input: glibc opens a zero-length stream).

@@ -3,13 +3,7 @@
 
 #include <memory>
 
-namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
-}  // namespace
+#include "Platform/FileHandle.h"
 
 LanHeader MakeLanHeader(int packing, int nBands, int32_t cols, int32_t rows, int32_t xStart,
                         int32_t yStart) {
@@ -47,7 +41,7 @@ int WriteLan(FILE* file, const LanHeader& header, const std::vector<const void*>
 
 int WriteLanFile(const std::string& path, const LanHeader& header,
                  const std::vector<const void*>& bands) {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+    Platform::FilePtr file = Platform::OpenFile(path, "wb");
     if (!file) return -1;
     const int result = WriteLan(file.get(), header, bands);
     if (std::fclose(file.release()) != 0) return -1;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -106,6 +107,20 @@ int GaussJordan(double** a, int n, double** b, int m) {
     if (n == 0) {
         return 1;
     }
+    // A pivot at most n * epsilon * the largest magnitude of the input is zero:
+    // below that, rounding alone can have made it what it is (a matrix that
+    // is singular up to rounding, such as one whose rows were scaled by a
+    // factor with no exact binary form).
+    double largest = 0.0;
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) {
+            const double v = std::fabs(a[r][c]);
+            if (!(v <= largest)) {
+                largest = v;  // also takes a NaN, which refuses every pivot
+            }
+        }
+    }
+    const double zeroPivot = n * std::numeric_limits<double>::epsilon() * largest;
     // Pivot column and pivot row of each step, and pivot count per column.
     CIntVector indxc(0, n - 1);
     CIntVector indxr(0, n - 1);
@@ -144,7 +159,7 @@ int GaussJordan(double** a, int n, double** b, int m) {
         }
         indxr[i] = irow;
         indxc[i] = icol;
-        if (a[icol][icol] == 0.0) {
+        if (!(std::fabs(a[icol][icol]) > zeroPivot)) {
             return -1;
         }
         const double pivinv = 1.0 / a[icol][icol];
@@ -181,15 +196,13 @@ int GaussJordan(double** a, int n, double** b, int m) {
 
 namespace {
 
-// Largest column sum of absolute values (the 1-norm) of the n x n matrix
-// scale(i) * a(i,j) * scale(j), or of a(i,j) / (scale(i) * scale(j)) when inverse.
-double ScaledNormOne(const double* const* a, const double* scale, int n, bool inverse) {
+// Largest column sum of absolute values (the 1-norm) of an n x n matrix.
+double NormOne(const double* const* a, int n) {
     double largest = 0.0;
     for (int j = 0; j < n; ++j) {
         double sum = 0.0;
         for (int i = 0; i < n; ++i) {
-            const double s = scale[i] * scale[j];
-            sum += std::fabs(inverse ? a[i][j] / s : a[i][j] * s);
+            sum += std::fabs(a[i][j]);
         }
         if (!(sum <= largest)) {  // also carries a NaN through
             largest = sum;
@@ -244,14 +257,28 @@ int SolveNormalEquations(const double* const* design, const double* observations
         }
         scale[i] = 1.0 / std::sqrt(normal[i][i]);
     }
-    const double normBefore = ScaledNormOne(normal.get(), scale.get(), n, false);
+    // The system is solved with its diagonal scaled to 1, S = D N D with
+    // D = diag(1 / sqrt(N(i,i))), S z = D u, c = D z: the same solution, but
+    // the elimination's zero-pivot threshold (relative to the largest element)
+    // then judges the columns alike, whatever their units and however far the
+    // data lie from the origin.
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            normal[i][j] *= scale[i] * scale[j];
+        }
+        rhs[i][0] *= scale[i];
+    }
+    const double normBefore = NormOne(normal.get(), n);
     if (GaussJordan(normal.get(), n, rhs.get(), 1) < 0) {
         return -2;
     }
     // normal now holds the inverse: the product of the two norms is the condition number.
-    const double condition = normBefore * ScaledNormOne(normal.get(), scale.get(), n, true);
+    const double condition = normBefore * NormOne(normal.get(), n);
     if (!(condition < kSingularCondition)) {
         return -2;
+    }
+    for (int i = 0; i < n; ++i) {
+        rhs[i][0] *= scale[i];
     }
     for (int i = 0; i < n; ++i) {
         if (!std::isfinite(rhs[i][0])) {

@@ -49,7 +49,10 @@ void CopyMatrix(double** destination, const double* const* source, int rows, int
 // Gauss-Jordan elimination with full pivoting: a (n x n) is replaced by its
 // inverse and b (n x m) by the solution x of a . x = b. 1 on success; -1 when a
 // is singular (a and b then hold partly reduced values) or n is negative.
-// Among pivots of equal magnitude the last one in row-major order is taken.
+// Singular includes singular up to rounding: a pivot whose magnitude is at
+// most n * machine epsilon * the largest magnitude in the input a counts as
+// zero (also a pivot that is not a number). Among pivots of equal magnitude
+// the last one in row-major order is taken.
 int GaussJordan(double** a, int n, double** b, int m);
 
 // Least-squares fit of the last column of data (count x n) as an affine function
@@ -64,7 +67,9 @@ int GaussJordan(double** a, int n, double** b, int m);
 int FitLinear(const double* const* data, int count, int n, double* coefficients);
 
 // Least-squares solution of design (count x n) . c = observations through the
-// normal equations. Results as for FitLinear.
+// normal equations, solved with the normal matrix's diagonal scaled to 1 (so
+// that data far from the origin, or columns of different units, are not taken
+// for singular). Results as for FitLinear.
 int SolveNormalEquations(const double* const* design, const double* observations, int count, int n,
                          double* coefficients);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 #include <vector>
 
@@ -146,6 +147,33 @@ TEST(GaussJordan, SingularMatricesReturnMinusOne) {
     EXPECT_EQ(GaussJordan(nullptr, -1, nullptr, 0), -1);
 }
 
+// Matrices that are singular in exact arithmetic but whose stored rows are
+// rounded (a row the sum of two others, all scaled by a factor with no exact
+// binary form): the elimination meets a pivot of rounding size instead of an
+// exact zero and must still refuse them.
+TEST(GaussJordan, MatricesSingularUpToRoundingReturnMinusOne) {
+    for (const double k : {0.1, 1.0 / 3.0, 0.7, 1e-3 / 3.0, 1e5 / 7.0}) {
+        const double r0[3] = {1 * k, 2 * k, 3 * k};
+        const double r1[3] = {4 * k, 5 * k, 7 * k};
+        CMatrix a = FromRows({{r0[0], r0[1], r0[2]},
+                              {r1[0], r1[1], r1[2]},
+                              {r0[0] + r1[0], r0[1] + r1[1], r0[2] + r1[2]}});
+        CMatrix b = MakeMatrix(3, 3);
+        SetIdentity(b, 3);
+        EXPECT_EQ(GaussJordan(a.get(), 3, b.get(), 3), -1) << k;
+    }
+    CMatrix proportional =
+        FromRows({{0.012, 0.0007, -115.2}, {0.0036, 0.00021, -34.56}, {0, 0, -152.916}});
+    CMatrix b = MakeMatrix(3, 3);
+    SetIdentity(b, 3);
+    EXPECT_EQ(GaussJordan(proportional.get(), 3, b.get(), 3), -1);
+    // A regular matrix of the same size and magnitudes still inverts.
+    CMatrix regular =
+        FromRows({{0.012, 0.0007, -115.2}, {0.0036, -0.012, -34.56}, {0, 0, -152.916}});
+    SetIdentity(b, 3);
+    EXPECT_EQ(GaussJordan(regular.get(), 3, b.get(), 3), 1);
+}
+
 namespace {
 
 int Fit(const std::vector<std::vector<double>>& rows, double* c) {
@@ -190,6 +218,66 @@ TEST(FitLinear, SmallPatchFarFromTheOriginStillFits) {
     double c[3];
     ASSERT_EQ(Fit(rows, c), 1);
     EXPECT_NEAR(c[0] * 20005 + c[1] * 15005 + c[2], 0.01 * 20005 - 0.02 * 15005 + 120.0, 1e-6);
+}
+
+// Plane fits of a few points kilometres from the set's minimum corner (the
+// editing commands fit X - xmin, Y - ymin, Z) succeed and agree with the
+// least-squares plane computed about the points' centroid in long double.
+TEST(FitLinear, WellPosedFitsFarFromTheCornerMatchACentredSolution) {
+    const std::vector<std::vector<double>> fourPoints = {{5000.0, 4990.0, 312.25},
+                                                         {5030.5, 4992.0, 313.5},
+                                                         {5012.0, 5021.0, 311.0},
+                                                         {5041.0, 5030.5, 314.75}};
+    std::vector<std::vector<std::vector<double>>> cases = {fourPoints};
+    uint64_t state = 99;
+    auto uniform = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return double(state >> 11) / 9007199254740992.0;
+    };
+    for (int trial = 0; trial < 200; ++trial) {
+        const double far = uniform() * 20000.0;  // up to 20 km from the corner
+        const double spread = 5.0 + uniform() * 100.0;
+        std::vector<std::vector<double>> rows(4 + size_t(uniform() * 20));
+        for (auto& r : rows) {
+            const double x = far + uniform() * spread;
+            const double y = far * 0.7 + uniform() * spread;
+            r = {x, y, 300.0 + 0.05 * x - 0.03 * y + uniform()};
+        }
+        cases.push_back(rows);
+    }
+    for (const auto& rows : cases) {
+        long double mx = 0, my = 0, mz = 0;
+        for (const auto& r : rows) {
+            mx += r[0];
+            my += r[1];
+            mz += r[2];
+        }
+        const long double count = rows.size();
+        mx /= count;
+        my /= count;
+        mz /= count;
+        long double sxx = 0, sxy = 0, syy = 0, sxz = 0, syz = 0;
+        for (const auto& r : rows) {
+            const long double dx = r[0] - mx, dy = r[1] - my, dz = r[2] - mz;
+            sxx += dx * dx;
+            sxy += dx * dy;
+            syy += dy * dy;
+            sxz += dx * dz;
+            syz += dy * dz;
+        }
+        const long double det = sxx * syy - sxy * sxy;
+        const long double a = (sxz * syy - syz * sxy) / det;
+        const long double b = (syz * sxx - sxz * sxy) / det;
+        double c[3] = {0, 0, 0};
+        ASSERT_EQ(Fit(rows, c), 1) << rows[0][0];
+        EXPECT_NEAR(c[0], double(a), 1e-7);
+        EXPECT_NEAR(c[1], double(b), 1e-7);
+        // Heights on the fitted plane at the data, where the editing commands use it.
+        for (const auto& r : rows) {
+            const long double expected = mz + a * (r[0] - mx) + b * (r[1] - my);
+            EXPECT_NEAR(c[0] * r[0] + c[1] * r[1] + c[2], double(expected), 1e-6);
+        }
+    }
 }
 
 TEST(FitLinear, SingularFitIsReportedAndLeavesTheCoefficients) {

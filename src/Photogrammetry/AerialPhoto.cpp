@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
 
 namespace {
@@ -37,10 +38,6 @@ public:
 private:
     locale_t m_c = static_cast<locale_t>(nullptr);
     locale_t m_previous = static_cast<locale_t>(nullptr);
-};
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
 };
 
 bool AllFinite(const double* const* m, int rows, int columns) {
@@ -125,7 +122,7 @@ int CAerialPhoto::ReadOrientation(const std::string& path) {
     if (path.empty()) {
         return -1;
     }
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+    Platform::FilePtr file = Platform::OpenFile(path, "r");
     if (!file) {
         return -1;
     }
@@ -461,12 +458,17 @@ int CAerialPhoto::UpdateImagePoint(const TINPoint& point, int index) {
     if (!m_pImagePoints) {
         return -1;
     }
+    TINPoint* record = m_pImagePoints->GetPoint(index);
+    if (record == nullptr) {
+        return -1;
+    }
     double column;
     double row;
     const int projected = GroundToImage(point.x, point.y, point.z, column, row);
-    if (m_pImagePoints->SetPoint(point.id, column - GetXStart(), row - GetYStart(), index) < 0) {
-        return -1;
-    }
+    record->id = point.id;
+    // Moves the record's key in the grid index with it, so that picking and
+    // selecting find the point where it is now drawn.
+    m_pImagePoints->MovePoint(index, column - GetXStart(), row - GetYStart());
     return projected;
 }
 

@@ -75,9 +75,12 @@ public:
     // build the grid index. 1, or -1 when the set cannot be allocated
     // (m_pImagePoints is then an empty set).
     int ProjectAll(const CTINPoints& ground);
-    // Re-projects one ground point into record `index` of m_pImagePoints. 1; -1
-    // when there is no image-point set or the index is outside it, and also when
-    // the point does not project (the record is then stored with a NaN position).
+    // Re-projects one ground point into record `index` of m_pImagePoints (id
+    // and position) through the set's MovePoint, so that the set's grid index
+    // follows the point: a point that stops projecting leaves the index, one
+    // that projects again returns to it. 1; -1 when there is no image-point set
+    // or the index is outside it, and also when the point does not project
+    // (the record is then stored with a NaN position).
     int UpdateImagePoint(const TINPoint& point, int index);
 
     // x start and y start of the image header (low 16 bits, signed): add them to

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -298,6 +300,14 @@ TEST_F(AerialPhotoTest, BadFilesAreRefusedAndLeaveThePhotographAsItWas) {
         {"singular affine",
          "ORIENTATION a b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n"
          "0 0 5\n0 1 0\n0 0\n"},
+        // Rows 6 and 7 proportional, 0.1 and 0.3 times a scan at 12 micrometres:
+        // singular, though rounding leaves no exact zero pivot.
+        {"proportional affine rows",
+         "ORIENTATION a b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n"
+         "0.012 0.0001 -115.2\n0.0012 0.00001 -11.52\n0.01 -0.02\n"},
+        {"proportional affine rows 0.3",
+         "ORIENTATION a b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n"
+         "0.012 0.0007 -115.2\n0.0036 0.00021 -34.56\n0.01 -0.02\n"},
         {"zero focal length",
          "ORIENTATION a b\n0\n1000 1000 1800\n2 -3 30\n0 0 0\n1 0 0\n"
          "0 1 0\n0 0\n"},
@@ -567,6 +577,58 @@ TEST_F(AerialPhotoTest, UpdateImagePointChangesOnlyItsRecord) {
     EXPECT_DOUBLE_EQ(+photo.m_pImagePoints->GetPoint(0)->x, -100.0);
     EXPECT_EQ(photo.UpdateImagePoint(p, 3), -1);
     EXPECT_EQ(photo.UpdateImagePoint(p, -1), -1);
+}
+
+// Re-projected points stay findable where they are drawn: picking and
+// selecting follow every UpdateImagePoint, across cells, out of the image,
+// beyond the set's bounds, and through a position that does not project.
+TEST_F(AerialPhotoTest, UpdateImagePointKeepsTheIndexInStep) {
+    CAerialPhoto photo;
+    ASSERT_EQ(photo.ReadOrientation(dir.Write("v.ORN", Vertical(100, 1000))), 1);
+    LoadImage(photo, 256, 256, 0, 0);
+    // A 21 x 21 lattice 100 ground units apart: image points 10 pixels apart.
+    std::vector<std::array<double, 3>> lattice;
+    for (int i = 0; i < 441; ++i) lattice.push_back({100.0 * (i % 21), 100.0 * (i / 21), 0.0});
+    auto ground = GroundSet(lattice, 100.0);
+    ASSERT_EQ(photo.ProjectAll(*ground), 1);
+    ASSERT_EQ(photo.m_pImagePoints->BuildPlacedIndex(1), 0);
+    ASSERT_EQ(photo.FindImagePoint(0, 0, 2.0), 0);
+    Platform::ScopedMessageCapture capture;
+
+    auto selectAll = [&] {
+        std::vector<int> ids;
+        photo.m_pImagePoints->SelectInShape({0, 0, {-1e9, -1e9, 1e9, 1e9}}, ids);
+        return std::count(ids.begin(), ids.end(), 0);
+    };
+    TINPoint& p = *ground->GetPoint(0);
+    p.x = 1550;
+    p.y = 1550;
+    EXPECT_EQ(photo.UpdateImagePoint(p, 0), 1);
+    EXPECT_EQ(photo.FindImagePoint(155, 155, 2.0), 0);
+    EXPECT_EQ(photo.FindImagePoint(0, 0, 2.0), -1);
+    EXPECT_EQ(selectAll(), 1);
+
+    p.z = 1000;  // the height of the projection centre: no image position
+    EXPECT_EQ(photo.UpdateImagePoint(p, 0), -1);
+    EXPECT_TRUE(std::isnan(+photo.m_pImagePoints->GetPoint(0)->x));
+    EXPECT_NE(photo.FindImagePoint(155, 155, 2.0), 0);
+    EXPECT_EQ(selectAll(), 0);
+
+    p.x = 500;
+    p.y = -300;
+    p.z = 0;
+    EXPECT_EQ(photo.UpdateImagePoint(p, 0), 1);
+    EXPECT_EQ(photo.FindImagePoint(50, -30, 2.0), 0);
+    EXPECT_EQ(selectAll(), 1);
+
+    // Far beyond the bounds the photograph set (1000 pixels around the lattice).
+    p.x = 40000;
+    EXPECT_EQ(photo.UpdateImagePoint(p, 0), 1);
+    EXPECT_EQ(photo.FindImagePoint(4000, -30, 2.0), 0);
+    EXPECT_GE(photo.m_pImagePoints->m_dMaxX, 4000.0);
+    EXPECT_EQ(photo.FindImagePoint(100, 100, 2.0), 10 * 21 + 10);
+    EXPECT_EQ(selectAll(), 1);
+    EXPECT_TRUE(capture.Messages().empty());
 }
 
 // ---------------------------------------------------------------- selection

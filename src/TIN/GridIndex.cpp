@@ -1,10 +1,12 @@
-// Uniform cell grid over the x/y box of a point set. Keys of a full rebuild are
-// stored in one compressed array (per-cell offset and count into a single key
-// array) so that an index over millions of points costs about 12 bytes per
-// point; cells that change afterwards keep their list in a small side table.
+// Uniform cell grid over the x/y box of a point set. Keys are stored in one
+// array of per-cell runs (offset and count per cell), packed by a full rebuild
+// so that an index over millions of points costs about 12 bytes per point;
+// cells that grow afterwards move their run to the end of the array with
+// spare room, so that moving many points costs a few array writes each.
 #include "TIN/GridIndex.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -18,7 +20,6 @@
 namespace {
 
 using Platform::TruncClamped;
-using Platform::TruncToInt;
 
 }  // namespace
 
@@ -70,6 +71,8 @@ int CGridIndex::Setup(double xmin, double xmax, double ymin, double ymax, int n,
         size *= 2.0;
     }
     m_dCellSize = size;
+    m_dReciprocalOf = size;
+    m_dReciprocal = 1.0 / size;
     m_nCols = static_cast<int>(w / size + 1.0);
     m_nRows = static_cast<int>(h / size + 1.0);
     return 0;
@@ -80,37 +83,23 @@ int CGridIndex::AllocateCells() {
     if (m_nRows <= 0 || m_nCols <= 0) return -1;
     const int64_t cells = CellCount();
     if (cells > INT32_MAX) return -1;
-    const auto n = static_cast<size_t>(cells);
-    m_offsets.reset(new (std::nothrow) uint32_t[n]());
-    m_counts.reset(new (std::nothrow) uint32_t[n]());
-    if (!m_offsets || !m_counts) {
-        FreeCells();
-        return -1;
-    }
+    m_cells.reset(new (std::nothrow) Cell[static_cast<size_t>(cells)]());
+    if (!m_cells) return -1;
     m_nCellsAlloc = cells;
     return 0;
 }
 
 void CGridIndex::FreeCells() {
-    m_offsets.reset();
-    m_counts.reset();
+    m_cells.reset();
     m_keys.reset();
-    m_nKeyCount = 0;
     m_nCellsAlloc = 0;
-    m_overflow = {};
+    m_nKeyCapacity = 0;
+    m_nKeyEnd = 0;
+    m_nReleased = 0;
 }
 
 bool CGridIndex::HasCells() const {
     return m_nCellsAlloc > 0;
-}
-
-int CGridIndex::CellOf(double x, double y, int& column, int& row) const {
-    if (!TruncToInt((x - m_dMinX) / m_dCellSize, column) ||
-        !TruncToInt((y - m_dMinY) / m_dCellSize, row)) {
-        column = -1;
-        row = -1;
-    }
-    return 1;
 }
 
 void CGridIndex::ReportOutside(int row, int column) const {
@@ -121,13 +110,80 @@ void CGridIndex::ReportOutside(int row, int column) const {
                           Platform::MessageKind::Exclamation);
 }
 
-std::vector<int32_t>& CGridIndex::OverflowList(uint32_t cell) {
-    if (m_counts[cell] & kOverflowBit) return m_overflow[cell];
-    std::vector<int32_t>& list = m_overflow[cell];
-    const int32_t* first = m_keys.get() + m_offsets[cell];
-    list.assign(first, first + m_counts[cell]);
-    m_counts[cell] = kOverflowBit;
-    return list;
+bool CGridIndex::Repack(int64_t capacity) {
+    std::unique_ptr<int32_t[]> keys(new (std::nothrow) int32_t[static_cast<size_t>(capacity)]);
+    if (!keys) return false;
+    // Runs in cell order; a run keeps its room so that a cell being edited
+    // does not move again at once.
+    int64_t end = 0;
+    for (int64_t c = 0; c < m_nCellsAlloc; ++c) {
+        Cell& cell = m_cells[static_cast<size_t>(c)];
+        const uint32_t n = cell.count & kCountMask;
+        if (n > 0) {
+            std::memcpy(keys.get() + end, m_keys.get() + cell.offset, n * sizeof(int32_t));
+        }
+        cell.offset = static_cast<uint32_t>(end);
+        end += Room(cell.count);
+    }
+    m_keys = std::move(keys);
+    m_nKeyCapacity = capacity;
+    m_nKeyEnd = end;
+    m_nReleased = 0;
+    return true;
+}
+
+bool CGridIndex::ReserveTail(int64_t slots) {
+    if (m_nKeyEnd + slots <= m_nKeyCapacity) return true;
+    constexpr int64_t kMaxSlots = int64_t{UINT32_MAX};  // offsets are 32-bit
+    const int64_t inUse = m_nKeyEnd - m_nReleased;
+    // Half again the space in use, so that growing costs O(1) per key; the
+    // released space is dropped on the way when it is worth a pass.
+    const int64_t wanted = std::min(kMaxSlots, inUse + slots + inUse / 2 + 1024);
+    if (inUse + slots > kMaxSlots) return false;
+    if (m_nReleased >= inUse / 4 || m_nKeyEnd + slots > kMaxSlots) return Repack(wanted);
+    const int64_t capacity = std::min(kMaxSlots, std::max(wanted, m_nKeyEnd + slots));
+    std::unique_ptr<int32_t[]> keys(new (std::nothrow) int32_t[static_cast<size_t>(capacity)]);
+    if (!keys) return false;
+    if (m_nKeyEnd > 0) {
+        std::memcpy(keys.get(), m_keys.get(), static_cast<size_t>(m_nKeyEnd) * sizeof(int32_t));
+    }
+    m_keys = std::move(keys);
+    m_nKeyCapacity = capacity;
+    return true;
+}
+
+int CGridIndex::Append(uint32_t cellNumber, int32_t key) {
+    Cell& cell = m_cells[cellNumber];
+    const uint32_t n = cell.count & kCountMask;
+    if (n < Room(cell.count) && (cell.count >> kCountBits) != 0) {
+        m_keys[cell.offset + n] = key;
+        ++cell.count;
+        return 1;
+    }
+    if (n >= kCountMask) return -1;
+    // The run moves to the end with room for the next power of two of keys.
+    const uint32_t room = std::bit_ceil(n + 1);
+    if (!ReserveTail(room)) return -1;
+    const uint32_t released = Room(cell.count);  // read after a repack moved the run
+    int32_t* run = m_keys.get() + m_nKeyEnd;
+    if (n > 0) std::memcpy(run, m_keys.get() + cell.offset, n * sizeof(int32_t));
+    run[n] = key;
+    cell.offset = static_cast<uint32_t>(m_nKeyEnd);
+    cell.count = (n + 1) | (static_cast<uint32_t>(std::countr_zero(room) + 1) << kCountBits);
+    m_nKeyEnd += room;
+    m_nReleased += released;
+    return 1;
+}
+
+int CGridIndex::RemoveFrom(uint32_t cellNumber, int32_t key) {
+    Cell& cell = m_cells[cellNumber];
+    int32_t* first = m_keys.get() + cell.offset;
+    int32_t* last = first + (cell.count & kCountMask);
+    int32_t* it = std::find(first, last, key);
+    if (it == last) return 0;
+    std::memmove(it, it + 1, static_cast<size_t>(last - it - 1) * sizeof(int32_t));
+    --cell.count;
+    return 1;
 }
 
 int CGridIndex::Insert(double x, double y, int key) {
@@ -141,12 +197,7 @@ int CGridIndex::Insert(double x, double y, int key) {
     if (!HasCells() && AllocateCells() == -1) return -1;
     const int64_t cell = int64_t(row) * m_nCols + column;
     if (cell >= m_nCellsAlloc) return -1;  // dimensions changed without Setup
-    try {
-        OverflowList(static_cast<uint32_t>(cell)).push_back(key);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
-    return 1;
+    return Append(static_cast<uint32_t>(cell), key);
 }
 
 int CGridIndex::InsertSequence(const uint32_t* cellOfKey, int count) {
@@ -159,38 +210,41 @@ int CGridIndex::InsertSequence(const uint32_t* cellOfKey, int count) {
         if (cellOfKey[i] >= m_nCellsAlloc) return -1;
         ++placed;
     }
-    if (!fresh || m_nKeyCount != 0 || !m_overflow.empty()) {
+    if (!fresh || m_nKeyEnd != 0) {
         // Cells already hold keys: append one by one behind them.
-        try {
-            for (int i = 0; i < count; ++i)
-                if (cellOfKey[i] != kNoCell) OverflowList(cellOfKey[i]).push_back(i);
-        } catch (const std::bad_alloc&) {
-            return -1;
+        for (int i = 0; i < count; ++i) {
+            if (cellOfKey[i] != kNoCell && Append(cellOfKey[i], i) < 0) return -1;
         }
         return 1;
     }
 
+    // Counting pass, then each offset becomes the end of its cell's run.
+    Cell* cells = m_cells.get();
+    for (int i = 0; i < count; ++i) {
+        if (cellOfKey[i] != kNoCell) ++cells[cellOfKey[i]].count;
+    }
+    uint32_t run = 0;
+    for (int64_t c = 0; c < m_nCellsAlloc; ++c) {
+        if (cells[c].count > kCountMask) {  // more keys in one cell than a run can hold
+            FreeCells();
+            return -1;
+        }
+        run += cells[c].count;
+        cells[c].offset = run;
+    }
     m_keys.reset(new (std::nothrow) int32_t[static_cast<size_t>(std::max<int64_t>(placed, 1))]);
     if (!m_keys) {
         FreeCells();
         return -1;
     }
-    m_nKeyCount = placed;
-    // Counting pass, then each offset becomes the end of its cell's run.
-    uint32_t* counts = m_counts.get();
-    uint32_t* offsets = m_offsets.get();
-    for (int i = 0; i < count; ++i)
-        if (cellOfKey[i] != kNoCell) ++counts[cellOfKey[i]];
-    uint32_t run = 0;
-    for (int64_t c = 0; c < m_nCellsAlloc; ++c) {
-        run += counts[c];
-        offsets[c] = run;
-    }
+    m_nKeyCapacity = std::max<int64_t>(placed, 1);
+    m_nKeyEnd = placed;
     // Filling from the last key backwards leaves every run in key order and
     // every offset at the start of its run.
     int32_t* keys = m_keys.get();
-    for (int i = count - 1; i >= 0; --i)
-        if (cellOfKey[i] != kNoCell) keys[--offsets[cellOfKey[i]]] = i;
+    for (int i = count - 1; i >= 0; --i) {
+        if (cellOfKey[i] != kNoCell) keys[--cells[cellOfKey[i]].offset] = i;
+    }
     return 1;
 }
 
@@ -203,38 +257,26 @@ int CGridIndex::Remove(double x, double y, int key) {
         return -2;
     }
     if (!HasCells()) return -1;
-    const int64_t cell64 = int64_t(row) * m_nCols + column;
-    if (cell64 >= m_nCellsAlloc) return -1;
-    const auto cell = static_cast<uint32_t>(cell64);
-    if (m_counts[cell] & kOverflowBit) {
-        std::vector<int32_t>& list = m_overflow[cell];
-        const auto it = std::find(list.begin(), list.end(), key);
-        if (it == list.end()) return 0;
-        list.erase(it);
-        return 1;
-    }
-    int32_t* first = m_keys.get() + m_offsets[cell];
-    int32_t* last = first + m_counts[cell];
-    int32_t* it = std::find(first, last, key);
-    if (it == last) return 0;
-    std::memmove(it, it + 1, static_cast<size_t>(last - it - 1) * sizeof(int32_t));
-    --m_counts[cell];
-    return 1;
+    const int64_t cell = int64_t(row) * m_nCols + column;
+    if (cell >= m_nCellsAlloc) return -1;
+    return RemoveFrom(static_cast<uint32_t>(cell), key);
 }
 
-CGridIndex::KeyList CGridIndex::CellKeys(int row, int column) const {
-    if (!HasCells() || row < 0 || column < 0 || row >= m_nRows || column >= m_nCols) {
-        return {nullptr, 0};
+int CGridIndex::MoveKey(uint32_t from, uint32_t to, int key) {
+    if (!HasCells()) return -1;
+    if ((from != kNoCell && from >= m_nCellsAlloc) || (to != kNoCell && to >= m_nCellsAlloc)) {
+        return -1;
     }
-    const int64_t cell64 = int64_t(row) * m_nCols + column;
-    if (cell64 >= m_nCellsAlloc) return {nullptr, 0};
-    const auto cell = static_cast<uint32_t>(cell64);
-    if (m_counts[cell] & kOverflowBit) {
-        const auto it = m_overflow.find(cell);
-        if (it == m_overflow.end()) return {nullptr, 0};
-        return {it->second.data(), static_cast<int32_t>(it->second.size())};
+    if (from == to) {
+        // Same cell: the key goes to the end of its list, as remove + insert would.
+        if (from == kNoCell) return 1;
+        if (RemoveFrom(from, key) == 0) return Append(to, key) < 0 ? -1 : 0;
+        return Append(to, key) < 0 ? -1 : 1;
     }
-    return {m_keys.get() + m_offsets[cell], static_cast<int32_t>(m_counts[cell])};
+    // Appending first: when it fails for want of memory, nothing has changed.
+    if (to != kNoCell && Append(to, key) < 0) return -1;
+    if (from == kNoCell) return 1;
+    return RemoveFrom(from, key);
 }
 
 int CGridIndex::QueryRect(int left, int top, int right, int bottom, std::vector<int>& out) const {
@@ -289,16 +331,7 @@ int CGridIndex::QueryPolygonBounds(const std::vector<double>& coords, std::vecto
 }
 
 int64_t CGridIndex::MemoryBytes() const {
-    int64_t bytes =
-        m_nCellsAlloc * int64_t(2 * sizeof(uint32_t)) + m_nKeyCount * int64_t(sizeof(int32_t));
-    if (!m_overflow.empty()) {
-        bytes += int64_t(m_overflow.bucket_count() * sizeof(void*));
-        for (const auto& entry : m_overflow) {
-            bytes += int64_t(sizeof(entry) + 2 * sizeof(void*) +
-                             entry.second.capacity() * sizeof(int32_t));
-        }
-    }
-    return bytes;
+    return m_nCellsAlloc * int64_t(sizeof(Cell)) + m_nKeyCapacity * int64_t(sizeof(int32_t));
 }
 
 void CGridIndex::Swap(CGridIndex& other) noexcept {
@@ -310,10 +343,12 @@ void CGridIndex::Swap(CGridIndex& other) noexcept {
     swap(m_dMaxX, other.m_dMaxX);
     swap(m_dMinY, other.m_dMinY);
     swap(m_dCellSize, other.m_dCellSize);
-    swap(m_offsets, other.m_offsets);
-    swap(m_counts, other.m_counts);
+    swap(m_dReciprocal, other.m_dReciprocal);
+    swap(m_dReciprocalOf, other.m_dReciprocalOf);
+    swap(m_cells, other.m_cells);
     swap(m_keys, other.m_keys);
-    swap(m_nKeyCount, other.m_nKeyCount);
     swap(m_nCellsAlloc, other.m_nCellsAlloc);
-    swap(m_overflow, other.m_overflow);
+    swap(m_nKeyCapacity, other.m_nKeyCapacity);
+    swap(m_nKeyEnd, other.m_nKeyEnd);
+    swap(m_nReleased, other.m_nReleased);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -159,6 +160,43 @@ TEST(GridIndexInsert, PositionsThatAreNotNumbersOrTooFarNeverReachACell) {
     EXPECT_EQ(Keys(index, 0, 0), std::vector<int>{1});
 }
 
+// The cell of a position is trunc((x - min X) / size) exactly, also at cell
+// borders and one unit in the last place beside them, whatever shortcut the
+// index takes; SameCell never claims one cell for positions in two.
+TEST(GridIndexCells, CellOfIsTheTruncatedQuotientEverywhere) {
+    std::mt19937_64 random(9);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 200; ++trial) {
+        const double minX = (unit(random) - 0.5) * std::pow(10.0, double(random() % 13));
+        const double minY = (unit(random) - 0.5) * 1e6;
+        const double w = 0.001 + unit(random) * std::pow(10.0, double(random() % 9));
+        CGridIndex index;
+        index.Setup(minX, minX + w, minY, minY + w, 1 + int(random() % 100000), 1);
+        const double size = index.m_dCellSize;
+        for (int q = 0; q < 500; ++q) {
+            double x = minX + (unit(random) * 1.2 - 0.1) * w;
+            if (q % 3 == 0) {  // on a border, or one unit in the last place beside it
+                x = minX + std::floor((x - minX) / size) * size;
+                if (q % 2 == 0) x = std::nextafter(x, q % 4 == 0 ? 1e300 : -1e300);
+            }
+            const double y = minY + (unit(random) * 1.2 - 0.1) * w;
+            int column = 0;
+            int row = 0;
+            index.CellOf(x, y, column, row);
+            ASSERT_EQ(column, int(std::trunc((x - minX) / size))) << x << " " << size;
+            ASSERT_EQ(row, int(std::trunc((y - minY) / size)));
+            const double x2 = x + (unit(random) - 0.5) * size;
+            int column2 = 0;
+            int row2 = 0;
+            index.CellOf(x2, y, column2, row2);
+            if (index.SameCell(x, y, x2, y)) {
+                ASSERT_EQ(column2, column);
+                ASSERT_EQ(row2, row);
+            }
+        }
+    }
+}
+
 TEST(GridIndexRemove, FirstOccurrenceGoesAndLaterKeysMoveDown) {
     CGridIndex index;
     index.Setup(0, 100, 0, 50, 200, 1);
@@ -229,6 +267,92 @@ TEST(GridIndexBulk, SequenceEqualsInsertInOrderAndStaysEditable) {
     ASSERT_EQ(bulk.InsertSequence(cells.data(), 1), 1);
     bulk.CellOf(xs[0], ys[0], c, r);
     EXPECT_EQ(Keys(bulk, r, c).back(), 0);
+}
+
+// Long random edit sequences against a plain list per cell: inserts append,
+// removes take the first occurrence and close up, moves do both; the runs are
+// moved, grown and repacked along the way and every list stays as the model's.
+TEST(GridIndexEdit, RandomEditsMatchPlainListsPerCell) {
+    std::mt19937 random(5);
+    for (int trial = 0; trial < 6; ++trial) {
+        const int n = 200 + int(random() % 3000);
+        CGridIndex index;
+        index.Setup(0, 100, 0, 80, n, 1 + trial % 3);
+        const uint32_t cells = uint32_t(index.m_nRows * index.m_nCols);
+        std::vector<std::vector<int>> model(cells);
+        std::uniform_int_distribution<uint32_t> anyCell(0, cells - 1);
+        std::vector<uint32_t> start(n);
+        for (int i = 0; i < n; ++i) {
+            // Clustered: a few cells receive many keys.
+            start[i] = random() % 4 == 0 ? anyCell(random) % 7 : anyCell(random);
+            if (trial % 2 == 0) model[start[i]].push_back(i);
+        }
+        if (trial % 2 == 0) {
+            ASSERT_EQ(index.InsertSequence(start.data(), n), 1);
+            const int64_t bytes = index.MemoryBytes();
+            EXPECT_EQ(bytes, int64_t(cells) * 8 + int64_t(n) * 4);
+        } else {
+            ASSERT_EQ(index.AllocateCells(), 0);
+        }
+        std::vector<int> keys(n);
+        for (int i = 0; i < n; ++i) keys[i] = i;
+        for (int step = 0; step < 20 * n; ++step) {
+            const int key = int(random() % uint32_t(n + 5));  // sometimes absent
+            const uint32_t op = random() % 10;
+            const uint32_t a = random() % 3 == 0 ? anyCell(random) % 5 : anyCell(random);
+            const uint32_t b = random() % 3 == 0 ? anyCell(random) % 5 : anyCell(random);
+            if (op < 6) {
+                const uint32_t from = op == 0 ? CGridIndex::kNoCell : a;
+                const uint32_t to = op == 1 ? CGridIndex::kNoCell : b;
+                int expected = 1;
+                if (from != CGridIndex::kNoCell) {
+                    auto& list = model[from];
+                    const auto it = std::find(list.begin(), list.end(), key);
+                    if (it == list.end()) {
+                        expected = 0;
+                    } else {
+                        list.erase(it);
+                    }
+                }
+                if (to != CGridIndex::kNoCell) model[to].push_back(key);
+                ASSERT_EQ(index.MoveKey(from, to, key), expected);
+            } else {
+                const int row = int(a) / index.m_nCols;
+                const int column = int(a) % index.m_nCols;
+                const double x = (column + 0.5) * index.m_dCellSize;
+                const double y = (row + 0.5) * index.m_dCellSize;
+                if (op < 8) {
+                    ASSERT_EQ(index.Insert(x, y, key), 1);
+                    model[a].push_back(key);
+                } else {
+                    auto& list = model[a];
+                    const auto it = std::find(list.begin(), list.end(), key);
+                    const bool present = it != list.end();
+                    if (present) list.erase(it);
+                    ASSERT_EQ(index.Remove(x, y, key), present ? 1 : 0);
+                }
+            }
+            if (step % (2 * n) == 0 || step == 20 * n - 1) {
+                for (uint32_t c = 0; c < cells; ++c) {
+                    ASSERT_EQ(Keys(index, int(c) / index.m_nCols, int(c) % index.m_nCols), model[c])
+                        << trial << " " << step << " " << c;
+                }
+            }
+        }
+        // Space left behind by moved lists is reclaimed: the index stays
+        // within a small multiple of what it holds.
+        int64_t held = 0;
+        for (const auto& list : model) held += int64_t(list.size());
+        EXPECT_LE(index.MemoryBytes(), int64_t(cells) * 8 + (4 * held + 4096) * 4);
+        EXPECT_EQ(index.MoveKey(cells, 0, 1), -1);  // a cell beyond the grid
+        EXPECT_EQ(index.MoveKey(0, cells, 1), -1);
+    }
+    CGridIndex empty;
+    empty.Setup(0, 10, 0, 10, 4, 1);
+    EXPECT_EQ(empty.MoveKey(0, 1, 1), -1);  // no cells
+    EXPECT_EQ(empty.CellNumber(14.9, 5.1), uint32_t(empty.m_nCols + 2));
+    EXPECT_EQ(empty.CellNumber(-6, 0.1), CGridIndex::kNoCell);
+    EXPECT_EQ(empty.CellNumber(std::nan(""), 0.1), CGridIndex::kNoCell);
 }
 
 TEST(GridIndexQuery, RectangleListsTouchedCellsInRowOrder) {

@@ -17,6 +17,7 @@
 #include <new>
 #include <utility>
 
+#include "Platform/FileHandle.h"
 #include "Platform/IntConversion.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -66,6 +67,35 @@ int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orie
         if (IsRightTurn(vertices[k - 1], vertices[k], p) != orientation) return -1;
     }
     return 1;
+}
+
+bool InsidePolygon(const PointXY& p, const PointXY* vertices, int count) {
+    if (count < 2) return false;
+    const PointXY& first = vertices[0];
+    const PointXY& last = vertices[count - 1];
+    const bool closed = first.x == last.x && first.y == last.y;
+    const int edges = closed ? count - 1 : count;
+    // Winding number: an edge crossing the horizontal line through p upwards
+    // with p on its left counts +1, downwards with p on its right -1 (each
+    // edge's lower end is taken as on the line, the upper one not, so a
+    // vertex on the line is counted once). The side comes from the same
+    // cross product as the turn test.
+    int winding = 0;
+    for (int k = 0; k < edges; ++k) {
+        const PointXY& a = vertices[k];
+        const PointXY& b = vertices[k + 1 < count ? k + 1 : 0];
+        const double side = Cross(a, b, p);
+        if (side == 0.0 && std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) &&
+            std::min(a.y, b.y) <= p.y && p.y <= std::max(a.y, b.y)) {
+            return true;  // on the edge
+        }
+        if (a.y <= p.y) {
+            if (b.y > p.y && side > 0.0) ++winding;
+        } else if (b.y <= p.y && side < 0.0) {
+            --winding;
+        }
+    }
+    return winding != 0;
 }
 
 CTINPoints::CTINPoints() = default;
@@ -209,14 +239,12 @@ int CTINPoints::ReadPts(FILE* file) {
 }
 
 int CTINPoints::ReadPts(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) {
         ReadPts(static_cast<FILE*>(nullptr));  // drops the old records as any failed read does
         return -1;
     }
-    const int result = ReadPts(file);
-    std::fclose(file);
-    return result;
+    return ReadPts(file.get());
 }
 
 int CTINPoints::WritePts(FILE* file) const {
@@ -252,46 +280,81 @@ int CTINPoints::WritePts(FILE* file) const {
 }
 
 int CTINPoints::WritePts(const std::string& path) const {
-    FILE* file = std::fopen(path.c_str(), "wb");
+    Platform::FilePtr file = Platform::OpenFile(path, "wb");
     if (!file) return -1;
-    const int written = WritePts(file);
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
+    const int written = WritePts(file.get());
+    const bool flushed = std::fflush(file.get()) == 0;
+    const bool closed = std::fclose(file.release()) == 0;
     if (written != std::max(m_nCount, 0) || !flushed || !closed) return -1;
     return written;
 }
 
+void WidenDegenerateRange(double& lo, double& hi, double margin) {
+    if (hi > lo || !std::isfinite(lo) || !std::isfinite(hi)) return;
+    if (margin > 0.0 && std::isfinite(margin)) {
+        const double low = lo - margin;
+        const double high = hi + margin;
+        if (high > low) {
+            lo = low;
+            hi = high;
+            return;
+        }
+    }
+    lo = std::nextafter(lo, -std::numeric_limits<double>::infinity());
+    hi = std::nextafter(hi, std::numeric_limits<double>::infinity());
+}
+
 int CTINPoints::Compact() {
     int kept = 0;
-    double minX = 0.0;
-    double maxX = 0.0;
-    double minY = 0.0;
-    double maxY = 0.0;
+    bool placed = false;
+    bool heights = false;
+    double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0, minZ = 0.0, maxZ = 0.0;
     for (int i = 0; i < m_nCount; ++i) {
         const TINPoint p = m_pPoints[static_cast<size_t>(i)];
         if (p.id < 0) continue;
         const double x = p.x;
         const double y = p.y;
-        if (kept == 0) {
-            minX = maxX = x;
-            minY = maxY = y;
-        } else {
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
+        const double z = p.z;
+        if (std::isfinite(x) && std::isfinite(y)) {
+            if (!placed) {
+                minX = maxX = x;
+                minY = maxY = y;
+                placed = true;
+            } else {
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+            }
+        }
+        if (std::isfinite(z)) {
+            if (!heights) {
+                minZ = maxZ = z;
+                heights = true;
+            } else {
+                minZ = std::min(minZ, z);
+                maxZ = std::max(maxZ, z);
+            }
         }
         if (kept != i) m_pPoints[static_cast<size_t>(kept)] = p;
         ++kept;
     }
-    if (kept > 0) {
+    if (kept == 0) {
+        std::swap(m_dMinX, m_dMaxX);
+        std::swap(m_dMinY, m_dMaxY);
+    }
+    if (placed) {
+        // One point, or all on one line: half a spacing on either side.
+        WidenDegenerateRange(minX, maxX, m_dSpacingX > 0.0 ? 0.5 * m_dSpacingX : 0.5);
+        WidenDegenerateRange(minY, maxY, m_dSpacingY > 0.0 ? 0.5 * m_dSpacingY : 0.5);
         m_dMinX = minX;
         m_dMaxX = maxX;
         m_dMinY = minY;
         m_dMaxY = maxY;
-    } else {
-        std::swap(m_dMinX, m_dMaxX);
-        std::swap(m_dMinY, m_dMaxY);
+    }
+    if (heights) {
+        m_dMinZ = minZ;
+        m_dMaxZ = maxZ;
     }
     m_nCount = kept;
     return 0;
@@ -306,6 +369,7 @@ int CTINPoints::BuildPlacedIndex(int pointsPerCell) {
 }
 
 int CTINPoints::Build(int pointsPerCell, bool skipUnplaced) {
+    m_nPointsPerCell = pointsPerCell;
     m_index.Setup(m_dMinX, m_dMaxX, m_dMinY, m_dMaxY, m_nCount, pointsPerCell);
     if (m_nCount <= 0) return 0;
     auto unplaced = [&](const TINPoint& p) {
@@ -377,27 +441,159 @@ int CTINPoints::RemovePoint(int index) {
     return 1;
 }
 
+int CTINPoints::MovePoint(int index, double x, double y) {
+    if (index < 0 || index >= m_nCount) return -1;
+    TINPoint& p = m_pPoints[static_cast<size_t>(index)];
+    const double oldX = p.x;
+    const double oldY = p.y;
+    if (oldX == x && oldY == y) return 1;  // a height change alone: nothing to follow
+    p.x = x;
+    p.y = y;
+    if (p.id < 0) return 1;
+    const bool placed = std::isfinite(x) && std::isfinite(y);
+    if (placed) {
+        if (x < m_dMinX) m_dMinX = x;
+        if (x > m_dMaxX) m_dMaxX = x;
+        if (y < m_dMinY) m_dMinY = y;
+        if (y > m_dMaxY) m_dMaxY = y;
+    }
+    if (!m_index.HasCells() || m_index.SameCell(oldX, oldY, x, y)) return 1;
+    const uint32_t from = m_index.CellNumber(oldX, oldY);
+    const uint32_t to = placed ? m_index.CellNumber(x, y) : CGridIndex::kNoCell;
+    if (placed && to == CGridIndex::kNoCell) {
+        return RebuildToHoldEveryRecord() < 0 ? -2 : 1;
+    }
+    if (from == to) return 1;
+    if (m_index.MoveKey(from, to, index) < 0) {
+        // No memory for the new cell's list: a full rebuild needs less.
+        return RebuildToHoldEveryRecord() < 0 ? -2 : 1;
+    }
+    return 1;
+}
+
+int CTINPoints::RebuildToHoldEveryRecord() {
+    double minX = m_dMinX;
+    double maxX = m_dMaxX;
+    double minY = m_dMinY;
+    double maxY = m_dMaxY;
+    bool any = minX <= maxX && minY <= maxY && std::isfinite(minX) && std::isfinite(maxX) &&
+               std::isfinite(minY) && std::isfinite(maxY);
+    double loX = 0.0, hiX = 0.0, loY = 0.0, hiY = 0.0;
+    bool records = false;
+    for (int i = 0; i < m_nCount; ++i) {
+        const TINPoint& p = m_pPoints[static_cast<size_t>(i)];
+        const double x = p.x;
+        const double y = p.y;
+        if (!std::isfinite(x) || !std::isfinite(y)) continue;
+        if (!records) {
+            loX = hiX = x;
+            loY = hiY = y;
+            records = true;
+        } else {
+            loX = std::min(loX, x);
+            hiX = std::max(hiX, x);
+            loY = std::min(loY, y);
+            hiY = std::max(hiY, y);
+        }
+    }
+    if (records) {
+        if (!any) {
+            minX = loX;
+            maxX = hiX;
+            minY = loY;
+            maxY = hiY;
+        } else {
+            // Each side that has to grow goes an eighth of the span (at least
+            // a cell) beyond the records, so that points moving on in the same
+            // direction do not rebuild again at once.
+            const double roomX =
+                std::max((std::max(maxX, hiX) - std::min(minX, loX)) / 8.0, m_index.m_dCellSize);
+            const double roomY =
+                std::max((std::max(maxY, hiY) - std::min(minY, loY)) / 8.0, m_index.m_dCellSize);
+            if (loX < minX) minX = loX - roomX;
+            if (hiX > maxX) maxX = hiX + roomX;
+            if (loY < minY) minY = loY - roomY;
+            if (hiY > maxY) maxY = hiY + roomY;
+        }
+        m_dMinX = minX;
+        m_dMaxX = maxX;
+        m_dMinY = minY;
+        m_dMaxY = maxY;
+    }
+    return Build(m_nPointsPerCell, true);
+}
+
 int CTINPoints::FindNearest(int x, int y, double radius) const {
     if (!m_index.HasCells()) return -1;
     const double qx = x;
     const double qy = y;
-    int column = 0;
-    int row = 0;
-    m_index.CellOf(qx, qy, column, row);
-    if (row < 0 || column < 0 || row >= m_index.m_nRows || column >= m_index.m_nCols) return -1;
+    // Squared distance a point must be strictly below; not positive (or NaN)
+    // when nothing can be within the radius.
+    double bestDistance = radius * radius;
+    if (!(bestDistance > 0.0)) return -1;
+    const double reach = std::fabs(radius);
+    const int rows = m_index.m_nRows;
+    const int cols = m_index.m_nCols;
+    const double size = m_index.m_dCellSize;
+
+    // Cells the radius reaches. A key lies in column trunc((x - min X) / size),
+    // so the first column is found with floor and the last with trunc (column
+    // 0 also holds the positions up to one cell before min X); the bounds are
+    // kept in double so that a far query or an infinite radius clamps.
+    const double firstCol = std::max(0.0, std::floor((qx - reach - m_index.m_dMinX) / size));
+    const double lastCol =
+        std::min(double(cols - 1), std::trunc((qx + reach - m_index.m_dMinX) / size));
+    const double firstRow = std::max(0.0, std::floor((qy - reach - m_index.m_dMinY) / size));
+    const double lastRow =
+        std::min(double(rows - 1), std::trunc((qy + reach - m_index.m_dMinY) / size));
+    if (!(firstCol <= lastCol) || !(firstRow <= lastRow)) return -1;
 
     int best = -1;
-    double bestDistance = radius * radius;
-    for (const int32_t k : m_index.CellKeys(row, column)) {
-        if (k < 0 || k >= m_nCount) continue;  // a stale key names no record in use
-        const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
-        if (p.id < 0) continue;
-        const double dx = p.x - qx;
-        const double dy = p.y - qy;
-        const double d = dx * dx + dy * dy;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = k;
+    auto searchCell = [&](int row, int column) {
+        for (const int32_t k : m_index.CellKeys(row, column)) {
+            if (k < 0 || k >= m_nCount) continue;  // a stale key names no record in use
+            const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
+            if (p.id < 0) continue;
+            const double dx = p.x - qx;
+            const double dy = p.y - qy;
+            const double d = dx * dx + dy * dy;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = k;
+            }
+        }
+    };
+    // Squared distance from the query to cell `cell` along one axis (origin is
+    // the grid's min X or min Y). Cell 0 also holds the positions up to one
+    // cell before the origin. Made a little smaller so that a key placed by a
+    // rounded cell computation is never skipped.
+    const double slack = 1e-9 * size;
+    auto gap = [&](double q, double origin, int cell) {
+        const double low = origin + (cell == 0 ? -size : cell * size) - slack;
+        const double high = origin + (cell + 1) * size + slack;
+        const double g = q < low ? low - q : (q > high ? q - high : 0.0);
+        return g * g;
+    };
+
+    // The query's own cell first: where the nearest point lies there, the
+    // answer is the first of equal distances in that cell's list. Then the
+    // other cells in row order, each skipped when it cannot hold a point
+    // nearer than the best so far; equal distances keep the earlier answer.
+    int ownColumn = -1;
+    int ownRow = -1;
+    m_index.CellOf(qx, qy, ownColumn, ownRow);
+    const bool ownInside = ownRow >= 0 && ownColumn >= 0 && ownRow < rows && ownColumn < cols;
+    if (ownInside) searchCell(ownRow, ownColumn);
+    const int r0 = static_cast<int>(firstRow);
+    const int r1 = static_cast<int>(lastRow);
+    const int c0 = static_cast<int>(firstCol);
+    const int c1 = static_cast<int>(lastCol);
+    for (int row = r0; row <= r1; ++row) {
+        const double rowGap = gap(qy, m_index.m_dMinY, row);
+        if (!(rowGap < bestDistance)) continue;
+        for (int column = c0; column <= c1; ++column) {
+            if (ownInside && row == ownRow && column == ownColumn) continue;
+            if (rowGap + gap(qx, m_index.m_dMinX, column) < bestDistance) searchCell(row, column);
         }
     }
     return best;
@@ -503,21 +699,37 @@ int CTINPoints::SelectInShape(const SelectionShape& shape, std::vector<int>& ids
         const int count =
             static_cast<int>(std::min<int64_t>(shape.count, int64_t(shape.coords.size() / 2)));
         if (count < 4) return -1;
-        m_index.QueryPolygonBounds(shape.coords, candidates);
-        if (candidates.empty()) return 1;
         std::vector<PointXY> vertices(static_cast<size_t>(count));
+        double minX = shape.coords[0];
+        double maxX = minX;
+        double minY = shape.coords[1];
+        double maxY = minY;
         for (int i = 0; i < count; ++i) {
-            vertices[static_cast<size_t>(i)] = {shape.coords[2 * size_t(i)],
-                                                shape.coords[2 * size_t(i) + 1]};
+            const PointXY v{shape.coords[2 * size_t(i)], shape.coords[2 * size_t(i) + 1]};
+            vertices[static_cast<size_t>(i)] = v;
+            minX = std::min(minX, v.x);
+            maxX = std::max(maxX, v.x);
+            minY = std::min(minY, v.y);
+            maxY = std::max(maxY, v.y);
         }
-        const bool orientation = IsRightTurn(vertices[0], vertices[1], vertices[2]);
+        // Candidates: the cells under the polygon's bounding box rounded
+        // outwards to whole units (truncating it would lose the cells holding
+        // points within one unit of its right or lower edge).
+        int left = 0;
+        int top = 0;
+        int right = 0;
+        int bottom = 0;
+        if (!TruncClamped(std::floor(minX), left) || !TruncClamped(std::floor(minY), top) ||
+            !TruncClamped(std::ceil(maxX), right) || !TruncClamped(std::ceil(maxY), bottom)) {
+            return 1;  // a vertex that is not a number encloses nothing
+        }
+        m_index.QueryRect(left, top, right, bottom, candidates);
+        if (candidates.empty()) return 1;
         for (const int k : candidates) {
             if (k < 0 || k >= m_nCount) continue;
             const TINPoint& p = m_pPoints[static_cast<size_t>(k)];
             const PointXY position{p.x, p.y};
-            if (InsideConvex(position, vertices.data(), count, orientation) >= 0) {
-                ids.push_back(p.id);
-            }
+            if (InsidePolygon(position, vertices.data(), count)) ids.push_back(p.id);
         }
         return 1;
     }
@@ -538,4 +750,5 @@ void CTINPoints::Swap(CTINPoints& other) noexcept {
     swap(m_dSpacingY, other.m_dSpacingY);
     swap(m_pPoints, other.m_pPoints);
     m_index.Swap(other.m_index);
+    swap(m_nPointsPerCell, other.m_nPointsPerCell);
 }

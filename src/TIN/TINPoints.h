@@ -52,6 +52,23 @@ bool IsRightTurn(const PointXY& a, const PointXY& b, const PointXY& c);
 // repeating the first) turns towards p the way `orientation` says, -1 at the
 // first pair that does not.
 int InsideConvex(const PointXY& p, const PointXY* vertices, int count, bool orientation);
+// Inside test for any polygon, convex or not, by the non-zero winding rule:
+// true when the polygon winds around p (for a simple polygon, of either
+// orientation, that is its interior; where a self-crossing polygon winds
+// twice the point is inside too), and true for a point exactly on an edge or
+// a vertex (within the turn test's arithmetic). count vertices, the last
+// repeating the first; an open polygon is closed from its last vertex back to
+// its first. Fewer than 2 vertices enclose nothing.
+bool InsidePolygon(const PointXY& p, const PointXY* vertices, int count);
+
+// Makes a range whose ends coincide (every value the same: one point, or all
+// points on one line) a proper one, lo < hi, still holding the value: each
+// end moves out by `margin` (half a point spacing is a natural choice), or,
+// where the margin is not positive or too small to separate the ends at their
+// magnitude, by the smallest step that does. A range with hi > lo, or with an
+// end that is not finite, is left as it is. Points files need max X above
+// min X to be read back.
+void WidenDegenerateRange(double& lo, double& hi, double margin);
 
 class CTINPoints {
 public:
@@ -95,7 +112,14 @@ public:
     // flush or close fails.
     int WritePts(const std::string& path) const;
 
-    // Drops records with a negative id and recomputes the x/y bounds. 0.
+    // Drops records with a negative id (the others keep their order and ids)
+    // and recomputes the bounds from the survivors: x and y as the smallest
+    // box around their finite positions, widened with WidenDegenerateRange by
+    // half the spacing (0.5 without a spacing) where all share one x or one
+    // y, so that the written file reads back; and the z range from their
+    // heights (as reading the written file would). Without survivors the
+    // count is 0, the x/y bounds are crossed (min takes the old max and the
+    // reverse) and the z range is kept. The index is not rebuilt. 0.
     int Compact();
     // Setup + insertion of every record under its index; 0, or -1 at the
     // first record outside the grid (reported by the index).
@@ -109,17 +133,46 @@ public:
     int AddPoint(const TINPoint& p);
     // 1 marked deleted; -1 index outside [0, count) or the index cannot remove it.
     int RemovePoint(int index);
-    // Record index of the nearest point strictly within radius in the cell
-    // of (x, y) only, or -1.
+    // Sets x and y of record `index` and keeps the set in step: a live record
+    // (id >= 0) with a finite position widens the bounds to hold it, and when
+    // the index has cells the record's key (its index) moves to the cell of
+    // the new position (to the end of that cell's list; nothing changes when
+    // the cell stays the same). A position that is not finite leaves the
+    // record out of the index, as BuildPlacedIndex does, and a later finite
+    // one puts it back. A position outside the grid rebuilds the index over
+    // bounds widened to hold every record with a finite position (and some
+    // room beyond in the direction they had to grow), silently. Deleted
+    // records only change their x and y. 1; -1 index outside [0, count); -2
+    // the index could not be rebuilt for want of memory (the set then has no
+    // index; the record is moved).
+    int MovePoint(int index, double x, double y);
+    // Record index of the nearest live point strictly within radius of (x, y)
+    // (squared distance below radius * radius), searched in every cell the
+    // radius reaches; -1 when there is none or no index. (x, y) may lie
+    // outside the grid. Ties: the query's own cell wins, and within a cell the
+    // first of equal distances in list order; then the other cells in row
+    // order (row, then column, ascending). Deleted records and keys that name
+    // no record in use are skipped.
     int FindNearest(int x, int y, double radius) const;
     // Record index; -1 no index, -2 index out of range or point outside the
     // index, -3 direction not 0..3, -4 edge reached.
     int FindNeighbour(int index, int direction) const;
-    // 1, or -1 for a polygon with fewer than 4 vertices. Keys of the index
-    // that name no record in use are skipped.
+    // Appends the ids of the points in a rectangle (kind 0: truncated
+    // corners, right and bottom edges excluded) or a closed polygon (kind 1:
+    // InsidePolygon, so concave polygons select their pockets right and
+    // points on an edge or a vertex are selected whatever the winding). 1, or
+    // -1 for a polygon with fewer than 4 vertices. Keys of the index that
+    // name no record in use are skipped.
     int SelectInShape(const SelectionShape& shape, std::vector<int>& ids) const;
 
-    // Bounds in the file's order: upper-left then lower-right corner.
+    // Bounds in the file's order: upper-left then lower-right corner. They
+    // hold every live record with a finite position: ReadPts takes them from
+    // the file's header (which holds the file's records), MovePoint widens
+    // them when a record leaves them, Compact makes them the smallest box
+    // around the records (widened where all records share one x or one y, so
+    // that max > min and the written file reads back). They may be larger
+    // than the records' box; the index is built over them. In an image-point
+    // set they are set by the photograph (projected extent plus a margin).
     double m_dMinX = 0.0;
     double m_dMaxY = 0.0;
     double m_dMaxX = 0.0;
@@ -135,4 +188,10 @@ public:
 
 private:
     int Build(int pointsPerCell, bool skipUnplaced);
+    // Widens the bounds to hold every record with a finite position (with
+    // room beyond on each side that had to grow) and rebuilds the index over
+    // them, leaving records without a position out. 0, or -1 without memory.
+    int RebuildToHoldEveryRecord();
+
+    int m_nPointsPerCell = 1;  // of the last index build
 };

@@ -12,14 +12,12 @@
 #include <memory>
 #include <vector>
 
+#include "Platform/FileHandle.h"
 #include "TIN/TINPoints.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Platform::FilePtr;
 
 // A points file of `heights.size()` records on a line, x = 10 + i, y = 20,
 // weight 1, in an anonymous temporary file positioned at its start.

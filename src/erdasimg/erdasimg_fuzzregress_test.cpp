@@ -8,17 +8,14 @@
 #include <vector>
 
 #include "LanWriter.h"
+#include "Platform/FileHandle.h"
 #include "erdasimg/erdasimg.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 // Reads a single-band float64 image of cols x 1 holding the given samples.
 void ReadDoubles(CErdasImage& img, const std::vector<double>& samples) {
-    std::unique_ptr<FILE, FileCloser> f(std::tmpfile());
+    Platform::FilePtr f(std::tmpfile());
     ASSERT_TRUE(f);
     const LanHeader h = MakeLanHeader(7, 1, static_cast<int32_t>(samples.size()), 1);
     ASSERT_EQ(WriteLanRaw(f.get(), h, samples.data(), samples.size() * sizeof(double)), 1);

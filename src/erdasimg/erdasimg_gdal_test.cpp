@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/FileHandle.h"
 #include "erdasimg/erdasimg.h"
 
 namespace {
@@ -57,10 +58,6 @@ std::vector<unsigned char> Slurp(const std::string& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 class GdalOracle : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -98,7 +95,7 @@ protected:
                              std::to_string(rows - 1 - y1) + " " + std::to_string(w) + " " +
                              std::to_string(h)));
 
-        std::unique_ptr<FILE, FileCloser> f(std::fopen(lan.c_str(), "rb"));
+        Platform::FilePtr f = Platform::OpenFile(lan, "rb");
         ASSERT_TRUE(f);
         CErdasImage img;
         ASSERT_EQ(img.ReadImage(f.get()), 1);

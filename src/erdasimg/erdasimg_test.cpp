@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "LanWriter.h"
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
 
 // Under AddressSanitizer an impossible calloc must return null, as it does
@@ -20,10 +21,7 @@ extern "C" const char* __asan_default_options() {
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Platform::FilePtr;
 
 // An anonymous temporary file holding the header and the given bytes,
 // positioned at the header.

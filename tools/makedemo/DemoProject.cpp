@@ -17,6 +17,8 @@
 #include "DemoParallel.h"
 #include "LanWriter.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "Platform/FileHandle.h"
+#include "TIN/TINPoints.h"
 
 static_assert(
     std::endian::native == std::endian::little,
@@ -37,10 +39,7 @@ constexpr double kBaseZ = 312.0;  // mean terrain height
 // Height range of the gross errors added to the points (metres).
 constexpr double kSpikeMin = 6.0, kSpikeMax = 25.0, kPitMin = 6.0, kPitMax = 20.0;
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Platform::FilePtr;
 
 int ThreadCount(const DemoOptions& options) {
     if (options.threads > 0) {
@@ -694,14 +693,9 @@ int MakeDemoProject(const DemoOptions& options, DemoResult& result, std::string&
     double maxX = grid.x0 + (std::min(n, nx) - 1) * step;
     double maxY = grid.y0;
     double minY = grid.y0 - (ny - 1) * step;
-    if (!(maxX > minX)) {  // a single column: readers need max X above min X
-        minX -= 0.5 * step;
-        maxX += 0.5 * step;
-    }
-    if (!(maxY > minY)) {
-        minY -= 0.5 * step;
-        maxY += 0.5 * step;
-    }
+    // A single column or row: readers need max X above min X.
+    WidenDegenerateRange(minX, maxX, 0.5 * step);
+    WidenDegenerateRange(minY, maxY, 0.5 * step);
     result.minX = minX;
     result.maxX = maxX;
     result.minY = minY;

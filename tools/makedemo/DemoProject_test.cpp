@@ -381,6 +381,43 @@ TEST_F(DemoProjectTest, LoadsThroughTheProjectLoaderPath) {
     EXPECT_TRUE(capture.Texts().empty()) << capture.Texts().front();
 }
 
+// Picking as the view picks (integer sub-image positions, tolerance 5 pixels)
+// at every position within 4 pixels of a left image point finds a point, and
+// one no farther than the clicked one: a click next to a point never misses,
+// wherever the grid's cell borders fall.
+TEST_F(DemoProjectTest, PickingNearEveryImagePointNeverMisses) {
+    CTINPoints points;
+    ASSERT_EQ(points.ReadPts(s_result.pointsFile), 1);
+    ASSERT_EQ(s_left->ProjectAll(points), 1);
+    ASSERT_EQ(s_left->m_pImagePoints->BuildPlacedIndex(1), 0);
+    const CTINPoints& image = *s_left->m_pImagePoints;
+    int64_t picks = 0;
+    int64_t misses = 0;
+    int64_t farther = 0;
+    for (int i = 0; i < image.GetCount(); ++i) {
+        const TINPoint p = *image.GetPoint(i);
+        const int cx = static_cast<int>(std::floor(p.x));
+        const int cy = static_cast<int>(std::floor(p.y));
+        for (int y = cy - 4; y <= cy + 5; ++y) {
+            for (int x = cx - 4; x <= cx + 5; ++x) {
+                const double d = (x - p.x) * (x - p.x) + (y - p.y) * (y - p.y);
+                if (d > 16.0) continue;
+                ++picks;
+                const int found = s_left->FindImagePoint(x, y, 5.0);
+                if (found < 0) {
+                    ++misses;
+                    continue;
+                }
+                const TINPoint q = *image.GetPoint(found);
+                farther += (x - q.x) * (x - q.x) + (y - q.y) * (y - q.y) > d;
+            }
+        }
+    }
+    EXPECT_GT(picks, 6000 * 40);
+    EXPECT_EQ(misses, 0);
+    EXPECT_EQ(farther, 0);
+}
+
 TEST(DemoTerrainTest, RaysMeetTheTerrainOnceFromNadirToSteepCorners) {
     CDemoTerrain terrain(3, 1000.0, 2000.0, 300.0, 0.2);
     CDemoRandom r(5);

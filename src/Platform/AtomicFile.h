@@ -1,0 +1,52 @@
+// Saving a file so that it is either wholly replaced or left as it was, and
+// clearing away what a save that died half way left behind.
+//
+// The new contents go to a temporary beside the file, named
+// <file name>.orvane-save-XXXXXX (six letters or digits), which the saving
+// process holds under an exclusive flock for as long as it exists; only once
+// it is complete on disk is it renamed over the file. A crash, a full disk or
+// a size limit therefore never leaves a half-written file, only (after a
+// crash) an unlocked temporary, which the next save or load of the same file
+// removes. POSIX only (flock, fsync, rename).
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace Platform {
+
+// Results of SaveFileAtomically besides 1 (saved).
+constexpr int kSaveOpenError = -1;   // cannot open or create: "Open file <path> error!"
+constexpr int kSaveWriteError = -2;  // writing failed: "Write file <path> error!"
+
+// The file a save of `path` replaces: `path` with its symbolic links followed
+// (also a link to a file that does not exist yet), or `path` itself.
+std::string SaveTarget(const std::string& path);
+
+// Writes the file at `path` through `write`, which gets the open stream and
+// returns true when it wrote everything:
+// - links are followed: the file a link names is replaced, the link stays;
+// - an existing target that is not a regular file, or that this process may
+//   not write, is refused (kSaveOpenError), as an in-place write would be;
+//   so is a folder in which no temporary can be created;
+// - the temporaries of the same target that no process holds locked are
+//   removed first (RemoveStaleSaveTemporaries);
+// - the temporary gets the target's permission bits and, where the process
+//   may set them, its owner and group (a new file: 0666 less the umask);
+// - write, fflush, fsync, fclose, then rename over the target, and the
+//   folder is synced;
+// - on any failure the temporary is removed and the old file is byte for
+//   byte as it was (kSaveWriteError once writing has started).
+// 1 saved, kSaveOpenError or kSaveWriteError. An empty path: kSaveOpenError.
+int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write);
+
+// Removes the temporaries that saves of `path` left behind: entries of the
+// target's folder named <target's file name>.orvane-save- plus six letters or
+// digits that are regular files no process holds locked (the saving process
+// died). A temporary of a save running in another process is locked and
+// stays; nothing else is ever removed. The number removed, or -1 when the
+// folder cannot be read.
+int RemoveStaleSaveTemporaries(const std::string& path);
+
+}  // namespace Platform

@@ -1,0 +1,353 @@
+// Saving points files under faults injected into real processes: a file-size
+// limit, a process killed in the middle of the bulk write, a save running in
+// another process, a full file system, folders and files the process may not
+// write, and a save by root of a user's file. Whatever happens, the file on
+// disk is the old one, byte for byte, or the new one, complete.
+#include "TIN/PointsFileSave.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Platform/AtomicFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A private folder that other users may enter (a process saving as nobody
+// must reach the files), removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "pts_save_XXXXXX").string();
+        if (mkdtemp(pattern.data())) {
+            m_path = pattern;
+            chmod(m_path.c_str(), 0755);
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(m_path, ignored)) {
+            if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0755);
+        }
+        fs::remove_all(m_path, ignored);
+    }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// A compacted set of n random records, ready to save.
+std::unique_ptr<CTINPoints> RandomSet(int n, unsigned seed) {
+    auto set = std::make_unique<CTINPoints>(n);
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> u(0, 1000);
+    for (int i = 0; i < n; ++i) {
+        set->SetPoint(i, 500000 + u(random), 4000000 + u(random), i);
+        set->GetPoint(i)->z = u(random) / 10;
+        set->GetPoint(i)->weight = 0.5;
+    }
+    set->SetSpacing(1.0, 1.0);
+    set->Compact();
+    return set;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The bytes WritePts gives for a set.
+std::string Bytes(const CTINPoints& set, const TempDir& dir) {
+    const std::string path = dir.File("expected.bytes");
+    EXPECT_EQ(set.WritePts(path), set.GetCount());
+    std::string bytes = ReadAll(path);
+    fs::remove(path);
+    return bytes;
+}
+
+// Names in `folder` that are temporaries of saves of `name`.
+std::vector<std::string> Temporaries(const std::string& folder, const std::string& name) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string file = entry.path().filename().string();
+        if (file.rfind(name + ".orvane-save-", 0) == 0) found.push_back(file);
+    }
+    return found;
+}
+
+// Runs `body` in a child process: its return value as the exit status, or
+// minus the signal that ended it.
+int InChild(const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) return -WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+// Exit status of a child reporting a save result (results are small negatives).
+int Status(int result) {
+    return result + 10;
+}
+
+void BecomeNobody() {
+    if (geteuid() != 0) return;  // already without the power to ignore permissions
+    const passwd* nobody = getpwnam("nobody");
+    const uid_t uid = nobody ? nobody->pw_uid : 65534;
+    const gid_t gid = nobody ? nobody->pw_gid : 65534;
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(99);
+}
+
+TEST(PointsFileSave, ReplacesTheFileALinkNamesAndKeepsItsMode) {
+    TempDir dir;
+    const std::string pts = dir.File("points.pts");
+    const auto before = RandomSet(50, 1);
+    const auto after = RandomSet(70, 2);
+    ASSERT_EQ(before->WritePts(pts), 50);
+    ASSERT_EQ(chmod(pts.c_str(), 0640), 0);
+    ASSERT_EQ(symlink("points.pts", dir.File("link.pts").c_str()), 0);
+
+    ASSERT_EQ(SavePointsFile(*after, dir.File("link.pts")), 1);
+    struct stat info {};
+    ASSERT_EQ(lstat(dir.File("link.pts").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(stat(pts.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadAll(pts), Bytes(*after, dir));
+    CTINPoints reread;
+    EXPECT_EQ(reread.ReadPts(pts), 1);
+    EXPECT_TRUE(Temporaries(dir.Path(), "points.pts").empty());
+
+    // A link to a file not there yet creates the file; a new file is 0666
+    // less the umask, as fopen would make it.
+    ASSERT_EQ(symlink("created.pts", dir.File("ahead.pts").c_str()), 0);
+    const mode_t mask = umask(027);
+    EXPECT_EQ(SavePointsFile(*after, dir.File("ahead.pts")), 1);
+    umask(mask);
+    ASSERT_EQ(stat(dir.File("created.pts").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadAll(dir.File("created.pts")), Bytes(*after, dir));
+    ASSERT_EQ(lstat(dir.File("ahead.pts").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+
+    // Sets that would not read back are not written at all.
+    const std::string old = ReadAll(pts);
+    CTINPoints empty;
+    EXPECT_EQ(SavePointsFile(empty, pts), -3);
+    auto flat = RandomSet(5, 3);
+    flat->m_dMaxX = flat->m_dMinX;
+    EXPECT_EQ(SavePointsFile(*flat, pts), -3);
+    EXPECT_EQ(ReadAll(pts), old);
+
+    // Not a regular file, no such folder, no name: cannot be opened.
+    ASSERT_EQ(mkfifo(dir.File("fifo.pts").c_str(), 0644), 0);
+    EXPECT_EQ(SavePointsFile(*after, dir.File("fifo.pts")), -1);
+    ASSERT_EQ(lstat(dir.File("fifo.pts").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(SavePointsFile(*after, dir.File("missing/points.pts")), -1);
+    EXPECT_EQ(SavePointsFile(*after, ""), -1);
+    EXPECT_EQ(SavePointsFile(*after, dir.Path() + "/"), -1);
+}
+
+TEST(PointsFileSaveFaults, FileSizeLimitIsAWriteErrorAndLeavesTheOldFileWhole) {
+    TempDir dir;
+    const std::string pts = dir.File("points.pts");
+    ASSERT_EQ(RandomSet(100, 4)->WritePts(pts), 100);
+    const std::string original = ReadAll(pts);
+    const auto big = RandomSet(20000, 5);  // 640 kB
+    // The limit stops the bulk write half way; with SIGXFSZ ignored the write
+    // fails with EFBIG, like a full disk.
+    const int status = InChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{8192, 8192};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return Status(SavePointsFile(*big, pts));
+    });
+    EXPECT_EQ(status, Status(-2));
+    EXPECT_EQ(ReadAll(pts), original);
+    EXPECT_TRUE(Temporaries(dir.Path(), "points.pts").empty());
+}
+
+TEST(PointsFileSaveFaults, SaveKilledMidWriteLeavesAnOrphanTheNextSaveRemoves) {
+    TempDir dir;
+    const std::string pts = dir.File("points.pts");
+    ASSERT_EQ(RandomSet(100, 6)->WritePts(pts), 100);
+    const std::string original = ReadAll(pts);
+    const auto big = RandomSet(20000, 7);
+    // The default action of SIGXFSZ ends the process inside the bulk write,
+    // while it holds the lock on its temporary.
+    const int status = InChild([&] {
+        const rlimit limit{1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return Status(SavePointsFile(*big, pts));
+    });
+    EXPECT_EQ(status, -SIGXFSZ);
+    EXPECT_EQ(ReadAll(pts), original);
+    const std::vector<std::string> orphans = Temporaries(dir.Path(), "points.pts");
+    ASSERT_EQ(orphans.size(), 1u);
+    EXPECT_EQ(fs::file_size(dir.File(orphans[0])), 1000u);
+
+    // The lock died with the process: the next save clears the orphan away.
+    ASSERT_EQ(SavePointsFile(*big, pts), 1);
+    EXPECT_EQ(ReadAll(pts), Bytes(*big, dir));
+    EXPECT_TRUE(Temporaries(dir.Path(), "points.pts").empty());
+}
+
+TEST(PointsFileSaveFaults, TemporaryOfASaveInAnotherProcessIsKeptAndNothingElseIsTouched) {
+    TempDir dir;
+    const std::string pts = dir.File("points.pts");
+    ASSERT_EQ(RandomSet(10, 8)->WritePts(pts), 10);
+    const std::string held = dir.File("points.pts.orvane-save-Held01");
+    // Lookalikes that are not stale temporaries of points.pts.
+    const std::vector<std::string> others = {
+        "points.pts.orvane-save-abc",    "points.pts.orvane-save-abcdefg",
+        "other.pts.orvane-save-ABCDEF",  "points.pts.orvane-save-DirDir",
+        "points.pts.orvane-save-Link01", "points.pts.orvane-save-ab_cd1"};
+    for (const std::string& name : others) {
+        if (name.find("DirDir") != std::string::npos) {
+            fs::create_directory(dir.File(name));
+        } else if (name.find("Link01") != std::string::npos) {
+            fs::create_symlink("points.pts", dir.File(name));
+        } else {
+            std::ofstream(dir.File(name)) << "keep";
+        }
+    }
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(release[1]);
+        const int fd = open(held.c_str(), O_CREAT | O_WRONLY, 0600);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1) _exit(1);
+        char c;
+        (void)!read(release[0], &c, 1);  // until the parent closes its end
+        _exit(0);
+    }
+    close(release[0]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+
+    EXPECT_EQ(SavePointsFile(*RandomSet(20, 9), pts), 1);
+    EXPECT_EQ(RemoveStalePointsSaves(pts), 0);
+    EXPECT_TRUE(fs::exists(held));
+
+    close(release[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(RemoveStalePointsSaves(pts), 1);
+    EXPECT_FALSE(fs::exists(held));
+    for (const std::string& name : others) {
+        EXPECT_TRUE(fs::exists(fs::symlink_status(dir.File(name)))) << name;
+    }
+    EXPECT_EQ(RemoveStalePointsSaves(dir.File("missing/points.pts")), -1);
+    close(ready[0]);
+    close(ready[1]);
+}
+
+TEST(PointsFileSaveFaults, FullFileSystemIsAWriteError) {
+    TempDir dir;
+    const std::string mountPoint = dir.File("small");
+    ASSERT_EQ(mkdir(mountPoint.c_str(), 0755), 0);
+    const auto small = RandomSet(100, 10);
+    const auto big = RandomSet(20000, 11);
+    const std::string expected = Bytes(*small, dir);
+    // A 64 kB file system of its own, in a mount namespace of the child.
+    const int status = InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            return 77;
+        }
+        const std::string pts = mountPoint + "/points.pts";
+        if (SavePointsFile(*small, pts) != 1) return 1;
+        const int result = SavePointsFile(*big, pts);
+        if (ReadAll(pts) != expected) return 2;
+        if (!Temporaries(mountPoint, "points.pts").empty()) return 3;
+        return Status(result);
+    });
+    if (status == 77) GTEST_SKIP() << "no mount namespace for a small file system here";
+    EXPECT_EQ(status, Status(-2));
+}
+
+TEST(PointsFileSaveFaults, SavesAreRefusedWhereTheUserMayNotWrite) {
+    TempDir dir;
+    const auto set = RandomSet(30, 12);
+    // A folder the user may not write, holding a file the user may write: no
+    // temporary can be made.
+    const std::string locked = dir.File("locked");
+    ASSERT_EQ(mkdir(locked.c_str(), 0755), 0);
+    const std::string inLocked = locked + "/points.pts";
+    ASSERT_EQ(RandomSet(10, 13)->WritePts(inLocked), 10);
+    ASSERT_EQ(chmod(inLocked.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+    // A file the user may not write in a folder open to all: refused as an
+    // in-place write would be.
+    const std::string open = dir.File("open");
+    ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    const std::string readOnly = open + "/points.pts";
+    ASSERT_EQ(RandomSet(10, 14)->WritePts(readOnly), 10);
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    const std::string lockedBytes = ReadAll(inLocked);
+    const std::string readOnlyBytes = ReadAll(readOnly);
+
+    const int status = InChild([&] {
+        BecomeNobody();
+        const int first = SavePointsFile(*set, inLocked);
+        const int second = SavePointsFile(*set, readOnly);
+        return first == -1 && second == -1 ? 0 : 10 + (first + 3) * 8 + (second + 3);
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadAll(inLocked), lockedBytes);
+    EXPECT_EQ(ReadAll(readOnly), readOnlyBytes);
+    EXPECT_TRUE(Temporaries(open, "points.pts").empty());
+}
+
+TEST(PointsFileSaveFaults, RootSaveKeepsTheFilesOwnerGroupAndMode) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+    TempDir dir;
+    const std::string pts = dir.File("points.pts");
+    ASSERT_EQ(RandomSet(10, 15)->WritePts(pts), 10);
+    const passwd* nobody = getpwnam("nobody");
+    const uid_t uid = nobody ? nobody->pw_uid : 65534;
+    const gid_t gid = nobody ? nobody->pw_gid : 65534;
+    ASSERT_EQ(chown(pts.c_str(), uid, gid), 0);
+    ASSERT_EQ(chmod(pts.c_str(), 0640), 0);
+
+    const auto set = RandomSet(40, 16);
+    ASSERT_EQ(SavePointsFile(*set, pts), 1);
+    struct stat info {};
+    ASSERT_EQ(stat(pts.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, uid);
+    EXPECT_EQ(info.st_gid, gid);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadAll(pts), Bytes(*set, dir));
+}
+
+}  // namespace
