@@ -64,7 +64,7 @@ struct EditStep {
 // What a save's compaction took away.
 struct CompactionEntry {
     std::vector<std::pair<int32_t, RecordState>> removed;  // index before, in order
-    TINExtent groundBounds{};                               // ground bounds before
+    TINExtent groundBounds{};                              // ground bounds before
     std::vector<int32_t> selectionBefore;
     size_t Bytes() const;
 };

@@ -20,9 +20,6 @@ constexpr double kPromotedWeight = 0.95;
 CTINPoints& ImageSet(CAerialPhoto& photo) {
     return *photo.m_pImagePoints;
 }
-const CTINPoints& ImageSet(const CAerialPhoto& photo) {
-    return *photo.m_pImagePoints;
-}
 
 // Record `index` of a set with `id`, without moving it.
 void SetId(CTINPoints& set, int index, int32_t id) {
@@ -110,8 +107,8 @@ void CPointEditor::SetSelection(const std::vector<int>& indices) {
 
 void CPointEditor::SelectInRect(double left, double top, double right, double bottom) {
     if (!m_left.m_pImagePoints || !m_right.m_pImagePoints) return;
-    const CTINPoints& leftSet = ImageSet(m_left);
-    const CTINPoints& rightSet = ImageSet(m_right);
+    const CTINPoints& leftSet = *m_left.m_pImagePoints;
+    const CTINPoints& rightSet = *m_right.m_pImagePoints;
     const int n = std::min({m_ground.GetCount(), leftSet.GetCount(), rightSet.GetCount()});
     if (n == 0) return;
     const TINPoint* records = leftSet.GetPoint(0);
@@ -356,60 +353,72 @@ bool CPointEditor::ReleaseSelection(bool* promoted) {
     if (m_left.m_selection.empty()) return false;
     CloseMerging();
     if (m_bZEdited) {
-        // The step that edited these heights takes the promotion, so undoing
-        // it restores the weights too. A save may lie between it and now: its
-        // records are then found through the compactions' numbering.
-        EditStep* step = nullptr;
-        std::vector<const CompactionEntry*> between;
-        for (size_t i = m_history.Position(); i-- > 0;) {
-            HistoryEntry& e = m_history.At(i);
-            if (e.isCompaction) {
-                between.push_back(&e.compaction);
-                continue;
-            }
-            if (e.step.zEditedAfter) step = &e.step;
-            break;
-        }
-        // Today's index of a record -> its index when the step was made.
-        std::vector<std::vector<int>> survivors;
-        for (const CompactionEntry* c : between) {
-            const int total = m_ground.GetCount() + static_cast<int>(c->removed.size());
-            std::vector<int> old;
-            size_t r = 0;
-            for (int i = 0; i < total; ++i) {
-                if (r < c->removed.size() && c->removed[r].first == i)
-                    ++r;
-                else
-                    old.push_back(i);
-            }
-            survivors.push_back(std::move(old));
-        }
-        auto stepIndexOf = [&](int index) {
-            for (const std::vector<int>& old : survivors) {
-                if (index < 0 || index >= static_cast<int>(old.size())) return -1;
-                index = old[static_cast<size_t>(index)];
-            }
-            return index;
-        };
-        std::unordered_map<int, size_t> slot;
-        if (step)
-            for (size_t k = 0; k < step->changes.size(); ++k) slot.emplace(step->changes[k].index, k);
-        bool any = false;
+        // The promotion belongs to the edits of these heights: each promoted
+        // weight goes into the latest step that changed that record (back to
+        // the step that started the height edits), so undoing the steps
+        // restores the weights and redoing them promotes again. Saves between
+        // them and now renumbered the records: indices are carried back
+        // through their compactions.
+        std::vector<int> promotedIndices;
         for (const TINPoint& entry : m_left.m_selection) {
             TINPoint* p = m_ground.GetPoint(entry.id);
             if (!p || p->id < 0 || !(p->weight < kPromotedWeight)) continue;
             p->weight = kPromotedWeight;
-            any = true;
-            if (!step) continue;
-            auto it = slot.find(stepIndexOf(entry.id));
-            if (it != slot.end()) step->changes[it->second].after.weight = kPromotedWeight;
+            promotedIndices.push_back(entry.id);
         }
-        if (step) {
-            step->selectionAfter.clear();
-            step->zEditedAfter = false;
+        std::sort(promotedIndices.begin(), promotedIndices.end());
+        promotedIndices.erase(std::unique(promotedIndices.begin(), promotedIndices.end()),
+                              promotedIndices.end());
+        if (promoted) *promoted = !promotedIndices.empty();
+        std::vector<int> epochIndex = promotedIndices;  // in the numbering of the entry visited
+        std::vector<char> resolved(promotedIndices.size(), 0);
+        size_t open = promotedIndices.size();
+        int after = m_ground.GetCount();  // records just after the entry visited
+        bool latestStep = true;
+        for (size_t e = m_history.Position(); e-- > 0 && (open > 0 || latestStep);) {
+            HistoryEntry& entry = m_history.At(e);
+            if (entry.isCompaction) {
+                // Indices after it -> indices before it.
+                const CompactionEntry& c = entry.compaction;
+                const int total = after + static_cast<int>(c.removed.size());
+                std::vector<int> old;
+                old.reserve(static_cast<size_t>(after));
+                size_t r = 0;
+                for (int k = 0; k < total; ++k) {
+                    if (r < c.removed.size() && c.removed[r].first == k)
+                        ++r;
+                    else
+                        old.push_back(k);
+                }
+                for (int& index : epochIndex)
+                    index = index >= 0 && index < after ? old[static_cast<size_t>(index)] : -1;
+                after = total;
+                continue;
+            }
+            EditStep& step = entry.step;
+            if (latestStep) {
+                // The state after the latest step is the one the release ends.
+                step.selectionAfter.clear();
+                step.zEditedAfter = false;
+                latestStep = false;
+            }
+            if (open > 0 && !step.changes.empty()) {
+                std::unordered_map<int, size_t> slot;
+                for (size_t k = 0; k < step.changes.size(); ++k)
+                    slot.emplace(step.changes[k].index, k);
+                for (size_t k = 0; k < epochIndex.size(); ++k) {
+                    if (resolved[k]) continue;
+                    auto it = slot.find(epochIndex[k]);
+                    if (it == slot.end()) continue;
+                    step.changes[it->second].after.weight = kPromotedWeight;
+                    resolved[k] = 1;
+                    --open;
+                }
+            }
+            if (step.countBefore > 0 && !step.appended.empty()) after = step.countBefore;
+            if (!step.zEditedBefore) break;  // the step that started these height edits
         }
         m_bZEdited = false;
-        if (promoted) *promoted = any;
     }
     m_left.ClearSelection();
     m_right.ClearSelection();
@@ -447,8 +456,8 @@ void CPointEditor::ApplyStep(const EditStep& step, bool forward) {
         for (size_t k = step.changes.size(); k-- > 0;)
             Restore(step.changes[k].index, step.changes[k].before);
         if (!step.appended.empty()) {
-            for (CTINPoints* set : {&m_ground, m_left.m_pImagePoints.get(),
-                                    m_right.m_pImagePoints.get()})
+            for (CTINPoints* set :
+                 {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()})
                 if (set) set->Truncate(step.countBefore);
         }
         SetSelection(step.selectionBefore);
@@ -557,8 +566,8 @@ void CPointEditor::UndoCompaction(const CompactionEntry& entry) {
                 const RecordState& s = entry.removed[removed++].second;
                 const double x = k == 0 ? s.x : k == 1 ? s.lx : s.rx;
                 const double y = k == 0 ? s.y : k == 1 ? s.ly : s.ry;
-                records[static_cast<size_t>(i)] = TINPoint{s.id, x, y, k == 0 ? s.z : 0.0,
-                                                           k == 0 ? s.weight : 0.0};
+                records[static_cast<size_t>(i)] =
+                    TINPoint{s.id, x, y, k == 0 ? s.z : 0.0, k == 0 ? s.weight : 0.0};
             } else {
                 records[static_cast<size_t>(i)] = *set->GetPoint(from++);
                 records[static_cast<size_t>(i)].id = i;
@@ -599,13 +608,14 @@ bool CPointEditor::CheckParallel(std::string* why) const {
     };
     if (!m_left.m_pImagePoints || !m_right.m_pImagePoints)
         return m_ground.GetCount() == 0 ? true : fail("an image-point set is missing");
-    const CTINPoints& l = ImageSet(m_left);
-    const CTINPoints& r = ImageSet(m_right);
+    const CTINPoints& l = *m_left.m_pImagePoints;
+    const CTINPoints& r = *m_right.m_pImagePoints;
     const int n = m_ground.GetCount();
     if (l.GetCount() != n || r.GetCount() != n) return fail("the sets differ in count");
     for (int i = 0; i < n; ++i) {
         const int id = m_ground.GetPoint(i)->id;
-        if (id != i && id != -1) return fail("record " + std::to_string(i) + " has id " + std::to_string(id));
+        if (id != i && id != -1)
+            return fail("record " + std::to_string(i) + " has id " + std::to_string(id));
         if (l.GetPoint(i)->id != id || r.GetPoint(i)->id != id)
             return fail("record " + std::to_string(i) + " differs in id between the sets");
     }
@@ -624,8 +634,9 @@ bool CPointEditor::CheckParallel(std::string* why) const {
             }
             const CGridIndex::KeyList keys = index->CellKeys(row, column);
             if (std::find(keys.begin(), keys.end(), i) == keys.end()) {
-                if (why) *why = std::string(name) + " index has record " + std::to_string(i) +
-                                " in another cell";
+                if (why)
+                    *why = std::string(name) + " index has record " + std::to_string(i) +
+                           " in another cell";
                 return false;
             }
         }

@@ -83,8 +83,9 @@ TEST(DataSafety, PointMovedOutsideTheLoadedBoundsSavesAFileThatLoads) {
         static_cast<CValueInput&>(d).m_dValue = h.doc->m_points.m_dMinZ - 400.0;
         return true;
     };
+    const double loadedMaxX = h.doc->m_points.m_dMaxX;  // as the file's header says
     h.view->OnSetNewZ();
-    ASSERT_GT(h.doc->m_points.GetPoint(far)->x, h.doc->m_points.m_dMaxX);
+    ASSERT_GT(h.doc->m_points.GetPoint(far)->x, loadedMaxX);
     const TINPoint moved = *h.doc->m_points.GetPoint(far);
     ASSERT_TRUE(h.doc->OnSaveDocument(QString::fromStdString(pts)));
     // The saved file loads again, with the moved point in it.

@@ -217,7 +217,9 @@ TEST(ImagePairPicker, BrowseSetsPathsAndProposesOrientations) {
 
     ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[0].first, "Choose a Image.");
-    EXPECT_EQ(asked[0].second, "Image Files (*.lan)|*.lan|All Files (*.*)|*.*|");
+    EXPECT_EQ(
+        asked[0].second,
+        "Image Files (*.lan)|*.lan|TIFF Images (*.tif;*.tiff)|*.tif;*.tiff|All Files (*.*)|*.*|");
     EXPECT_EQ(asked[1], asked[0]);
     EXPECT_EQ(asked[2].first, "Choose a Point File.");
     EXPECT_EQ(asked[2].second, "Points Files (*.pts)|*.pts|All Files (*.*)|*.*|");
@@ -321,7 +323,8 @@ TEST(ImagePairPicker, DefaultChooserIsAFileDialogInTheWorkingFolder) {
     EXPECT_EQ(code, QDialog::Rejected);
     EXPECT_EQ(title, "Choose a Image.");
     EXPECT_EQ(directory, QDir::current().absolutePath());
-    EXPECT_EQ(filters, QStringList({"Image Files (*.lan)", "All Files (*)"}));
+    EXPECT_EQ(filters,
+              QStringList({"Image Files (*.lan)", "TIFF Images (*.tif *.tiff)", "All Files (*)"}));
     EXPECT_TRUE(dialog.m_strLeftImage.empty());
 }
 

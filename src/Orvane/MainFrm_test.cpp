@@ -52,12 +52,14 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                               {57602, "&Close"},
                                               {57603, "&Save\tCtrl+S"},
                                               {57604, "Save &As..."},
+                                              {32795, "&Export Points..."},
                                               {57607, "&Print...\tCtrl+P"},
                                               {57609, "Print Pre&view"},
                                               {57606, "P&rint Setup..."},
                                               {57616, "Recent File"},
                                               {57665, "E&xit"}});
     ExpectItems(MenuNamed(h.frame, "&Edit"), {{57643, "&Undo\tCtrl+Z"},
+                                              {57644, "&Redo\tCtrl+Y"},
                                               {57635, "Cu&t\tCtrl+X"},
                                               {57634, "&Copy\tCtrl+C"},
                                               {57637, "&Paste\tCtrl+V"}});
@@ -75,7 +77,9 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
         MenuNamed(h.frame, "&Window"),
         {{57648, "&New Window"}, {57650, "&Cascade"}, {57651, "&Tile"}, {57649, "&Arrange Icons"}});
     ExpectItems(MenuNamed(h.frame, "&Help"), {{57664, "&About Orvane..."}});
-    for (int id : {57643, 57635, 57634, 57637}) EXPECT_FALSE(h.frame->FindAction(id)->isEnabled());
+    // Nothing to undo or redo yet; Cut, Copy and Paste have no handler.
+    for (int id : {57643, 57644, 57635, 57634, 57637})
+        EXPECT_FALSE(h.frame->FindAction(id)->isEnabled());
     EXPECT_EQ(h.frame->FindAction(32772)->statusTip(), "Fit the chosen points onto a plane.");
     EXPECT_EQ(h.frame->FindAction(32783)->statusTip(),
               "Move the scene where the point is to the center of the screen.");

@@ -14,18 +14,18 @@
 #include <utility>
 
 #include "Framework/MDIFrame.h"
-#include "Platform/FileHandle.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WaitCursor.h"
 #include "Framework/WinApp.h"
 #include "GdalImage/GdalImage.h"
-#include "Orvane/MainFrm.h"
-#include "Platform/AtomicFile.h"
-#include "TIN/PointsFileSave.h"
 #include "Orvane/3DImgInput.h"
+#include "Orvane/MainFrm.h"
 #include "Orvane/OrvaneView.h"
+#include "Platform/AtomicFile.h"
+#include "Platform/FileHandle.h"
 #include "PointIO/PointIO.h"
+#include "TIN/PointsFileSave.h"
 
 namespace {
 

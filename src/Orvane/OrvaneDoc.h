@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "OpenGL/OpenGLDoc.h"
 #include "Editing/PointEditor.h"
+#include "OpenGL/OpenGLDoc.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "TIN/TINPoints.h"
 

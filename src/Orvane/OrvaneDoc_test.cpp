@@ -335,12 +335,12 @@ TEST(OrvaneDocSave, PointThatDoesNotProjectLeavesTheOthersPickable) {
     const std::string pts = dir.path().toStdString() + "/points.pts";
     ASSERT_EQ(h.LoadWithPointsCopy(pts), 1);
     COrvaneDoc& doc = *h.doc;
-    // A point at the left projection centre has no image in the left photograph;
-    // deleting another point makes the save compact, re-project and re-index.
-    TINPoint* p0 = doc.m_points.GetPoint(0);
-    p0->x = doc.m_leftPhoto.m_dXs;
-    p0->y = doc.m_leftPhoto.m_dYs;
-    p0->z = doc.m_leftPhoto.m_dZs;
+    // A point moved to the left projection centre has no image in the left
+    // photograph; deleting another point makes the save compact and re-index.
+    ASSERT_EQ(doc.m_editor.MovePointsTo(
+                  {{0, doc.m_leftPhoto.m_dXs, doc.m_leftPhoto.m_dYs, doc.m_leftPhoto.m_dZs}},
+                  EditKind::SetToSurface),
+              1);
     doc.SelectPoint(1);
     h.view->OnDeletePoints();
     ScopedMessageCapture capture;

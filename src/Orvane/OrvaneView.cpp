@@ -116,9 +116,9 @@ int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
 
 void COrvaneView::UpdateStatusPanes() {
     if (!m_pStatusBar || m_pStatusBar->GetPaneCount() <= kPaneMark) return;
-    CWinApp* app = CWinApp::GetApp();
-    // Only the active view speaks for the status bar.
-    if (app && app->m_pMainWnd && app->m_pMainWnd->GetActiveView() != this) return;
+    // Only the active view of its own main window speaks for the status bar.
+    if (auto* frame = qobject_cast<CMDIFrame*>(window()); frame && frame->GetActiveView() != this)
+        return;
     const COrvaneDoc* doc = GetDocument();
     const size_t selected = doc ? doc->m_leftPhoto.m_selection.size() : 0;
     m_pStatusBar->SetPaneText(kPaneSelected, QStringLiteral("%1 selected").arg(selected), false);
@@ -702,8 +702,8 @@ void COrvaneView::OnPointsRenumbered(const std::vector<int>& newIndexOfOld) {
 
 bool COrvaneView::FitSelectionToPlane(const std::vector<int>& sampleIds, bool bSmooth) {
     COrvaneDoc* doc = GetDocument();
-    const int result =
-        doc->m_editor.FitSelectionToPlane(sampleIds, bSmooth ? EditKind::Smooth : EditKind::FitToPlane);
+    const int result = doc->m_editor.FitSelectionToPlane(
+        sampleIds, bSmooth ? EditKind::Smooth : EditKind::FitToPlane);
     if (result == -2) {
         // Corners on one line, or repeated points: the plane is not defined.
         ReportMessage(QStringLiteral("The chosen points do not define a plane; "

@@ -441,6 +441,18 @@ int CTINPoints::RemovePoint(int index) {
     return 1;
 }
 
+int CTINPoints::Truncate(int count) {
+    if (count < 0 || count > m_nCount) return -1;
+    for (int i = m_nCount - 1; i >= count; --i) {
+        const TINPoint& p = m_pPoints[static_cast<size_t>(i)];
+        // Appended records are indexed under their index (their id when added).
+        if (m_index.HasCells() && std::isfinite(p.x) && std::isfinite(p.y))
+            m_index.Remove(p.x, p.y, i);
+    }
+    m_nCount = count;
+    return 1;
+}
+
 int CTINPoints::MovePoint(int index, double x, double y) {
     if (index < 0 || index >= m_nCount) return -1;
     TINPoint& p = m_pPoints[static_cast<size_t>(index)];

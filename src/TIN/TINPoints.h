@@ -133,6 +133,10 @@ public:
     int AddPoint(const TINPoint& p);
     // 1 marked deleted; -1 index outside [0, count) or the index cannot remove it.
     int RemovePoint(int index);
+    // Takes back the records from `count` on (the last ones appended): their
+    // keys leave the index and the count becomes `count`; storage stays.
+    // 1, or -1 when count is negative or above the count.
+    int Truncate(int count);
     // Sets x and y of record `index` and keeps the set in step: a live record
     // (id >= 0) with a finite position widens the bounds to hold it, and when
     // the index has cells the record's key (its index) moves to the cell of
