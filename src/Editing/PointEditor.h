@@ -130,4 +130,6 @@ private:
     bool& m_bZEdited;
     CEditHistory m_history;
     int m_nDropped = 0;
+    std::vector<char> m_touched;    // per record: touched by the step being recorded
+    bool m_bOpenStepStale = false;  // notches since the open wheel step's after states
 };
