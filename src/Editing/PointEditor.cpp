@@ -173,8 +173,16 @@ void CPointEditor::CloseMerging() {
     last->step.open = false;
 }
 
+void CPointEditor::NoteChanged(const EditStep& step) {
+    m_lastChanged.clear();
+    for (const RecordChange& c : step.changes) m_lastChanged.push_back(c.index);
+    for (size_t k = 0; k < step.appended.size(); ++k)
+        m_lastChanged.push_back(step.countBefore + static_cast<int>(k));
+}
+
 void CPointEditor::Commit(EditStep&& step) {
     CloseMerging();
+    NoteChanged(step);
     HistoryEntry entry;
     entry.step = std::move(step);
     m_nDropped += m_history.Push(std::move(entry));
@@ -235,6 +243,7 @@ int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
         // The records are those of the step's first notch; their states after
         // the last notch are taken when the step closes.
         for (const RecordChange& c : open->changes) raise(c.index);
+        NoteChanged(*open);
         open->zEditedAfter = true;
         m_bOpenStepStale = true;
         AfterEdit();
@@ -465,6 +474,7 @@ std::string CPointEditor::RedoName() const {
 }
 
 void CPointEditor::ApplyStep(const EditStep& step, bool forward) {
+    NoteChanged(step);
     if (forward) {
         bool refused = false;
         for (const RecordState& s : step.appended) {

@@ -3,16 +3,19 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QStyle>
+#include <QTableView>
 
 #include "Framework/Document.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WinApp.h"
+#include "Orvane/CheckQueueDock.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
@@ -58,6 +61,11 @@ const std::map<int, const char*>& Prompts() {
         {ID_TIN_POLYGONSELECTING, "Select points by defining a polygon."},
         {ID_VIEW_TEST, "For all kind of codes testing."},
         {ID_TIN_GOTOPOINT, "Move the scene where the point is to the center of the screen."},
+        {ID_VIEW_CHECKQUEUE, "Show or hide the queue of suspect points"},
+        {ID_TIN_NEXTSUSPECT, "Go to the next suspect point of the check queue (key n)"},
+        {ID_TIN_PREVIOUSSUSPECT, "Go back to the previous suspect point (key p)"},
+        {ID_TIN_SETTOSURFACE,
+         "Set the selected points to the surface of their neighbours, along the left ray (key f)"},
     };
     return prompts;
 }
@@ -141,7 +149,26 @@ int CMainFrame::OnCreate() {
         if (action->icon().isNull()) action->setIcon(style->standardIcon(b.icon));
         m_wndToolBar->addAction(action);
     }
-    connect(GetMDIArea(), &QMdiArea::subWindowActivated, this, [this] { UpdateMenus(); });
+    // The check queue's dock, beside the stereo view, hidden until asked for.
+    m_pCheckQueue = new CCheckQueueDock(this);
+    addDockWidget(Qt::RightDockWidgetArea, m_pCheckQueue);
+    m_pCheckQueue->hide();
+    m_pCheckQueue->installEventFilter(this);
+    m_pCheckQueue->Table()->installEventFilter(this);
+    m_pCheckQueue->m_fnGoTo = [this](int record) {
+        COrvaneView* view = ActiveOrvaneView();
+        if (!view) return;
+        view->GetDocument()->m_checks.SetCurrent(record);
+        view->GoToSuspect(record);
+    };
+    connect(m_pCheckQueue, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (QAction* a = FindAction(ID_VIEW_CHECKQUEUE)) a->setChecked(visible);
+        if (visible) UpdateCheckQueue();
+    });
+    connect(GetMDIArea(), &QMdiArea::subWindowActivated, this, [this] {
+        UpdateMenus();
+        UpdateCheckQueue();
+    });
     UpdateMenus();
     return 0;
 }
@@ -232,6 +259,9 @@ void CMainFrame::BuildMenus() {
         edit->addActions({cut, copy, paste});
         auto* view = new QMenu(QStringLiteral("&View"), this);
         view->addActions({toolbar, statusBar, MakeAction(ID_VIEW_TEST, QStringLiteral("Test"))});
+        QAction* queue = MakeAction(ID_VIEW_CHECKQUEUE, QStringLiteral("&Check Queue"));
+        queue->setCheckable(true);
+        view->addAction(queue);
         // Presentation of the two eyes on displays without quad buffers.
         m_pStereoMenu = view->addMenu(QStringLiteral("Stereo"));
         m_pStereoGroup = new QActionGroup(this);
@@ -269,6 +299,10 @@ void CMainFrame::BuildMenus() {
         // Commands beyond the ones above follow a separator.
         tin->addSeparator();
         tin->addAction(MakeAction(ID_TIN_SMOOTHAVERAGE, QStringLiteral("Smooth")));
+        // The check queue; the keys are the view's character bindings.
+        tin->addAction(MakeAction(ID_TIN_NEXTSUSPECT, QStringLiteral("Next Suspect\tn")));
+        tin->addAction(MakeAction(ID_TIN_PREVIOUSSUSPECT, QStringLiteral("Previous Suspect\tp")));
+        tin->addAction(MakeAction(ID_TIN_SETTOSURFACE, QStringLiteral("Set To Surface\tf")));
         auto* window = new QMenu(QStringLiteral("&Window"), this);
         window->addAction(MakeAction(ID_WINDOW_NEW, QStringLiteral("&New Window")));
         window->addAction(MakeAction(ID_WINDOW_CASCADE, QStringLiteral("&Cascade")));
@@ -299,6 +333,22 @@ void CMainFrame::UpdateUndoActions() {
                                           : QStringLiteral("Undo %1").arg(undoName));
     redo->setStatusTip(redoName.isEmpty() ? QStringLiteral("Redo the previously undone action")
                                           : QStringLiteral("Redo %1").arg(redoName));
+}
+
+void CMainFrame::UpdateCheckQueue() {
+    if (!m_pCheckQueue || !m_pCheckQueue->isVisible()) return;
+    m_pCheckQueue->Refresh(dynamic_cast<const COrvaneDoc*>(GetActiveDocument()));
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        if (COrvaneView* view = ActiveOrvaneView()) {
+            view->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+    }
+    return CMDIFrame::eventFilter(watched, event);
 }
 
 void CMainFrame::UpdateMenus() {
@@ -436,6 +486,10 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_VIEW_STATUS_BAR:
             GetStatusBar()->setVisible(!GetStatusBar()->isVisible());
+            break;
+        case ID_VIEW_CHECKQUEUE:
+            m_pCheckQueue->setVisible(!m_pCheckQueue->isVisible());
+            UpdateCheckQueue();
             break;
         case ID_WINDOW_NEW:
             OnWindowNew();

@@ -14,6 +14,7 @@ class QAction;
 class QActionGroup;
 class QMenu;
 class COrvaneView;
+class CCheckQueueDock;
 
 // Framework command ids used by the menus, the toolbar and the accelerators.
 enum FrameworkCommand {
@@ -64,6 +65,9 @@ public:
     // Undo and Redo enabled as the active document's history allows, their
     // prompts naming the step.
     void UpdateUndoActions();
+    // The check queue's dock shows the active document's queue (when open).
+    void UpdateCheckQueue();
+    CCheckQueueDock* CheckQueueDock() const { return m_pCheckQueue; }
     // Holds the hint on how to start in the status bar while the active
     // document has no project.
     void UpdateStartHint();
@@ -90,5 +94,12 @@ private:
     QAction* m_pSwapEyes = nullptr;
     bool m_bShowing129 = false;
     QMenu* m_pWindowMenu = nullptr;
+    CCheckQueueDock* m_pCheckQueue = nullptr;  // owned by Qt (dock of this frame)
+
+protected:
+    // Escape in a dock gives the keyboard back to the stereo view.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     QList<QAction*> m_windowEntries;
 };

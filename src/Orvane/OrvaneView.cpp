@@ -161,6 +161,7 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         if (right.m_pImagePoints) {
             glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
             DrawImagePoints(right);
+            DrawSuspectRing(right);
         }
     }
     glColor3f(1.0f, 1.0f, 1.0f);
@@ -175,6 +176,7 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         if (left.m_pImagePoints) {
             glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
             DrawImagePoints(left);
+            DrawSuspectRing(left);
         }
     }
     glColor3f(1.0f, 1.0f, 1.0f);
@@ -387,6 +389,26 @@ void COrvaneView::DrawMark(int x, int y) {
     glEnd();
 }
 
+void COrvaneView::DrawSuspectRing(CAerialPhoto& photo) {
+    const COrvaneDoc* doc = GetDocument();
+    const int current = doc ? doc->m_checks.Current() : -1;
+    if (current < 0 || !photo.m_pImagePoints) return;
+    const TINPoint* p = photo.m_pImagePoints->GetPoint(current);
+    if (!p || p->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) return;
+    // Sub-image position to GL window coordinates, as the points are drawn.
+    const int rows = photo.m_image.GetSize().cy;
+    const double x = std::floor(p->x + photo.m_nRasterX - photo.m_nFirstCol) + 0.5;
+    const double y = std::floor(photo.m_nRasterY + rows - photo.m_nFirstRow - p->y) + 0.5;
+    const double radius = m_nPointSize + 7.0;
+    glColor3ub(m_rgbSuspect.r, m_rgbSuspect.g, m_rgbSuspect.b);
+    glBegin(GL_LINE_LOOP);
+    for (int k = 0; k < 32; ++k) {
+        const double a = k * (2.0 * 3.141592653589793 / 32.0);
+        glVertex2d(x + radius * std::cos(a), y + radius * std::sin(a));
+    }
+    glEnd();
+}
+
 int COrvaneView::DrawSelectPoly(CAerialPhoto& photo, GLenum buffer) {
     const size_t n = photo.m_polygon.size();
     if (n < 2) return -1;
@@ -580,6 +602,15 @@ void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int 
         case 's':
             StepToNeighbour(3);
             break;
+        case 'n':
+            OnNextSuspect();
+            break;
+        case 'p':
+            OnPreviousSuspect();
+            break;
+        case 'f':
+            OnSetToSurface();
+            break;
         default:
             break;
     }
@@ -670,6 +701,15 @@ bool COrvaneView::OnCommand(int id) {
             return true;
         case ID_TIN_GOTOPOINT:
             OnGoToPoint();
+            return true;
+        case ID_TIN_NEXTSUSPECT:
+            OnNextSuspect();
+            return true;
+        case ID_TIN_PREVIOUSSUSPECT:
+            OnPreviousSuspect();
+            return true;
+        case ID_TIN_SETTOSURFACE:
+            OnSetToSurface();
             return true;
         default:
             return false;
@@ -777,6 +817,7 @@ void COrvaneView::OnOptions() {
     CMevrithOpt dlg(this);
     dlg.m_rgbPoints = m_rgbPoints;
     dlg.m_rgbSelected = m_rgbSelected;
+    dlg.m_rgbSuspect = m_rgbSuspect;
     dlg.m_nPointSize = m_nPointSize;
     dlg.m_nXOffset = m_nXOffset;
     dlg.m_nYOffset = m_nYOffset;
@@ -785,6 +826,7 @@ void COrvaneView::OnOptions() {
     if (RunDialog(dlg)) {
         m_rgbPoints = dlg.m_rgbPoints;
         m_rgbSelected = dlg.m_rgbSelected;
+        m_rgbSuspect = dlg.m_rgbSuspect;
         m_nPointSize = dlg.m_nPointSize;
         // New offsets move the right image: its display list must follow even
         // when the window bounds stay the same.
@@ -833,4 +875,90 @@ void COrvaneView::OnTest() {
     TINExtent e{};
     set.GetExtent(&e);
     set.AddPoint(TINPoint{set.GetCount() + 1, e.xmin + 100.0, e.ymin + 100.0, 0.0, 0.0});
+}
+
+// ---------------------------------------------------------------------------
+// The check queue
+
+void COrvaneView::GoToSuspect(int index) {
+    COrvaneDoc* doc = GetDocument();
+    CAerialPhoto& left = doc->m_leftPhoto;
+    const TINPoint* l = left.m_pImagePoints ? left.m_pImagePoints->GetPoint(index) : nullptr;
+    const TINPoint* r = doc->m_rightPhoto.m_pImagePoints
+                            ? doc->m_rightPhoto.m_pImagePoints->GetPoint(index)
+                            : nullptr;
+    if (!l || !r || !std::isfinite(l->x) || !std::isfinite(l->y)) return;
+    // The suspect becomes the selection (the one released first, weight rule).
+    doc->ReleaseSelection();
+    doc->SelectPoint(index);
+    // To the centre of the view, as Go To Point scrolls (logical = left sub-image).
+    const CRect client = GetClientRect();
+    int x = 0, y = 0;
+    if (Platform::TruncToInt(l->x - client.Width() / 2.0, x) &&
+        Platform::TruncToInt(l->y - client.Height() / 2.0, y))
+        ScrollToPosition(CPoint(x, y));
+    // The floating mark on the point: the left cross at its left pixel, the
+    // right one shifted by the parallax that puts it on its right pixel.
+    const CPoint scroll = GetScrollPosition();
+    const int column = static_cast<int>(std::floor(l->x)), row = static_cast<int>(std::floor(l->y));
+    m_ptMark = CPoint(column - scroll.x, ClientHeight() - (row - scroll.y));
+    if (std::isfinite(r->x)) {
+        int rightColumn = 0;
+        if (Platform::TruncToInt(std::floor(r->x) + m_nXOffset, rightColumn))
+            m_nParallax = rightColumn - column;
+    }
+    if (const TINPoint* g = doc->m_points.GetPoint(index))
+        ShowValues({g->x, g->y, g->z, g->weight});
+    doc->OnChecksChanged();
+    RedrawNow();
+}
+
+void COrvaneView::OnNextSuspect() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    int index = -1;
+    {
+        CWaitCursor wait;  // the first use ranks the points
+        index = doc->m_checks.Next();
+    }
+    if (index < 0) {
+        doc->ShowTimedStatus(QStringLiteral("No further suspect points."));
+        doc->OnChecksChanged();
+        return;
+    }
+    GoToSuspect(index);
+}
+
+void COrvaneView::OnPreviousSuspect() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    int index = -1;
+    {
+        CWaitCursor wait;
+        index = doc->m_checks.Previous();
+    }
+    if (index < 0) {
+        doc->ShowTimedStatus(QStringLiteral("No suspect point before this one."));
+        return;
+    }
+    GoToSuspect(index);
+}
+
+void COrvaneView::OnSetToSurface() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    if (doc->m_leftPhoto.m_selection.empty()) return ShowPlain("Please select some points.");
+    const int moved = doc->SetSelectionToSurface();
+    if (moved <= 0) return;
+    // The floating mark follows the current suspect to its new height.
+    const int current = doc->m_checks.Current();
+    const TINPoint* l = doc->m_leftPhoto.m_pImagePoints->GetPoint(current);
+    const TINPoint* r = doc->m_rightPhoto.m_pImagePoints->GetPoint(current);
+    if (l && r && std::isfinite(l->x) && std::isfinite(r->x) &&
+        m_ptMark.x == static_cast<int>(std::floor(l->x)) - GetScrollPosition().x) {
+        int rightColumn = 0;
+        if (Platform::TruncToInt(std::floor(r->x) + m_nXOffset, rightColumn))
+            m_nParallax = rightColumn - static_cast<int>(std::floor(l->x));
+    }
+    Invalidate();
 }

@@ -34,6 +34,11 @@ enum OrvaneCommand {
     ID_TIN_POLYGONSELECTING = 32781,
     ID_VIEW_TEST = 32782,
     ID_TIN_GOTOPOINT = 32783,
+    // Beyond the commands above: the check queue.
+    ID_VIEW_CHECKQUEUE = 32791,
+    ID_TIN_NEXTSUSPECT = 32792,
+    ID_TIN_PREVIOUSSUSPECT = 32793,
+    ID_TIN_SETTOSURFACE = 32794,
 };
 
 // Panes of the main frame's status bar that the view writes, before CAP,
@@ -63,6 +68,8 @@ public:
     void DrawImagePoints(CAerialPhoto& photo);
     // The white cross of the floating mark at GL window (x, y).
     void DrawMark(int x, int y);
+    // A ring in m_rgbSuspect around the check queue's current suspect.
+    void DrawSuspectRing(CAerialPhoto& photo);
     // The last polygon edge, straight into `buffer`: -1 with fewer than two vertices.
     int DrawSelectPoly(CAerialPhoto& photo, GLenum buffer);
     // Mode 1: min-max stretch of the copy's grey values into m_greyMap.
@@ -102,6 +109,15 @@ public:
     void OnOptions();
     void OnGoToPoint();
     void OnTest();
+    // The check queue: next / previous suspect (keys n and p), and Set To
+    // Surface (key f) for the selection.
+    void OnNextSuspect();
+    void OnPreviousSuspect();
+    void OnSetToSurface();
+    // Brings record `index` to the centre of the view as Go To Point does, sets
+    // the floating mark on it with the parallax of its height, and makes it
+    // the selection, so that the wheel and the commands act on it at once.
+    void GoToSuspect(int index);
     // Runs the view command with that id; false for an id the view does not handle.
     bool OnCommand(int id);
 
@@ -146,6 +162,7 @@ public:
     int m_nYOffset = 0;
     RGBColor m_rgbPoints{0, 255, 255};
     RGBColor m_rgbSelected{255, 255, 0};
+    RGBColor m_rgbSuspect{255, 0, 255};  // ring around the check queue's current suspect
     int m_nPointSize = 3;
     double m_dZIncrement = 0.03;
     double m_dDefaultZ = 0.0;
