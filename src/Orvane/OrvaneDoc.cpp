@@ -109,24 +109,22 @@ void COrvaneDoc::OnPointsEdited() {
 }
 
 std::string COrvaneDoc::OnEditUndo() {
-    const std::string name = m_editor.Undo();
+    return StepHistory(false);
+}
+
+std::string COrvaneDoc::OnEditRedo() {
+    return StepHistory(true);
+}
+
+std::string COrvaneDoc::StepHistory(bool redo) {
+    const std::string name = redo ? m_editor.Redo() : m_editor.Undo();
     if (name.empty()) return name;
     // Back at the state of the last save (or load): nothing to save.
     SetModifiedFlag(!m_editor.AtSavedState());
     ChecksFollowEdit();
     for (CScrollView* view : GetViews()) view->Invalidate();
-    ShowTimedStatus(QStringLiteral("Undone: %1").arg(QString::fromStdString(name)));
-    HistoryChanged();
-    return name;
-}
-
-std::string COrvaneDoc::OnEditRedo() {
-    const std::string name = m_editor.Redo();
-    if (name.empty()) return name;
-    SetModifiedFlag(!m_editor.AtSavedState());
-    ChecksFollowEdit();
-    for (CScrollView* view : GetViews()) view->Invalidate();
-    ShowTimedStatus(QStringLiteral("Redone: %1").arg(QString::fromStdString(name)));
+    ShowTimedStatus((redo ? QStringLiteral("Redone: %1") : QStringLiteral("Undone: %1"))
+                        .arg(QString::fromStdString(name)));
     HistoryChanged();
     return name;
 }

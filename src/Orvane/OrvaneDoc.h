@@ -108,6 +108,9 @@ private:
     void HistoryChanged() const;
     // After an edit, undo or redo: the queue scores the changed points again.
     void ChecksFollowEdit();
+    // Undo (false) or redo (true) with what follows it: modified flag, queue,
+    // views, status message, menu.
+    std::string StepHistory(bool redo);
     // Writes pane 0 of the main frame's status bar.
     void ShowStatus(const QString& text) const;
 
