@@ -77,8 +77,7 @@ void COrvaneView::ShowProjectCentre() {
     if (left.GroundToImage((g.m_dMinX + g.m_dMaxX) / 2.0, (g.m_dMinY + g.m_dMaxY) / 2.0, z, column,
                            row) < 0)
         return;
-    column -= left.GetXStart();
-    row -= left.GetYStart();
+    left.ScannedToSubImage(column, row, column, row);
     const CRect client = GetClientRect();
     int x = 0, y = 0;
     if (Platform::TruncToInt(column - client.Width() / 2, x) &&
@@ -110,8 +109,10 @@ int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
     const CPoint scroll = GetScrollPosition();
     const double lc = scroll.x + m_ptMark.x, lr = scroll.y + (ClientHeight() - m_ptMark.y);
     const double rc = lc + m_nParallax - m_nXOffset, rr = lr + m_nYOffset;
-    return IntersectRays(left, lc + left.GetXStart(), lr + left.GetYStart(), right,
-                         rc + right.GetXStart(), rr + right.GetYStart(), X, Y, Z);
+    double slc = 0.0, slr = 0.0, src = 0.0, srr = 0.0;  // scanned-image pixels
+    left.SubImageToScanned(lc, lr, slc, slr);
+    right.SubImageToScanned(rc, rr, src, srr);
+    return IntersectRays(left, slc, slr, right, src, srr, X, Y, Z);
 }
 
 void COrvaneView::UpdateStatusPanes() {
@@ -855,8 +856,7 @@ void COrvaneView::OnGoToPoint() {
         return;
     double column = 0.0, row = 0.0;
     if (doc->m_leftPhoto.GroundToImage(dlg.m_dX, dlg.m_dY, dlg.m_dZ, column, row) < 0) return;
-    column -= doc->m_leftPhoto.GetXStart();
-    row -= doc->m_leftPhoto.GetYStart();
+    doc->m_leftPhoto.ScannedToSubImage(column, row, column, row);
     const CRect client = GetClientRect();
     int x = 0, y = 0;
     if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
