@@ -20,12 +20,19 @@ TEST(UndoRedo, MenuAndKeysTakeBackAndRedoAnEditAndTheModifiedFlagFollows) {
     EXPECT_EQ(undo->text(), "&Undo\tCtrl+Z");  // the menu text stays as it is
 
     h.doc->SelectPoint(7);
+    h.doc->SelectPoint(9);
     const double z = h.doc->m_points.GetPoint(7)->z;
-    h.view->m_fnRunDialog = [](QDialog& d) {
-        static_cast<CValueInput&>(d).m_dValue = 123.0;
+    const double mean = (z + h.doc->m_points.GetPoint(9)->z) / 2;
+    double proposed = 0.0;
+    h.view->m_fnRunDialog = [&](QDialog& d) {
+        auto& input = static_cast<CValueInput&>(d);
+        proposed = input.m_dValue;
+        input.m_dValue = 123.0;
         return true;
     };
     h.frame->FindAction(32775)->trigger();  // TIN > Set To A New Z
+    // The dialog proposed the selection's mean height, not 1.0.
+    EXPECT_DOUBLE_EQ(proposed, mean);
     EXPECT_EQ(+h.doc->m_points.GetPoint(7)->z, 123.0);
     EXPECT_TRUE(h.doc->IsModified());
     EXPECT_TRUE(undo->isEnabled());
