@@ -18,6 +18,7 @@
 #include "Framework/Types.h"
 #include "OpenGL/OpenGLView.h"
 #include "Orvane/DialogSupport.h"
+#include "Orvane/PointPasses.h"
 
 class COrvaneDoc;
 class CAerialPhoto;
@@ -129,10 +130,11 @@ public:
     // Number of display-list compilations since the view was made, per list
     // (1 left, 2 right): tests tell a replay from a rebuild.
     int m_nListBuilds[3] = {0, 0, 0};
-    // Large point passes are drawn as one window-sized bitmap (the same pixels
-    // as GL points, far cheaper on software rasterisers); tests turn it off to
-    // compare the two.
+    // Many points are painted into the picture of their image (the same
+    // pixels as GL points, far cheaper on software rasterisers); tests turn it
+    // off to compare the two.
     bool m_bPointBitmaps = true;
+    const CPointPasses& GetPointPasses() const { return m_pointPasses; }
     // Path the "Test" command reads.
     std::string m_strTestPoints = "/tmp/orvane-test.pts";
 
@@ -167,17 +169,9 @@ private:
     bool FitSelectionToPlane(const std::vector<int>& sampleIds);
     int ClientHeight() const;
 
-    // The last bitmap of each point pass (left/right eye x points/selection),
-    // kept in display lists 3 to 6 (1 and 2 hold the images) with the
-    // positions it was built from.
-    static constexpr GLuint kFirstPointList = 3;
-    struct BitmapPass {
-        std::vector<float> vertices;
-        int size = 0, width = 0, height = 0;
-        GLuint list = 0;
-    };
-    BitmapPass m_bitmapPasses[4];
-    bool m_bRebuildLists = false;   // images were replaced: both lists are stale
-    CPoint m_ptListRaster[3];       // raster position each list was compiled for
-    std::vector<float> m_vertices;  // point positions of one draw, reused
+    // The points of both eyes: gathered each frame, drawn as GL points or
+    // painted into the images' display lists.
+    CPointPasses m_pointPasses;
+    bool m_bRebuildLists = false;  // images were replaced: both lists are stale
+    CPoint m_ptListRaster[3];      // raster position each list was compiled for
 };
