@@ -192,26 +192,35 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
 }
 
 void COrvaneView::DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild) {
-    // The points of this frame decide whether they go into the list with the image.
     const int eye = list == 1 ? 0 : 1;
+    ListWindow* lists = m_listWindows[eye];
+    if (rebuild) lists[0].valid = lists[1].valid = false;
+    // The points of this frame decide which of the eye's two lists is drawn.
     m_pointPasses.Gather(photo, eye);
-    // The list holds pixels drawn at a raster position: when only the raster
+    const int which = m_pointPasses.IntoImage(eye) ? 1 : 0;
+    const GLuint id = list + 2 * static_cast<GLuint>(which);
+    // A list holds pixels drawn at a raster position: when only the raster
     // position moved (an image smaller than the view, scrolled), the window
     // bounds stay the same but the list is stale all the same.
-    const CPoint raster(photo.m_nRasterX, photo.m_nRasterY);
-    if (photo.m_bWindowChanged || rebuild || !(raster == m_ptListRaster[list]) ||
-        m_pointPasses.ListStale(eye)) {
-        glDeleteLists(list, 1);
-        glNewList(list, GL_COMPILE_AND_EXECUTE);
-        const bool withPoints = m_pointPasses.DrawImageWithPoints(*this, photo, eye);
-        if (!withPoints) DrawImageWindow(photo);
-        glEndList();
-        m_pointPasses.ListBuilt(eye, withPoints);
-        m_ptListRaster[list] = raster;
-        ++m_nListBuilds[list];
-    } else {
-        glCallList(list);
+    const ListWindow now{true,
+                         photo.m_nFirstCol,
+                         photo.m_nLastCol,
+                         photo.m_nFirstRow,
+                         photo.m_nLastRow,
+                         photo.m_nRasterX,
+                         photo.m_nRasterY};
+    if (lists[which] == now && !(which == 1 && m_pointPasses.PictureStale(eye))) {
+        glCallList(id);
+        return;
     }
+    glDeleteLists(id, 1);
+    glNewList(id, GL_COMPILE_AND_EXECUTE);
+    const bool painted = which == 1 && m_pointPasses.DrawImageWithPoints(*this, photo, eye);
+    if (!painted) DrawImageWindow(photo);
+    glEndList();
+    lists[which] = now;
+    lists[which].valid = which == 0 || painted;
+    ++m_nListBuilds[list];
 }
 
 int COrvaneView::DrawImageWindow(CAerialPhoto& photo) {

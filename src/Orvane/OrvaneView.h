@@ -161,8 +161,10 @@ public:
     int m_nMode = 0;
 
 private:
-    // Draws one photograph's window from display list `list`, rebuilding the
-    // list when `rebuild` or the window or raster position changed.
+    // Draws one photograph's window from display list `list` (1 left, 2
+    // right), or with its points from list `list` + 2, rebuilding the list
+    // when `rebuild`, or the window, raster position or points changed since
+    // it was built.
     void DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild);
     // The plane through sample points (least squares) applied to every entry of
     // the left selection; false (and a message) when the samples give no plane.
@@ -173,5 +175,13 @@ private:
     // painted into the images' display lists.
     CPointPasses m_pointPasses;
     bool m_bRebuildLists = false;  // images were replaced: both lists are stale
-    CPoint m_ptListRaster[3];      // raster position each list was compiled for
+    // The window bounds and raster position each eye's lists were compiled
+    // for: [eye][0] the image alone (lists 1, 2), [eye][1] with its points
+    // (lists 3, 4); never compiled or stale: not valid.
+    struct ListWindow {
+        bool valid = false;
+        int firstCol = 0, lastCol = 0, firstRow = 0, lastRow = 0, rasterX = 0, rasterY = 0;
+        friend bool operator==(const ListWindow&, const ListWindow&) = default;
+    };
+    ListWindow m_listWindows[2][2];
 };

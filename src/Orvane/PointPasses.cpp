@@ -156,34 +156,13 @@ void CPointPasses::Gather(const CAerialPhoto& photo, int eye) {
                   m_style.size <= kLargestPainted && e.vertices.size() / 2 >= kIntoImageFrom;
 }
 
-bool CPointPasses::ListStale(int eye) const {
+bool CPointPasses::PictureStale(int eye) const {
     const Eye& e = m_eyes[eye];
     const ListContent& l = m_lists[eye];
-    if (e.intoImage != l.withPoints) return true;
-    if (!e.intoImage) return false;
+    if (e.greyTable < 0) return true;
     return !(l.style == m_style) || l.width != m_nWidth || l.height != m_nHeight ||
            l.tableSerial != m_tables[static_cast<size_t>(e.greyTable)].serial ||
            l.unselected != e.unselected || l.vertices != e.vertices;
-}
-
-void CPointPasses::ListBuilt(int eye, bool withPoints) {
-    const Eye& e = m_eyes[eye];
-    ListContent& l = m_lists[eye];
-    l.withPoints = withPoints;
-    if (!withPoints) {
-        l.vertices.clear();
-        return;
-    }
-    l.vertices = e.vertices;
-    l.unselected = e.unselected;
-    l.style = m_style;
-    l.width = m_nWidth;
-    l.height = m_nHeight;
-    l.tableSerial = m_tables[static_cast<size_t>(e.greyTable)].serial;
-}
-
-void CPointPasses::Forget() {
-    for (ListContent& l : m_lists) l = ListContent();
 }
 
 // ---------------------------------------------------------------------------
@@ -243,6 +222,13 @@ bool CPointPasses::DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, i
     glDrawPixels(width, height, GL_RGBA, GL_UNSIGNED_BYTE, m_picture.data());
     glPopClientAttrib();
     glPopAttrib();
+    ListContent& l = m_lists[eye];
+    l.vertices = e.vertices;
+    l.unselected = e.unselected;
+    l.style = m_style;
+    l.width = m_nWidth;
+    l.height = m_nHeight;
+    l.tableSerial = m_tables[static_cast<size_t>(e.greyTable)].serial;
     ++m_nPictures[eye];
     return true;
 }

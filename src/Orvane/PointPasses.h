@@ -10,10 +10,10 @@
 // itself; so the points are painted into the picture of the image instead:
 // the eye's image window, turned into RGB through the colours the GL gives its
 // grey levels (read back once per grey map), with both passes painted over
-// it, drawn as one pixel rectangle that the eye's display list keeps. A frame
-// in which neither the window nor the points changed replays the list and
-// costs no more than the image alone. The pixels are those that the image and
-// the GL points give.
+// it, drawn as one pixel rectangle that a display list of the eye keeps
+// beside the list of its image alone. A frame in which neither the window nor
+// the points changed replays the list and costs no more than the image alone. The pixels are those
+// that the image and the GL points give.
 //
 // Coordinates: image points are sub-image pixels (column, row down from the
 // top); everything drawn is in GL window coordinates (one unit per pixel, y up
@@ -56,24 +56,21 @@ public:
     void Gather(const CAerialPhoto& photo, int eye);
     // The points go into this eye's image picture this frame.
     bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
-    // The eye's display list holds other points (or none where it needs them):
-    // it must be built again even though the window did not move.
-    bool ListStale(int eye) const;
+    // The eye's picture list holds other points than this frame's (or other
+    // colours, size, window size or grey colours): it must be painted again
+    // even though the window did not move.
+    bool PictureStale(int eye) const;
 
-    // While the eye's display list is compiled: the window of the photograph
+    // While the eye's picture list is compiled: the window of the photograph
     // with the points painted over it, as one RGBA pixel rectangle over the
-    // whole GL window (pixels of neither are left alone). False when it
-    // cannot be drawn that way (the caller draws the image alone).
+    // whole GL window (pixels of neither are left alone), recorded as what the
+    // list holds. False, with the points left to DrawPoints, when they do not
+    // go into the image this frame.
     bool DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, int eye);
-    // The eye's display list was built: with the points when `withPoints`.
-    void ListBuilt(int eye, bool withPoints);
 
     // The eye's points as GL points (both passes) unless they went into its
     // image; the current colour is the points' colour. The context must be current.
     void DrawPoints(int eye);
-
-    // Display lists and GL objects are gone (another context, images replaced).
-    void Forget();
 
     // Number of times the points were painted into an image picture, per eye (tests).
     int m_nPictures[2] = {0, 0};
@@ -86,9 +83,8 @@ private:
         bool intoImage = false;
         int greyTable = -1;  // index into m_tables for the photograph's grey map
     };
-    // What an eye's display list was built with.
+    // What an eye's picture list was painted with.
     struct ListContent {
-        bool withPoints = false;
         std::vector<float> vertices;
         size_t unselected = 0;
         Style style;
