@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QShortcut>
 #include <QStyle>
 
 #include "Framework/Document.h"
@@ -16,6 +17,7 @@
 #include "Orvane/Orvane.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
+#include "Orvane/OverviewDock.h"
 
 namespace {
 
@@ -54,6 +56,7 @@ const std::map<int, const char*>& Prompts() {
         {ID_TIN_POLYGONSELECTING, "Select points by defining a polygon."},
         {ID_VIEW_TEST, "For all kind of codes testing."},
         {ID_TIN_GOTOPOINT, "Move the scene where the point is to the center of the screen."},
+        {ID_VIEW_OVERVIEW, "Show or hide the overview of the whole left photograph\nOverview"},
     };
     return prompts;
 }
@@ -138,8 +141,32 @@ int CMainFrame::OnCreate() {
         m_wndToolBar->addAction(action);
     }
     connect(GetMDIArea(), &QMdiArea::subWindowActivated, this, [this] { UpdateMenus(); });
+
+    // The overview follows the active view; hidden until asked for.
+    m_pOverviewDock = new COverviewDock(this);
+    AddDock(m_pOverviewDock);
+    m_pOverviewDock->hide();
+    QAction* overview = FindAction(ID_VIEW_OVERVIEW);
+    connect(m_pOverviewDock, &QDockWidget::visibilityChanged, this,
+            [this, overview] { overview->setChecked(!m_pOverviewDock->isHidden()); });
+    connect(this, &CMDIFrame::activeViewChanged, this,
+            [this] { m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView()); });
     UpdateMenus();
     return 0;
+}
+
+void CMainFrame::AddDock(QDockWidget* dock) {
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    // Escape anywhere inside the dock (floating or not) returns the keyboard
+    // to the active stereo view.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), dock);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        CScrollView* view = GetActiveView();
+        if (!view) return;
+        activateWindow();
+        view->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void CMainFrame::BuildMenus() {
@@ -246,6 +273,9 @@ void CMainFrame::BuildMenus() {
             if (COrvaneView* v = ActiveOrvaneView()) v->SetSwapEyes(on);
         });
         connect(m_pStereoMenu, &QMenu::aboutToShow, this, [this] { UpdateStereoMenu(); });
+        QAction* overview = MakeAction(ID_VIEW_OVERVIEW, QStringLiteral("&Overview"));
+        overview->setCheckable(true);
+        view->addAction(overview);
 
         auto* tin = new QMenu(QStringLiteral("TIN"), this);
         tin->addAction(
@@ -399,6 +429,11 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_VIEW_STATUS_BAR:
             GetStatusBar()->setVisible(!GetStatusBar()->isVisible());
+            break;
+        case ID_VIEW_OVERVIEW:
+            m_pOverviewDock->setVisible(m_pOverviewDock->isHidden());
+            if (!m_pOverviewDock->isHidden())
+                m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView());
             break;
         case ID_WINDOW_NEW:
             OnWindowNew();

@@ -43,6 +43,14 @@ enum FrameworkCommand {
     ID_VIEW_STATUS_BAR = 59393,
 };
 
+// Commands of the main frame beyond the framework's.
+enum MainFrameCommand {
+    ID_VIEW_OVERVIEW = 32790,
+};
+
+class COverviewDock;
+class QDockWidget;
+
 class CMainFrame : public CMDIFrame {
     Q_OBJECT
 public:
@@ -63,6 +71,11 @@ public:
     // document has no project.
     void UpdateStartHint();
     static constexpr const char* kStartHint = "Load a project with TIN > Editing (Orvane).";
+
+    // Adds a dock at the right edge. A click into it keeps the keyboard there;
+    // Escape inside it gives the keyboard back to the active view.
+    void AddDock(QDockWidget* dock);
+    COverviewDock* GetOverviewDock() const { return m_pOverviewDock; }
 
     QToolBar* m_wndToolBar = nullptr;
 
@@ -85,5 +98,6 @@ private:
     QAction* m_pSwapEyes = nullptr;
     bool m_bShowing129 = false;
     QMenu* m_pWindowMenu = nullptr;
+    COverviewDock* m_pOverviewDock = nullptr;
     QList<QAction*> m_windowEntries;
 };

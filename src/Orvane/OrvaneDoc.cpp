@@ -70,7 +70,15 @@ void ShowOpenError(const char* name, const std::string& path = std::string()) {
 }  // namespace
 
 COrvaneDoc::COrvaneDoc() = default;
-COrvaneDoc::~COrvaneDoc() = default;
+
+COrvaneDoc::~COrvaneDoc() {
+    m_overview.Cancel();  // its worker reads the left image
+}
+
+void COrvaneDoc::OnCloseDocument() {
+    m_overview.Cancel();
+    COpenGLDoc::OnCloseDocument();
+}
 
 bool COrvaneDoc::OnNewDocument() {
     return COpenGLDoc::OnNewDocument();
@@ -152,7 +160,9 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     }
     points.reset();
 
-    // Everything was read: replace the project in one step.
+    // Everything was read: replace the project in one step. The overview's
+    // worker reads the left image that is about to be replaced.
+    m_overview.Cancel();
     TakeOrientation(m_leftPhoto, newLeft);
     TakeOrientation(m_rightPhoto, newRight);
     m_leftPhoto.m_strImagePath = paths.leftImage;
@@ -180,6 +190,7 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     if (pView) pView->OnProjectLoaded((m_points.m_dMinZ + m_points.m_dMaxZ) / 2.0);
     SetPathName(QString::fromLocal8Bit(paths.matchedPoints.c_str()), true);
     SetModifiedFlag(false);
+    m_overview.Start(m_leftPhoto.m_image);
     return 1;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "OpenGL/OpenGLDoc.h"
+#include "Orvane/OverviewBuilder.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "TIN/TINPoints.h"
 
@@ -37,6 +38,8 @@ public:
     // temporary file in the same folder, renamed over `path` only once the
     // whole write, flush and close succeeded.
     bool OnSaveDocument(const QString& path) override;
+    // Stops the overview's worker before the document's images go.
+    void OnCloseDocument() override;
 
     // Each photograph appends image-point record `index` to its selection.
     void SelectPoint(int index);
@@ -59,6 +62,8 @@ public:
     CAerialPhoto m_rightPhoto;
     CTINPoints m_points;
     bool m_bZEdited = false;
+    // The overview pyramid of the left photograph, built after each load.
+    COverviewBuilder m_overview;
 
 private:
     // Projects the ground set into both photographs again and rebuilds the
