@@ -149,10 +149,15 @@ int CMainFrame::OnCreate() {
     QAction* overview = FindAction(ID_VIEW_OVERVIEW);
     connect(m_pOverviewDock, &QDockWidget::visibilityChanged, this,
             [this, overview] { overview->setChecked(!m_pOverviewDock->isHidden()); });
-    connect(this, &CMDIFrame::activeViewChanged, this,
-            [this] { m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView()); });
+    connect(this, &CMDIFrame::activeViewChanged, this, [this] {
+        if (m_pOverviewDock) m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView());
+    });
     UpdateMenus();
     return 0;
+}
+
+COverviewDock* CMainFrame::GetOverviewDock() const {
+    return m_pOverviewDock;
 }
 
 void CMainFrame::AddDock(QDockWidget* dock) {

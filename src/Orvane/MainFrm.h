@@ -4,6 +4,7 @@
 // document and view.
 #pragma once
 
+#include <QPointer>
 #include <QToolBar>
 #include <map>
 
@@ -75,7 +76,7 @@ public:
     // Adds a dock at the right edge. A click into it keeps the keyboard there;
     // Escape inside it gives the keyboard back to the active view.
     void AddDock(QDockWidget* dock);
-    COverviewDock* GetOverviewDock() const { return m_pOverviewDock; }
+    COverviewDock* GetOverviewDock() const;
 
     QToolBar* m_wndToolBar = nullptr;
 
@@ -98,6 +99,6 @@ private:
     QAction* m_pSwapEyes = nullptr;
     bool m_bShowing129 = false;
     QMenu* m_pWindowMenu = nullptr;
-    COverviewDock* m_pOverviewDock = nullptr;
+    QPointer<COverviewDock> m_pOverviewDock;
     QList<QAction*> m_windowEntries;
 };

@@ -61,8 +61,9 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                               {57635, "Cu&t\tCtrl+X"},
                                               {57634, "&Copy\tCtrl+C"},
                                               {57637, "&Paste\tCtrl+V"}});
-    ExpectItems(MenuNamed(h.frame, "&View"),
-                {{59392, "&Toolbar"}, {59393, "&Status Bar"}, {32782, "Test"}});
+    ExpectItems(
+        MenuNamed(h.frame, "&View"),
+        {{59392, "&Toolbar"}, {59393, "&Status Bar"}, {32782, "Test"}, {32790, "&Overview"}});
     ExpectItems(MenuNamed(h.frame, "TIN"), {{32771, "Editing (Orvane)"},
                                             {32772, "Fit To Plane"},
                                             {32775, "Set To A New Z"},
