@@ -47,7 +47,8 @@ bool COverviewBuilder::Start(const CErdasImage& image) {
             QMetaObject::invokeMethod(
                 this, [this, generation] { OnFinished(generation); }, Qt::QueuedConnection);
     });
-    ShowProgress(QStringLiteral("%1 0 %").arg(QString::fromLatin1(kProgressPrefix)));
+    // The progress shows from the worker's first report on (none for a
+    // photograph reduced before the event loop runs again).
     emit started();
     return true;
 }
