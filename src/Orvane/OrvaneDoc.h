@@ -15,6 +15,7 @@
 #include "Checking/CheckQueue.h"
 #include "Editing/PointEditor.h"
 #include "OpenGL/OpenGLDoc.h"
+#include "Orvane/OverviewBuilder.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "TIN/TINPoints.h"
 
@@ -42,6 +43,9 @@ public:
     // temporary file in the same folder, renamed over `path` only once the
     // whole write, flush and close succeeded.
     bool OnSaveDocument(const QString& path) override;
+    // Stops the overview's worker before the document's images go, and
+    // writes the check statuses' sidecar.
+    void OnCloseDocument() override;
 
     // Each photograph appends image-point record `index` to its selection.
     void SelectPoint(int index);
@@ -95,7 +99,8 @@ public:
     // Writes the statuses' sidecar beside the points file now, if they changed.
     void SaveCheckStatuses();
     void ShowTimedStatus(const QString& text) const;
-    void OnCloseDocument() override;
+    // The overview pyramid of the left photograph, built after each load.
+    COverviewBuilder m_overview;
 
 private:
     // Projects the ground set into both photographs again and rebuilds the

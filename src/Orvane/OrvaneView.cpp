@@ -147,6 +147,11 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     }
     SelectBuffer(GL_BACK);
     ClearBuffers();
+    if (doc) {
+        const CAerialPhoto* photos[2] = {&doc->m_leftPhoto, &doc->m_rightPhoto};
+        m_pointPasses.BeginFrame(*this, photos, {m_rgbPoints, m_rgbSelected, m_nPointSize},
+                                 m_bPointBitmaps);
+    }
     const CSize scene = doc ? doc->GetSceneSize() : CSize();
     const bool rebuild = m_bRebuildLists;
     m_bRebuildLists = false;
@@ -190,20 +195,35 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
 }
 
 void COrvaneView::DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild) {
-    // The list holds pixels drawn at a raster position: when only the raster
+    const int eye = list == 1 ? 0 : 1;
+    ListWindow* lists = m_listWindows[eye];
+    if (rebuild) lists[0].valid = lists[1].valid = false;
+    // The points of this frame decide which of the eye's two lists is drawn.
+    m_pointPasses.Gather(photo, eye);
+    const int which = m_pointPasses.IntoImage(eye) ? 1 : 0;
+    const GLuint id = list + 2 * static_cast<GLuint>(which);
+    // A list holds pixels drawn at a raster position: when only the raster
     // position moved (an image smaller than the view, scrolled), the window
     // bounds stay the same but the list is stale all the same.
-    const CPoint raster(photo.m_nRasterX, photo.m_nRasterY);
-    if (photo.m_bWindowChanged || rebuild || !(raster == m_ptListRaster[list])) {
-        glDeleteLists(list, 1);
-        glNewList(list, GL_COMPILE_AND_EXECUTE);
-        DrawImageWindow(photo);
-        glEndList();
-        m_ptListRaster[list] = raster;
-        ++m_nListBuilds[list];
-    } else {
-        glCallList(list);
+    const ListWindow now{true,
+                         photo.m_nFirstCol,
+                         photo.m_nLastCol,
+                         photo.m_nFirstRow,
+                         photo.m_nLastRow,
+                         photo.m_nRasterX,
+                         photo.m_nRasterY};
+    if (lists[which] == now && !(which == 1 && m_pointPasses.PictureStale(eye))) {
+        glCallList(id);
+        return;
     }
+    glDeleteLists(id, 1);
+    glNewList(id, GL_COMPILE_AND_EXECUTE);
+    const bool painted = which == 1 && m_pointPasses.DrawImageWithPoints(*this, photo, eye);
+    if (!painted) DrawImageWindow(photo);
+    glEndList();
+    lists[which] = now;
+    lists[which].valid = which == 0 || painted;
+    ++m_nListBuilds[list];
 }
 
 int COrvaneView::DrawImageWindow(CAerialPhoto& photo) {
@@ -229,153 +249,9 @@ void COrvaneView::ComputeGreyMap(const unsigned char* pixels, int rows, int colu
 }
 
 void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
-    CTINPoints* set = photo.m_pImagePoints.get();
-    if (!set) return;
-    const int rows = photo.m_image.GetSize().cy;
-    // Sub-image (column, row) to GL window coordinates of this photograph's window.
-    const double dx = photo.m_nRasterX - photo.m_nFirstCol;
-    const double dy = photo.m_nRasterY + rows - photo.m_nFirstRow;
-    const int top = rows - photo.m_nLastRow - 1, bottom = rows - photo.m_nFirstRow - 1;
-
-    m_vertices.clear();
-    auto add = [&](const TINPoint& p) {
-        const float x = static_cast<float>(p.x + dx), y = static_cast<float>(dy - p.y);
-        if (std::isfinite(x) && std::isfinite(y)) {
-            m_vertices.push_back(x);
-            m_vertices.push_back(y);
-        }
-    };
-    if (const CGridIndex* index = set->GetIndex()) {
-        static thread_local std::vector<int> keys;
-        keys.clear();
-        index->QueryRect(photo.m_nFirstCol, top, photo.m_nLastCol, bottom, keys);
-        for (int k : keys) {
-            const TINPoint* p = set->GetPoint(k);
-            if (p && p->id >= 0) add(*p);
-        }
-    } else {
-        for (int i = 0; i < set->GetCount(); ++i) {
-            const TINPoint* p = set->GetPoint(i);
-            if (p->id < 0) continue;
-            if (p->x >= photo.m_nFirstCol && p->x <= photo.m_nLastCol && p->y >= top &&
-                p->y <= bottom)
-                add(*p);
-        }
-    }
-    const size_t unselected = m_vertices.size() / 2;
-    for (const TINPoint& entry : photo.m_selection)
-        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
-
-    // Each of the two passes (the points in the current colour, then the
-    // selection in m_rgbSelected) is drawn as GL points or, when it holds many
-    // points, as one bitmap over the whole GL window in which every point sets
-    // its square of pixels. A software rasteriser pays for every point
-    // primitive (setup and binning, whatever its size), but for a bitmap only
-    // per pixel: a 1280 x 1024 window costs about as much as 60,000 points.
-    // The bitmap gives the pixels of the points: the GL window position is
-    // formed as the vertex and viewport transforms form it, snapped to 1/256
-    // pixel; an odd-sized square is centred on the pixel holding the point, an
-    // even-sized one on the nearest pixel corner; a point whose centre lies
-    // outside the window is not drawn at all, as GL clips points.
-    const size_t total = m_vertices.size() / 2;
-    const int width = m_nWidth, height = m_nHeight, size = m_nPointSize;
-    const int stride = (width + 7) / 8;
-    const size_t bitmapFrom = static_cast<size_t>(width) * static_cast<size_t>(height) / 20;
-    // The bitmap stands for the points only under the view's own transforms: an
-    // identity model-view and the pixel projection (one unit per pixel).
-    auto pixelTransforms = [&]() {
-        GLfloat mv[16], pr[16];
-        glGetFloatv(GL_MODELVIEW_MATRIX, mv);
-        glGetFloatv(GL_PROJECTION_MATRIX, pr);
-        for (int k = 0; k < 16; ++k)
-            if (mv[k] != (k % 5 == 0 ? 1.0f : 0.0f)) return false;
-        return pr[0] == static_cast<float>(2.0 / width) && pr[1] == 0.0f && pr[3] == 0.0f &&
-               pr[4] == 0.0f && pr[5] == static_cast<float>(2.0 / height) && pr[7] == 0.0f &&
-               pr[12] == -1.0f && pr[13] == -1.0f && pr[15] == 1.0f;
-    };
-    const bool bitmapUsable = m_bPointBitmaps && size >= 1 && size <= 16 && width > 0 &&
-                              height > 0 && total >= bitmapFrom && pixelTransforms();
-    static thread_local std::vector<unsigned char> bits;
-    const int eye = &photo == &GetDocument()->m_leftPhoto ? 0 : 1;
-    auto drawBitmap = [&](size_t first, size_t count, int pass) {
-        // An unchanged pass replays the bitmap recorded last time (the GL keeps
-        // it ready to draw) instead of building and handing it over again.
-        BitmapPass& cache = m_bitmapPasses[eye * 2 + pass];
-        const float* from = m_vertices.data() + 2 * first;
-        glRasterPos2i(0, 0);  // takes the current colour for the bitmap
-        if (cache.list != 0 && cache.size == size && cache.width == width &&
-            cache.height == height && cache.vertices.size() == 2 * count &&
-            std::equal(cache.vertices.begin(), cache.vertices.end(), from)) {
-            glCallList(cache.list);
-            return;
-        }
-        cache.vertices.assign(from, from + 2 * count);
-        cache.size = size;
-        cache.width = width;
-        cache.height = height;
-        cache.list = kFirstPointList + static_cast<GLuint>(eye * 2 + pass);
-        bits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
-        // The projection (one unit per pixel) and the viewport, in single precision.
-        const float sx = static_cast<float>(2.0 / width), sy = static_cast<float>(2.0 / height);
-        const float hw = static_cast<float>(width) * 0.5f, hh = static_cast<float>(height) * 0.5f;
-        for (size_t i = first; i < first + count; ++i) {
-            // Clip coordinates: the product rounded, then the translation added.
-            const float px = m_vertices[2 * i] * sx, py = m_vertices[2 * i + 1] * sy;
-            const float cx = px + -1.0f, cy = py + -1.0f;
-            if (!(cx >= -1.0f && cx <= 1.0f && cy >= -1.0f && cy <= 1.0f)) continue;
-            // GL window position in 1/256 pixel, then the square's lower-left pixel.
-            const float xw = std::fma(cx, hw, hw), yw = std::fma(cy, hh, hh);
-            const int fx = static_cast<int>(std::lrint(xw * 256.0f));
-            const int fy = static_cast<int>(std::lrint(yw * 256.0f));
-            const int x0 = (fx + 128 - 128 * size) >> 8, y0 = (fy + 128 - 128 * size) >> 8;
-            const int a = std::max(x0, 0), b = std::min(x0 + size, width);  // columns [a, b)
-            if (a >= b) continue;
-            const int ba = a >> 3, bb = (b - 1) >> 3;
-            const auto ma = static_cast<unsigned char>(0xFF >> (a & 7));
-            const auto mb = static_cast<unsigned char>(0xFF << (7 - ((b - 1) & 7)));
-            for (int r = std::max(y0, 0); r < std::min(y0 + size, height); ++r) {
-                unsigned char* row = bits.data() + static_cast<size_t>(r) * stride;
-                if (ba == bb) {
-                    row[ba] |= ma & mb;
-                } else {
-                    row[ba] |= ma;
-                    for (int k = ba + 1; k < bb; ++k) row[k] = 0xFF;
-                    row[bb] |= mb;
-                }
-            }
-        }
-        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-        glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
-        glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-        glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
-        glNewList(cache.list, GL_COMPILE_AND_EXECUTE);
-        glBitmap(width, height, 0.0f, 0.0f, 0.0f, 0.0f, bits.data());
-        glEndList();
-        glPopClientAttrib();
-    };
-    auto drawPass = [&](size_t first, size_t count, int pass) {
-        if (count == 0) return;
-        if (bitmapUsable && count >= bitmapFrom) {
-            drawBitmap(first, count, pass);
-        } else {
-            glDrawArrays(GL_POINTS, static_cast<GLint>(first), static_cast<GLsizei>(count));
-        }
-    };
-
-    GLfloat savedSize = 1.0f;
-    glGetFloatv(GL_POINT_SIZE, &savedSize);
-    glPointSize(static_cast<GLfloat>(size));
-    if (total) {
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glVertexPointer(2, GL_FLOAT, 0, m_vertices.data());
-    }
-    drawPass(0, unselected, 0);
-    glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
-    drawPass(unselected, total - unselected, 1);
-    if (total) glDisableClientState(GL_VERTEX_ARRAY);
-    glPointSize(savedSize);
+    // The points gathered with the photograph's window this frame: as GL
+    // points, unless its display list drew them with the image.
+    m_pointPasses.DrawPoints(&photo == &GetDocument()->m_leftPhoto ? 0 : 1);
 }
 
 void COrvaneView::DrawMark(int x, int y) {

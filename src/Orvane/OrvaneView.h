@@ -18,6 +18,7 @@
 #include "Framework/Types.h"
 #include "OpenGL/OpenGLView.h"
 #include "Orvane/DialogSupport.h"
+#include "Orvane/PointPasses.h"
 
 class COrvaneDoc;
 class CAerialPhoto;
@@ -145,10 +146,11 @@ public:
     // Number of display-list compilations since the view was made, per list
     // (1 left, 2 right): tests tell a replay from a rebuild.
     int m_nListBuilds[3] = {0, 0, 0};
-    // Large point passes are drawn as one window-sized bitmap (the same pixels
-    // as GL points, far cheaper on software rasterisers); tests turn it off to
-    // compare the two.
+    // Many points are painted into the picture of their image (the same
+    // pixels as GL points, far cheaper on software rasterisers); tests turn it
+    // off to compare the two.
     bool m_bPointBitmaps = true;
+    const CPointPasses& GetPointPasses() const { return m_pointPasses; }
     // Path the "Test" command reads.
     std::string m_strTestPoints = "/tmp/orvane-test.pts";
 
@@ -176,25 +178,27 @@ public:
     int m_nMode = 0;
 
 private:
-    // Draws one photograph's window from display list `list`, rebuilding the
-    // list when `rebuild` or the window or raster position changed.
+    // Draws one photograph's window from display list `list` (1 left, 2
+    // right), or with its points from list `list` + 2, rebuilding the list
+    // when `rebuild`, or the window, raster position or points changed since
+    // it was built.
     void DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild);
     // The plane through sample points (least squares) applied to every entry of
     // the left selection; false (and a message) when the samples give no plane.
     bool FitSelectionToPlane(const std::vector<int>& sampleIds, bool bSmooth);
     int ClientHeight() const;
 
-    // The last bitmap of each point pass (left/right eye x points/selection),
-    // kept in display lists 3 to 6 (1 and 2 hold the images) with the
-    // positions it was built from.
-    static constexpr GLuint kFirstPointList = 3;
-    struct BitmapPass {
-        std::vector<float> vertices;
-        int size = 0, width = 0, height = 0;
-        GLuint list = 0;
+    // The points of both eyes: gathered each frame, drawn as GL points or
+    // painted into the images' display lists.
+    CPointPasses m_pointPasses;
+    bool m_bRebuildLists = false;  // images were replaced: both lists are stale
+    // The window bounds and raster position each eye's lists were compiled
+    // for: [eye][0] the image alone (lists 1, 2), [eye][1] with its points
+    // (lists 3, 4); never compiled or stale: not valid.
+    struct ListWindow {
+        bool valid = false;
+        int firstCol = 0, lastCol = 0, firstRow = 0, lastRow = 0, rasterX = 0, rasterY = 0;
+        friend bool operator==(const ListWindow&, const ListWindow&) = default;
     };
-    BitmapPass m_bitmapPasses[4];
-    bool m_bRebuildLists = false;   // images were replaced: both lists are stale
-    CPoint m_ptListRaster[3];       // raster position each list was compiled for
-    std::vector<float> m_vertices;  // point positions of one draw, reused
+    ListWindow m_listWindows[2][2];
 };

@@ -13,7 +13,8 @@ double MedianHeight(const CTINPoints& ground) {
     z.reserve(static_cast<size_t>(ground.GetCount()));
     for (int i = 0; i < ground.GetCount(); ++i) {
         const TINPoint* p = ground.GetPoint(i);
-        if (p->id >= 0 && std::isfinite(p->z)) z.push_back(p->z);
+        const double height = p->z;  // by value: the packed field is misaligned
+        if (p->id >= 0 && std::isfinite(height)) z.push_back(height);
     }
     if (z.empty()) return std::numeric_limits<double>::quiet_NaN();
     const auto middle = z.begin() + static_cast<std::ptrdiff_t>(z.size() / 2);

@@ -1,0 +1,63 @@
+// Keyboard focus between the stereo view and a dock, driven by real X input
+// (xdotool) under a window manager: a click into the overview keeps the keys
+// in the dock, Escape there gives them back to the view.
+#include <QAction>
+#include <QProcess>
+
+#include "Orvane/OverviewDock.h"
+#include "OrvaneTestSupport.h"
+
+using namespace orvane_test;
+
+namespace {
+
+bool XDo(const QStringList& args) {
+    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
+}
+
+void Click(QPoint global) {
+    ASSERT_TRUE(
+        XDo({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"}));
+    ProcessEvents(300);
+}
+
+void Key(const QString& key) {
+    ASSERT_TRUE(XDo({"key", key}));
+    ProcessEvents(200);
+}
+
+}  // namespace
+
+TEST(OverviewFocus, AClickKeepsKeysInTheDockEscapeGivesThemBackToTheView) {
+    if (QProcess::execute("xdotool", {"version"}) != 0) GTEST_SKIP() << "xdotool missing";
+    AppHarness h;
+    ASSERT_TRUE(h.view);
+    ASSERT_EQ(h.Load(), 1);
+    h.frame->move(0, 0);
+    h.frame->resize(1100, 700);
+    h.frame->raise();
+    h.frame->activateWindow();
+    h.frame->FindAction(ID_VIEW_OVERVIEW)->trigger();
+    ProcessEvents(500);
+    COverviewWidget* overview = h.frame->GetOverviewDock()->GetOverview();
+    ASSERT_TRUE(overview->isVisible());
+    // Start in the view.
+    const CRect rc = h.view->GetClientRect();
+    Click(h.view->viewport()->mapToGlobal(QPoint(rc.Width() / 3, rc.Height() / 3)));
+    ASSERT_TRUE(h.view->hasFocus());
+
+    // A click into the overview: the keyboard stays there, keys do not reach the view.
+    const CPoint scroll = h.view->GetScrollPosition();
+    Click(overview->mapToGlobal(overview->rect().center()));
+    EXPECT_TRUE(overview->hasFocus());
+    EXPECT_FALSE(h.view->GetScrollPosition() == scroll);  // the click moved the view
+    const double step = h.view->m_dZIncrement;
+    Key("x");
+    EXPECT_EQ(h.view->m_dZIncrement, step);
+
+    // Escape: back to the view, whose keys work again.
+    Key("Escape");
+    EXPECT_TRUE(h.view->hasFocus());
+    Key("x");
+    EXPECT_EQ(h.view->m_dZIncrement, 2 * step);
+}
