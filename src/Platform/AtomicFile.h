@@ -20,6 +20,20 @@ namespace Platform {
 constexpr int kSaveOpenError = -1;   // cannot open or create: "Open file <path> error!"
 constexpr int kSaveWriteError = -2;  // writing failed: "Write file <path> error!"
 
+// Why SaveFileAtomically failed, for messages such as "No space left on
+// device" (std::strerror(error)).
+struct SaveFailure {
+    // errno of the first call that failed (stat, access, creating the
+    // temporary, fflush, fsync, fclose, rename), or as open(2) would give
+    // it: ENOENT for an empty path, EISDIR for a folder (or a path ending in
+    // '/'), EINVAL for another kind of file that is not a regular one; 0 when
+    // `write` returned false (the writer knows its own reason).
+    int error = 0;
+    // True when everything was written and only renaming the temporary over
+    // the target failed.
+    bool replacing = false;
+};
+
 // The file a save of `path` replaces: `path` with its symbolic links followed
 // (also a link to a file that does not exist yet), or `path` itself.
 std::string SaveTarget(const std::string& path);
@@ -39,7 +53,10 @@ std::string SaveTarget(const std::string& path);
 // - on any failure the temporary is removed and the old file is byte for
 //   byte as it was (kSaveWriteError once writing has started).
 // 1 saved, kSaveOpenError or kSaveWriteError. An empty path: kSaveOpenError.
-int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write);
+// A caller that names the system's reason passes `failure`, which is filled
+// in on failure (SaveFailure).
+int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write,
+                       SaveFailure* failure = nullptr);
 
 // Removes the temporaries that saves of `path` left behind: entries of the
 // target's folder named <target's file name>.orvane-save- plus six letters or

@@ -1,9 +1,12 @@
 #include "Platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +86,62 @@ TEST_F(AtomicFileTest, AWriterThatFailsLeavesTheOldFileAndNoTemporary) {
     fs::current_path(cwd);
     EXPECT_EQ(ReadAll(File("data.txt")), "in place");
     EXPECT_EQ(Entries(), before);
+}
+
+TEST_F(AtomicFileTest, AFailureNamesTheSystemsReasonAndTheStep) {
+    std::ofstream(File("data.txt")) << "old contents";
+    const size_t before = Entries();
+    Platform::SaveFailure failure;
+
+    // A disk that is full after 16 bytes (a file size limit; SIGXFSZ ignored
+    // meanwhile): the writer's 100 bytes are still buffered, flushing fails.
+    {
+        const sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 16;
+        setrlimit(RLIMIT_FSIZE, &small);
+        const int rc =
+            Platform::SaveFileAtomically(File("data.txt"), Writes(std::string(100, 'x')), &failure);
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, handler);
+        EXPECT_EQ(rc, Platform::kSaveWriteError);
+        EXPECT_EQ(failure.error, EFBIG);
+        EXPECT_FALSE(failure.replacing);
+        EXPECT_EQ(ReadAll(File("data.txt")), "old contents");
+    }
+    // The writer's own failure leaves the reason to the writer.
+    EXPECT_EQ(Platform::SaveFileAtomically(
+                  File("data.txt"), [](FILE*) { return false; }, &failure),
+              Platform::kSaveWriteError);
+    EXPECT_EQ(failure.error, 0);
+    // A target that becomes a folder with a file in it while it is written:
+    // only the rename fails.
+    EXPECT_EQ(Platform::SaveFileAtomically(
+                  File("data.txt"),
+                  [this](FILE* f) {
+                      fs::remove(File("data.txt"));
+                      fs::create_directory(File("data.txt"));
+                      std::ofstream(File("data.txt/inside")) << "x";
+                      return Writes("new")(f);
+                  },
+                  &failure),
+              Platform::kSaveWriteError);
+    EXPECT_TRUE(failure.replacing);
+    EXPECT_NE(failure.error, 0);
+    EXPECT_EQ(Entries(), before);  // the temporary is gone each time
+
+    // Targets refused before anything is created.
+    EXPECT_EQ(Platform::SaveFileAtomically(File("missing/p.txt"), Writes("x"), &failure),
+              Platform::kSaveOpenError);
+    EXPECT_EQ(failure.error, ENOENT);
+    EXPECT_EQ(Platform::SaveFileAtomically(File("data.txt"), Writes("x"), &failure),
+              Platform::kSaveOpenError);
+    EXPECT_EQ(failure.error, EISDIR);
+    EXPECT_FALSE(failure.replacing);
+    EXPECT_EQ(Platform::SaveFileAtomically(File("a.txt"), Writes("new"), &failure), 1);
+    EXPECT_EQ(ReadAll(File("a.txt")), "new");
 }
 
 }  // namespace
