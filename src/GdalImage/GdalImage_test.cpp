@@ -25,15 +25,12 @@
 #include "DemoProject.h"
 #include "GdalConvert.h"
 #include "LanWriter.h"
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 bool HaveGdalTranslate() {
     return std::system("command -v gdal_translate >/dev/null 2>&1") == 0;
@@ -57,7 +54,7 @@ private:
 };
 
 int ReadLan(const std::string& path, CErdasImage& image) {
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    Platform::FilePtr f = Platform::OpenFile(path, "rb");
     return f ? image.ReadImage(f.get()) : -100;
 }
 
