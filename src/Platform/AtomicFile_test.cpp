@@ -1,8 +1,6 @@
 #include "Platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "Platform/PlatformTestSupport.h"
 
 namespace {
 
@@ -93,24 +93,17 @@ TEST_F(AtomicFileTest, AFailureNamesTheSystemsReasonAndTheStep) {
     const size_t before = Entries();
     Platform::SaveFailure failure;
 
-    // A disk that is full after 16 bytes (a file size limit; SIGXFSZ ignored
-    // meanwhile): the writer's 100 bytes are still buffered, flushing fails.
+    // A disk that is full after 16 bytes: the writer's 100 bytes are still
+    // buffered, flushing fails.
     {
-        const sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 16;
-        setrlimit(RLIMIT_FSIZE, &small);
-        const int rc =
-            Platform::SaveFileAtomically(File("data.txt"), Writes(std::string(100, 'x')), &failure);
-        setrlimit(RLIMIT_FSIZE, &old);
-        signal(SIGXFSZ, handler);
-        EXPECT_EQ(rc, Platform::kSaveWriteError);
-        EXPECT_EQ(failure.error, EFBIG);
-        EXPECT_FALSE(failure.replacing);
-        EXPECT_EQ(ReadAll(File("data.txt")), "old contents");
+        platformtest::FileSizeLimit limit(16);
+        EXPECT_EQ(
+            Platform::SaveFileAtomically(File("data.txt"), Writes(std::string(100, 'x')), &failure),
+            Platform::kSaveWriteError);
     }
+    EXPECT_EQ(failure.error, EFBIG);
+    EXPECT_FALSE(failure.replacing);
+    EXPECT_EQ(ReadAll(File("data.txt")), "old contents");
     // The writer's own failure leaves the reason to the writer.
     EXPECT_EQ(Platform::SaveFileAtomically(
                   File("data.txt"), [](FILE*) { return false; }, &failure),
