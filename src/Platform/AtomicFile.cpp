@@ -181,7 +181,7 @@ int RemoveStaleSaveTemporaries(const std::string& path) {
 }
 
 int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write,
-                       SaveFailure* failure) {
+                       SaveFailure* failure, SaveDurability durability) {
     SaveFailure ignored;
     SaveFailure& why = failure ? *failure : ignored;
     why = SaveFailure();
@@ -227,7 +227,8 @@ int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>
         ok = done && ok;
     };
     step(std::fflush(stream.get()) == 0);
-    step(fsync(fileno(stream.get())) == 0);
+    const bool durable = durability == SaveDurability::Durable;
+    if (durable) step(fsync(fileno(stream.get())) == 0);
     step(std::fclose(stream.release()) == 0);
     if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
         why.error = errno;
@@ -238,7 +239,7 @@ int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>
         unlink(temporary.c_str());
         return kSaveWriteError;
     }
-    SyncFolder(folder);
+    if (durable) SyncFolder(folder);
     return 1;
 }
 

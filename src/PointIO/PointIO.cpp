@@ -38,13 +38,15 @@ int WriteFailed(const std::string& path) {
 int SaveAtomically(const std::string& path, const std::function<int(FILE*)>& write) {
     int written = 1;
     Platform::SaveFailure failure;
+    // An export can be made again from the project: it is not synced, which
+    // for a large set costs several times the writing itself.
     const int rc = Platform::SaveFileAtomically(
         path,
         [&](FILE* file) {
             written = write(file);
             return written == 1;
         },
-        &failure);
+        &failure, Platform::SaveDurability::Unsynced);
     if (rc == 1) return 1;
     if (rc == Platform::kSaveOpenError)
         return WriteError(path, std::strerror(failure.error), kPointsCannotOpen);

@@ -24,7 +24,7 @@ int WriteError(const std::string& path, const std::string& reason, int result);
 int WriteFailed(const std::string& path);
 
 // Writes `path` through Platform::SaveFileAtomically (a temporary beside the
-// target, renamed over it when complete). `write` gets the open temporary and
+// target, renamed over it when complete; not synced to disk). `write` gets the open temporary and
 // returns 1 when it wrote everything, or a PointIOResult it has shown. 1, the
 // writer's result, or (shown with the system's reason) kPointsCannotOpen when
 // no temporary can be created or the target may not be replaced,
