@@ -601,6 +601,7 @@ TEST(PointExportErrors, FailuresLeaveNoFileAndTheOldTargetIntact) {
         EXPECT_EQ(ExportPoints(dir / "ro/p.las", set), kPointsCannotOpen);
         fs::permissions(dir / "ro", fs::perms::owner_all);
         EXPECT_TRUE(fs::is_empty(dir / "ro"));
+        fs::remove(dir / "ro");
     }
     // Unknown and compressed types are refused before anything is created.
     Platform::ScopedMessageCapture capture;
