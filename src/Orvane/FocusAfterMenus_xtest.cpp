@@ -9,31 +9,16 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "OrvaneTestSupport.h"
+#include "XInputTestSupport.h"
 
 using namespace orvane_test;
 
 namespace {
 
-bool XDo(const QStringList& args) {
-    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
-}
-
-void Click(QPoint global) {
-    ASSERT_TRUE(
-        XDo({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"}));
-    ProcessEvents(300);
-}
-
-void Key(const QString& key) {
-    ASSERT_TRUE(XDo({"key", key}));
-    ProcessEvents(200);
-}
-
 class FocusTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (QProcess::execute("xdotool", {"version"}) != 0) GTEST_SKIP() << "xdotool missing";
+        if (!HaveXDo()) GTEST_SKIP() << "xdotool missing";
         ProcessEvents(200);
         ASSERT_TRUE(h.view);
         ASSERT_EQ(h.Load(), 1);
@@ -107,7 +92,7 @@ TEST_F(FocusTest, KeysReachTheViewAfterAToolbarDialog) {
 // whose first document window is maximised too (the title then shows the
 // document once, in brackets).
 TEST(StartUp, MainWindowAndFirstDocumentWindowOpenMaximised) {
-    if (QProcess::execute("xdotool", {"version"}) != 0) GTEST_SKIP() << "xdotool missing";
+    if (!HaveXDo()) GTEST_SKIP() << "xdotool missing";
     QProcess program;
     program.start(QStringLiteral(ORVANE_PROGRAM), {});
     ASSERT_TRUE(program.waitForStarted());

@@ -5,31 +5,12 @@
 #include <QProcess>
 
 #include "Orvane/OverviewDock.h"
-#include "OrvaneTestSupport.h"
+#include "XInputTestSupport.h"
 
 using namespace orvane_test;
 
-namespace {
-
-bool XDo(const QStringList& args) {
-    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
-}
-
-void Click(QPoint global) {
-    ASSERT_TRUE(
-        XDo({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"}));
-    ProcessEvents(300);
-}
-
-void Key(const QString& key) {
-    ASSERT_TRUE(XDo({"key", key}));
-    ProcessEvents(200);
-}
-
-}  // namespace
-
 TEST(OverviewFocus, AClickKeepsKeysInTheDockEscapeGivesThemBackToTheView) {
-    if (QProcess::execute("xdotool", {"version"}) != 0) GTEST_SKIP() << "xdotool missing";
+    if (!HaveXDo()) GTEST_SKIP() << "xdotool missing";
     AppHarness h;
     ASSERT_TRUE(h.view);
     ASSERT_EQ(h.Load(), 1);
