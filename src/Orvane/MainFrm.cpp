@@ -382,7 +382,7 @@ void CMainFrame::UpdateCheckQueue() {
     if (queueShown && doc && doc->m_leftPhoto.m_pImagePoints) {
         for (int i : doc->m_checks.Suspects(m_pCheckQueue->Threshold()->value(), true)) {
             const TINPoint* p = doc->m_leftPhoto.m_pImagePoints->GetPoint(i);
-            if (p && std::isfinite(p->x) && std::isfinite(p->y)) dots.emplace_back(p->x, p->y);
+            if (p && std::isfinite(p->x) && std::isfinite(p->y)) dots.emplace_back(+p->x, +p->y);
         }
     }
     m_pOverviewDock->GetOverview()->SetMarkedPositions(std::move(dots));
