@@ -1,6 +1,15 @@
 # Helpers shared by every folder: one static library per folder built from its
 # *.cpp files, and one test program per folder built from its *_test.cpp files.
 
+# The demo projects of a test run: generated once by the test DemoProjects.Generate
+# (fixture orvane_demos, tools/makedemo) into this folder, read by the tests.
+set(ORVANE_TEST_DEMOS ${PROJECT_BINARY_DIR}/test-demos)
+
+# orvane_test_demos(TARGET): the test program reads the generated demo projects.
+function(orvane_test_demos target)
+  target_compile_definitions(${target} PRIVATE ORVANE_TEST_DEMOS="${ORVANE_TEST_DEMOS}")
+endfunction()
+
 function(orvane_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   if(ORVANE_WERROR)
@@ -25,9 +34,10 @@ function(orvane_library name)
   orvane_warnings(${name})
 endfunction()
 
-# orvane_tests(NAME [DEPS lib...] [PROPERTIES ...]) builds NAME_tests from *_test.cpp
+# orvane_tests(NAME [DEMOS] [DEPS lib...] [ENV var=value...]) builds NAME_tests
+# from *_test.cpp; with DEMOS its tests read the generated demo projects.
 function(orvane_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "DEMOS" "" "DEPS;ENV" ${ARGN})
   file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT tsrcs)
     return()
@@ -36,8 +46,16 @@ function(orvane_tests name)
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name}_tests PRIVATE ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   orvane_warnings(${name}_tests)
+  set(props)
   if(ARG_ENV)
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "${ARG_ENV}")
+    list(APPEND props ENVIRONMENT "${ARG_ENV}")
+  endif()
+  if(ARG_DEMOS)
+    orvane_test_demos(${name}_tests)
+    list(APPEND props FIXTURES_REQUIRED orvane_demos)
+  endif()
+  if(props)
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
   else()
     gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60)
   endif()

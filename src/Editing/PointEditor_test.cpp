@@ -14,6 +14,7 @@
 #include <random>
 
 #include "DemoProject.h"
+#include "DemoTestSupport.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/Platform.h"
 #include "TIN/PointsFileSave.h"
@@ -23,25 +24,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small generated project, made once for the test program.
+// The small demo project of the test run (read-only), or one made once for
+// the test program.
 const demo::DemoResult& Demo() {
-    static demo::DemoResult result;
-    static bool made = false;
-    if (!made) {
-        made = true;
-        demo::DemoOptions options;
-        options.outDir =
-            (fs::temp_directory_path() / ("editing-demo-" + std::to_string(getpid()))).string();
-        options.cols = 600;
-        options.rows = 600;
-        options.points = 2500;
-        options.threads = 2;
-        std::string error;
-        if (demo::MakeDemoProject(options, result, error) != 1) ADD_FAILURE() << error;
-        std::atexit(
-            [] { fs::remove_all(Demo().pointsFile.substr(0, Demo().pointsFile.rfind('/'))); });
-    }
-    return result;
+    demo::DemoOptions options;
+    options.cols = 900;
+    options.rows = 900;
+    options.points = 3000;
+    options.threads = 2;
+    std::string error;
+    const demo::DemoResult& d = demo::SharedDemo("small", options, &error);
+    if (d.pointsFile.empty()) ADD_FAILURE() << error;
+    return d;
 }
 
 std::string ReadAll(const std::string& path) {

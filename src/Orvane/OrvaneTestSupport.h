@@ -1,6 +1,6 @@
-// Shared by the application's tests: a generated demo project (made once per
-// test program) and a running application with its main frame, document and
-// editing view on the X server.
+// Shared by the application's tests: the generated demo projects (made once
+// per test run, tools/makedemo/DemoTestSupport.h) and a running application
+// with its main frame, document and editing view on the X server.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include <string>
 
 #include "DemoProject.h"
+#include "DemoTestSupport.h"
 #include "Framework/MDIFrame.h"
 #include "Framework/StatusBar.h"
 #include "Orvane/MainFrm.h"
@@ -32,35 +33,31 @@
 
 namespace orvane_test {
 
-// A generated project of two 900 x 900 images and `points` points, made once
-// per test program for each point count.
-inline const demo::DemoResult& GeneratedDemo(int64_t points) {
-    static std::map<int64_t, std::pair<std::unique_ptr<QTemporaryDir>, demo::DemoResult>> made;
-    auto& entry = made[points];
-    if (!entry.first) {
-        entry.first = std::make_unique<QTemporaryDir>();
-        demo::DemoOptions options;
-        options.outDir = entry.first->path().toStdString();
-        options.cols = 900;
-        options.rows = 900;
-        options.points = points;
-        options.threads = 2;
-        std::string error;
-        if (demo::MakeDemoProject(options, entry.second, error) != 1)
-            ADD_FAILURE() << "demo project: " << error;
-    }
-    return entry.second;
+// A generated project of two 900 x 900 images and `points` points: from the
+// demo projects of the test run when they hold it (read-only: tests that save
+// copy the points file first, see LoadWithPointsCopy), otherwise made once
+// per test program.
+inline const demo::DemoResult& GeneratedDemo(const std::string& name, int64_t points) {
+    demo::DemoOptions options;
+    options.cols = 900;
+    options.rows = 900;
+    options.points = points;
+    options.threads = 2;
+    std::string error;
+    const demo::DemoResult& d = demo::SharedDemo(name, options, &error);
+    if (d.pointsFile.empty()) ADD_FAILURE() << "demo project " << name << ": " << error;
+    return d;
 }
 
 // A small project: a few thousand points.
 inline const demo::DemoResult& SmallDemo() {
-    return GeneratedDemo(3000);
+    return GeneratedDemo("small", 3000);
 }
 
 // Points dense enough (about one per 8 pixels of the overlap) that a view
 // shows tens of thousands of them.
 inline const demo::DemoResult& DenseDemo() {
-    return GeneratedDemo(60000);
+    return GeneratedDemo("dense", 60000);
 }
 
 inline ProjectPaths DemoPaths() {
