@@ -17,6 +17,49 @@ function(orvane_warnings target)
   endif()
 endfunction()
 
+# orvane_suite_tests(TARGET [PROPERTIES prop value...]): one CTest test per
+# GoogleTest suite of the program, named after the suite, running the suite's
+# tests in one process (--gtest_filter=Suite.*). A process per test case
+# paid the program's start (for the GUI programs the application, the X
+# connection and the first GL context) once per case, and repeated the work
+# a suite's SetUpTestSuite shares. The suites are listed after each build
+# (cmake/GTestSuites.cmake); the program's CROSSCOMPILING_EMULATOR, if set,
+# runs them.
+function(orvane_suite_tests target)
+  cmake_parse_arguments(ARG "" "" "PROPERTIES" ${ARGN})
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.txt)
+  set(include_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.cmake)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${target}> -DOUT=${list_file}
+            -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
+    VERBATIM)
+  set(props "")
+  foreach(p IN LISTS ARG_PROPERTIES)
+    string(APPEND props " [==[${p}]==]")
+  endforeach()
+  get_property(emulator TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR)
+  set(command "")
+  foreach(word IN LISTS emulator ITEMS "$<TARGET_FILE:${target}>")
+    string(APPEND command " [==[${word}]==]")
+  endforeach()
+  set(properties_call "")
+  if(NOT props STREQUAL "")
+    set(properties_call "set_tests_properties(\"\${suite}\" PROPERTIES${props})")
+  endif()
+  file(GENERATE OUTPUT ${include_file} CONTENT "\
+if(EXISTS [==[${list_file}]==])
+  file(STRINGS [==[${list_file}]==] suites)
+  foreach(suite IN LISTS suites)
+    add_test(\"\${suite}\"${command} \"--gtest_filter=\${suite}.*\")
+    ${properties_call}
+  endforeach()
+else()
+  add_test(${target}_NOT_BUILT ${target}_NOT_BUILT)
+endif()
+")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
+endfunction()
+
 # orvane_library(NAME [DEPS lib...] [EXCLUDE file...])
 function(orvane_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
@@ -54,9 +97,5 @@ function(orvane_tests name)
     orvane_test_demos(${name}_tests)
     list(APPEND props FIXTURES_REQUIRED orvane_demos)
   endif()
-  if(props)
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
-  else()
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60)
-  endif()
+  orvane_suite_tests(${name}_tests PROPERTIES ${props})
 endfunction()
