@@ -18,7 +18,7 @@ namespace {
 // Answers the next modal message box with `button` once it shows; `seen`
 // receives its text.
 void AnswerNextBox(QMessageBox::StandardButton button, QString* seen = nullptr) {
-    QTimer::singleShot(50, [=] {
+    QTimer::singleShot(10, [=] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) return AnswerNextBox(button, seen);
         if (seen) *seen = box->text();
@@ -142,8 +142,10 @@ TEST(DataSafety, NeighbourKeyWithoutNeighbourClearsTheHighlight) {
     ASSERT_EQ(px, (std::array<int, 3>{255, 255, 0}));
     h.view->OnChar('d', 1, 0);
     EXPECT_TRUE(h.doc->m_leftPhoto.m_selection.empty());
-    ProcessEvents(100);  // the paint the key asked for, no explicit redraw
-    EXPECT_NE(h.Pixel(GL_FRONT_LEFT, gx, gy), (std::array<int, 3>{255, 255, 0}));
+    // The paint the key asked for, no explicit redraw.
+    EXPECT_TRUE(WaitFor([&] {
+        return h.Pixel(GL_FRONT_LEFT, gx, gy) != std::array<int, 3>{255, 255, 0};
+    }));
 }
 
 TEST(DataSafety, MessageBoxesShowTheArrowOverAWaitCursor) {

@@ -136,12 +136,14 @@ TEST(FirstPicture, NewWindowAndSecondLoadDrawEachPhotographWithItsOwnStretch) {
     ASSERT_EQ(h.Load(paths), 1);
 
     h.frame->OnWindowNew();
-    ProcessEvents(200);
-    auto* second = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
-    ASSERT_TRUE(second);
-    ASSERT_NE(second, h.view);
+    COrvaneView* second = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        second = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
+        return second && second != h.view && second->GetSurfaceWindow() &&
+               second->GetSurfaceWindow()->isExposed();
+    }));
+    ProcessPending();
     second->RedrawNow();
-    ProcessEvents(50);
     EXPECT_GT(ShareShowingLeftPhotograph(second, h.doc->m_leftPhoto), 0.8);
     // The right eye at the centre shows the dim photograph stretched over its own range.
     const CRect rc = second->GetClientRect();
@@ -176,12 +178,11 @@ TEST(FirstPicture, NewWindowAndSecondLoadDrawEachPhotographWithItsOwnStretch) {
     // Choosing the first entry activates the first window.
     for (QAction* a : window->actions())
         if (a->text() == "&1 points.pts:1") a->trigger();
-    ProcessEvents(50);
-    EXPECT_EQ(h.frame->GetActiveView(), h.view);
+    EXPECT_TRUE(WaitFor([&] { return h.frame->GetActiveView() == h.view; }));
 
     // Cascading keeps windows big enough to work in.
     h.frame->OnWindowCascade();
-    ProcessEvents(50);
+    ProcessPending();
     const QSize area = h.frame->GetMDIArea()->viewport()->size();
     for (QMdiSubWindow* sub : h.frame->GetMDIArea()->subWindowList()) {
         EXPECT_GE(sub->width(), area.width() / 2);
@@ -189,9 +190,7 @@ TEST(FirstPicture, NewWindowAndSecondLoadDrawEachPhotographWithItsOwnStretch) {
     }
     // Closing the second window leaves one window with the plain title.
     static_cast<QWidget*>(second->parentWidget())->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    ProcessEvents(100);
-    EXPECT_EQ(titleOf(h.view), "points.pts");
+    EXPECT_TRUE(WaitFor([&] { return titleOf(h.view) == "points.pts"; }));
 }
 
 // The floating mark set on a control target in both photographs reads that
@@ -266,12 +265,11 @@ TEST(StatusPanes, StartHintHeldUntilAProjectLoadsAndBackForFileOpen) {
     const QString other = dir.path() + "/other.pts";
     CopyFile(DemoPaths().matchedPoints, other.toStdString());
     ASSERT_TRUE(h.app->OpenDocumentFile(other));
-    ProcessEvents(100);
+    ProcessPending();
     h.frame->UpdateMenus();
     EXPECT_EQ(bar->GetShownMessage(), hint);
     // A timed message shows, then the held hint comes back.
     bar->ShowTimedMessage("Saved.", 50);
     EXPECT_EQ(bar->GetShownMessage(), "Saved.");
-    ProcessEvents(150);
-    EXPECT_EQ(bar->GetShownMessage(), hint);
+    EXPECT_TRUE(WaitFor([&] { return bar->GetShownMessage() == hint; }, 2000));
 }

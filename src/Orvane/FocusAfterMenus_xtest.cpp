@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <functional>
 
 #include "OrvaneTestSupport.h"
 
@@ -19,31 +20,43 @@ bool XDo(const QStringList& args) {
     return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
 }
 
-void Click(QPoint global) {
+// Clicks at a global position and processes events until `done` holds.
+void Click(QPoint global, const std::function<bool()>& done) {
     ASSERT_TRUE(
         XDo({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"}));
-    ProcessEvents(300);
+    EXPECT_TRUE(WaitFor(done, 3000));
 }
 
-void Key(const QString& key) {
-    ASSERT_TRUE(XDo({"key", key}));
-    ProcessEvents(200);
+// Types a key and processes events until `done` holds; false when it does not.
+bool Key(const QString& key, const std::function<bool()>& done) {
+    return XDo({"key", key}) && WaitFor(done, 3000);
+}
+
+bool NoPopup() {
+    return QApplication::activePopupWidget() == nullptr;
 }
 
 class FocusTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (QProcess::execute("xdotool", {"version"}) != 0) GTEST_SKIP() << "xdotool missing";
-        ProcessEvents(200);
         ASSERT_TRUE(h.view);
         ASSERT_EQ(h.Load(), 1);
         h.frame->move(0, 0);
         h.frame->raise();
         h.frame->activateWindow();
-        ProcessEvents(300);
+        ASSERT_TRUE(WaitFor([&] { return h.frame->isActiveWindow(); }));
         // A click into the view, as an operator starts.
         const CRect rc = h.view->GetClientRect();
-        Click(h.view->viewport()->mapToGlobal(QPoint(rc.Width() / 3, rc.Height() / 3)));
+        Click(h.view->viewport()->mapToGlobal(QPoint(rc.Width() / 3, rc.Height() / 3)),
+              [&] { return ViewHasFocus(); });
+    }
+    // The view has the keyboard focus in the active window.
+    bool ViewHasFocus() { return h.frame->isActiveWindow() && h.view->hasFocus(); }
+    // Gives the window manager and the application up to a second to give the
+    // focus back after a menu or dialog closed (an operator types no sooner).
+    void Settle() {
+        WaitFor([&] { return ViewHasFocus(); }, 1000);
     }
     QPoint MenuTitle(const QString& title) {
         QMenuBar* bar = h.frame->menuBar();
@@ -54,9 +67,9 @@ protected:
     }
     // The step doubles when 'x' reaches the view.
     bool KeysReachTheView() {
+        Settle();
         const double before = h.view->m_dZIncrement;
-        Key("x");
-        return h.view->m_dZIncrement == 2 * before;
+        return Key("x", [&] { return h.view->m_dZIncrement == 2 * before; });
     }
     AppHarness h;
 };
@@ -68,19 +81,20 @@ TEST_F(FocusTest, KeysReachTheViewAfterAClick) {
 }
 
 TEST_F(FocusTest, KeysReachTheViewAfterAMenuClosedByItsTitle) {
-    Click(MenuTitle("TIN"));
-    Click(MenuTitle("TIN"));
+    Click(MenuTitle("TIN"), [] { return !NoPopup(); });
+    Click(MenuTitle("TIN"), NoPopup);
     EXPECT_TRUE(KeysReachTheView());
 }
 
 TEST_F(FocusTest, KeysReachTheViewAfterAMenuLeftWithEscape) {
-    Click(MenuTitle("&File"));
-    Key("Escape");
-    Key("Escape");
+    Click(MenuTitle("&File"), [] { return !NoPopup(); });
+    EXPECT_TRUE(Key("Escape", NoPopup));
+    // The second Escape leaves the menu bar: nothing to wait for but the key.
+    EXPECT_TRUE(Key("Escape", [] { return true; }));
     EXPECT_TRUE(KeysReachTheView());
     // The arrows too.
     const int offset = h.view->m_nXOffset;
-    Key("Right");
+    Key("Right", [&] { return h.view->m_nXOffset != offset; });
     EXPECT_EQ(h.view->m_nXOffset, offset + 5);
 }
 
@@ -90,14 +104,21 @@ TEST_F(FocusTest, KeysReachTheViewAfterAToolbarDialog) {
         if (a->data().toInt() == 57664)
             about = qobject_cast<QToolButton*>(h.frame->m_wndToolBar->widgetForAction(a));
     ASSERT_TRUE(about);
-    // The box runs its own loop: it is answered with a real Return from there.
+    // The box runs its own loop: it is answered with a real Return from
+    // there, once it is the active window.
     bool shown = false;
-    QTimer::singleShot(600, [&] {
-        shown = QApplication::activeModalWidget() != nullptr;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box || !box->isActiveWindow()) return;
+        poll.stop();
+        shown = true;
         XDo({"key", "Return"});
     });
-    Click(about->mapToGlobal(about->rect().center()));
-    ProcessEvents(300);
+    poll.start();
+    Click(about->mapToGlobal(about->rect().center()),
+          [&] { return shown && !QApplication::activeModalWidget(); });
     EXPECT_TRUE(shown);
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_TRUE(KeysReachTheView());
@@ -117,14 +138,23 @@ TEST(StartUp, MainWindowAndFirstDocumentWindowOpenMaximised) {
         search.start("xdotool", {"search", "--name", "^Orvane"});
         search.waitForFinished();
         window = QString::fromLatin1(search.readAllStandardOutput()).split('\n').value(0).trimmed();
-        if (window.isEmpty()) QThread::msleep(100);
+        if (window.isEmpty()) QThread::msleep(50);
     }
     ASSERT_FALSE(window.isEmpty());
-    QThread::msleep(800);  // the window manager maximises after mapping
-    QProcess prop;
-    prop.start("xprop", {"-id", window, "_NET_WM_STATE", "WM_NAME"});
-    prop.waitForFinished();
-    const QString props = QString::fromLatin1(prop.readAllStandardOutput());
+    // The window manager maximises after mapping, and the program names its
+    // document after the window shows: read until both are there (5 s at most).
+    QString props;
+    for (int tries = 0; tries < 100; ++tries) {
+        QProcess prop;
+        prop.start("xprop", {"-id", window, "_NET_WM_STATE", "WM_NAME"});
+        prop.waitForFinished();
+        props = QString::fromLatin1(prop.readAllStandardOutput());
+        if (props.contains("_NET_WM_STATE_MAXIMIZED_VERT") &&
+            props.contains("_NET_WM_STATE_MAXIMIZED_HORZ") &&
+            props.contains("\"Orvane - [Orvane1]\""))
+            break;
+        QThread::msleep(50);
+    }
     program.terminate();
     program.waitForFinished(3000);
     EXPECT_TRUE(props.contains("_NET_WM_STATE_MAXIMIZED_VERT")) << props.toStdString();

@@ -8,10 +8,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -79,10 +82,39 @@ inline void CopyFile(const std::string& from, const std::string& to) {
     WriteAll(to, ReadAll(from));
 }
 
+// Processes events for `ms` milliseconds, whatever happens: for tests that
+// need time to pass (a timed message running out).
 inline void ProcessEvents(int ms = 50) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Delivers the events already queued (posted events, deferred deletes, what
+// the X server has sent) without waiting for more.
+inline void ProcessPending() {
+    for (int pass = 0; pass < 3; ++pass) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+// Processes events until `condition` holds or `timeoutMs` have passed (a guard
+// against a hang, not a timing check); returns the condition.
+inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) return condition();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+inline bool IsExposed(const QWidget* widget) {
+    return widget && widget->windowHandle() && widget->windowHandle()->isExposed();
 }
 
 // The application as the program starts it, with the view's child frame
@@ -99,14 +131,22 @@ public:
         frame = app->GetMainFrame();
         frame->resize(760, 640);
         if (QMdiSubWindow* sub = frame->GetMDIArea()->activeSubWindow()) sub->showMaximized();
-        ProcessEvents(200);
         view = dynamic_cast<COrvaneView*>(frame->GetActiveView());
         doc = view ? view->GetDocument() : nullptr;
+        // Shown on the X server, the view's GL window too, and laid out.
+        WaitFor([&] {
+            return IsExposed(frame) && view && view->GetSurfaceWindow() &&
+                   view->GetSurfaceWindow()->isExposed();
+        });
+        ProcessPending();
     }
     ~AppHarness() {
         if (doc) doc->SetModifiedFlag(false);
-        if (frame) frame->close();
-        ProcessEvents(50);
+        if (frame) {
+            QPointer<QWidget> closing = frame;
+            frame->close();  // deletes itself (WA_DeleteOnClose)
+            WaitFor([&] { return closing.isNull(); }, 2000);
+        }
         app.reset();
     }
     int Load(const ProjectPaths& paths = DemoPaths()) {
@@ -125,9 +165,11 @@ public:
         paths.matchedPoints = pointsFile;
         return Load(paths);
     }
+    // Draws at once (the draw is synchronous; the buffers read back are its
+    // result), then delivers what the draw queued.
     void Draw() {
         view->RedrawNow();
-        ProcessEvents(20);
+        ProcessPending();
     }
     // RGB of one pixel of a buffer, GL window coordinates.
     std::array<int, 3> Pixel(GLenum buffer, int x, int y) {

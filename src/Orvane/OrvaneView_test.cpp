@@ -673,30 +673,30 @@ TEST_F(ViewTest, QtEventsOnTheGLWindowReachTheHandlers) {
             if (Left().FindImagePoint(x + s.x, y + s.y, 8.0) < 0) free = QPoint(x, y), found = true;
     ASSERT_TRUE(found);
     QTest::mouseMove(surface, free);
-    ProcessEvents(50);
+    WaitFor([&] { return h.view->m_ptMark.x == free.x(); });
     EXPECT_EQ(+h.view->m_ptMark.x, free.x());
     EXPECT_EQ(+h.view->m_ptMark.y, ClientHeight() - free.y());
     // Characters are case-sensitive: "x" doubles the step, "X" grows the points.
     QTest::keyClick(surface, 'x');
     QTest::keyClick(surface, 'X');
-    ProcessEvents(20);
+    WaitFor([&] { return h.view->m_nPointSize == 4; });
     EXPECT_DOUBLE_EQ(h.view->m_dZIncrement, 0.06);
     EXPECT_EQ(h.view->m_nPointSize, 4);
     QTest::keyClick(surface, Qt::Key_Right);
-    ProcessEvents(20);
+    WaitFor([&] { return h.view->m_nXOffset == 665; });
     EXPECT_EQ(h.view->m_nXOffset, 665);
     // A wheel notch towards the user with nothing selected: parallax + 1.
     QWheelEvent wheel(QPointF(free), surface->mapToGlobal(QPointF(free)), QPoint(), QPoint(0, -120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(surface, &wheel);
-    ProcessEvents(20);
+    WaitFor([&] { return h.view->m_nParallax == 31; });
     EXPECT_EQ(h.view->m_nParallax, 31);
     // A dragged rectangle selects the points inside it.
     const QPoint from(center.x - s.x - 80, center.y - s.y - 60), to(from + QPoint(160, 120));
     QTest::mousePress(surface, Qt::LeftButton, Qt::NoModifier, from);
     QTest::mouseMove(surface, to);
     QTest::mouseRelease(surface, Qt::LeftButton, Qt::NoModifier, to);
-    ProcessEvents(50);
+    WaitFor([&] { return !Left().m_selection.empty(); });
     int expected = 0;
     for (int i = 0; i < Doc().m_points.GetCount(); ++i) {
         const TINPoint* p = Left().m_pImagePoints->GetPoint(i);
