@@ -11,6 +11,12 @@
 # second ctest run in the same build tree costs nothing.
 # check: fails when a file of the set was changed, removed or added: the
 # tests must only read it.
+#
+# The environment variable ORVANE_TEST_DEMOS, when set, names the folder
+# instead of DIR, as it does for the tests: a set made by another build tree
+# of the same sources (scripts/test hands the Release build's set to the
+# sanitizer build, whose generator is several times slower). Such a set is
+# kept when it is complete and unchanged, whatever program made it.
 
 # name|arguments (the folder is the first argument). Each test program asks
 # for its project by name with the same options (tools/makedemo/DemoTestSupport.h).
@@ -37,6 +43,11 @@ function(checksums out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
+set(given FALSE)
+if(NOT "$ENV{ORVANE_TEST_DEMOS}" STREQUAL "")
+  set(DIR "$ENV{ORVANE_TEST_DEMOS}")
+  set(given TRUE)
+endif()
 if(NOT DIR)
   message(FATAL_ERROR "DIR is not set")
 endif()
@@ -60,8 +71,8 @@ if(NOT MODE STREQUAL "make" OR NOT MAKEDEMO)
   message(FATAL_ERROR "usage: -DMAKEDEMO=<program> -DDIR=<folder> -DMODE=make|check")
 endif()
 
-if(EXISTS "${DIR}/complete" AND "${DIR}/complete" IS_NEWER_THAN "${MAKEDEMO}"
-   AND "${DIR}/complete" IS_NEWER_THAN "${CMAKE_CURRENT_LIST_FILE}")
+if(EXISTS "${DIR}/complete" AND (given OR ("${DIR}/complete" IS_NEWER_THAN "${MAKEDEMO}"
+   AND "${DIR}/complete" IS_NEWER_THAN "${CMAKE_CURRENT_LIST_FILE}")))
   file(READ "${DIR}/checksums.txt" expected)
   checksums(now)
   if(now STREQUAL expected)
