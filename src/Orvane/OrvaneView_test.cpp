@@ -112,6 +112,11 @@ protected:
     AppHarness h;
 };
 
+// The mouse, wheel and key handlers and the selection modes; ViewTest holds
+// the drawing and the commands (two suites: two processes that can run side
+// by side).
+class ViewInput : public ViewTest {};
+
 // Grey levels (0..255) that the min-max stretch over the photograph's whole
 // band 0 gives each sample value, computed here from the band itself.
 std::array<int, 256> StretchedGreys(const CAerialPhoto& photo) {
@@ -256,7 +261,7 @@ TEST_F(ViewTest, DisplayListsReplayedWhenNothingMovedRebuiltWhenScrolled) {
 // A notch towards the user (negative delta) lowers, away raises; without a
 // selection it steps the parallax. With Shift the points move along their
 // left rays (the geometry of both moves: PointEditorEdits in src/Editing).
-TEST_F(ViewTest, WheelStepsParallaxWithoutSelectionAndTheSelectionByTheStepWithIt) {
+TEST_F(ViewInput, WheelStepsParallaxWithoutSelectionAndTheSelectionByTheStepWithIt) {
     EXPECT_EQ(h.view->m_nParallax, 30);
     h.view->OnMouseWheel(0, -120, CPoint());
     EXPECT_EQ(h.view->m_nParallax, 31);
@@ -284,7 +289,7 @@ TEST_F(ViewTest, WheelStepsParallaxWithoutSelectionAndTheSelectionByTheStepWithI
     EXPECT_EQ(h.view->m_nParallax, 29);
 }
 
-TEST_F(ViewTest, ArrowKeysUseRepeatCount) {
+TEST_F(ViewInput, ArrowKeysUseRepeatCount) {
     h.view->OnKeyDown(VK_RIGHT, 3, 0);
     EXPECT_EQ(h.view->m_nXOffset, 675);
     EXPECT_TRUE(h.view->m_bOffsetChanged);
@@ -295,7 +300,7 @@ TEST_F(ViewTest, ArrowKeysUseRepeatCount) {
     EXPECT_EQ(h.view->m_nYOffset, -3);
 }
 
-TEST_F(ViewTest, CharactersChangeStepAndPointSizeCaseSensitively) {
+TEST_F(ViewInput, CharactersChangeStepAndPointSizeCaseSensitively) {
     for (int k = 0; k < 3; ++k) h.view->OnChar('x', 1, 0);
     EXPECT_DOUBLE_EQ(h.view->m_dZIncrement, 0.24);
     h.view->OnChar('z', 1, 0);
@@ -310,7 +315,7 @@ TEST_F(ViewTest, CharactersChangeStepAndPointSizeCaseSensitively) {
 
 // "A" adds a point under the left mark at the Default Z (its right position
 // and the editor's refusals: PointEditorEdits in src/Editing).
-TEST_F(ViewTest, AddPointAtMarkUsesTheMarkAndDefaultZ) {
+TEST_F(ViewInput, AddPointAtMarkUsesTheMarkAndDefaultZ) {
     const CPoint s = h.view->GetScrollPosition();
     h.view->m_ptMark = CPoint(320, ClientHeight() - 240);  // client (320, 240)
     const int n = Doc().m_points.GetCount();
@@ -338,7 +343,7 @@ TEST(ViewWithoutProject, AddPointIgnoredWithoutImagePointSets) {
     EXPECT_EQ(h.doc->m_points.GetCount(), 0);
 }
 
-TEST_F(ViewTest, NeighbourSteppingReleasesWithWeightRule) {
+TEST_F(ViewInput, NeighbourSteppingReleasesWithWeightRule) {
     // A point with a neighbour towards larger X.
     int start = -1, next = -1;
     for (int i = 0; i < Doc().m_points.GetCount() && next < 0; ++i) {
@@ -359,7 +364,7 @@ TEST_F(ViewTest, NeighbourSteppingReleasesWithWeightRule) {
     EXPECT_GT(+Doc().m_points.GetPoint(next)->x, +Doc().m_points.GetPoint(start)->x);
 }
 
-TEST_F(ViewTest, GoToPointScrollsGroundPositionToCentre) {
+TEST_F(ViewInput, GoToPointScrollsGroundPositionToCentre) {
     const TINPoint* g = Doc().m_points.GetPoint(Doc().m_points.GetCount() / 2);
     const TINPoint target = *g;
     h.view->m_fnRunDialog = [&](QDialog& d) {
@@ -380,7 +385,7 @@ TEST_F(ViewTest, GoToPointScrollsGroundPositionToCentre) {
 
 // --- Selection ------------------------------------------------------------------
 
-TEST_F(ViewTest, ClickWithoutMovingReleasesSelection) {
+TEST_F(ViewInput, ClickWithoutMovingReleasesSelection) {
     Doc().SelectPoint(3);
     h.view->OnLButtonDown(MK_LBUTTON, CPoint(50, 50));
     h.view->OnLButtonUp(0, CPoint(50, 50));
@@ -388,7 +393,7 @@ TEST_F(ViewTest, ClickWithoutMovingReleasesSelection) {
     EXPECT_TRUE(Right().m_selection.empty());
 }
 
-TEST_F(ViewTest, RubberBandSelectsPointsInsideRectangle) {
+TEST_F(ViewInput, RubberBandSelectsPointsInsideRectangle) {
     h.view->OnLButtonDown(MK_LBUTTON, CPoint(100, 100));
     h.view->OnMouseMove(MK_LBUTTON, CPoint(300, 250));
     EXPECT_EQ(h.frame->GetStatusBar()->GetPaneText(0), "(100, 100, 300, 250)");
@@ -425,7 +430,7 @@ bool ClickVertex(ViewTest* t, AppHarness& h, CAerialPhoto& left, int id) {
 
 }  // namespace
 
-TEST_F(ViewTest, PolygonOfThreeCornersSelectsCornersAndInside) {
+TEST_F(ViewInput, PolygonOfThreeCornersSelectsCornersAndInside) {
     // Three corners around the middle of the view.
     CTINPoints& l = *Left().m_pImagePoints;
     auto nearest = [&](double x, double y) {
@@ -464,7 +469,7 @@ TEST_F(ViewTest, PolygonOfThreeCornersSelectsCornersAndInside) {
     EXPECT_TRUE(Doc().IsModified());
 }
 
-TEST_F(ViewTest, RightClickAfterTwoVerticesKeepsEarlierSelection) {
+TEST_F(ViewInput, RightClickAfterTwoVerticesKeepsEarlierSelection) {
     Doc().SelectPoint(7);
     h.view->OnPolygonSelecting();
     CTINPoints& l = *Left().m_pImagePoints;
@@ -588,7 +593,7 @@ TEST_F(ViewTest, TestCommandIsHarmlessWithMissingOrBrokenFile) {
 
 // --- The same operations through Qt events on the view's GL window ----------------
 
-TEST_F(ViewTest, QtEventsOnTheGLWindowReachTheHandlers) {
+TEST_F(ViewInput, QtEventsOnTheGLWindowReachTheHandlers) {
     QWindow* surface = h.view->GetSurfaceWindow();
     ASSERT_TRUE(surface);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(surface));
