@@ -1,13 +1,23 @@
 # Helpers shared by every folder: one static library per folder built from its
 # *.cpp files, and one test program per folder built from its *_test.cpp files.
 
-# The demo projects of a test run: generated once by the test DemoProjects.Generate
-# (fixture orvane_demos, tools/makedemo) into this folder, read by the tests.
+# The demo projects of a test run: generated once each by the tests
+# DemoProjects.NAME (fixtures orvane_demo_NAME, tools/makedemo) into this
+# folder, read by the tests.
 set(ORVANE_TEST_DEMOS ${PROJECT_BINARY_DIR}/test-demos)
 
 # orvane_test_demos(TARGET): the test program reads the generated demo projects.
 function(orvane_test_demos target)
   target_compile_definitions(${target} PRIVATE ORVANE_TEST_DEMOS="${ORVANE_TEST_DEMOS}")
+endfunction()
+
+# orvane_demo_fixtures(OUT name...): the fixtures of the named demo projects.
+function(orvane_demo_fixtures out)
+  set(fixtures "")
+  foreach(name ${ARGN})
+    list(APPEND fixtures orvane_demo_${name})
+  endforeach()
+  set(${out} "${fixtures}" PARENT_SCOPE)
 endfunction()
 
 function(orvane_warnings target)
@@ -17,16 +27,16 @@ function(orvane_warnings target)
   endif()
 endfunction()
 
-# orvane_suite_tests(TARGET [PROPERTIES prop value...]): one CTest test per
+# orvane_suite_tests(TARGET [FIXTURES f...] [PROPERTIES prop value...]): one CTest test per
 # GoogleTest suite of the program, named after the suite, running the suite's
 # tests in one process (--gtest_filter=Suite.*). A process per test case
 # paid the program's start (for the GUI programs the application, the X
 # connection and the first GL context) once per case, and repeated the work
 # a suite's SetUpTestSuite shares. The suites are listed after each build
 # (cmake/GTestSuites.cmake); the program's CROSSCOMPILING_EMULATOR, if set,
-# runs them.
+# runs them. FIXTURES: the fixtures every suite requires.
 function(orvane_suite_tests target)
-  cmake_parse_arguments(ARG "" "" "PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "FIXTURES;PROPERTIES" ${ARGN})
   set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.txt)
   set(include_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.cmake)
   add_custom_command(TARGET ${target} POST_BUILD
@@ -37,6 +47,10 @@ function(orvane_suite_tests target)
   foreach(p IN LISTS ARG_PROPERTIES)
     string(APPEND props " [==[${p}]==]")
   endforeach()
+  if(ARG_FIXTURES)
+    string(JOIN ";" fixtures ${ARG_FIXTURES})
+    string(APPEND props " FIXTURES_REQUIRED [==[${fixtures}]==]")
+  endif()
   get_property(emulator TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR)
   set(command "")
   foreach(word IN LISTS emulator ITEMS "$<TARGET_FILE:${target}>")
@@ -77,10 +91,10 @@ function(orvane_library name)
   orvane_warnings(${name})
 endfunction()
 
-# orvane_tests(NAME [DEMOS] [DEPS lib...] [ENV var=value...]) builds NAME_tests
-# from *_test.cpp; with DEMOS its tests read the generated demo projects.
+# orvane_tests(NAME [DEMOS project...] [DEPS lib...] [ENV var=value...]) builds
+# NAME_tests from *_test.cpp; DEMOS: the generated demo projects its tests read.
 function(orvane_tests name)
-  cmake_parse_arguments(ARG "DEMOS" "" "DEPS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEMOS;DEPS;ENV" ${ARGN})
   file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT tsrcs)
     return()
@@ -93,9 +107,10 @@ function(orvane_tests name)
   if(ARG_ENV)
     list(APPEND props ENVIRONMENT "${ARG_ENV}")
   endif()
+  set(fixtures)
   if(ARG_DEMOS)
     orvane_test_demos(${name}_tests)
-    list(APPEND props FIXTURES_REQUIRED orvane_demos)
+    orvane_demo_fixtures(fixtures ${ARG_DEMOS})
   endif()
-  orvane_suite_tests(${name}_tests PROPERTIES ${props})
+  orvane_suite_tests(${name}_tests FIXTURES ${fixtures} PROPERTIES ${props})
 endfunction()

@@ -1,9 +1,9 @@
-// Demo projects for tests, generated once per test run. The CTest fixture
-// DemoProjects (cmake/TestDemos.cmake) runs orvane-makedemo into one folder
-// of the build tree per named project, each with the arguments it was made
-// with (args.txt) and what the program printed (made.txt); a file `complete`
-// marks the whole set done. Tests read those folders and never write into
-// them: a test that saves copies the points file to a folder of its own.
+// Demo projects for tests, generated once per test run. The CTest fixtures
+// DemoProjects.NAME (cmake/TestDemos.cmake) run orvane-makedemo into one
+// folder of the build tree per named project, each with the arguments it was
+// made with (args.txt), what the program printed (made.txt) and last a file
+// `complete`. Tests read those folders and never write into them: a test
+// that saves copies the points file to a folder of its own.
 //
 // The set is looked for in $ORVANE_TEST_DEMOS, else in the folder the build
 // compiled in (ORVANE_TEST_DEMOS). A test program run by hand without the
@@ -33,19 +33,14 @@ namespace test_support_detail {
 
 namespace fs = std::filesystem;
 
-// The folder of the generated set, or "" when there is none to use.
+// The folder of the generated set ("" when there is none).
 inline std::string SharedDemoFolder() {
-    std::string dir;
-    if (const char* env = std::getenv("ORVANE_TEST_DEMOS"); env && *env) {
-        dir = env;
-    } else {
+    if (const char* env = std::getenv("ORVANE_TEST_DEMOS"); env && *env) return env;
 #ifdef ORVANE_TEST_DEMOS
-        dir = ORVANE_TEST_DEMOS;
+    return ORVANE_TEST_DEMOS;
+#else
+    return std::string();
 #endif
-    }
-    std::error_code ec;
-    if (dir.empty() || !fs::exists(fs::path(dir) / "complete", ec)) return std::string();
-    return dir;
 }
 
 inline std::string ReadText(const fs::path& path) {
@@ -160,10 +155,12 @@ inline const DemoResult& SharedDemo(const std::string& name, const DemoOptions& 
         e.ready = true;
         const std::string set = d::SharedDemoFolder();
         DemoOptions shared;
-        if (!set.empty()) {
+        std::error_code exists;
+        if (!set.empty() && d::fs::exists(d::fs::path(set) / name, exists)) {
             const d::fs::path folder = d::fs::path(set) / name;
-            if (d::FolderOptions(folder, shared) && d::SameProject(shared, options) &&
-                d::ReadFolder(folder, options, e.result)) {
+            std::error_code ec;
+            if (d::fs::exists(folder / "complete", ec) && d::FolderOptions(folder, shared) &&
+                d::SameProject(shared, options) && d::ReadFolder(folder, options, e.result)) {
                 e.rc = 1;
             } else {
                 std::fprintf(stderr,
