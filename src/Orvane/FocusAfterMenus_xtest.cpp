@@ -135,7 +135,10 @@ TEST(StartUp, MainWindowAndFirstDocumentWindowOpenMaximised) {
     QString window;
     for (int tries = 0; tries < 100 && window.isEmpty(); ++tries) {
         QProcess search;
-        search.start("xdotool", {"search", "--name", "^Orvane"});
+        // The program's own shown window: windows of this test process, and
+        // the program's hidden ones, may carry the same title.
+        search.start("xdotool", {"search", "--onlyvisible", "--pid",
+                                 QString::number(program.processId()), "--name", "^Orvane"});
         search.waitForFinished();
         window = QString::fromLatin1(search.readAllStandardOutput()).split('\n').value(0).trimmed();
         if (window.isEmpty()) QThread::msleep(50);
