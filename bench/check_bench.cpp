@@ -13,35 +13,25 @@
 // The points: a jittered grid at 1.6 m over rolling hills with 6 cm of
 // matching noise and one blunder in 2000, like the demo project's.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <memory>
-#include <nanoflann.hpp>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Checking/CheckRanking.h"
 #include "Checking/SurfaceTargets.h"
+#include "PointsKDTree.h"
 #include "TIN/TINPoints.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
-
-double CpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
+using bench::Clock;
+using bench::ProcessSeconds;
+using bench::Seconds;
 
 constexpr double kSpacing = 1.6;
 constexpr double kX0 = 431000.0, kY0 = 5378000.0;
@@ -81,23 +71,6 @@ CTINPoints& Points(int side) {
     return *set;
 }
 
-// nanoflann view of the ground points' X/Y.
-struct GroundAdaptor {
-    const CTINPoints* set;
-    size_t kdtree_get_point_count() const { return size_t(set->GetCount()); }
-    double kdtree_get_pt(size_t i, size_t dim) const {
-        const TINPoint* p = set->GetPoint(int(i));
-        return dim == 0 ? double(p->x) : double(p->y);
-    }
-    template <class Box>
-    bool kdtree_get_bbox(Box&) const {
-        return false;
-    }
-};
-using KDTree =
-    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, GroundAdaptor>,
-                                        GroundAdaptor, 2, uint32_t>;
-
 void BM_Rank_vs_KDTreeNeighbours(benchmark::State& state) {
     const int side = static_cast<int>(state.range(0));
     CTINPoints& set = Points(side);
@@ -105,15 +78,15 @@ void BM_Rank_vs_KDTreeNeighbours(benchmark::State& state) {
     double ours = 0, cpu = 0, plain = 0;
     for (auto _ : state) {
         CCheckRanking ranking(set);
-        const double c0 = CpuSeconds();
+        const double c0 = ProcessSeconds();
         const auto t0 = Clock::now();
         const int scored = ranking.Rank();
         const auto t1 = Clock::now();
-        const double c1 = CpuSeconds();
+        const double c1 = ProcessSeconds();
         if (scored != n) state.SkipWithError("not every point was scored");
         // The baseline: the 12 nearest other points of every point.
-        GroundAdaptor adaptor{&set};
-        KDTree tree(2, adaptor, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+        bench::PointsXYAdaptor adaptor{&set};
+        bench::PointsKDTree tree(2, adaptor, nanoflann::KDTreeSingleIndexAdaptorParams(10));
         tree.buildIndex();
         uint32_t indices[13];
         double distances[13];
@@ -221,7 +194,7 @@ void BM_SetToSurface100(benchmark::State& state) {
     CTINPoints& set = Points(1000);
     CCheckRanking ranking(set);
     ranking.Rank();
-    const std::string orn = "/tmp/check_bench_" + std::to_string(getpid()) + ".ORN";
+    const std::string orn = bench::TempStem("check_bench") + ".ORN";
     FILE* f = std::fopen(orn.c_str(), "w");
     std::fputs(
         "ORIENTATION bench left\n152.916\n430500 5378800 2200\n0.3 -0.5 1.1\n0 0 0\n1 0 0\n0 1 "

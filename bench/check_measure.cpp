@@ -12,16 +12,15 @@
 //
 //   check_measure DEMO_DIR [--threads N] [--repeat R] [--list]
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Checking/CheckRanking.h"
 #include "Checking/SurfaceTargets.h"
 #include "DemoProject.h"
@@ -31,19 +30,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
-
-// Processor time of the whole process (all threads), seconds: on a shared
-// machine it shows the work done where the wall-clock time also shows waiting.
-double CpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
+using bench::Clock;
+using bench::ProcessSeconds;
+using bench::Seconds;
 
 const char* ReliefName(demo::ReliefKind k) {
     switch (k) {
@@ -106,11 +95,11 @@ int main(int argc, char** argv) {
     int scored = 0;
     double wall = 1e300, cpu = 1e300;
     for (int r = 0; r < repeat; ++r) {
-        const double c0 = CpuSeconds();
+        const double c0 = ProcessSeconds();
         const auto t0 = Clock::now();
         scored = ranking.Rank(options);
         const auto t1 = Clock::now();
-        const double c1 = CpuSeconds();
+        const double c1 = ProcessSeconds();
         wall = std::min(wall, Seconds(t0, t1));
         cpu = std::min(cpu, c1 - c0);
     }
@@ -204,11 +193,11 @@ int main(int argc, char** argv) {
         p->weight = 0.95;
         changed.push_back(t.index);
     }
-    const double c4 = CpuSeconds();
+    const double c4 = ProcessSeconds();
     const auto t4 = Clock::now();
     const int rescored = ranking.Update(changed);
     const auto t5 = Clock::now();
-    const double c5 = CpuSeconds();
+    const double c5 = ProcessSeconds();
     std::vector<int> after;
     ranking.Worst(n, 0.0, after);
     int stillTop = 0;

@@ -6,16 +6,14 @@
 // Files: /tmp/lan_bench_<pid>_*.lan, written at start-up (so they are in the
 // page cache) and deleted at exit.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "BenchReport.h"
+#include "BenchSupport.h"
 #include "LanWriter.h"
 #include "Platform/FileHandle.h"
 #include "erdasimg/erdasimg.h"
@@ -30,22 +28,13 @@ std::string g_big, g_bil;
 
 using Platform::FilePtr;
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
 bool WriteTestFile(const std::string& path, int bands, int side) {
     const size_t n = static_cast<size_t>(side) * side;
     std::vector<std::vector<unsigned char>> data(bands, std::vector<unsigned char>(n));
     std::vector<const void*> blocks;
     for (int b = 0; b < bands; ++b) {
-        uint32_t x = 2463534242u + b;
-        for (size_t i = 0; i < n; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            data[b][i] = static_cast<unsigned char>(x >> 24);
-        }
+        uint32_t noise = 2463534242u + b;
+        bench::FillNoise(data[b].data(), n, noise);
         blocks.push_back(data[b].data());
     }
     return WriteLanFile(path, MakeLanHeader(0, bands, side, side), blocks) == 1;
@@ -71,8 +60,7 @@ void FreadBench(benchmark::State& state, const std::string& path) {
         std::fseek(f.get(), 0, SEEK_END);
         const size_t n = static_cast<size_t>(std::ftell(f.get()));
         std::rewind(f.get());
-        std::unique_ptr<unsigned char, FreeDeleter> buf(
-            static_cast<unsigned char*>(std::malloc(n)));
+        bench::MallocBuffer buf = bench::Allocate(n);
         if (std::fread(buf.get(), 1, n, f.get()) != n) {
             state.SkipWithError("fread short");
             break;
@@ -212,41 +200,11 @@ LAN_BENCH(BM_ExtractWindowFlipped_1920x1080)->Unit(benchmark::kMicrosecond)->Use
 LAN_BENCH(BM_Memcpy_1920x1080)->Unit(benchmark::kMicrosecond)->UseRealTime();
 LAN_BENCH(BM_DisplayWindow_1920x1080_16bit)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Console output plus the median real time of each benchmark, for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.aggregate_name == "median" && !r.error_occurred)
-                m_median[r.run_name.function_name] = r.GetAdjustedRealTime();
-    }
-    void PrintRatio(const char* what, const std::string& ours, const std::string& base,
-                    double limit) const {
-        auto a = m_median.find(ours), b = m_median.find(base);
-        if (a == m_median.end() || b == m_median.end()) {
-            std::printf("%-52s n/a\n", what);
-            return;
-        }
-        const double ratio = a->second / b->second;
-        if (limit <= 0.0) {
-            std::printf("%-52s %6.3f  (lower bound, for reference)\n", what, ratio);
-            return;
-        }
-        std::printf("%-52s %6.3f  (limit %.2f: %s)\n", what, ratio, limit,
-                    ratio <= limit ? "met" : "NOT MET");
-    }
-
-private:
-    std::map<std::string, double> m_median;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    const std::string stem = "/tmp/lan_bench_" + std::to_string(getpid());
+    const std::string stem = bench::TempStem("lan_bench");
     g_big = stem + "_10000sq.lan";
     g_bil = stem + "_8000sq_bil3.lan";
     if (!WriteTestFile(g_big, 1, kBigSide) || !WriteTestFile(g_bil, 3, kBilSide)) {
@@ -255,8 +213,7 @@ int main(int argc, char** argv) {
         std::remove(g_bil.c_str());
         return 1;
     }
-    RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
-                                                 : benchmark::ConsoleReporter::OO_Tabular);
+    bench::RatioReporter reporter(52);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::remove(g_big.c_str());
     std::remove(g_bil.c_str());
@@ -265,7 +222,8 @@ int main(int argc, char** argv) {
     reporter.PrintRatio("ReadImage 10000^2 8-bit / malloc+fread", "BM_ReadImage_10000sq_8bit",
                         "BM_Fread_10000sq", 1.3);
     reporter.PrintRatio("ReadImage 10000^2 8-bit / fread into mapped buffer",
-                        "BM_ReadImage_10000sq_8bit", "BM_FreadWarm_10000sq", 0.0);
+                        "BM_ReadImage_10000sq_8bit", "BM_FreadWarm_10000sq", 0.0,
+                        "lower bound, for reference");
     reporter.PrintRatio("ReadImage 10000^2 8-bit / GDAL ReadAsArray", "BM_ReadImage_10000sq_8bit",
                         "BM_Gdal_10000sq", 1.0);
     reporter.PrintRatio("ReadImage 8000^2 x3 BIL / malloc+fread", "BM_ReadImage_8000sq_3band_BIL",

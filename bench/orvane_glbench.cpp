@@ -719,9 +719,9 @@ void PrintSummary() {
         for (bool pan : {false, true}) {
             const std::string with = FrameName(tag, pan, false);
             const std::string without = FrameName(tag, pan, true);
-            Row(with.c_str(), MedianOf(with), MedianOf(without), without.c_str(), 1.5);
+            Row(with.c_str(), MedianOf(with), MedianOf(without), without.c_str(), 1.3);
             Row((with + " (cpu)").c_str(), MedianOf(with + " (cpu)"), MedianOf(without + " (cpu)"),
-                (without + " (cpu)").c_str(), 1.5);
+                (without + " (cpu)").c_str(), 1.3);
         }
     }
     const double frame = MedianOf(FrameName("1M", false, false));

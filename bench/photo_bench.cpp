@@ -11,22 +11,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "TIN/TINPoints.h"
 
 namespace {
 
-// CPU time of this thread: on a machine shared with other work, time spent
-// waiting for a core is not counted against either side.
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
+// The loops are timed in this thread's processor time.
+using bench::ThreadSeconds;
 
 constexpr int kPoints = 5'000'000;
 
@@ -37,28 +32,34 @@ const char* const kRight =
     "ORIENTATION right photo\n152.916\n1600 1020 1790\n-1.5 2.5 -12\n0 0 0\n"
     "0.012 0.0001 -115.2\n-0.0001 -0.012 115.2\n0.01 -0.02\n";
 
-// A 2500 x 2000 lattice with 0.4 ground units spacing and rolling heights.
+// A cols x rows lattice 0.4 ground units apart from (x0, y0) with rolling
+// heights (within +-20), records numbered row by row, with the header of its
+// points file.
+std::unique_ptr<CTINPoints> RollingLattice(int cols, int rows, double x0, double y0) {
+    const int n = cols * rows;
+    auto set = std::make_unique<CTINPoints>(n);
+    for (int i = 0; i < n; ++i) {
+        const double x = x0 + 0.4 * (i % cols);
+        const double y = y0 + 0.4 * (i / cols);
+        set->SetPoint(i, x, y, i);
+        TINPoint* p = set->GetPoint(i);
+        p->z = 20.0 * std::sin(x * 0.01) * std::cos(y * 0.013);
+        p->weight = 1.0;
+    }
+    set->m_dMinX = x0;
+    set->m_dMaxX = x0 + 0.4 * (cols - 1);
+    set->m_dMinY = y0;
+    set->m_dMaxY = y0 + 0.4 * (rows - 1);
+    set->m_dMinZ = -20.0;
+    set->m_dMaxZ = 20.0;
+    set->SetSpacing(0.4, 0.4);
+    return set;
+}
+
+// A 2500 x 2000 lattice.
 const CTINPoints& Ground() {
-    static std::unique_ptr<CTINPoints> ground = [] {
-        auto set = std::make_unique<CTINPoints>(kPoints);
-        const int cols = 2500;
-        for (int i = 0; i < kPoints; ++i) {
-            const double x = 800.0 + 0.4 * (i % cols);
-            const double y = 700.0 + 0.4 * (i / cols);
-            set->SetPoint(i, x, y, i);
-            TINPoint* p = set->GetPoint(i);
-            p->z = 20.0 * std::sin(x * 0.01) * std::cos(y * 0.013);
-            p->weight = 1.0;
-        }
-        set->m_dMinX = 800.0;
-        set->m_dMaxX = 800.0 + 0.4 * (cols - 1);
-        set->m_dMinY = 700.0;
-        set->m_dMaxY = 700.0 + 0.4 * (kPoints / cols - 1);
-        set->m_dMinZ = -20.0;
-        set->m_dMaxZ = 20.0;
-        set->SetSpacing(0.4, 0.4);
-        return set;
-    }();
+    static const std::unique_ptr<CTINPoints> ground =
+        RollingLattice(2500, kPoints / 2500, 800.0, 700.0);
     return *ground;
 }
 
@@ -119,24 +120,7 @@ struct WheelProject {
     CAerialPhoto left, right;
     bool ok = false;
     WheelProject() {
-        const int side = 1000;
-        const int n = side * side;
-        ground = std::make_unique<CTINPoints>(n);
-        for (int i = 0; i < n; ++i) {
-            const double x = 900.0 + 0.4 * (i % side);
-            const double y = 800.0 + 0.4 * (i / side);
-            ground->SetPoint(i, x, y, i);
-            TINPoint* p = ground->GetPoint(i);
-            p->z = 20.0 * std::sin(x * 0.01) * std::cos(y * 0.013);
-            p->weight = 1.0;
-        }
-        ground->m_dMinX = 900.0;
-        ground->m_dMaxX = 900.0 + 0.4 * (side - 1);
-        ground->m_dMinY = 800.0;
-        ground->m_dMaxY = 800.0 + 0.4 * (side - 1);
-        ground->m_dMinZ = -20.0;
-        ground->m_dMaxZ = 20.0;
-        ground->SetSpacing(0.4, 0.4);
+        ground = RollingLattice(1000, 1000, 900.0, 800.0);
         ok = ground->BuildIndex(1) == 0 && Orient(left, kLeft) && Orient(right, kRight) &&
              left.ProjectAll(*ground) == 1 && right.ProjectAll(*ground) == 1 &&
              left.m_pImagePoints->BuildPlacedIndex(1) == 0 &&
@@ -158,10 +142,7 @@ void BM_WheelNotch100k(benchmark::State& state) {
     const bool alongRay = state.range(1) != 0;
     CTINPoints& ground = *project.ground;
     // A selected area: a 316 x 316 block of the lattice.
-    std::vector<int> selected;
-    for (int r = 300; r < 616; ++r) {
-        for (int c = 300; c < 616; ++c) selected.push_back(r * 1000 + c);
-    }
+    const std::vector<int> selected = bench::LatticeBlock(1000, 300, 616);
     // Baseline copies: the same records without index upkeep.
     CTINPoints plainGround(ground.GetCount());
     CTINPoints plainLeft(ground.GetCount());

@@ -21,6 +21,7 @@
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/FileHandle.h"
 #include "TIN/TINPoints.h"
+#include "TIN/TINTestSupport.h"
 
 namespace {
 
@@ -29,31 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kTolerance = 5.0;  // the view's default pick tolerance, pixels
 constexpr int kNear = 4;            // clicks within this many pixels of a point
-
-// The nearest point strictly within the radius among the keys of the cell of
-// (x, y) alone.
-int NearestInOwnCell(const CTINPoints& set, int x, int y, double radius) {
-    const CGridIndex* index = set.GetIndex();
-    if (!index) return -1;
-    int column = 0;
-    int row = 0;
-    index->CellOf(x, y, column, row);
-    if (row < 0 || column < 0 || row >= index->m_nRows || column >= index->m_nCols) return -1;
-    int best = -1;
-    double bestDistance = radius * radius;
-    for (const int32_t k : index->CellKeys(row, column)) {
-        const TINPoint* p = set.GetPoint(k);
-        if (!p || p->id < 0) continue;
-        const double dx = p->x - x;
-        const double dy = p->y - y;
-        const double d = dx * dx + dy * dy;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = k;
-        }
-    }
-    return best;
-}
 
 // The demo project (default size: two 2000 x 2000 images, 40,000 points) in a
 // private folder, loaded as the document loads it: the left photograph with
@@ -123,7 +99,7 @@ void BM_PickMissRate(benchmark::State& state) {
         misses = 0;
         const auto t0 = Clock::now();
         for (size_t i = 0; i < n; ++i)
-            ownMisses += NearestInOwnCell(image, qx[i], qy[i], kTolerance) < 0;
+            ownMisses += tintest::NearestInOwnCell(image, qx[i], qy[i], kTolerance) < 0;
         const auto t1 = Clock::now();
         for (size_t i = 0; i < n; ++i)
             misses += demo.left.FindImagePoint(qx[i], qy[i], kTolerance) < 0;

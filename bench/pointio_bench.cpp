@@ -4,15 +4,14 @@
 // both meet the same load on a shared machine; the smallest times are
 // compared. Files: /tmp/pointio_bench_<pid>.*, deleted at exit.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <random>
 #include <string>
 
+#include "BenchReport.h"
+#include "BenchSupport.h"
 #include "PointIO/PointIO.h"
 #include "TIN/TINPoints.h"
 
@@ -35,11 +34,12 @@ void MakeSet(CTINPoints& set) {
     set.Swap(s);
 }
 
-// Writes the points file, then exports to `ext`, each iteration.
+// Writes the points file, then exports to `ext`, each iteration
+// (bench::PairedMinima).
 void Paired(benchmark::State& state, const std::string& ext, const char* what) {
-    using Clock = std::chrono::steady_clock;
+    using bench::Clock;
     const std::string pts = g_stem + ".pts", out = g_stem + ext;
-    double ptsMin = 1e30, outMin = 1e30;
+    bench::PairedMinima minima;
     for (auto _ : state) {
         const auto t0 = Clock::now();
         if (g_set->WritePts(pts) != kPoints) {
@@ -52,16 +52,11 @@ void Paired(benchmark::State& state, const std::string& ext, const char* what) {
             break;
         }
         const auto t2 = Clock::now();
-        const double a = std::chrono::duration<double>(t1 - t0).count();
-        const double b = std::chrono::duration<double>(t2 - t1).count();
-        ptsMin = std::min(ptsMin, a);
-        outMin = std::min(outMin, b);
-        state.SetIterationTime(b);
+        minima.Add(bench::Seconds(t1, t2), bench::Seconds(t0, t1));
+        state.SetIterationTime(bench::Seconds(t1, t2));
     }
-    state.counters["pts_min_ms"] = ptsMin * 1e3;
-    state.counters["export_min_ms"] = outMin * 1e3;
-    state.counters["ratio_of_min"] = outMin / ptsMin;
-    g_ratio[what] = outMin / ptsMin;
+    minima.Report(state, "export", "pts");
+    g_ratio[what] = minima.Ratio();
 }
 
 void BM_Las_vs_WritePts_1M(benchmark::State& s) {
@@ -78,7 +73,7 @@ BENCHMARK(BM_Xyz_vs_WritePts_1M)->Unit(benchmark::kMillisecond)->Iterations(5)->
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    g_stem = "/tmp/pointio_bench_" + std::to_string(getpid());
+    g_stem = bench::TempStem("pointio_bench");
     CTINPoints set;
     MakeSet(set);
     g_set = &set;
@@ -87,11 +82,7 @@ int main(int argc, char** argv) {
     std::printf("\nRatios of the smallest times (export / points file):\n");
     for (const auto& [what, ratio] : g_ratio) {
         const bool las = what.rfind("LAS", 0) == 0;
-        if (las)
-            std::printf("%-44s %6.3f  (limit 2.00: %s)\n", what.c_str(), ratio,
-                        ratio <= 2.0 ? "met" : "NOT MET");
-        else
-            std::printf("%-44s %6.3f  (for reference)\n", what.c_str(), ratio);
+        bench::PrintRatio(44, what, ratio, las ? 2.0 : 0.0);
     }
     benchmark::Shutdown();
     return 0;

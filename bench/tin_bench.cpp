@@ -8,41 +8,30 @@
 //   MovePoint of 100,000 points of a 1,000,000-point indexed set vs storing
 //   the same positions without index upkeep
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
-#include <nanoflann.hpp>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+#include "PointsKDTree.h"
 #include "TIN/TINPoints.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
-
-// CPU time of this thread, for the short loops: on a machine shared with
-// other work, time spent waiting for a core is not counted against either side.
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
+using bench::Clock;
+using bench::Seconds;
+// The short loops are timed in this thread's processor time.
+using bench::ThreadSeconds;
 
 constexpr int kFilePoints = 5'000'000;
 
 std::string TempPath(const std::string& name) {
-    return "/tmp/tin_bench_" + std::to_string(getpid()) + "_" + name;
+    return bench::TempStem("tin_bench") + "_" + name;
 }
 
 // A generated ground points file in /tmp: a jittered 2500 x 2000 grid with
@@ -178,23 +167,6 @@ void BM_BuildIndex(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildIndex)->Iterations(5)->Unit(benchmark::kMillisecond);
 
-// nanoflann view of an image-point set's x/y.
-struct ImagePointsAdaptor {
-    const CTINPoints* set;
-    size_t kdtree_get_point_count() const { return size_t(set->GetCount()); }
-    double kdtree_get_pt(size_t i, size_t dim) const {
-        const TINPoint* p = set->GetPoint(int(i));
-        return dim == 0 ? double(p->x) : double(p->y);
-    }
-    template <class Box>
-    bool kdtree_get_bbox(Box&) const {
-        return false;
-    }
-};
-using KDTree =
-    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, ImagePointsAdaptor>,
-                                        ImagePointsAdaptor, 2, uint32_t>;
-
 void BM_FindNearest_vs_KDTree(benchmark::State& state) {
     // Image-point set as a photograph builds it: one matched point about every
     // 16 sub-image pixels over a 16000 x 16000 window, indexed with 1 per cell.
@@ -215,8 +187,8 @@ void BM_FindNearest_vs_KDTree(benchmark::State& state) {
         state.SkipWithError("BuildIndex failed");
         return;
     }
-    ImagePointsAdaptor adaptor{&set};
-    KDTree tree(2, adaptor, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+    bench::PointsXYAdaptor adaptor{&set};
+    bench::PointsKDTree tree(2, adaptor, nanoflann::KDTreeSingleIndexAdaptorParams(10));
     tree.buildIndex();
 
     const int queries = 1'000'000;
@@ -294,9 +266,7 @@ void BM_MovePoints(benchmark::State& state) {
     if (scattered) {
         for (int i = 0; i < n; i += 10) selected.push_back(i);
     } else {
-        for (int r = 300; r < 616; ++r) {
-            for (int c = 300; c < 616; ++c) selected.push_back(r * side + c);
-        }
+        selected = bench::LatticeBlock(side, 300, 616);
     }
     const int64_t bytesBefore = set.m_index.MemoryBytes();
     // The same records without an index, for the baseline.

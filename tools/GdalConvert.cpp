@@ -7,19 +7,15 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "LanWriter.h"
+#include "Platform/FileHandle.h"
 #include "erdasimg/erdasimg.h"
 
 extern char** environ;
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 void SetError(std::string* error, const std::string& text) {
     if (error) *error = text;
@@ -89,7 +85,7 @@ int ConvertToGeoTiff(const std::string& in, const std::string& out, const GeoTif
 int WriteThreeBandLan(const std::string& lanIn, const std::string& lanOut) {
     CErdasImage image;
     {
-        std::unique_ptr<FILE, FileCloser> f(std::fopen(lanIn.c_str(), "rb"));
+        Platform::FilePtr f = Platform::OpenFile(lanIn, "rb");
         if (!f || image.ReadImage(f.get()) != 1 || image.GetBytesPerSample() != 1) return -1;
     }
     const LanHeader& h = image.GetHeader();

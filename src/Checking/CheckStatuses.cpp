@@ -1,10 +1,6 @@
 // Check statuses and their sidecar file. See CheckStatuses.h.
 #include "Checking/CheckStatuses.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -12,14 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+
+#include "Platform/AtomicFile.h"
+#include "Platform/FileHandle.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 constexpr const char* kMagic = "# orvane-check 1";
 constexpr const char* kColumns = "record,status";
@@ -97,7 +90,7 @@ bool ParseRow(const std::string& line, int count, int& index, CheckState& state)
 }  // namespace
 
 int ReadPointsFileKey(const std::string& pointsPath, PointsFileKey& key) {
-    FilePtr file(std::fopen(pointsPath.c_str(), "rb"));
+    Platform::FilePtr file = Platform::OpenFile(pointsPath, "rb");
     if (!file) return -1;
     unsigned char header[52];
     if (std::fread(header, 1, sizeof header, file.get()) != sizeof header) return -5;
@@ -172,7 +165,7 @@ int CCheckStatuses::Load(const std::string& pointsPath) {
     if (ReadPointsFileKey(pointsPath, key) < 0) return -1;
     Reset(key.count);
     const std::string path = SidecarPath(pointsPath);
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) return errno == ENOENT ? 0 : -3;
     std::string line;
     PointsFileKey stated;
@@ -196,39 +189,16 @@ int CCheckStatuses::Save(const std::string& pointsPath) const {
     PointsFileKey key;
     if (ReadPointsFileKey(pointsPath, key) < 0) return -1;
     if (GetCount() < key.count) return -2;
-    const std::string path = SidecarPath(pointsPath);
-    std::string pattern = path + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) return -3;
-    const std::string temp = name.data();
-    // The permissions a newly created file would get (mkstemp makes it 0600).
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    FILE* raw = fdopen(fd, "wb");
-    if (!raw) {
-        close(fd);
-        unlink(temp.c_str());
-        return -3;
-    }
-    FilePtr file(raw);
-    bool ok = std::fprintf(file.get(), "%s count=%d minx=%.17g maxx=%.17g miny=%.17g maxy=%.17g\n",
-                           kMagic, key.count, key.minX, key.maxX, key.minY, key.maxY) > 0;
-    ok = ok && std::fprintf(file.get(), "%s\n", kColumns) > 0;
-    for (int i = 0; ok && i < key.count; ++i) {
-        if (m_states[i] != CheckState::Unchecked) {
-            ok = std::fprintf(file.get(), "%d,%s\n", i, StateName(m_states[i])) > 0;
+    const auto write = [&](FILE* file) {
+        bool ok = std::fprintf(file, "%s count=%d minx=%.17g maxx=%.17g miny=%.17g maxy=%.17g\n",
+                               kMagic, key.count, key.minX, key.maxX, key.minY, key.maxY) > 0;
+        ok = ok && std::fprintf(file, "%s\n", kColumns) > 0;
+        for (int i = 0; ok && i < key.count; ++i) {
+            if (m_states[i] != CheckState::Unchecked) {
+                ok = std::fprintf(file, "%d,%s\n", i, StateName(m_states[i])) > 0;
+            }
         }
-    }
-    ok = std::fflush(file.get()) == 0 && ok;
-    ok = fsync(fileno(file.get())) == 0 && ok;
-    ok = std::fclose(file.release()) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) {
-        unlink(temp.c_str());
-        return -3;
-    }
-    return 1;
+        return ok;
+    };
+    return Platform::SaveFileAtomically(SidecarPath(pointsPath), write) == 1 ? 1 : -3;
 }

@@ -32,25 +32,38 @@ void SetId(CTINPoints& set, int index, int32_t id) {
 struct CPointEditor::Recorder {
     CPointEditor& editor;
     EditStep step;
-    std::unordered_map<int, size_t> slot;  // record index -> its change
 
     Recorder(CPointEditor& e, EditKind kind) : editor(e) {
         step.kind = kind;
         step.countBefore = e.m_ground.GetCount();
         step.selectionBefore = e.SelectionIndices();
         step.zEditedBefore = e.m_bZEdited;
+        if (e.m_touched.size() < static_cast<size_t>(step.countBefore))
+            e.m_touched.assign(static_cast<size_t>(step.countBefore), 0);
     }
+    ~Recorder() {
+        for (const RecordChange& c : step.changes)
+            editor.m_touched[static_cast<size_t>(c.index)] = 0;
+    }
+    // Records the state of `index` before the edit the first time it is touched.
     void Touch(int index) {
-        if (slot.emplace(index, step.changes.size()).second)
-            step.changes.push_back({index, editor.Capture(index), RecordState{}});
+        char& seen = editor.m_touched[static_cast<size_t>(index)];
+        if (seen) return;
+        seen = 1;
+        step.changes.push_back({index, editor.Capture(index), RecordState{}});
     }
+    bool Touched(int index) const { return editor.m_touched[static_cast<size_t>(index)] != 0; }
     // After the edit: the state of every touched record now.
     EditStep Finish() {
         for (RecordChange& c : step.changes) c.after = editor.Capture(c.index);
         step.selectionAfter = editor.SelectionIndices();
         step.zEditedAfter = editor.m_bZEdited;
         step.changes.shrink_to_fit();
-        return std::move(step);
+        for (const RecordChange& c : step.changes)
+            editor.m_touched[static_cast<size_t>(c.index)] = 0;
+        EditStep done = std::move(step);
+        step.changes.clear();
+        return done;
     }
 };
 
@@ -151,11 +164,25 @@ void CPointEditor::Select(int index) {
 }
 
 void CPointEditor::CloseMerging() {
-    if (HistoryEntry* last = m_history.Last(); last && !last->isCompaction) last->step.open = false;
+    HistoryEntry* last = m_history.Last();
+    if (!last || last->isCompaction) return;
+    if (last->step.open && m_bOpenStepStale) {
+        for (RecordChange& c : last->step.changes) c.after = Capture(c.index);
+        m_bOpenStepStale = false;
+    }
+    last->step.open = false;
+}
+
+void CPointEditor::NoteChanged(const EditStep& step) {
+    m_lastChanged.clear();
+    for (const RecordChange& c : step.changes) m_lastChanged.push_back(c.index);
+    for (size_t k = 0; k < step.appended.size(); ++k)
+        m_lastChanged.push_back(step.countBefore + static_cast<int>(k));
 }
 
 void CPointEditor::Commit(EditStep&& step) {
     CloseMerging();
+    NoteChanged(step);
     HistoryEntry entry;
     entry.step = std::move(step);
     m_nDropped += m_history.Push(std::move(entry));
@@ -194,12 +221,10 @@ int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
                              last->step.selectionAfter == selection
                          ? &last->step
                          : nullptr;
-    std::unique_ptr<Recorder> recorder;
-    if (!open) recorder = std::make_unique<Recorder>(*this, EditKind::Wheel);
-    for (int index : selection) {
+    // A point listed twice in the selection (the closing copy of a polygon's
+    // first corner) still moves one step: each record is edited once.
+    auto raise = [&](int index) {
         TINPoint* p = m_ground.GetPoint(index);
-        if (!p) continue;
-        if (recorder) recorder->Touch(index);
         if (alongLeftRay) {
             TINPoint moved = *p;
             if (m_left.MoveAlongRay(moved, dZ) > 0) {
@@ -212,15 +237,26 @@ int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
             m_right.UpdateImagePoint(*p, index);
             m_left.UpdateImagePoint(*p, index);
         }
-    }
-    m_bZEdited = true;
+    };
     if (open) {
-        for (RecordChange& c : open->changes) c.after = Capture(c.index);
+        m_bZEdited = true;
+        // The records are those of the step's first notch; their states after
+        // the last notch are taken when the step closes.
+        for (const RecordChange& c : open->changes) raise(c.index);
+        NoteChanged(*open);
         open->zEditedAfter = true;
+        m_bOpenStepStale = true;
         AfterEdit();
         return 1;
     }
-    EditStep step = recorder->Finish();
+    Recorder recorder(*this, EditKind::Wheel);
+    for (int index : selection) {
+        if (!m_ground.GetPoint(index) || recorder.Touched(index)) continue;
+        recorder.Touch(index);
+        raise(index);
+    }
+    m_bZEdited = true;
+    EditStep step = recorder.Finish();
     Commit(std::move(step));
     m_history.Last()->step.open = true;
     return 1;
@@ -438,6 +474,7 @@ std::string CPointEditor::RedoName() const {
 }
 
 void CPointEditor::ApplyStep(const EditStep& step, bool forward) {
+    NoteChanged(step);
     if (forward) {
         bool refused = false;
         for (const RecordState& s : step.appended) {

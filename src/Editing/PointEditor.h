@@ -100,6 +100,8 @@ public:
     CEditHistory& History() { return m_history; }
     // Steps dropped by the history's memory limit since the last call.
     int TakeDroppedSteps();
+    // Record indices the last edit, undo or redo changed (appended ones included).
+    const std::vector<int>& LastChanged() const { return m_lastChanged; }
 
     // --- Saving.
     // Drops deleted records from the three sets, renumbers the rest (ids =
@@ -123,6 +125,7 @@ private:
     void RebuildIndexes();
     void Verify() const;
     void AfterEdit();
+    void NoteChanged(const EditStep& step);
 
     CTINPoints& m_ground;
     CAerialPhoto& m_left;
@@ -130,4 +133,7 @@ private:
     bool& m_bZEdited;
     CEditHistory m_history;
     int m_nDropped = 0;
+    std::vector<char> m_touched;     // per record: touched by the step being recorded
+    std::vector<int> m_lastChanged;  // records the last edit, undo or redo changed
+    bool m_bOpenStepStale = false;   // notches since the open wheel step's after states
 };

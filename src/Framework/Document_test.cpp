@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QSettings>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QWheelEvent>
@@ -199,3 +200,15 @@ TEST_F(TemplateTest, StatusTipsGoToPaneZeroAndIdleTextComesBack) {
 }
 
 }  // namespace
+
+// Every GUI test program keeps its settings (recent files, the file dialogs'
+// history) in a folder of its own, never in the user's.
+TEST(TestSettings, GoToAFolderOfTheTestProgram) {
+    const QString folder = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(folder.contains("orvane-settings-"));
+    EXPECT_TRUE(QSettings("QtProject").fileName().startsWith(folder));
+    EXPECT_TRUE(QSettings("Local AppWizard-Generated Applications", "Orvane")
+                    .fileName()
+                    .startsWith(folder));
+}

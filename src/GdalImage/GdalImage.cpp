@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
 
 namespace {
@@ -22,10 +23,6 @@ const char kAllocFails[] = "Allocate Memory for Image Fails";
 // A strip read across all bands holds about this many bytes, so that the
 // blocks GDAL decodes for one band are still cached when the next band asks.
 constexpr int64_t kStripBytes = int64_t{4} << 20;
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 struct DatasetCloser {
     void operator()(void* ds) const { GDALClose(static_cast<GDALDatasetH>(ds)); }
@@ -149,7 +146,7 @@ bool HasLanMagic(const unsigned char* bytes, size_t n) {
 }
 
 PhotoReader ChoosePhotographReader(const std::string& path) {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) return PhotoReader::None;
     unsigned char head[6];
     const size_t n = std::fread(head, 1, sizeof head, file.get());
@@ -266,7 +263,7 @@ int ReadPhotograph(const std::string& path, CErdasImage& image, PhotoReader* use
 
     // The LAN reader fills a scratch image; its header and bands are taken
     // over only when the read succeeded.
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) {
         if (used) *used = PhotoReader::None;
         return kPhotoCannotOpen;

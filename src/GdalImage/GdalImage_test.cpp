@@ -26,39 +26,24 @@
 #include "DemoTestSupport.h"
 #include "GdalConvert.h"
 #include "LanWriter.h"
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
+#include "Platform/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
+using platformtest::Slurp;
+using platformtest::Spit;
+using platformtest::TempDir;
 
 bool HaveGdalTranslate() {
     return std::system("command -v gdal_translate >/dev/null 2>&1") == 0;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/gdalimage_test_XXXXXX";
-        if (mkdtemp(tmpl)) m_path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty()) fs::remove_all(m_path, ec);
-    }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 int ReadLan(const std::string& path, CErdasImage& image) {
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    Platform::FilePtr f = Platform::OpenFile(path, "rb");
     return f ? image.ReadImage(f.get()) : -100;
 }
 
@@ -124,7 +109,7 @@ void ExpectSameImage(CErdasImage& lan, CErdasImage& other) {
 class DemoGeoTiff : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = std::make_unique<TempDir>();
+        s_dir = std::make_unique<TempDir>("gdalimage_test");
         demo::DemoOptions o;
         o.cols = 1600;  // three 8-bit bands of this size take two 4 MB strips
         o.rows = 1200;
@@ -248,7 +233,7 @@ bool WriteGeoTiff(const std::string& path, GDALDataType type, int cols, int rows
 }
 
 TEST(GdalImageTypes, EverySampleTypeMatchesALanFileOfTheSameType) {
-    TempDir dir;
+    TempDir dir("gdalimage_test");
     std::mt19937_64 rng(20240611);
     const TypeCase cases[] = {{0, GDT_Byte},  {2, GDT_UInt16},  {3, GDT_Int16},  {4, GDT_UInt32},
                               {5, GDT_Int32}, {6, GDT_Float32}, {7, GDT_Float64}};
@@ -281,7 +266,7 @@ TEST(GdalImageTypes, EverySampleTypeMatchesALanFileOfTheSameType) {
 }
 
 TEST(GdalImageTypes, WideAndSignedBytesAreConvertedAndComplexRefused) {
-    TempDir dir;
+    TempDir dir("gdalimage_test");
     const int cols = 9, rows = 4, n = cols * rows;
     // 64-bit integers: read as float64.
     std::vector<int64_t> big(n);
@@ -322,19 +307,8 @@ TEST(GdalImageTypes, WideAndSignedBytesAreConvertedAndComplexRefused) {
     EXPECT_NE(capture.Texts()[0].find(dir / "c.tif"), std::string::npos);
 }
 
-std::vector<unsigned char> Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-}
-
-void Spit(const std::string& path, const std::vector<unsigned char>& data) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-}
-
 TEST(GdalImageFailures, DamagedTiffsFailAndLeaveTheImageAsItWas) {
-    TempDir dir;
+    TempDir dir("gdalimage_test");
     const int cols = 300, rows = 200;
     std::mt19937_64 rng(3);
     const std::vector<unsigned char> samples = RandomSamples(0, cols * rows, rng);
@@ -415,7 +389,7 @@ TEST(GdalImageFailures, DamagedTiffsFailAndLeaveTheImageAsItWas) {
 }
 
 TEST(GdalImageChoice, LanMagicInAnyCaseAndUnknownFilesGoToTheLanReader) {
-    TempDir dir;
+    TempDir dir("gdalimage_test");
     const int cols = 5, rows = 3;
     std::vector<unsigned char> b0(cols * rows), b1(cols * rows);
     for (int i = 0; i < cols * rows; ++i) {

@@ -603,7 +603,7 @@ TEST(DialogLayout, ControlsFitWithoutOverlapAndCarryTheirTexts) {
         labels.sort();
         QStringList expected{"X Offset:",     "Y Offset:",    "Point Size:",
                              "Points Color:", "Z Increment:", "Points Color: (Selected) ",
-                             "Default Z:"};
+                             "Default Z:",    "Suspect Ring:"};
         expected.sort();
         EXPECT_EQ(labels, expected);
         EXPECT_TRUE(Button(dialog, 1)->isDefault());

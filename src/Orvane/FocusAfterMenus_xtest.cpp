@@ -10,36 +10,16 @@
 #include <QToolButton>
 #include <functional>
 
-#include "OrvaneTestSupport.h"
+#include "XInputTestSupport.h"
 
 using namespace orvane_test;
 
 namespace {
 
-bool XDo(const QStringList& args) {
-    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
-}
-
-// Clicks at a global position and processes events until `done` holds.
-void Click(QPoint global, const std::function<bool()>& done) {
-    ASSERT_TRUE(
-        XDo({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"}));
-    EXPECT_TRUE(WaitFor(done, 3000));
-}
-
-// Types a key and processes events until `done` holds; false when it does not.
-bool Key(const QString& key, const std::function<bool()>& done) {
-    return XDo({"key", key}) && WaitFor(done, 3000);
-}
-
-bool NoPopup() {
-    return QApplication::activePopupWidget() == nullptr;
-}
-
 class FocusTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (QProcess::execute("xdotool", {"version"}) != 0) GTEST_SKIP() << "xdotool missing";
+        if (!HaveXDo()) GTEST_SKIP() << "xdotool missing";
         ASSERT_TRUE(h.view);
         ASSERT_EQ(h.Load(), 1);
         h.frame->move(0, 0);
@@ -128,7 +108,7 @@ TEST_F(FocusTest, KeysReachTheViewAfterAToolbarDialog) {
 // whose first document window is maximised too (the title then shows the
 // document once, in brackets).
 TEST(StartUp, MainWindowAndFirstDocumentWindowOpenMaximised) {
-    if (QProcess::execute("xdotool", {"version"}) != 0) GTEST_SKIP() << "xdotool missing";
+    if (!HaveXDo()) GTEST_SKIP() << "xdotool missing";
     QProcess program;
     program.start(QStringLiteral(ORVANE_PROGRAM), {});
     ASSERT_TRUE(program.waitForStarted());

@@ -3,19 +3,27 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QDoubleSpinBox>
+#include <QKeyEvent>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QShortcut>
 #include <QStyle>
+#include <QTableView>
+#include <QTimer>
+#include <cmath>
 
 #include "Framework/Document.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WinApp.h"
+#include "Orvane/CheckQueueDock.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
+#include "Orvane/OverviewDock.h"
 
 namespace {
 
@@ -58,6 +66,12 @@ const std::map<int, const char*>& Prompts() {
         {ID_TIN_POLYGONSELECTING, "Select points by defining a polygon."},
         {ID_VIEW_TEST, "For all kind of codes testing."},
         {ID_TIN_GOTOPOINT, "Move the scene where the point is to the center of the screen."},
+        {ID_VIEW_CHECKQUEUE, "Show or hide the queue of suspect points"},
+        {ID_TIN_NEXTSUSPECT, "Go to the next suspect point of the check queue (key n)"},
+        {ID_TIN_PREVIOUSSUSPECT, "Go back to the previous suspect point (key p)"},
+        {ID_TIN_SETTOSURFACE,
+         "Set the selected points to the surface of their neighbours, along the left ray (key f)"},
+        {ID_VIEW_OVERVIEW, "Show or hide the overview of the whole left photograph\nOverview"},
     };
     return prompts;
 }
@@ -141,9 +155,55 @@ int CMainFrame::OnCreate() {
         if (action->icon().isNull()) action->setIcon(style->standardIcon(b.icon));
         m_wndToolBar->addAction(action);
     }
-    connect(GetMDIArea(), &QMdiArea::subWindowActivated, this, [this] { UpdateMenus(); });
+    // The check queue's dock, beside the stereo view, hidden until asked for.
+    m_pCheckQueue = new CCheckQueueDock(this);
+    AddDock(m_pCheckQueue);
+    m_pCheckQueue->hide();
+    m_pCheckQueue->m_fnGoTo = [this](int record) {
+        COrvaneView* view = ActiveOrvaneView();
+        if (!view) return;
+        view->GetDocument()->m_checks.SetCurrent(record);
+        view->GoToSuspect(record);
+    };
+    connect(m_pCheckQueue, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (QAction* a = FindAction(ID_VIEW_CHECKQUEUE)) a->setChecked(visible);
+        if (visible) UpdateCheckQueue();
+    });
+    connect(GetMDIArea(), &QMdiArea::subWindowActivated, this, [this] {
+        UpdateMenus();
+        UpdateCheckQueue();
+    });
+
+    // The overview follows the active view; hidden until asked for.
+    m_pOverviewDock = new COverviewDock(this);
+    AddDock(m_pOverviewDock);
+    m_pOverviewDock->hide();
+    QAction* overview = FindAction(ID_VIEW_OVERVIEW);
+    connect(m_pOverviewDock, &QDockWidget::visibilityChanged, this,
+            [this, overview] { overview->setChecked(!m_pOverviewDock->isHidden()); });
+    connect(this, &CMDIFrame::activeViewChanged, this, [this] {
+        if (m_pOverviewDock) m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView());
+    });
     UpdateMenus();
     return 0;
+}
+
+COverviewDock* CMainFrame::GetOverviewDock() const {
+    return m_pOverviewDock;
+}
+
+void CMainFrame::AddDock(QDockWidget* dock) {
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    // Escape anywhere inside the dock (floating or not) returns the keyboard
+    // to the active stereo view.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), dock);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        CScrollView* view = GetActiveView();
+        if (!view) return;
+        activateWindow();
+        view->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void CMainFrame::BuildMenus() {
@@ -232,6 +292,9 @@ void CMainFrame::BuildMenus() {
         edit->addActions({cut, copy, paste});
         auto* view = new QMenu(QStringLiteral("&View"), this);
         view->addActions({toolbar, statusBar, MakeAction(ID_VIEW_TEST, QStringLiteral("Test"))});
+        QAction* queue = MakeAction(ID_VIEW_CHECKQUEUE, QStringLiteral("&Check Queue"));
+        queue->setCheckable(true);
+        view->addAction(queue);
         // Presentation of the two eyes on displays without quad buffers.
         m_pStereoMenu = view->addMenu(QStringLiteral("Stereo"));
         m_pStereoGroup = new QActionGroup(this);
@@ -256,6 +319,9 @@ void CMainFrame::BuildMenus() {
             if (COrvaneView* v = ActiveOrvaneView()) v->SetSwapEyes(on);
         });
         connect(m_pStereoMenu, &QMenu::aboutToShow, this, [this] { UpdateStereoMenu(); });
+        QAction* overview = MakeAction(ID_VIEW_OVERVIEW, QStringLiteral("&Overview"));
+        overview->setCheckable(true);
+        view->addAction(overview);
 
         auto* tin = new QMenu(QStringLiteral("TIN"), this);
         tin->addAction(
@@ -269,6 +335,10 @@ void CMainFrame::BuildMenus() {
         // Commands beyond the ones above follow a separator.
         tin->addSeparator();
         tin->addAction(MakeAction(ID_TIN_SMOOTHAVERAGE, QStringLiteral("Smooth")));
+        // The check queue; the keys are the view's character bindings.
+        tin->addAction(MakeAction(ID_TIN_NEXTSUSPECT, QStringLiteral("Next Suspect\tn")));
+        tin->addAction(MakeAction(ID_TIN_PREVIOUSSUSPECT, QStringLiteral("Previous Suspect\tp")));
+        tin->addAction(MakeAction(ID_TIN_SETTOSURFACE, QStringLiteral("Set To Surface\tf")));
         auto* window = new QMenu(QStringLiteral("&Window"), this);
         window->addAction(MakeAction(ID_WINDOW_NEW, QStringLiteral("&New Window")));
         window->addAction(MakeAction(ID_WINDOW_CASCADE, QStringLiteral("&Cascade")));
@@ -299,6 +369,36 @@ void CMainFrame::UpdateUndoActions() {
                                           : QStringLiteral("Undo %1").arg(undoName));
     redo->setStatusTip(redoName.isEmpty() ? QStringLiteral("Redo the previously undone action")
                                           : QStringLiteral("Redo %1").arg(redoName));
+}
+
+void CMainFrame::UpdateCheckQueue() {
+    const auto* doc = dynamic_cast<const COrvaneDoc*>(GetActiveDocument());
+    const bool queueShown = m_pCheckQueue && m_pCheckQueue->isVisible();
+    if (queueShown) m_pCheckQueue->Refresh(doc);
+    if (!m_pOverviewDock) return;
+    // With the queue's dock open, the overview shows its unchecked suspects
+    // (above the dock's threshold) as dots, at their left image positions.
+    std::vector<QPointF> dots;
+    if (queueShown && doc && doc->m_leftPhoto.m_pImagePoints) {
+        for (int i : doc->m_checks.Suspects(m_pCheckQueue->Threshold()->value(), true)) {
+            const TINPoint* p = doc->m_leftPhoto.m_pImagePoints->GetPoint(i);
+            if (p && std::isfinite(p->x) && std::isfinite(p->y)) dots.emplace_back(p->x, p->y);
+        }
+    }
+    m_pOverviewDock->GetOverview()->SetMarkedPositions(std::move(dots));
+}
+
+void CMainFrame::OnPointsEdited() {
+    if (!m_pOverviewDock || !m_pOverviewDock->isVisible()) return;
+    // A run of edits (wheel notches) recounts the density once, after it.
+    if (!m_pDensityTimer) {
+        m_pDensityTimer = new QTimer(this);
+        m_pDensityTimer->setSingleShot(true);
+        connect(m_pDensityTimer, &QTimer::timeout, this, [this] {
+            if (m_pOverviewDock) m_pOverviewDock->GetOverview()->RefreshDensity();
+        });
+    }
+    m_pDensityTimer->start(300);
 }
 
 void CMainFrame::UpdateMenus() {
@@ -436,6 +536,15 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_VIEW_STATUS_BAR:
             GetStatusBar()->setVisible(!GetStatusBar()->isVisible());
+            break;
+        case ID_VIEW_CHECKQUEUE:
+            m_pCheckQueue->setVisible(!m_pCheckQueue->isVisible());
+            UpdateCheckQueue();
+            break;
+        case ID_VIEW_OVERVIEW:
+            m_pOverviewDock->setVisible(m_pOverviewDock->isHidden());
+            if (!m_pOverviewDock->isHidden())
+                m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView());
             break;
         case ID_WINDOW_NEW:
             OnWindowNew();

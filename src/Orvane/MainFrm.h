@@ -4,6 +4,7 @@
 // document and view.
 #pragma once
 
+#include <QPointer>
 #include <QToolBar>
 #include <map>
 
@@ -14,6 +15,8 @@ class QAction;
 class QActionGroup;
 class QMenu;
 class COrvaneView;
+class CCheckQueueDock;
+class QTimer;
 
 // Framework command ids used by the menus, the toolbar and the accelerators.
 enum FrameworkCommand {
@@ -45,6 +48,14 @@ enum FrameworkCommand {
     ID_VIEW_STATUS_BAR = 59393,
 };
 
+// Commands of the main frame beyond the framework's.
+enum MainFrameCommand {
+    ID_VIEW_OVERVIEW = 32790,
+};
+
+class COverviewDock;
+class QDockWidget;
+
 class CMainFrame : public CMDIFrame {
     Q_OBJECT
 public:
@@ -64,10 +75,21 @@ public:
     // Undo and Redo enabled as the active document's history allows, their
     // prompts naming the step.
     void UpdateUndoActions();
+    // The check queue's dock shows the active document's queue (when open),
+    // and the overview its unchecked suspects.
+    void UpdateCheckQueue();
+    // The points changed: the overview's density follows.
+    void OnPointsEdited();
+    CCheckQueueDock* CheckQueueDock() const { return m_pCheckQueue; }
     // Holds the hint on how to start in the status bar while the active
     // document has no project.
     void UpdateStartHint();
     static constexpr const char* kStartHint = "Load a project with TIN > Editing (Orvane).";
+
+    // Adds a dock at the right edge. A click into it keeps the keyboard there;
+    // Escape inside it gives the keyboard back to the active view.
+    void AddDock(QDockWidget* dock);
+    COverviewDock* GetOverviewDock() const;
 
     QToolBar* m_wndToolBar = nullptr;
 
@@ -90,5 +112,8 @@ private:
     QAction* m_pSwapEyes = nullptr;
     bool m_bShowing129 = false;
     QMenu* m_pWindowMenu = nullptr;
+    CCheckQueueDock* m_pCheckQueue = nullptr;  // owned by Qt (dock of this frame)
+    QTimer* m_pDensityTimer = nullptr;         // owned by Qt
+    QPointer<COverviewDock> m_pOverviewDock;
     QList<QAction*> m_windowEntries;
 };

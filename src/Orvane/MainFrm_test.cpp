@@ -63,8 +63,11 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                               {57635, "Cu&t\tCtrl+X"},
                                               {57634, "&Copy\tCtrl+C"},
                                               {57637, "&Paste\tCtrl+V"}});
-    ExpectItems(MenuNamed(h.frame, "&View"),
-                {{59392, "&Toolbar"}, {59393, "&Status Bar"}, {32782, "Test"}});
+    ExpectItems(MenuNamed(h.frame, "&View"), {{59392, "&Toolbar"},
+                                              {59393, "&Status Bar"},
+                                              {32782, "Test"},
+                                              {32791, "&Check Queue"},
+                                              {32790, "&Overview"}});
     ExpectItems(MenuNamed(h.frame, "TIN"), {{32771, "Editing (Orvane)"},
                                             {32772, "Fit To Plane"},
                                             {32775, "Set To A New Z"},
@@ -72,7 +75,10 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                             {32781, "Polygon Selecting"},
                                             {32783, "Go To Point"},
                                             {32773, "Options"},
-                                            {32777, "Smooth"}});
+                                            {32777, "Smooth"},
+                                            {32792, "Next Suspect\tn"},
+                                            {32793, "Previous Suspect\tp"},
+                                            {32794, "Set To Surface\tf"}});
     ExpectItems(
         MenuNamed(h.frame, "&Window"),
         {{57648, "&New Window"}, {57650, "&Cascade"}, {57651, "&Tile"}, {57649, "&Arrange Icons"}});

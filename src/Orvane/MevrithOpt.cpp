@@ -53,8 +53,11 @@ CMevrithOpt::CMevrithOpt(QWidget* pParent) : QDialog(pParent) {
     m_pEditZIncrement = addEdit("Z Increment:", 1009, 2, 0);
     m_stcSelected = addSwatch("Points Color: (Selected) ", 1013, 2, 2, m_rgbSelected);
     m_pEditDefaultZ = addEdit("Default Z:", 1010, 3, 0);
+    // The ring around the check queue's current suspect.
+    m_stcSuspect = addSwatch("Suspect Ring:", 1017, 3, 2, m_rgbSuspect);
     m_stcPoints->m_onClicked = [this] { OnPointsColor(); };
     m_stcSelected->m_onClicked = [this] { OnSelectedColor(); };
+    m_stcSuspect->m_onClicked = [this] { ChooseColor(m_rgbSuspect); };
     pGrid->setVerticalSpacing(DialogUnitsToPixels(this, 0, 6).height());
     pGrid->setColumnMinimumWidth(2, DialogUnitsToPixels(this, 43, 0).width());
     pGrid->setHorizontalSpacing(DialogUnitsToPixels(this, 5, 0).width());

@@ -46,6 +46,8 @@ public:
     RGBColor m_rgbSelected{255, 255, 0};
     DialogSupport::CColorSwatch* m_stcSelected = nullptr;  // 1013
     DialogSupport::CColorSwatch* m_stcPoints = nullptr;    // 1012
+    RGBColor m_rgbSuspect{255, 0, 255};                    // the current suspect's ring
+    DialogSupport::CColorSwatch* m_stcSuspect = nullptr;   // 1017
     int m_nPointSize = 1;                                  // pixels
     int m_nXOffset = 0;                                    // client pixels
     int m_nYOffset = 0;                                    // client pixels

@@ -8,11 +8,13 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "Checking/SurfaceTargets.h"
 #include "Framework/MDIFrame.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
@@ -74,7 +76,10 @@ void ShowOpenError(const char* name, const std::string& path = std::string()) {
 }  // namespace
 
 COrvaneDoc::COrvaneDoc() = default;
-COrvaneDoc::~COrvaneDoc() = default;
+
+COrvaneDoc::~COrvaneDoc() {
+    m_overview.Cancel();  // its worker reads the left image
+}
 
 bool COrvaneDoc::OnNewDocument() {
     return COpenGLDoc::OnNewDocument();
@@ -97,6 +102,7 @@ bool COrvaneDoc::ReleaseSelection() {
 
 void COrvaneDoc::OnPointsEdited() {
     SetModifiedFlag();
+    ChecksFollowEdit();
     if (const int dropped = m_editor.TakeDroppedSteps(); dropped > 0)
         ShowTimedStatus(QStringLiteral("The oldest %1 edits can no longer be undone: the undo "
                                        "history keeps at most %2 MB.")
@@ -106,30 +112,94 @@ void COrvaneDoc::OnPointsEdited() {
 }
 
 std::string COrvaneDoc::OnEditUndo() {
-    const std::string name = m_editor.Undo();
+    return StepHistory(false);
+}
+
+std::string COrvaneDoc::OnEditRedo() {
+    return StepHistory(true);
+}
+
+std::string COrvaneDoc::StepHistory(bool redo) {
+    const std::string name = redo ? m_editor.Redo() : m_editor.Undo();
     if (name.empty()) return name;
     // Back at the state of the last save (or load): nothing to save.
     SetModifiedFlag(!m_editor.AtSavedState());
+    ChecksFollowEdit();
     for (CScrollView* view : GetViews()) view->Invalidate();
-    ShowTimedStatus(QStringLiteral("Undone: %1").arg(QString::fromStdString(name)));
+    ShowTimedStatus((redo ? QStringLiteral("Redone: %1") : QStringLiteral("Undone: %1"))
+                        .arg(QString::fromStdString(name)));
     HistoryChanged();
     return name;
 }
 
-std::string COrvaneDoc::OnEditRedo() {
-    const std::string name = m_editor.Redo();
-    if (name.empty()) return name;
-    SetModifiedFlag(!m_editor.AtSavedState());
+void COrvaneDoc::ChecksFollowEdit() {
+    if (!m_editor.LastChanged().empty()) {
+        m_checks.PointsChanged(m_editor.LastChanged());
+        OnChecksChanged();
+    }
+}
+
+void COrvaneDoc::OnChecksChanged() {
+    CWinApp* app = CWinApp::GetApp();
+    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr)
+        frame->UpdateCheckQueue();
     for (CScrollView* view : GetViews()) view->Invalidate();
-    ShowTimedStatus(QStringLiteral("Redone: %1").arg(QString::fromStdString(name)));
-    HistoryChanged();
-    return name;
+    if (!m_pSidecarTimer) {
+        m_pSidecarTimer = std::make_unique<QTimer>();
+        m_pSidecarTimer->setSingleShot(true);
+        QObject::connect(m_pSidecarTimer.get(), &QTimer::timeout, [this] { SaveCheckStatuses(); });
+    }
+    // At most every few seconds: a walk through the queue writes once per pause.
+    if (!m_pSidecarTimer->isActive()) m_pSidecarTimer->start(3000);
+}
+
+void COrvaneDoc::SaveCheckStatuses() {
+    if (!m_bProjectLoaded || !m_checks.TakeStatusesChanged()) return;
+    const std::string path = GetPathName().toLocal8Bit().toStdString();
+    if (m_checks.Statuses().Save(path) < 0)
+        ShowTimedStatus(QStringLiteral("The check statuses could not be written to %1.")
+                            .arg(QString::fromStdString(CCheckStatuses::SidecarPath(path))));
+}
+
+void COrvaneDoc::OnCloseDocument() {
+    m_overview.Cancel();  // stops the overview's worker before the images go
+    SaveCheckStatuses();  // what was checked survives closing
+    COpenGLDoc::OnCloseDocument();
+}
+
+int COrvaneDoc::SetSelectionToSurface() {
+    const std::vector<int> indices = m_editor.SelectionIndices();
+    std::vector<SurfaceTarget> targets;
+    {
+        CWaitCursor wait;
+        if (m_checks.Ranking())
+            ComputeSurfaceTargets(*m_checks.Ranking(), m_leftPhoto, indices, targets);
+        else
+            ComputeSurfaceTargets(m_points, m_leftPhoto, indices, targets);
+    }
+    std::vector<PointTarget> moves;
+    int without = 0;
+    for (const SurfaceTarget& t : targets) {
+        if (t.status == TargetStatus::Converged)
+            moves.push_back({t.index, t.x, t.y, t.z});
+        else if (t.status != TargetStatus::NotLive)
+            ++without;
+    }
+    if (without > 0)
+        ShowTimedStatus(QStringLiteral("%1 of the selected points have no surface of neighbours "
+                                       "to go to; they were left as they were.")
+                            .arg(without));
+    if (moves.empty() || m_editor.MovePointsTo(moves, EditKind::SetToSurface) < 0) return -1;
+    OnPointsEdited();
+    return static_cast<int>(moves.size());
 }
 
 void COrvaneDoc::HistoryChanged() const {
     CWinApp* app = CWinApp::GetApp();
-    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr)
+    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr) {
         frame->UpdateUndoActions();
+        frame->OnPointsEdited();
+    }
 }
 
 void COrvaneDoc::ShowTimedStatus(const QString& text) const {
@@ -190,7 +260,9 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     }
     points.reset();
 
-    // Everything was read: replace the project in one step.
+    // Everything was read: replace the project in one step. The overview's
+    // worker reads the left image that is about to be replaced.
+    m_overview.Cancel();
     TakeOrientation(m_leftPhoto, newLeft);
     TakeOrientation(m_rightPhoto, newRight);
     m_leftPhoto.m_strImagePath = paths.leftImage;
@@ -214,6 +286,25 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
         photo->m_polygon.clear();
     }
     m_bZEdited = false;
+    // The check statuses of this points file, if it has any.
+    m_checks.Reset();
+    switch (m_checks.Statuses().Load(paths.matchedPoints)) {
+        case -2:
+            ShowTimedStatus(
+                QStringLiteral("The check statuses in %1 belong to another version of "
+                               "the points file; they were ignored.")
+                    .arg(QString::fromStdString(CCheckStatuses::SidecarPath(paths.matchedPoints))));
+            break;
+        case -3:
+            ShowTimedStatus(
+                QStringLiteral("The check statuses in %1 could not be read; they were "
+                               "ignored.")
+                    .arg(QString::fromStdString(CCheckStatuses::SidecarPath(paths.matchedPoints))));
+            break;
+        default:
+            break;
+    }
+    m_checks.Statuses().Resize(m_points.GetCount());
     // Another project: nothing of the last one can be undone here.
     m_editor.ClearHistory();
     m_editor.MarkSaved();
@@ -223,6 +314,7 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     if (pView) pView->OnProjectLoaded((m_points.m_dMinZ + m_points.m_dMaxZ) / 2.0);
     SetPathName(QString::fromLocal8Bit(paths.matchedPoints.c_str()), true);
     SetModifiedFlag(false);
+    m_overview.Start(m_leftPhoto.m_image);
     return 1;
 }
 
@@ -302,6 +394,7 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
         std::vector<int> newIndexOfOld;
         m_editor.Compact(newIndexOfOld);
         RenumberAfterCompact(newIndexOfOld);
+        m_checks.PointsRenumbered(newIndexOfOld);
         // A temporary beside the file, renamed over it once complete: a
         // failure at any step leaves the previous file untouched.
         result = SavePointsFile(m_points, path);
@@ -320,6 +413,10 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     m_editor.MarkSaved();
     SetModifiedFlag(false);
     HistoryChanged();
+    // The statuses follow the renumbered records into their sidecar at once.
+    m_checks.MarkStatusesChanged();
+    SaveCheckStatuses();
+    OnChecksChanged();
     return true;
 }
 

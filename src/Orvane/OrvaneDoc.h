@@ -9,14 +9,18 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "Checking/CheckQueue.h"
 #include "Editing/PointEditor.h"
 #include "OpenGL/OpenGLDoc.h"
+#include "Orvane/OverviewBuilder.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "TIN/TINPoints.h"
 
 class COrvaneView;
+class QTimer;
 
 // The five inputs of a project, as the image-pair picker gives them.
 struct ProjectPaths {
@@ -39,6 +43,9 @@ public:
     // temporary file in the same folder, renamed over `path` only once the
     // whole write, flush and close succeeded.
     bool OnSaveDocument(const QString& path) override;
+    // Stops the overview's worker before the document's images go, and
+    // writes the check statuses' sidecar.
+    void OnCloseDocument() override;
 
     // Each photograph appends image-point record `index` to its selection.
     void SelectPoint(int index);
@@ -81,6 +88,20 @@ public:
     std::string OnEditUndo();
     std::string OnEditRedo();
 
+    // The check queue of the loaded points (ranked when first needed).
+    CCheckQueue m_checks{m_points};
+    // Set To Surface: every selected point to the robust surface of its
+    // neighbours, along its left ray; one step. Points moved, or -1.
+    int SetSelectionToSurface();
+    // The queue's statuses or current suspect changed: the queue's dock and
+    // the views follow, and the statuses' sidecar is written a little later.
+    void OnChecksChanged();
+    // Writes the statuses' sidecar beside the points file now, if they changed.
+    void SaveCheckStatuses();
+    void ShowTimedStatus(const QString& text) const;
+    // The overview pyramid of the left photograph, built after each load.
+    COverviewBuilder m_overview;
+
 private:
     // Projects the ground set into both photographs again and rebuilds the
     // three grid indexes (after the ground set was replaced).
@@ -90,9 +111,14 @@ private:
     void RenumberAfterCompact(const std::vector<int>& newIndexOfOld);
     // Tells the main frame that the undo history changed.
     void HistoryChanged() const;
-    void ShowTimedStatus(const QString& text) const;
+    // After an edit, undo or redo: the queue scores the changed points again.
+    void ChecksFollowEdit();
+    // Undo (false) or redo (true) with what follows it: modified flag, queue,
+    // views, status message, menu.
+    std::string StepHistory(bool redo);
     // Writes pane 0 of the main frame's status bar.
     void ShowStatus(const QString& text) const;
 
     bool m_bProjectLoaded = false;
+    std::unique_ptr<QTimer> m_pSidecarTimer;  // writes the statuses a few seconds after a change
 };

@@ -77,8 +77,7 @@ void COrvaneView::ShowProjectCentre() {
     if (left.GroundToImage((g.m_dMinX + g.m_dMaxX) / 2.0, (g.m_dMinY + g.m_dMaxY) / 2.0, z, column,
                            row) < 0)
         return;
-    column -= left.GetXStart();
-    row -= left.GetYStart();
+    left.ScannedToSubImage(column, row, column, row);
     const CRect client = GetClientRect();
     int x = 0, y = 0;
     if (Platform::TruncToInt(column - client.Width() / 2, x) &&
@@ -110,8 +109,10 @@ int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
     const CPoint scroll = GetScrollPosition();
     const double lc = scroll.x + m_ptMark.x, lr = scroll.y + (ClientHeight() - m_ptMark.y);
     const double rc = lc + m_nParallax - m_nXOffset, rr = lr + m_nYOffset;
-    return IntersectRays(left, lc + left.GetXStart(), lr + left.GetYStart(), right,
-                         rc + right.GetXStart(), rr + right.GetYStart(), X, Y, Z);
+    double slc = 0.0, slr = 0.0, src = 0.0, srr = 0.0;  // scanned-image pixels
+    left.SubImageToScanned(lc, lr, slc, slr);
+    right.SubImageToScanned(rc, rr, src, srr);
+    return IntersectRays(left, slc, slr, right, src, srr, X, Y, Z);
 }
 
 void COrvaneView::UpdateStatusPanes() {
@@ -146,6 +147,11 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     }
     SelectBuffer(GL_BACK);
     ClearBuffers();
+    if (doc) {
+        const CAerialPhoto* photos[2] = {&doc->m_leftPhoto, &doc->m_rightPhoto};
+        m_pointPasses.BeginFrame(*this, photos, {m_rgbPoints, m_rgbSelected, m_nPointSize},
+                                 m_bPointBitmaps);
+    }
     const CSize scene = doc ? doc->GetSceneSize() : CSize();
     const bool rebuild = m_bRebuildLists;
     m_bRebuildLists = false;
@@ -161,6 +167,7 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         if (right.m_pImagePoints) {
             glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
             DrawImagePoints(right);
+            DrawSuspectRing(right);
         }
     }
     glColor3f(1.0f, 1.0f, 1.0f);
@@ -175,6 +182,7 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         if (left.m_pImagePoints) {
             glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
             DrawImagePoints(left);
+            DrawSuspectRing(left);
         }
     }
     glColor3f(1.0f, 1.0f, 1.0f);
@@ -187,20 +195,35 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
 }
 
 void COrvaneView::DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild) {
-    // The list holds pixels drawn at a raster position: when only the raster
+    const int eye = list == 1 ? 0 : 1;
+    ListWindow* lists = m_listWindows[eye];
+    if (rebuild) lists[0].valid = lists[1].valid = false;
+    // The points of this frame decide which of the eye's two lists is drawn.
+    m_pointPasses.Gather(photo, eye);
+    const int which = m_pointPasses.IntoImage(eye) ? 1 : 0;
+    const GLuint id = list + 2 * static_cast<GLuint>(which);
+    // A list holds pixels drawn at a raster position: when only the raster
     // position moved (an image smaller than the view, scrolled), the window
     // bounds stay the same but the list is stale all the same.
-    const CPoint raster(photo.m_nRasterX, photo.m_nRasterY);
-    if (photo.m_bWindowChanged || rebuild || !(raster == m_ptListRaster[list])) {
-        glDeleteLists(list, 1);
-        glNewList(list, GL_COMPILE_AND_EXECUTE);
-        DrawImageWindow(photo);
-        glEndList();
-        m_ptListRaster[list] = raster;
-        ++m_nListBuilds[list];
-    } else {
-        glCallList(list);
+    const ListWindow now{true,
+                         photo.m_nFirstCol,
+                         photo.m_nLastCol,
+                         photo.m_nFirstRow,
+                         photo.m_nLastRow,
+                         photo.m_nRasterX,
+                         photo.m_nRasterY};
+    if (lists[which] == now && !(which == 1 && m_pointPasses.PictureStale(eye))) {
+        glCallList(id);
+        return;
     }
+    glDeleteLists(id, 1);
+    glNewList(id, GL_COMPILE_AND_EXECUTE);
+    const bool painted = which == 1 && m_pointPasses.DrawImageWithPoints(*this, photo, eye);
+    if (!painted) DrawImageWindow(photo);
+    glEndList();
+    lists[which] = now;
+    lists[which].valid = which == 0 || painted;
+    ++m_nListBuilds[list];
 }
 
 int COrvaneView::DrawImageWindow(CAerialPhoto& photo) {
@@ -226,153 +249,9 @@ void COrvaneView::ComputeGreyMap(const unsigned char* pixels, int rows, int colu
 }
 
 void COrvaneView::DrawImagePoints(CAerialPhoto& photo) {
-    CTINPoints* set = photo.m_pImagePoints.get();
-    if (!set) return;
-    const int rows = photo.m_image.GetSize().cy;
-    // Sub-image (column, row) to GL window coordinates of this photograph's window.
-    const double dx = photo.m_nRasterX - photo.m_nFirstCol;
-    const double dy = photo.m_nRasterY + rows - photo.m_nFirstRow;
-    const int top = rows - photo.m_nLastRow - 1, bottom = rows - photo.m_nFirstRow - 1;
-
-    m_vertices.clear();
-    auto add = [&](const TINPoint& p) {
-        const float x = static_cast<float>(p.x + dx), y = static_cast<float>(dy - p.y);
-        if (std::isfinite(x) && std::isfinite(y)) {
-            m_vertices.push_back(x);
-            m_vertices.push_back(y);
-        }
-    };
-    if (const CGridIndex* index = set->GetIndex()) {
-        static thread_local std::vector<int> keys;
-        keys.clear();
-        index->QueryRect(photo.m_nFirstCol, top, photo.m_nLastCol, bottom, keys);
-        for (int k : keys) {
-            const TINPoint* p = set->GetPoint(k);
-            if (p && p->id >= 0) add(*p);
-        }
-    } else {
-        for (int i = 0; i < set->GetCount(); ++i) {
-            const TINPoint* p = set->GetPoint(i);
-            if (p->id < 0) continue;
-            if (p->x >= photo.m_nFirstCol && p->x <= photo.m_nLastCol && p->y >= top &&
-                p->y <= bottom)
-                add(*p);
-        }
-    }
-    const size_t unselected = m_vertices.size() / 2;
-    for (const TINPoint& entry : photo.m_selection)
-        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
-
-    // Each of the two passes (the points in the current colour, then the
-    // selection in m_rgbSelected) is drawn as GL points or, when it holds many
-    // points, as one bitmap over the whole GL window in which every point sets
-    // its square of pixels. A software rasteriser pays for every point
-    // primitive (setup and binning, whatever its size), but for a bitmap only
-    // per pixel: a 1280 x 1024 window costs about as much as 60,000 points.
-    // The bitmap gives the pixels of the points: the GL window position is
-    // formed as the vertex and viewport transforms form it, snapped to 1/256
-    // pixel; an odd-sized square is centred on the pixel holding the point, an
-    // even-sized one on the nearest pixel corner; a point whose centre lies
-    // outside the window is not drawn at all, as GL clips points.
-    const size_t total = m_vertices.size() / 2;
-    const int width = m_nWidth, height = m_nHeight, size = m_nPointSize;
-    const int stride = (width + 7) / 8;
-    const size_t bitmapFrom = static_cast<size_t>(width) * static_cast<size_t>(height) / 20;
-    // The bitmap stands for the points only under the view's own transforms: an
-    // identity model-view and the pixel projection (one unit per pixel).
-    auto pixelTransforms = [&]() {
-        GLfloat mv[16], pr[16];
-        glGetFloatv(GL_MODELVIEW_MATRIX, mv);
-        glGetFloatv(GL_PROJECTION_MATRIX, pr);
-        for (int k = 0; k < 16; ++k)
-            if (mv[k] != (k % 5 == 0 ? 1.0f : 0.0f)) return false;
-        return pr[0] == static_cast<float>(2.0 / width) && pr[1] == 0.0f && pr[3] == 0.0f &&
-               pr[4] == 0.0f && pr[5] == static_cast<float>(2.0 / height) && pr[7] == 0.0f &&
-               pr[12] == -1.0f && pr[13] == -1.0f && pr[15] == 1.0f;
-    };
-    const bool bitmapUsable = m_bPointBitmaps && size >= 1 && size <= 16 && width > 0 &&
-                              height > 0 && total >= bitmapFrom && pixelTransforms();
-    static thread_local std::vector<unsigned char> bits;
-    const int eye = &photo == &GetDocument()->m_leftPhoto ? 0 : 1;
-    auto drawBitmap = [&](size_t first, size_t count, int pass) {
-        // An unchanged pass replays the bitmap recorded last time (the GL keeps
-        // it ready to draw) instead of building and handing it over again.
-        BitmapPass& cache = m_bitmapPasses[eye * 2 + pass];
-        const float* from = m_vertices.data() + 2 * first;
-        glRasterPos2i(0, 0);  // takes the current colour for the bitmap
-        if (cache.list != 0 && cache.size == size && cache.width == width &&
-            cache.height == height && cache.vertices.size() == 2 * count &&
-            std::equal(cache.vertices.begin(), cache.vertices.end(), from)) {
-            glCallList(cache.list);
-            return;
-        }
-        cache.vertices.assign(from, from + 2 * count);
-        cache.size = size;
-        cache.width = width;
-        cache.height = height;
-        cache.list = kFirstPointList + static_cast<GLuint>(eye * 2 + pass);
-        bits.assign(static_cast<size_t>(stride) * static_cast<size_t>(height), 0);
-        // The projection (one unit per pixel) and the viewport, in single precision.
-        const float sx = static_cast<float>(2.0 / width), sy = static_cast<float>(2.0 / height);
-        const float hw = static_cast<float>(width) * 0.5f, hh = static_cast<float>(height) * 0.5f;
-        for (size_t i = first; i < first + count; ++i) {
-            // Clip coordinates: the product rounded, then the translation added.
-            const float px = m_vertices[2 * i] * sx, py = m_vertices[2 * i + 1] * sy;
-            const float cx = px + -1.0f, cy = py + -1.0f;
-            if (!(cx >= -1.0f && cx <= 1.0f && cy >= -1.0f && cy <= 1.0f)) continue;
-            // GL window position in 1/256 pixel, then the square's lower-left pixel.
-            const float xw = std::fma(cx, hw, hw), yw = std::fma(cy, hh, hh);
-            const int fx = static_cast<int>(std::lrint(xw * 256.0f));
-            const int fy = static_cast<int>(std::lrint(yw * 256.0f));
-            const int x0 = (fx + 128 - 128 * size) >> 8, y0 = (fy + 128 - 128 * size) >> 8;
-            const int a = std::max(x0, 0), b = std::min(x0 + size, width);  // columns [a, b)
-            if (a >= b) continue;
-            const int ba = a >> 3, bb = (b - 1) >> 3;
-            const auto ma = static_cast<unsigned char>(0xFF >> (a & 7));
-            const auto mb = static_cast<unsigned char>(0xFF << (7 - ((b - 1) & 7)));
-            for (int r = std::max(y0, 0); r < std::min(y0 + size, height); ++r) {
-                unsigned char* row = bits.data() + static_cast<size_t>(r) * stride;
-                if (ba == bb) {
-                    row[ba] |= ma & mb;
-                } else {
-                    row[ba] |= ma;
-                    for (int k = ba + 1; k < bb; ++k) row[k] = 0xFF;
-                    row[bb] |= mb;
-                }
-            }
-        }
-        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-        glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
-        glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-        glPixelStorei(GL_UNPACK_LSB_FIRST, GL_FALSE);
-        glNewList(cache.list, GL_COMPILE_AND_EXECUTE);
-        glBitmap(width, height, 0.0f, 0.0f, 0.0f, 0.0f, bits.data());
-        glEndList();
-        glPopClientAttrib();
-    };
-    auto drawPass = [&](size_t first, size_t count, int pass) {
-        if (count == 0) return;
-        if (bitmapUsable && count >= bitmapFrom) {
-            drawBitmap(first, count, pass);
-        } else {
-            glDrawArrays(GL_POINTS, static_cast<GLint>(first), static_cast<GLsizei>(count));
-        }
-    };
-
-    GLfloat savedSize = 1.0f;
-    glGetFloatv(GL_POINT_SIZE, &savedSize);
-    glPointSize(static_cast<GLfloat>(size));
-    if (total) {
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glVertexPointer(2, GL_FLOAT, 0, m_vertices.data());
-    }
-    drawPass(0, unselected, 0);
-    glColor3ub(m_rgbSelected.r, m_rgbSelected.g, m_rgbSelected.b);
-    drawPass(unselected, total - unselected, 1);
-    if (total) glDisableClientState(GL_VERTEX_ARRAY);
-    glPointSize(savedSize);
+    // The points gathered with the photograph's window this frame: as GL
+    // points, unless its display list drew them with the image.
+    m_pointPasses.DrawPoints(&photo == &GetDocument()->m_leftPhoto ? 0 : 1);
 }
 
 void COrvaneView::DrawMark(int x, int y) {
@@ -384,6 +263,26 @@ void COrvaneView::DrawMark(int x, int y) {
     glVertex2f(cx + 3.0f, cy);
     glVertex2f(cx, cy + 3.0f);
     glVertex2f(cx, cy - 3.0f);
+    glEnd();
+}
+
+void COrvaneView::DrawSuspectRing(CAerialPhoto& photo) {
+    const COrvaneDoc* doc = GetDocument();
+    const int current = doc ? doc->m_checks.Current() : -1;
+    if (current < 0 || !photo.m_pImagePoints) return;
+    const TINPoint* p = photo.m_pImagePoints->GetPoint(current);
+    if (!p || p->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) return;
+    // Sub-image position to GL window coordinates, as the points are drawn.
+    const int rows = photo.m_image.GetSize().cy;
+    const double x = std::floor(p->x + photo.m_nRasterX - photo.m_nFirstCol) + 0.5;
+    const double y = std::floor(photo.m_nRasterY + rows - photo.m_nFirstRow - p->y) + 0.5;
+    const double radius = m_nPointSize + 7.0;
+    glColor3ub(m_rgbSuspect.r, m_rgbSuspect.g, m_rgbSuspect.b);
+    glBegin(GL_LINE_LOOP);
+    for (int k = 0; k < 32; ++k) {
+        const double a = k * (2.0 * 3.141592653589793 / 32.0);
+        glVertex2d(x + radius * std::cos(a), y + radius * std::sin(a));
+    }
     glEnd();
 }
 
@@ -580,6 +479,15 @@ void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int 
         case 's':
             StepToNeighbour(3);
             break;
+        case 'n':
+            OnNextSuspect();
+            break;
+        case 'p':
+            OnPreviousSuspect();
+            break;
+        case 'f':
+            OnSetToSurface();
+            break;
         default:
             break;
     }
@@ -670,6 +578,15 @@ bool COrvaneView::OnCommand(int id) {
             return true;
         case ID_TIN_GOTOPOINT:
             OnGoToPoint();
+            return true;
+        case ID_TIN_NEXTSUSPECT:
+            OnNextSuspect();
+            return true;
+        case ID_TIN_PREVIOUSSUSPECT:
+            OnPreviousSuspect();
+            return true;
+        case ID_TIN_SETTOSURFACE:
+            OnSetToSurface();
             return true;
         default:
             return false;
@@ -777,6 +694,7 @@ void COrvaneView::OnOptions() {
     CMevrithOpt dlg(this);
     dlg.m_rgbPoints = m_rgbPoints;
     dlg.m_rgbSelected = m_rgbSelected;
+    dlg.m_rgbSuspect = m_rgbSuspect;
     dlg.m_nPointSize = m_nPointSize;
     dlg.m_nXOffset = m_nXOffset;
     dlg.m_nYOffset = m_nYOffset;
@@ -785,6 +703,7 @@ void COrvaneView::OnOptions() {
     if (RunDialog(dlg)) {
         m_rgbPoints = dlg.m_rgbPoints;
         m_rgbSelected = dlg.m_rgbSelected;
+        m_rgbSuspect = dlg.m_rgbSuspect;
         m_nPointSize = dlg.m_nPointSize;
         // New offsets move the right image: its display list must follow even
         // when the window bounds stay the same.
@@ -813,8 +732,7 @@ void COrvaneView::OnGoToPoint() {
         return;
     double column = 0.0, row = 0.0;
     if (doc->m_leftPhoto.GroundToImage(dlg.m_dX, dlg.m_dY, dlg.m_dZ, column, row) < 0) return;
-    column -= doc->m_leftPhoto.GetXStart();
-    row -= doc->m_leftPhoto.GetYStart();
+    doc->m_leftPhoto.ScannedToSubImage(column, row, column, row);
     const CRect client = GetClientRect();
     int x = 0, y = 0;
     if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
@@ -833,4 +751,90 @@ void COrvaneView::OnTest() {
     TINExtent e{};
     set.GetExtent(&e);
     set.AddPoint(TINPoint{set.GetCount() + 1, e.xmin + 100.0, e.ymin + 100.0, 0.0, 0.0});
+}
+
+// ---------------------------------------------------------------------------
+// The check queue
+
+void COrvaneView::GoToSuspect(int index) {
+    COrvaneDoc* doc = GetDocument();
+    CAerialPhoto& left = doc->m_leftPhoto;
+    const TINPoint* l = left.m_pImagePoints ? left.m_pImagePoints->GetPoint(index) : nullptr;
+    const TINPoint* r = doc->m_rightPhoto.m_pImagePoints
+                            ? doc->m_rightPhoto.m_pImagePoints->GetPoint(index)
+                            : nullptr;
+    if (!l || !r || !std::isfinite(l->x) || !std::isfinite(l->y)) return;
+    // The suspect becomes the selection (the one released first, weight rule).
+    doc->ReleaseSelection();
+    doc->SelectPoint(index);
+    // To the centre of the view, as Go To Point scrolls (logical = left sub-image).
+    const CRect client = GetClientRect();
+    int x = 0, y = 0;
+    if (Platform::TruncToInt(l->x - client.Width() / 2.0, x) &&
+        Platform::TruncToInt(l->y - client.Height() / 2.0, y))
+        ScrollToPosition(CPoint(x, y));
+    // The floating mark on the point: the left cross at its left pixel, the
+    // right one shifted by the parallax that puts it on its right pixel.
+    const CPoint scroll = GetScrollPosition();
+    const int column = static_cast<int>(std::floor(l->x)), row = static_cast<int>(std::floor(l->y));
+    m_ptMark = CPoint(column - scroll.x, ClientHeight() - (row - scroll.y));
+    if (std::isfinite(r->x)) {
+        int rightColumn = 0;
+        if (Platform::TruncToInt(std::floor(r->x) + m_nXOffset, rightColumn))
+            m_nParallax = rightColumn - column;
+    }
+    if (const TINPoint* g = doc->m_points.GetPoint(index))
+        ShowValues({g->x, g->y, g->z, g->weight});
+    doc->OnChecksChanged();
+    RedrawNow();
+}
+
+void COrvaneView::OnNextSuspect() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    int index = -1;
+    {
+        CWaitCursor wait;  // the first use ranks the points
+        index = doc->m_checks.Next();
+    }
+    if (index < 0) {
+        doc->ShowTimedStatus(QStringLiteral("No further suspect points."));
+        doc->OnChecksChanged();
+        return;
+    }
+    GoToSuspect(index);
+}
+
+void COrvaneView::OnPreviousSuspect() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    int index = -1;
+    {
+        CWaitCursor wait;
+        index = doc->m_checks.Previous();
+    }
+    if (index < 0) {
+        doc->ShowTimedStatus(QStringLiteral("No suspect point before this one."));
+        return;
+    }
+    GoToSuspect(index);
+}
+
+void COrvaneView::OnSetToSurface() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    if (doc->m_leftPhoto.m_selection.empty()) return ShowPlain("Please select some points.");
+    const int moved = doc->SetSelectionToSurface();
+    if (moved <= 0) return;
+    // The floating mark follows the current suspect to its new height.
+    const int current = doc->m_checks.Current();
+    const TINPoint* l = doc->m_leftPhoto.m_pImagePoints->GetPoint(current);
+    const TINPoint* r = doc->m_rightPhoto.m_pImagePoints->GetPoint(current);
+    if (l && r && std::isfinite(l->x) && std::isfinite(r->x) &&
+        m_ptMark.x == static_cast<int>(std::floor(l->x)) - GetScrollPosition().x) {
+        int rightColumn = 0;
+        if (Platform::TruncToInt(std::floor(r->x) + m_nXOffset, rightColumn))
+            m_nParallax = rightColumn - static_cast<int>(std::floor(l->x));
+    }
+    Invalidate();
 }

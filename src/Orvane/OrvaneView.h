@@ -18,6 +18,7 @@
 #include "Framework/Types.h"
 #include "OpenGL/OpenGLView.h"
 #include "Orvane/DialogSupport.h"
+#include "Orvane/PointPasses.h"
 
 class COrvaneDoc;
 class CAerialPhoto;
@@ -34,6 +35,11 @@ enum OrvaneCommand {
     ID_TIN_POLYGONSELECTING = 32781,
     ID_VIEW_TEST = 32782,
     ID_TIN_GOTOPOINT = 32783,
+    // Beyond the commands above: the check queue.
+    ID_VIEW_CHECKQUEUE = 32791,
+    ID_TIN_NEXTSUSPECT = 32792,
+    ID_TIN_PREVIOUSSUSPECT = 32793,
+    ID_TIN_SETTOSURFACE = 32794,
 };
 
 // Panes of the main frame's status bar that the view writes, before CAP,
@@ -63,6 +69,8 @@ public:
     void DrawImagePoints(CAerialPhoto& photo);
     // The white cross of the floating mark at GL window (x, y).
     void DrawMark(int x, int y);
+    // A ring in m_rgbSuspect around the check queue's current suspect.
+    void DrawSuspectRing(CAerialPhoto& photo);
     // The last polygon edge, straight into `buffer`: -1 with fewer than two vertices.
     int DrawSelectPoly(CAerialPhoto& photo, GLenum buffer);
     // Mode 1: min-max stretch of the copy's grey values into m_greyMap.
@@ -102,6 +110,15 @@ public:
     void OnOptions();
     void OnGoToPoint();
     void OnTest();
+    // The check queue: next / previous suspect (keys n and p), and Set To
+    // Surface (key f) for the selection.
+    void OnNextSuspect();
+    void OnPreviousSuspect();
+    void OnSetToSurface();
+    // Brings record `index` to the centre of the view as Go To Point does, sets
+    // the floating mark on it with the parallax of its height, and makes it
+    // the selection, so that the wheel and the commands act on it at once.
+    void GoToSuspect(int index);
     // Runs the view command with that id; false for an id the view does not handle.
     bool OnCommand(int id);
 
@@ -129,10 +146,11 @@ public:
     // Number of display-list compilations since the view was made, per list
     // (1 left, 2 right): tests tell a replay from a rebuild.
     int m_nListBuilds[3] = {0, 0, 0};
-    // Large point passes are drawn as one window-sized bitmap (the same pixels
-    // as GL points, far cheaper on software rasterisers); tests turn it off to
-    // compare the two.
+    // Many points are painted into the picture of their image (the same
+    // pixels as GL points, far cheaper on software rasterisers); tests turn it
+    // off to compare the two.
     bool m_bPointBitmaps = true;
+    const CPointPasses& GetPointPasses() const { return m_pointPasses; }
     // Path the "Test" command reads.
     std::string m_strTestPoints = "/tmp/orvane-test.pts";
 
@@ -146,6 +164,7 @@ public:
     int m_nYOffset = 0;
     RGBColor m_rgbPoints{0, 255, 255};
     RGBColor m_rgbSelected{255, 255, 0};
+    RGBColor m_rgbSuspect{255, 0, 255};  // ring around the check queue's current suspect
     int m_nPointSize = 3;
     double m_dZIncrement = 0.03;
     double m_dDefaultZ = 0.0;
@@ -159,25 +178,27 @@ public:
     int m_nMode = 0;
 
 private:
-    // Draws one photograph's window from display list `list`, rebuilding the
-    // list when `rebuild` or the window or raster position changed.
+    // Draws one photograph's window from display list `list` (1 left, 2
+    // right), or with its points from list `list` + 2, rebuilding the list
+    // when `rebuild`, or the window, raster position or points changed since
+    // it was built.
     void DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild);
     // The plane through sample points (least squares) applied to every entry of
     // the left selection; false (and a message) when the samples give no plane.
     bool FitSelectionToPlane(const std::vector<int>& sampleIds, bool bSmooth);
     int ClientHeight() const;
 
-    // The last bitmap of each point pass (left/right eye x points/selection),
-    // kept in display lists 3 to 6 (1 and 2 hold the images) with the
-    // positions it was built from.
-    static constexpr GLuint kFirstPointList = 3;
-    struct BitmapPass {
-        std::vector<float> vertices;
-        int size = 0, width = 0, height = 0;
-        GLuint list = 0;
+    // The points of both eyes: gathered each frame, drawn as GL points or
+    // painted into the images' display lists.
+    CPointPasses m_pointPasses;
+    bool m_bRebuildLists = false;  // images were replaced: both lists are stale
+    // The window bounds and raster position each eye's lists were compiled
+    // for: [eye][0] the image alone (lists 1, 2), [eye][1] with its points
+    // (lists 3, 4); never compiled or stale: not valid.
+    struct ListWindow {
+        bool valid = false;
+        int firstCol = 0, lastCol = 0, firstRow = 0, lastRow = 0, rasterX = 0, rasterY = 0;
+        friend bool operator==(const ListWindow&, const ListWindow&) = default;
     };
-    BitmapPass m_bitmapPasses[4];
-    bool m_bRebuildLists = false;   // images were replaced: both lists are stale
-    CPoint m_ptListRaster[3];       // raster position each list was compiled for
-    std::vector<float> m_vertices;  // point positions of one draw, reused
+    ListWindow m_listWindows[2][2];
 };

@@ -538,6 +538,14 @@ int CAerialPhoto::SelectInsidePolygon(const std::vector<TINPoint>& polygon) {
             if (id < 0) {
                 continue;  // deleted point still listed in the grid index
             }
+            // The corners lie on the outline, which counts as inside; they are
+            // in the list already, and an entry listed twice would be edited twice.
+            const bool corner =
+                std::any_of(polygon.begin(), polygon.end(),
+                            [id](const TINPoint& vertex) { return vertex.id == id; });
+            if (corner) {
+                continue;
+            }
             const TINPoint* p = m_pImagePoints->GetPoint(id);
             if (p != nullptr) {
                 m_selection.push_back(*p);

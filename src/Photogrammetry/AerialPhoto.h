@@ -108,7 +108,8 @@ public:
     // Appends a copy of the first vertex when the polygon is not empty.
     void ClosePolygon();
     // Appends every vertex of the closed polygon and then the image point of
-    // every non-negative id inside it (the set's SelectInShape) to m_selection.
+    // every non-negative id inside it (the set's SelectInShape, which counts
+    // the outline as inside) that is not one of the vertices to m_selection.
     // Number of entries appended.
     int SelectInsidePolygon(const std::vector<TINPoint>& polygon);
     // Appends every entry of m_selection to `list`.

@@ -715,6 +715,30 @@ TEST(AerialPhotoSelection, PolygonOfThreeClickedPointsSelectsCornersAndInterior)
     for (int outside : {33, -1, 88, 0, 77}) {
         EXPECT_EQ(std::find(ids.begin(), ids.end(), outside), ids.end()) << outside;
     }
+    // Points on the edges are in (14 between 11 and 17, 41 between 11 and 71,
+    // 44 on the long edge); the corners only once, as corners.
+    for (int onEdge : {14, 41, 44}) {
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), onEdge), 1) << onEdge;
+    }
+    for (int corner : {11, 17, 71}) {
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), corner), 0) << corner;
+    }
+    // The same triangle clicked the other way round selects the same points.
+    CAerialPhoto reversed;
+    LatticeImagePoints(reversed);
+    reversed.m_pImagePoints->GetPoint(33)->id = -1;
+    for (const auto& [column, row] : {std::pair{10, 70}, {70, 10}, {10, 10}}) {
+        ASSERT_GE(reversed.AddPolygonVertex(column, row, 5.0), 0);
+    }
+    reversed.ClosePolygon();
+    reversed.SelectInsidePolygon(reversed.m_polygon);
+    std::vector<int> reversedIds;
+    for (size_t k = 4; k < reversed.m_selection.size(); ++k) {
+        reversedIds.push_back(reversed.m_selection[k].id);
+    }
+    std::sort(ids.begin(), ids.end());
+    std::sort(reversedIds.begin(), reversedIds.end());
+    EXPECT_EQ(reversedIds, ids);
 
     CAerialPhoto noSet;
     EXPECT_EQ(noSet.SelectInsidePolygon(photo.m_polygon), 4);  // the vertices alone

@@ -13,7 +13,8 @@ double MedianHeight(const CTINPoints& ground) {
     z.reserve(static_cast<size_t>(ground.GetCount()));
     for (int i = 0; i < ground.GetCount(); ++i) {
         const TINPoint* p = ground.GetPoint(i);
-        if (p->id >= 0 && std::isfinite(p->z)) z.push_back(p->z);
+        const double height = p->z;  // by value: the packed field is misaligned
+        if (p->id >= 0 && std::isfinite(height)) z.push_back(height);
     }
     if (z.empty()) return std::numeric_limits<double>::quiet_NaN();
     const auto middle = z.begin() + static_cast<std::ptrdiff_t>(z.size() / 2);
@@ -23,13 +24,13 @@ double MedianHeight(const CTINPoints& ground) {
 
 int FusingOffsets(const CAerialPhoto& left, const CAerialPhoto& right, double column, double row,
                   double Z, int& xOffset, int& yOffset) {
-    const double pixel[3] = {column + left.GetXStart(), row + left.GetYStart(), 1.0};
+    double pixel[3] = {0.0, 0.0, 1.0};  // scanned-image pixel
+    left.SubImageToScanned(column, row, pixel[0], pixel[1]);
     double X = 0.0, Y = 0.0;
     if (left.ImageToGround(pixel, &Z, X, Y) < 0) return -1;
     double rc = 0.0, rr = 0.0;
     if (right.GroundToImage(X, Y, Z, rc, rr) < 0) return -1;
-    rc -= right.GetXStart();
-    rr -= right.GetYStart();
+    right.ScannedToSubImage(rc, rr, rc, rr);
     const double dx = std::round(column - rc), dy = std::round(rr - row);
     if (!(std::fabs(dx) < 1e9 && std::fabs(dy) < 1e9)) return -1;
     xOffset = static_cast<int>(dx);

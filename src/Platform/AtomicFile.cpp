@@ -73,7 +73,7 @@ private:
 // Creates the temporary for `target` and locks it. The lock is taken after
 // the file exists, so a cleaner may remove it in between (it is unlocked for
 // that moment); the name is then checked to still be this file, and a new one
-// is made otherwise. The descriptor, or -1.
+// is made otherwise. The descriptor, or -1 with errno set.
 int CreateLockedTemporary(const std::string& target, std::string& temporary) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string pattern = target + kTemporaryMark + std::string(kRandomLength, 'X');
@@ -82,8 +82,10 @@ int CreateLockedTemporary(const std::string& target, std::string& temporary) {
         const int fd = mkostemp(name.data(), O_CLOEXEC);
         if (fd < 0) return -1;
         if (flock(fd, LOCK_EX) != 0) {
+            const int error = errno;
             unlink(name.data());
             close(fd);
+            errno = error;
             return -1;
         }
         struct stat opened {};
@@ -95,6 +97,7 @@ int CreateLockedTemporary(const std::string& target, std::string& temporary) {
         }
         close(fd);
     }
+    errno = EEXIST;
     return -1;
 }
 
@@ -177,46 +180,66 @@ int RemoveStaleSaveTemporaries(const std::string& path) {
     return removed;
 }
 
-int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write) {
-    if (path.empty()) return kSaveOpenError;
+int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write,
+                       SaveFailure* failure, SaveDurability durability) {
+    SaveFailure ignored;
+    SaveFailure& why = failure ? *failure : ignored;
+    why = SaveFailure();
+    auto refuse = [&why](int error) {
+        why.error = error;
+        return kSaveOpenError;
+    };
+    if (path.empty()) return refuse(ENOENT);
     const std::string target = SaveTarget(path);
     std::string folder, name;
     SplitPath(target, folder, name);
-    if (name.empty()) return kSaveOpenError;
+    if (name.empty()) return refuse(EISDIR);
 
     struct stat old {};
     const bool exists = stat(target.c_str(), &old) == 0;
     if (exists) {
-        if (!S_ISREG(old.st_mode)) return kSaveOpenError;
-        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return kSaveOpenError;
+        if (!S_ISREG(old.st_mode)) return refuse(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return refuse(errno);
     } else if (errno != ENOENT) {
-        return kSaveOpenError;
+        return refuse(errno);
     }
     RemoveStaleSaveTemporaries(target);
 
     std::string temporary;
     // Holds the lock until the temporary has been renamed or removed.
     ScopedDescriptor lock(CreateLockedTemporary(target, temporary));
-    if (lock.Get() < 0) return kSaveOpenError;
+    if (lock.Get() < 0) return refuse(errno);
     TakeOverAttributes(lock.Get(), exists, old);
     const int streamFd = fcntl(lock.Get(), F_DUPFD_CLOEXEC, 0);
     FilePtr stream(streamFd >= 0 ? fdopen(streamFd, "wb") : nullptr);
     if (!stream) {
+        const int error = errno;
         if (streamFd >= 0) close(streamFd);
         unlink(temporary.c_str());
-        return kSaveOpenError;
+        return refuse(error);
     }
 
+    // Each step runs even after a failure (the stream must be closed); the
+    // reason kept is that of the first step that failed.
     bool ok = write(stream.get());
-    ok = std::fflush(stream.get()) == 0 && ok;
-    ok = fsync(fileno(stream.get())) == 0 && ok;
-    ok = std::fclose(stream.release()) == 0 && ok;
-    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false;
+    auto step = [&ok, &why](bool done) {
+        if (!done && ok) why.error = errno;
+        ok = done && ok;
+    };
+    step(std::fflush(stream.get()) == 0);
+    const bool durable = durability == SaveDurability::Durable;
+    if (durable) step(fsync(fileno(stream.get())) == 0);
+    step(std::fclose(stream.release()) == 0);
+    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
+        why.error = errno;
+        why.replacing = true;
+        ok = false;
+    }
     if (!ok) {
         unlink(temporary.c_str());
         return kSaveWriteError;
     }
-    SyncFolder(folder);
+    if (durable) SyncFolder(folder);
     return 1;
 }
 

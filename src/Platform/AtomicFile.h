@@ -20,6 +20,28 @@ namespace Platform {
 constexpr int kSaveOpenError = -1;   // cannot open or create: "Open file <path> error!"
 constexpr int kSaveWriteError = -2;  // writing failed: "Write file <path> error!"
 
+// Whether a save waits for the new contents to reach the disk. Durable:
+// fsync before the rename and a sync of the folder after it, so that after a
+// power loss the file is the old one or the new one, complete. Unsynced: no
+// fsync (much faster for large files); a failed write, a full disk or a crash
+// of the process still leaves the old file, but a power loss soon after the
+// save may not. For files the operator can make again (exports).
+enum class SaveDurability { Durable, Unsynced };
+
+// Why SaveFileAtomically failed, for messages such as "No space left on
+// device" (std::strerror(error)).
+struct SaveFailure {
+    // errno of the first call that failed (stat, access, creating the
+    // temporary, fflush, fsync, fclose, rename), or as open(2) would give
+    // it: ENOENT for an empty path, EISDIR for a folder (or a path ending in
+    // '/'), EINVAL for another kind of file that is not a regular one; 0 when
+    // `write` returned false (the writer knows its own reason).
+    int error = 0;
+    // True when everything was written and only renaming the temporary over
+    // the target failed.
+    bool replacing = false;
+};
+
 // The file a save of `path` replaces: `path` with its symbolic links followed
 // (also a link to a file that does not exist yet), or `path` itself.
 std::string SaveTarget(const std::string& path);
@@ -35,11 +57,16 @@ std::string SaveTarget(const std::string& path);
 // - the temporary gets the target's permission bits and, where the process
 //   may set them, its owner and group (a new file: 0666 less the umask);
 // - write, fflush, fsync, fclose, then rename over the target, and the
-//   folder is synced;
+//   folder is synced (without fsync and folder sync when `durability` is
+//   Unsynced);
 // - on any failure the temporary is removed and the old file is byte for
 //   byte as it was (kSaveWriteError once writing has started).
 // 1 saved, kSaveOpenError or kSaveWriteError. An empty path: kSaveOpenError.
-int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write);
+// A caller that names the system's reason passes `failure`, which is filled
+// in on failure (SaveFailure).
+int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>& write,
+                       SaveFailure* failure = nullptr,
+                       SaveDurability durability = SaveDurability::Durable);
 
 // Removes the temporaries that saves of `path` left behind: entries of the
 // target's folder named <target's file name>.orvane-save- plus six letters or

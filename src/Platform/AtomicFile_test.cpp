@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "Platform/PlatformTestSupport.h"
 
 namespace {
 
@@ -83,6 +86,55 @@ TEST_F(AtomicFileTest, AWriterThatFailsLeavesTheOldFileAndNoTemporary) {
     fs::current_path(cwd);
     EXPECT_EQ(ReadAll(File("data.txt")), "in place");
     EXPECT_EQ(Entries(), before);
+}
+
+TEST_F(AtomicFileTest, AFailureNamesTheSystemsReasonAndTheStep) {
+    std::ofstream(File("data.txt")) << "old contents";
+    const size_t before = Entries();
+    Platform::SaveFailure failure;
+
+    // A disk that is full after 16 bytes: the writer's 100 bytes are still
+    // buffered, flushing fails.
+    {
+        platformtest::FileSizeLimit limit(16);
+        EXPECT_EQ(
+            Platform::SaveFileAtomically(File("data.txt"), Writes(std::string(100, 'x')), &failure),
+            Platform::kSaveWriteError);
+    }
+    EXPECT_EQ(failure.error, EFBIG);
+    EXPECT_FALSE(failure.replacing);
+    EXPECT_EQ(ReadAll(File("data.txt")), "old contents");
+    // The writer's own failure leaves the reason to the writer.
+    EXPECT_EQ(Platform::SaveFileAtomically(
+                  File("data.txt"), [](FILE*) { return false; }, &failure),
+              Platform::kSaveWriteError);
+    EXPECT_EQ(failure.error, 0);
+    // A target that becomes a folder with a file in it while it is written:
+    // only the rename fails.
+    EXPECT_EQ(Platform::SaveFileAtomically(
+                  File("data.txt"),
+                  [this](FILE* f) {
+                      fs::remove(File("data.txt"));
+                      fs::create_directory(File("data.txt"));
+                      std::ofstream(File("data.txt/inside")) << "x";
+                      return Writes("new")(f);
+                  },
+                  &failure),
+              Platform::kSaveWriteError);
+    EXPECT_TRUE(failure.replacing);
+    EXPECT_NE(failure.error, 0);
+    EXPECT_EQ(Entries(), before);  // the temporary is gone each time
+
+    // Targets refused before anything is created.
+    EXPECT_EQ(Platform::SaveFileAtomically(File("missing/p.txt"), Writes("x"), &failure),
+              Platform::kSaveOpenError);
+    EXPECT_EQ(failure.error, ENOENT);
+    EXPECT_EQ(Platform::SaveFileAtomically(File("data.txt"), Writes("x"), &failure),
+              Platform::kSaveOpenError);
+    EXPECT_EQ(failure.error, EISDIR);
+    EXPECT_FALSE(failure.replacing);
+    EXPECT_EQ(Platform::SaveFileAtomically(File("a.txt"), Writes("new"), &failure), 1);
+    EXPECT_EQ(ReadAll(File("a.txt")), "new");
 }
 
 }  // namespace

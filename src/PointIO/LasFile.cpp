@@ -12,11 +12,10 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
-#include <memory>
 #include <new>
 #include <vector>
 
-#include "PointIO/AtomicFile.h"
+#include "Platform/FileHandle.h"
 #include "PointIO/PointIOCommon.h"
 
 using namespace pointio;
@@ -245,6 +244,47 @@ int OffsetsFromPoints(const std::string& path, const CTINPoints& points, double 
     return 1;
 }
 
+// Writes the header, the records and then the bounds and counts of the
+// stored coordinates into `file`, with offsets from `offset` or, when a
+// point does not fit them, from the points (a second pass). 1 with the
+// number of records in *written, or a PointIOResult (shown).
+int WriteLasFile(const std::string& path, FILE* file, const CTINPoints& points, double offset[3],
+                 int64_t* written) {
+    unsigned char head[kPointData];
+    RecordPass pass;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        MakeHeader(head, offset);
+        errno = 0;
+        if (std::fseek(file, 0, SEEK_SET) != 0 ||
+            std::fwrite(head, 1, sizeof head, file) != sizeof head)
+            return WriteFailed(path);
+        pass = WriteRecords(file, points, offset);
+        if (!pass.written) return WriteFailed(path);
+        if (pass.Fits() || attempt == 1) break;
+        const int rc = OffsetsFromPoints(path, points, offset);
+        if (rc != 1) return rc;
+    }
+    if (pass.n == 0) return WriteError(path, "there are no points", kPointsNone);
+    if (!pass.Fits()) return WriteError(path, "coordinates out of range", kPointsOutOfRange);
+
+    // Bounds of the stored coordinates, and the counts (all points are return 1).
+    unsigned char bounds[48];
+    for (int a = 0; a < 3; ++a) {
+        Store<double>(bounds + 16 * a, static_cast<double>(pass.qhi[a]) * kScale + offset[a]);
+        Store<double>(bounds + 16 * a + 8, static_cast<double>(pass.qlo[a]) * kScale + offset[a]);
+    }
+    unsigned char counts[16];
+    Store<uint64_t>(counts, static_cast<uint64_t>(pass.n));      // number of point records
+    Store<uint64_t>(counts + 8, static_cast<uint64_t>(pass.n));  // points by return: return 1
+    if (std::fseek(file, kOffMaxX, SEEK_SET) != 0 ||
+        std::fwrite(bounds, 1, sizeof bounds, file) != sizeof bounds ||
+        std::fseek(file, kOffCount64, SEEK_SET) != 0 ||
+        std::fwrite(counts, 1, sizeof counts, file) != sizeof counts)
+        return WriteFailed(path);
+    *written = pass.n;
+    return 1;
+}
+
 }  // namespace
 
 int WriteLas(const std::string& path, const CTINPoints& points) {
@@ -262,49 +302,14 @@ int WriteLas(const std::string& path, const CTINPoints& points) {
         if (rc != 1) return rc;
     }
 
-    CAtomicFile file(path);
-    if (file.Open() != 1) return WriteError(path, file.Reason(), kPointsCannotOpen);
-    auto failed = [&]() {
-        return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
-    };
-    unsigned char head[kPointData];
-    RecordPass pass;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        MakeHeader(head, offset);
-        errno = 0;
-        if (std::fseek(file.File(), 0, SEEK_SET) != 0 ||
-            std::fwrite(head, 1, sizeof head, file.File()) != sizeof head)
-            return failed();
-        pass = WriteRecords(file.File(), points, offset);
-        if (!pass.written) return failed();
-        if (pass.Fits() || attempt == 1) break;
-        const int rc = OffsetsFromPoints(path, points, offset);
-        if (rc != 1) return rc;
-    }
-    if (pass.n == 0) return WriteError(path, "there are no points", kPointsNone);
-    if (!pass.Fits()) return WriteError(path, "coordinates out of range", kPointsOutOfRange);
-
-    // Bounds of the stored coordinates, and the counts (all points are return 1).
-    unsigned char bounds[48];
-    for (int a = 0; a < 3; ++a) {
-        Store<double>(bounds + 16 * a, static_cast<double>(pass.qhi[a]) * kScale + offset[a]);
-        Store<double>(bounds + 16 * a + 8, static_cast<double>(pass.qlo[a]) * kScale + offset[a]);
-    }
-    unsigned char counts[16];
-    Store<uint64_t>(counts, static_cast<uint64_t>(pass.n));      // number of point records
-    Store<uint64_t>(counts + 8, static_cast<uint64_t>(pass.n));  // points by return: return 1
-    if (std::fseek(file.File(), kOffMaxX, SEEK_SET) != 0 ||
-        std::fwrite(bounds, 1, sizeof bounds, file.File()) != sizeof bounds ||
-        std::fseek(file.File(), kOffCount64, SEEK_SET) != 0 ||
-        std::fwrite(counts, 1, sizeof counts, file.File()) != sizeof counts)
-        return failed();
-    const int rc = file.Commit();
-    if (rc != 1) return WriteError(path, file.Reason(), rc);
-    return static_cast<int>(pass.n);
+    int64_t written = 0;
+    const int rc = SaveAtomically(
+        path, [&](FILE* file) { return WriteLasFile(path, file, points, offset, &written); });
+    return rc == 1 ? static_cast<int>(written) : rc;
 }
 
 int ReadLas(const std::string& path, CTINPoints& points) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
     const int64_t size = FileSize(file.get());
     if (size < 0) return ReadError(path, "not a regular file", kPointsCannotOpen);

@@ -10,11 +10,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <new>
 
+#include "Platform/AtomicFile.h"
+#include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
-#include "PointIO/AtomicFile.h"
 #include "PointIO/PointIOCommon.h"
 
 namespace pointio {
@@ -29,6 +29,30 @@ int WriteError(const std::string& path, const std::string& reason, int result) {
     Platform::ShowMessage("Cannot write points file " + path + ": " + reason,
                           Platform::MessageKind::Exclamation);
     return result;
+}
+
+int WriteFailed(const std::string& path) {
+    return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
+}
+
+int SaveAtomically(const std::string& path, const std::function<int(FILE*)>& write) {
+    int written = 1;
+    Platform::SaveFailure failure;
+    // An export can be made again from the project: it is not synced, which
+    // for a large set costs several times the writing itself.
+    const int rc = Platform::SaveFileAtomically(
+        path,
+        [&](FILE* file) {
+            written = write(file);
+            return written == 1;
+        },
+        &failure, Platform::SaveDurability::Unsynced);
+    if (rc == 1) return 1;
+    if (rc == Platform::kSaveOpenError)
+        return WriteError(path, std::strerror(failure.error), kPointsCannotOpen);
+    if (written != 1) return written;
+    return WriteError(path, std::strerror(failure.error ? failure.error : EIO),
+                      failure.replacing ? kPointsRenameFailed : kPointsWriteFailed);
 }
 
 int64_t CountLive(const CTINPoints& points) {
@@ -86,18 +110,15 @@ int WritePtsLive(const std::string& path, const CTINPoints& points) {
     live.m_dMinY = points.m_dMinY;
     live.SetSpacing(points.m_dSpacingX, points.m_dSpacingY);
 
-    CAtomicFile file(path);
-    if (file.Open() != 1) return WriteError(path, file.Reason(), kPointsCannotOpen);
-    errno = 0;
-    if (live.WritePts(file.File()) != n)
-        return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
-    const int rc = file.Commit();
-    if (rc != 1) return WriteError(path, file.Reason(), rc);
-    return static_cast<int>(n);
+    const int rc = SaveAtomically(path, [&](FILE* file) {
+        errno = 0;
+        return live.WritePts(file) == n ? 1 : WriteFailed(path);
+    });
+    return rc == 1 ? static_cast<int>(n) : rc;
 }
 
 int ReadPtsFile(const std::string& path, CTINPoints& points) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
     CTINPoints set;
     switch (set.ReadPts(file.get())) {

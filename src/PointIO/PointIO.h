@@ -25,6 +25,7 @@ enum class PointFileType { Unknown, Pts, Las, Laz, Xyz };
 enum PointIOResult : int {
     kPointsCannotOpen = -1,    // read: the file cannot be opened; write: the temporary beside
                                // the target cannot be created (no permission, no such folder)
+                               // or the target is not a file that may be replaced (a folder)
     kPointsWriteFailed = -2,   // a write, flush or close failed (full disk, size limit)
     kPointsRenameFailed = -3,  // the finished temporary cannot replace the target
     kPointsUnknownType = -4,   // an extension other than .pts, .las, .laz or .xyz

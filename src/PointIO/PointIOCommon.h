@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "PointIO/PointIO.h"
@@ -18,6 +19,18 @@ namespace pointio {
 // Shows "Cannot read points file PATH: REASON" (or write) and returns `result`.
 int ReadError(const std::string& path, const std::string& reason, int result);
 int WriteError(const std::string& path, const std::string& reason, int result);
+// Shows why the last write failed (errno, or EIO when the failing call did
+// not set it) and returns kPointsWriteFailed.
+int WriteFailed(const std::string& path);
+
+// Writes `path` through Platform::SaveFileAtomically (a temporary beside the
+// target, renamed over it when complete; not synced to disk). `write` gets the open temporary and
+// returns 1 when it wrote everything, or a PointIOResult it has shown. 1, the
+// writer's result, or (shown with the system's reason) kPointsCannotOpen when
+// no temporary can be created or the target may not be replaced,
+// kPointsWriteFailed when flushing or closing it failed, kPointsRenameFailed
+// when it cannot replace the target.
+int SaveAtomically(const std::string& path, const std::function<int(FILE*)>& write);
 
 // Calls f(record) for every live record (id >= 0) in order.
 template <typename F>

@@ -5,9 +5,6 @@
 #include "PointIO/PointIO.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -23,10 +20,16 @@
 #include <vector>
 
 #include "Platform/Platform.h"
+#include "Platform/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using platformtest::FileSizeLimit;
+using platformtest::Slurp;
+using platformtest::Spit;
+using platformtest::TempDir;
 
 // ---------------------------------------------------------------------------
 // Test LAS reader and writer (from the ASPRS document).
@@ -66,17 +69,6 @@ struct LasFile {
     std::vector<LasVlr> vlrs;
     std::vector<std::vector<unsigned char>> records;
 };
-
-std::vector<unsigned char> Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-}
-
-void Spit(const std::string& path, const std::vector<unsigned char>& data) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-}
 
 LasFile ParseLas(const std::string& path) {
     const std::vector<unsigned char> b = Slurp(path);
@@ -211,31 +203,6 @@ void WriteTestLas(const std::string& path, int minor, int format, const double s
     Spit(path, file);
 }
 
-// ---------------------------------------------------------------------------
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/pointio_test_XXXXXX";
-        if (mkdtemp(tmpl)) m_path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-    // Names in the folder (to see that nothing stray was left).
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(m_path)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::string m_path;
-};
-
 // A set of n points around (x0, y0) with some records deleted.
 void RandomSet(CTINPoints& set, int n, double x0, double y0, double spread, std::mt19937_64& rng,
                bool deleteSome) {
@@ -261,7 +228,7 @@ std::vector<TINPoint> Live(const CTINPoints& set) {
 }
 
 TEST(LasExport, HeaderRecordsAndExtraBytesFollowTheDocument) {
-    TempDir dir;
+    TempDir dir("pointio_test");
     std::mt19937_64 rng(11);
     // The last case states bounds that no longer hold the points (as after
     // edits): the offsets must come from the points themselves.
@@ -349,7 +316,7 @@ TEST(LasExport, HeaderRecordsAndExtraBytesFollowTheDocument) {
 }
 
 TEST(LasImport, EveryPointFormatWithOddScalesAndOffsets) {
-    TempDir dir;
+    TempDir dir("pointio_test");
     std::mt19937_64 rng(5);
     const int minorOf[11] = {0, 1, 2, 2, 3, 3, 4, 4, 4, 4, 4};
     const double scale[3] = {0.0025, 0.01, 0.00037};
@@ -382,7 +349,7 @@ TEST(LasImport, EveryPointFormatWithOddScalesAndOffsets) {
 }
 
 TEST(PointRoundTrips, PtsThroughLasAndXyzGiveTheSamePoints) {
-    TempDir dir;
+    TempDir dir("pointio_test");
     std::mt19937_64 rng(77);
     for (int trial = 0; trial < 12; ++trial) {
         SCOPED_TRACE(trial);
@@ -474,7 +441,7 @@ TEST(PointsHeader, SpacingOfGridsLinesAndSinglePoints) {
 }
 
 TEST(XyzImport, CommentsBlankLinesSeparatorsAndDefaultWeight) {
-    TempDir dir;
+    TempDir dir("pointio_test");
     const std::string text =
         "# survey points\r\n"
         "\n"
@@ -500,7 +467,7 @@ TEST(XyzImport, CommentsBlankLinesSeparatorsAndDefaultWeight) {
 }
 
 TEST(XyzExport, SeventeenDigitsInTheCLocaleWhateverTheProcessLocale) {
-    TempDir dir;
+    TempDir dir("pointio_test");
     CTINPoints set(3);
     set.m_pPoints[0] = {0, 0.1, 431250.123456789, -2.5e-7, 1.0};
     set.m_pPoints[1] = {-1, 9, 9, 9, 9};  // deleted: not written
@@ -522,7 +489,7 @@ TEST(XyzExport, SeventeenDigitsInTheCLocaleWhateverTheProcessLocale) {
 }
 
 TEST(PointImportErrors, BadFilesNameTheFileAndTheLineOrByte) {
-    TempDir dir;
+    TempDir dir("pointio_test");
     std::mt19937_64 rng(9);
     CTINPoints keep;
     RandomSet(keep, 20, 0, 0, 10, rng, false);
@@ -590,29 +557,8 @@ TEST(PointImportErrors, BadFilesNameTheFileAndTheLineOrByte) {
     }
 }
 
-// Lowers the file size limit while it lives (writes beyond it fail with
-// EFBIG instead of raising SIGXFSZ, which is ignored meanwhile).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit lim = m_old;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    sighandler_t m_oldHandler;
-};
-
 TEST(PointExportErrors, FailuresLeaveNoFileAndTheOldTargetIntact) {
-    TempDir dir;
+    TempDir dir("pointio_test");
     std::mt19937_64 rng(4);
     CTINPoints set;
     RandomSet(set, 20000, 0, 0, 100, rng, true);
@@ -655,6 +601,7 @@ TEST(PointExportErrors, FailuresLeaveNoFileAndTheOldTargetIntact) {
         EXPECT_EQ(ExportPoints(dir / "ro/p.las", set), kPointsCannotOpen);
         fs::permissions(dir / "ro", fs::perms::owner_all);
         EXPECT_TRUE(fs::is_empty(dir / "ro"));
+        fs::remove(dir / "ro");
     }
     // Unknown and compressed types are refused before anything is created.
     Platform::ScopedMessageCapture capture;

@@ -6,11 +6,10 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <memory>
 #include <new>
 #include <vector>
 
-#include "PointIO/AtomicFile.h"
+#include "Platform/FileHandle.h"
 #include "PointIO/PointIOCommon.h"
 
 using namespace pointio;
@@ -28,14 +27,9 @@ bool ParseNumber(const char* begin, const char* end, double* value) {
     return ec == std::errc() && ptr == end;
 }
 
-}  // namespace
-
-int WriteXyz(const std::string& path, const CTINPoints& points) {
-    const int64_t n = CountLive(points);
-    if (n == 0) return WriteError(path, "there are no points", kPointsNone);
-    CAtomicFile file(path);
-    if (file.Open() != 1) return WriteError(path, file.Reason(), kPointsCannotOpen);
-
+// The live points as "x y z weight" lines through a 1 MiB buffer; false when
+// a write failed (errno says why).
+bool WriteLines(FILE* file, const CTINPoints& points) {
     constexpr size_t kBuffer = 1 << 20;
     constexpr size_t kLineMax = 4 * 32;  // four numbers of at most 24 characters, blanks, newline
     std::vector<char> buffer(kBuffer);
@@ -53,19 +47,26 @@ int WriteXyz(const std::string& path, const CTINPoints& points) {
         }
         used = static_cast<size_t>(out - buffer.data());
         if (kBuffer - used < kLineMax) {
-            ok = std::fwrite(buffer.data(), 1, used, file.File()) == used;
+            ok = std::fwrite(buffer.data(), 1, used, file) == used;
             used = 0;
         }
     });
-    if (ok && used > 0) ok = std::fwrite(buffer.data(), 1, used, file.File()) == used;
-    if (!ok) return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
-    const int rc = file.Commit();
-    if (rc != 1) return WriteError(path, file.Reason(), rc);
-    return static_cast<int>(n);
+    if (ok && used > 0) ok = std::fwrite(buffer.data(), 1, used, file) == used;
+    return ok;
+}
+
+}  // namespace
+
+int WriteXyz(const std::string& path, const CTINPoints& points) {
+    const int64_t n = CountLive(points);
+    if (n == 0) return WriteError(path, "there are no points", kPointsNone);
+    const int rc = SaveAtomically(
+        path, [&](FILE* file) { return WriteLines(file, points) ? 1 : WriteFailed(path); });
+    return rc == 1 ? static_cast<int>(n) : rc;
 }
 
 int ReadXyz(const std::string& path, CTINPoints& points) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
     const int64_t size = FileSize(file.get());
     if (size < 0) return ReadError(path, "not a regular file", kPointsCannotOpen);

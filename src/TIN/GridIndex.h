@@ -78,30 +78,37 @@ public:
         return static_cast<uint32_t>(row) * static_cast<uint32_t>(m_nCols) +
                static_cast<uint32_t>(column);
     }
-    // True when both positions lie in one cell of the grid, decided with a
-    // few multiplications; false also when that cannot be told that way
-    // (a position within 2^-15 cell of a border, before the origin, outside
-    // the grid or not a number), where CellNumber decides. Needs no cells.
-    bool SameCell(double x0, double y0, double x1, double y1) const {
-        if (m_dReciprocalOf != m_dCellSize) return false;
+    // CellNumber of two positions at once (a point's old and new position):
+    // the four coordinates are multiplied by the reciprocal of the cell size,
+    // and only where one of them lies within 2^-15 cell of a border, before
+    // the origin, outside the grid or is not a number does CellNumber decide.
+    void CellNumbers(double x0, double y0, double x1, double y1, uint32_t& first,
+                     uint32_t& second) const {
         const double a0 = (x0 - m_dMinX) * m_dReciprocal;
         const double a1 = (x1 - m_dMinX) * m_dReciprocal;
         const double b0 = (y0 - m_dMinY) * m_dReciprocal;
         const double b1 = (y1 - m_dMinY) * m_dReciprocal;
         const double cols = m_nCols;
         const double rows = m_nRows;
-        if (!(a0 >= 0.0 && a1 >= 0.0 && b0 >= 0.0 && b1 >= 0.0 && a0 < cols && a1 < cols &&
-              b0 < rows && b1 < rows)) {
-            return false;
+        if (a0 >= 0.0 && a1 >= 0.0 && b0 >= 0.0 && b1 >= 0.0 && a0 < cols && a1 < cols &&
+            b0 < rows && b1 < rows && m_dReciprocalOf == m_dCellSize) {
+            const int c0 = static_cast<int>(a0);
+            const int c1 = static_cast<int>(a1);
+            const int r0 = static_cast<int>(b0);
+            const int r1 = static_cast<int>(b1);
+            constexpr double kLow = 0x1p-15;
+            constexpr double kHigh = 1.0 - 0x1p-15;
+            const double fa0 = a0 - c0, fa1 = a1 - c1, fb0 = b0 - r0, fb1 = b1 - r1;
+            if (fa0 > kLow && fa0 < kHigh && fa1 > kLow && fa1 < kHigh && fb0 > kLow &&
+                fb0 < kHigh && fb1 > kLow && fb1 < kHigh) {
+                const auto columns = static_cast<uint32_t>(m_nCols);
+                first = static_cast<uint32_t>(r0) * columns + static_cast<uint32_t>(c0);
+                second = static_cast<uint32_t>(r1) * columns + static_cast<uint32_t>(c1);
+                return;
+            }
         }
-        const int column = static_cast<int>(a0);
-        const int row = static_cast<int>(b0);
-        if (static_cast<int>(a1) != column || static_cast<int>(b1) != row) return false;
-        constexpr double kLow = 0x1p-15;
-        constexpr double kHigh = 1.0 - 0x1p-15;
-        const double fa0 = a0 - column, fa1 = a1 - column, fb0 = b0 - row, fb1 = b1 - row;
-        return fa0 > kLow && fa0 < kHigh && fa1 > kLow && fa1 < kHigh && fb0 > kLow &&
-               fb0 < kHigh && fb1 > kLow && fb1 < kHigh;
+        first = CellNumber(x0, y0);
+        second = CellNumber(x1, y1);
     }
     // Moves a key between cells given by number: removes the first occurrence
     // of `key` from cell `from` (later keys move down) and appends it to cell

@@ -112,14 +112,6 @@ CTINPoints::CTINPoints(int n) {
 
 CTINPoints::~CTINPoints() = default;
 
-TINPoint* CTINPoints::GetPoint(int i) {
-    return i >= 0 && i < m_nCount ? &m_pPoints[static_cast<size_t>(i)] : nullptr;
-}
-
-const TINPoint* CTINPoints::GetPoint(int i) const {
-    return i >= 0 && i < m_nCount ? &m_pPoints[static_cast<size_t>(i)] : nullptr;
-}
-
 void CTINPoints::GetExtent(TINExtent* extent) const {
     if (!extent) return;
     extent->xmin = m_dMinX;
@@ -469,9 +461,10 @@ int CTINPoints::MovePoint(int index, double x, double y) {
         if (y < m_dMinY) m_dMinY = y;
         if (y > m_dMaxY) m_dMaxY = y;
     }
-    if (!m_index.HasCells() || m_index.SameCell(oldX, oldY, x, y)) return 1;
-    const uint32_t from = m_index.CellNumber(oldX, oldY);
-    const uint32_t to = placed ? m_index.CellNumber(x, y) : CGridIndex::kNoCell;
+    if (!m_index.HasCells()) return 1;
+    uint32_t from = CGridIndex::kNoCell;
+    uint32_t to = CGridIndex::kNoCell;
+    m_index.CellNumbers(oldX, oldY, x, y, from, to);
     if (placed && to == CGridIndex::kNoCell) {
         return RebuildToHoldEveryRecord() < 0 ? -2 : 1;
     }

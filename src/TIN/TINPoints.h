@@ -86,8 +86,12 @@ public:
 
     int GetCount() const { return m_nCount; }
     // The record at index i, or null when i is outside [0, count).
-    TINPoint* GetPoint(int i);
-    const TINPoint* GetPoint(int i) const;
+    TINPoint* GetPoint(int i) {
+        return i >= 0 && i < m_nCount ? &m_pPoints[static_cast<size_t>(i)] : nullptr;
+    }
+    const TINPoint* GetPoint(int i) const {
+        return i >= 0 && i < m_nCount ? &m_pPoints[static_cast<size_t>(i)] : nullptr;
+    }
     void GetExtent(TINExtent* extent) const;
     void GetSpacing(double* sx, double* sy) const;
     void SetSpacing(double sx, double sy);

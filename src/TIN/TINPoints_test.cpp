@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Platform/Platform.h"
+#include "TIN/TINTestSupport.h"
 
 namespace {
 
@@ -680,28 +681,6 @@ TEST(TINPointsSearch, NearestReachesNeighbourCellsAndNeedsStrictlyLess) {
     EXPECT_EQ(set.FindNearest(15, 12, 0.5), 2);
 }
 
-// The search the index allowed before: the query's own cell only.
-int NearestInOwnCell(const CTINPoints& set, int x, int y, double radius) {
-    const CGridIndex* index = set.GetIndex();
-    if (!index) return -1;
-    int column = 0;
-    int row = 0;
-    index->CellOf(x, y, column, row);
-    if (row < 0 || column < 0 || row >= index->m_nRows || column >= index->m_nCols) return -1;
-    int best = -1;
-    double bestDistance = radius * radius;
-    for (const int32_t k : index->CellKeys(row, column)) {
-        const TINPoint* p = set.GetPoint(k);
-        if (!p || p->id < 0) continue;
-        const double d = (p->x - x) * (p->x - x) + (p->y - y) * (p->y - y);
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = k;
-        }
-    }
-    return best;
-}
-
 // Random sets with clusters, repeated positions and deleted records; every
 // answer is checked against a scan of all records.
 TEST(TINPointsSearch, NearestAgreesWithAFullScanAndKeepsOwnCellAnswers) {
@@ -757,7 +736,7 @@ TEST(TINPointsSearch, NearestAgreesWithAFullScanAndKeepsOwnCellAnswers) {
             const TINPoint p = *set.GetPoint(found);
             EXPECT_EQ((p.x - x) * (p.x - x) + (p.y - y) * (p.y - y), nearest);
             // Where the old search found a nearest point, the answer is the same.
-            const int own = NearestInOwnCell(set, x, y, r);
+            const int own = tintest::NearestInOwnCell(set, x, y, r);
             if (own >= 0) {
                 const TINPoint o = *set.GetPoint(own);
                 if ((o.x - x) * (o.x - x) + (o.y - y) * (o.y - y) == nearest) {

@@ -56,7 +56,7 @@ T LoadSample(const unsigned char* p) {
 
 // Smallest and largest finite value of count samples of the given type.
 template <typename T>
-void RangeOf(const unsigned char* samples, int64_t count, double* lo, double* hi) {
+bool RangeOf(const unsigned char* samples, int64_t count, double* lo, double* hi) {
     bool any = false;
     T mn{}, mx{};
     for (int64_t i = 0; i < count; ++i) {
@@ -75,31 +75,25 @@ void RangeOf(const unsigned char* samples, int64_t count, double* lo, double* hi
     }
     *lo = any ? static_cast<double>(mn) : 0.0;
     *hi = any ? static_cast<double>(mx) : 0.0;
+    return any;
 }
 
-void RangeOfCode(int packing, const unsigned char* samples, int64_t count, double* lo, double* hi) {
+bool RangeOfCode(int packing, const unsigned char* samples, int64_t count, double* lo, double* hi) {
     switch (packing) {
         case 2:
-            RangeOf<uint16_t>(samples, count, lo, hi);
-            break;
+            return RangeOf<uint16_t>(samples, count, lo, hi);
         case 3:
-            RangeOf<int16_t>(samples, count, lo, hi);
-            break;
+            return RangeOf<int16_t>(samples, count, lo, hi);
         case 4:
-            RangeOf<uint32_t>(samples, count, lo, hi);
-            break;
+            return RangeOf<uint32_t>(samples, count, lo, hi);
         case 5:
-            RangeOf<int32_t>(samples, count, lo, hi);
-            break;
+            return RangeOf<int32_t>(samples, count, lo, hi);
         case 6:
-            RangeOf<float>(samples, count, lo, hi);
-            break;
+            return RangeOf<float>(samples, count, lo, hi);
         case 7:
-            RangeOf<double>(samples, count, lo, hi);
-            break;
+            return RangeOf<double>(samples, count, lo, hi);
         default:
-            RangeOf<uint8_t>(samples, count, lo, hi);
-            break;
+            return RangeOf<uint8_t>(samples, count, lo, hi);
     }
 }
 
@@ -168,6 +162,16 @@ void StretchCode(int packing, const unsigned char* samples, int64_t count, doubl
 }
 
 }  // namespace
+
+int SampleValueRange(int packing, const unsigned char* samples, int64_t count, double* lo,
+                     double* hi) {
+    return RangeOfCode(packing, samples, count, lo, hi) ? 1 : 0;
+}
+
+void StretchSamplesToGrey(int packing, const unsigned char* samples, int64_t count, double lo,
+                          double hi, unsigned char* out) {
+    StretchCode(packing, samples, count, lo, hi, out);
+}
 
 int BytesPerSampleOf(int code) {
     switch (code) {

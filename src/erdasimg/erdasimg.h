@@ -45,6 +45,18 @@ struct ImageSize {
     int32_t cy = 0;
 };
 
+// The display stretch of wider sample types, as GetDisplayWindow applies it
+// to band 0 (for readers of a band outside the image, e.g. on another thread).
+// SampleValueRange: the smallest and largest finite value of `count` samples
+// of a sample type code; 1, or 0 (lo = hi = 0) when none is finite.
+int SampleValueRange(int packing, const unsigned char* samples, int64_t count, double* lo,
+                     double* hi);
+// StretchSamplesToGrey: `count` grey values 0..255 by the linear stretch of
+// [lo, hi] onto 0..255; NaN gives 0, values outside the range are clamped, a
+// range of one value gives 0.
+void StretchSamplesToGrey(int packing, const unsigned char* samples, int64_t count, double lo,
+                          double hi, unsigned char* out);
+
 // Bytes per sample for a sample type code (any unknown code: 1).
 int BytesPerSampleOf(int code);
 

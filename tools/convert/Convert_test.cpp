@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/PlatformTestSupport.h"
 #include "PointIO/PointIO.h"
 #include "TIN/TINPoints.h"
 
@@ -21,27 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/convert_test_XXXXXX";
-        if (mkdtemp(tmpl)) m_path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(m_path)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::string m_path;
-};
+using platformtest::TempDir;
 
 struct RunResult {
     int status = -1;
@@ -75,7 +55,7 @@ void WriteDemoPts(const std::string& path, int n) {
 }
 
 TEST(ConvertProgram, ChainOfConversionsKeepsThePoints) {
-    TempDir dir;
+    TempDir dir("convert_test");
     WriteDemoPts(dir / "in.pts", 5000);
     for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
              {"in.pts", "a.las"}, {"a.las", "b.xyz"}, {"b.xyz", "c.PTS"}, {"c.PTS", "d.xyz"}}) {
@@ -98,7 +78,7 @@ TEST(ConvertProgram, ChainOfConversionsKeepsThePoints) {
 }
 
 TEST(ConvertProgram, ErrorsExitNonZeroNameTheFileAndWriteNothing) {
-    TempDir dir;
+    TempDir dir("convert_test");
     WriteDemoPts(dir / "good.pts", 20000);
     std::ofstream(dir / "bad.xyz") << "1 2 3\n4 five 6\n";
     std::ofstream(dir / "empty.pts");

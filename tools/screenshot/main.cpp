@@ -1,13 +1,24 @@
-// orvane-screenshot PROJECTDIR OUT.png: starts the application, loads the
-// project in PROJECTDIR (left.lan, right.lan, left.ORN, right.ORN, points.pts)
-// as an operator would, lines the right image up with the left one, selects a
-// few points, and saves a picture of the main window as the screen shows it.
+// orvane-screenshot PROJECTDIR OUT.png: starts Orvane as the program starts,
+// then does what the README tells a new user to do, with real mouse clicks
+// and key presses on its widgets: TIN > Editing (Orvane), the three paths
+// typed into the image-pair picker, OK. Once the project has loaded it saves
+// a picture of the whole screen. Nothing else is prepared: the picture is the
+// first one the program shows. Run it under a window manager
+// (scripts/screenshot does).
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QMdiSubWindow>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
 #include <cstdio>
 
+#include "Framework/Messages.h"
+#include "Orvane/3DImgInput.h"
 #include "Orvane/MainFrm.h"
 #include "Orvane/Orvane.h"
 #include "Orvane/OrvaneDoc.h"
@@ -21,6 +32,16 @@ void Settle(int ms) {
     while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
+QMenu* MenuNamed(QMenuBar* bar, const QString& title, QAction** titleAction) {
+    for (QAction* a : bar->actions()) {
+        if (a->text() == title) {
+            *titleAction = a;
+            return a->menu();
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,56 +49,52 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: orvane-screenshot PROJECTDIR OUT.png\n");
         return 2;
     }
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication qapp(argc, argv);
+    InstallMessageBoxSink();
     COrvaneApp app;
     if (!app.InitInstance(QStringList())) return 1;
     CMainFrame* frame = app.GetMainFrame();
-    frame->move(0, 0);
-    frame->resize(1280, 900);
-    if (QMdiSubWindow* sub = frame->GetMDIArea()->activeSubWindow()) sub->showMaximized();
-    Settle(300);
-    auto* view = dynamic_cast<COrvaneView*>(frame->GetActiveView());
-    if (!view) return 1;
-    const std::string dir = argv[1];
-    ProjectPaths paths{dir + "/left.lan", dir + "/right.lan", dir + "/left.ORN", dir + "/right.ORN",
-                       dir + "/points.pts"};
-    view->m_strLeftImage = paths.leftImage;
-    view->m_strRightImage = paths.rightImage;
-    view->m_strLeftOrientation = paths.leftOrientation;
-    view->m_strRightOrientation = paths.rightOrientation;
-    view->m_strMatchedPoints = paths.matchedPoints;
-    COrvaneDoc* doc = view->GetDocument();
-    if (doc->LoadProjectFiles(paths, view) != 1) return 1;
+    Settle(1500);  // mapped and maximised by the window manager
+    const QString dir = QString::fromLocal8Bit(argv[1]);
 
-    // Line the right image up with the left one, as the arrow keys would.
-    CTINPoints& l = *doc->m_leftPhoto.m_pImagePoints;
-    CTINPoints& r = *doc->m_rightPhoto.m_pImagePoints;
-    double dx = 0, dy = 0, cx = 0, cy = 0;
-    for (int i = 0; i < l.GetCount(); ++i) {
-        dx += l.GetPoint(i)->x - r.GetPoint(i)->x;
-        dy += r.GetPoint(i)->y - l.GetPoint(i)->y;
-        cx += l.GetPoint(i)->x;
-        cy += l.GetPoint(i)->y;
-    }
-    const int n = l.GetCount();
-    view->m_nXOffset = static_cast<int>(dx / n);
-    view->m_nYOffset = static_cast<int>(dy / n);
-    view->m_bOffsetChanged = true;
-    CRect rc = view->GetClientRect();
-    view->ScrollToPosition(CPoint(static_cast<int>(cx / n) - rc.Width() / 2,
-                                  static_cast<int>(cy / n) - rc.Height() / 2));
-    // A rectangle of selected points in the middle, and the mark beside it.
-    CPoint s = view->GetScrollPosition();
-    const int mx = static_cast<int>(cx / n) - s.x, my = static_cast<int>(cy / n) - s.y;
-    view->SelectInRect(mx - 60 + s.x, my - 40 + s.y, mx + 60 + s.x, my + 40 + s.y);
-    view->m_ptMark = CPoint(mx + 150, rc.Height() - my);
-    view->RedrawNow();
-    Settle(500);
-    view->RedrawNow();
+    // TIN > Editing (Orvane), clicked.
+    QAction* tinTitle = nullptr;
+    QMenu* tin = MenuNamed(frame->menuBar(), QStringLiteral("TIN"), &tinTitle);
+    if (!tin) return 1;
+    QTest::mouseClick(frame->menuBar(), Qt::LeftButton, {},
+                      frame->menuBar()->actionGeometry(tinTitle).center());
     Settle(300);
-    QPixmap shot = frame->screen()->grabWindow(
-        0, frame->x(), frame->y(), frame->frameGeometry().width(), frame->frameGeometry().height());
+    QAction* editing = frame->FindAction(ID_TIN_EDITING);
+    // The picker runs its own loop: it is filled in from there.
+    bool filled = false;
+    QTimer::singleShot(500, [&] {
+        auto* picker = dynamic_cast<C3DImgInput*>(QApplication::activeModalWidget());
+        if (!picker) return;
+        const char* names[3] = {"left.lan", "right.lan", "points.pts"};
+        const int ids[3] = {1000, 1002, 1004};
+        for (int k = 0; k < 3; ++k) {
+            auto* edit = picker->findChild<QLineEdit*>(QString::number(ids[k]));
+            if (!edit) return;
+            QTest::mouseClick(edit, Qt::LeftButton);
+            QTest::keyClicks(edit, dir + "/" + QString::fromLatin1(names[k]), {}, 5);
+        }
+        for (QPushButton* b : picker->findChildren<QPushButton*>()) {
+            if (b->text() == QStringLiteral("OK")) {
+                filled = true;
+                QTest::mouseClick(b, Qt::LeftButton);
+            }
+        }
+    });
+    QTest::mouseClick(tin, Qt::LeftButton, {}, tin->actionGeometry(editing).center());
+    Settle(1500);
+    if (!filled) return 1;
+    auto* view = dynamic_cast<COrvaneView*>(frame->GetActiveView());
+    if (!view || !view->GetDocument()->IsProjectLoaded()) return 1;
+    // The mouse rests over the view, as after the OK click.
+    QTest::mouseMove(view->viewport(), view->viewport()->rect().center());
+    Settle(800);
+    QPixmap shot = frame->screen()->grabWindow(0);
     if (!shot.save(QString::fromLocal8Bit(argv[2]))) return 1;
-    doc->SetModifiedFlag(false);
     return 0;
 }

@@ -1,0 +1,90 @@
+// The check queue on a synthetic field: the walk goes worst first, moving on
+// marks checked, edits of visited points mark them edited, a save's
+// renumbering keeps statuses and the current suspect with their records.
+#include "Checking/CheckQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+// A 40 x 40 grid of points on a gentle slope with three spikes of 3, 5 and
+// 8 m; spacing 1 m, noise 1 cm.
+void MakeField(CTINPoints& set, int spikes[3]) {
+    std::vector<TINPoint> points;
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    for (int r = 0; r < 40; ++r)
+        for (int c = 0; c < 40; ++c)
+            points.push_back({static_cast<int>(points.size()), 1000.0 + c, 2000.0 + r,
+                              100.0 + 0.05 * c + noise(rng), 0.97});
+    spikes[0] = 10 * 40 + 10, spikes[1] = 20 * 40 + 25, spikes[2] = 30 * 40 + 12;
+    points[static_cast<size_t>(spikes[0])].z += 3.0;
+    points[static_cast<size_t>(spikes[1])].z += 5.0;
+    points[static_cast<size_t>(spikes[2])].z += 8.0;
+    CTINPoints made(static_cast<int>(points.size()));
+    for (const TINPoint& p : points) {
+        made.SetPoint(p.id, p.x, p.y, p.id);
+        made.GetPoint(p.id)->z = p.z;
+        made.GetPoint(p.id)->weight = p.weight;
+    }
+    made.m_dMinX = 1000, made.m_dMaxX = 1039, made.m_dMinY = 2000, made.m_dMaxY = 2039;
+    made.SetSpacing(1.0, 1.0);
+    set.Swap(made);
+    set.BuildIndex(1);
+}
+
+}  // namespace
+
+TEST(CheckQueue, WalksWorstFirstAndRecordsWhatWasDone) {
+    CTINPoints ground;
+    int spikes[3];
+    MakeField(ground, spikes);
+    CCheckQueue queue(ground);
+    queue.Reset();
+    EXPECT_FALSE(queue.IsRanked());
+    // The walk ranks on first use and starts at the highest spike.
+    EXPECT_EQ(queue.Next(), spikes[2]);
+    EXPECT_TRUE(queue.IsRanked());
+    EXPECT_EQ(queue.Statuses().Get(spikes[2]), CheckState::Unchecked);
+    EXPECT_EQ(queue.Next(), spikes[1]);
+    EXPECT_EQ(queue.Statuses().Get(spikes[2]), CheckState::Checked);
+    // Fixing the current suspect marks it edited; its place in the walk stays.
+    ground.GetPoint(spikes[1])->z -= 5.0;
+    queue.PointsChanged({spikes[1]});
+    EXPECT_EQ(queue.Statuses().Get(spikes[1]), CheckState::Edited);
+    EXPECT_LT(queue.Ranking()->Score(spikes[1]), 5.0);
+    EXPECT_EQ(queue.Next(), spikes[0]);
+    EXPECT_EQ(queue.Statuses().Get(spikes[1]), CheckState::Edited);  // not downgraded
+    // Back: the fixed point scores low now and is no longer before it.
+    EXPECT_EQ(queue.Previous(), spikes[2]);
+    // An edit of a point never visited leaves it unchecked.
+    const int other = 5;
+    ground.GetPoint(other)->z += 0.001;
+    queue.PointsChanged({other});
+    EXPECT_EQ(queue.Statuses().Get(other), CheckState::Unchecked);
+
+    // The table: suspects above a threshold, worst first; visited ones hidden on request.
+    const std::vector<int> all = queue.Suspects(20.0, false);
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all[0], spikes[2]);
+    const std::vector<int> open = queue.Suspects(20.0, true);
+    for (int i : open) EXPECT_EQ(queue.Statuses().Get(i), CheckState::Unchecked);
+    EXPECT_LT(open.size(), all.size());
+    EXPECT_TRUE(queue.TakeStatusesChanged());
+    EXPECT_FALSE(queue.TakeStatusesChanged());
+
+    // A save drops record 0: everything moves down one and keeps its status.
+    ground.GetPoint(0)->id = -1;
+    const std::vector<int> map = CompactionMap(ground);
+    ground.Compact();
+    for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
+    ground.BuildIndex(1);
+    queue.PointsRenumbered(map);
+    EXPECT_EQ(queue.Current(), spikes[2] - 1);
+    EXPECT_EQ(queue.Statuses().Get(spikes[2] - 1), CheckState::Checked);
+    EXPECT_EQ(queue.Statuses().Get(spikes[1] - 1), CheckState::Edited);
+    EXPECT_EQ(queue.Statuses().GetCount(), ground.GetCount());
+    EXPECT_TRUE(queue.IsRanked());
+}

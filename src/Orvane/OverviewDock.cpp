@@ -1,0 +1,308 @@
+#include "Orvane/OverviewDock.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
+
+#include "Orvane/OrvaneDoc.h"
+#include "Orvane/OrvaneView.h"
+#include "Platform/IntConversion.h"
+
+namespace {
+
+// Milliseconds between two looks at whether the points changed.
+constexpr int kEditCheckMs = 1000;
+
+}  // namespace
+
+COverviewWidget::COverviewWidget(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::ClickFocus);  // a click keeps the keyboard in the dock
+    setMinimumSize(64, 64);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_editTimer.setInterval(kEditCheckMs);
+    connect(&m_editTimer, &QTimer::timeout, this, [this] { CheckForEdits(); });
+}
+
+COrvaneDoc* COverviewWidget::Document() const {
+    return m_pView ? m_pView->GetDocument() : nullptr;
+}
+
+void COverviewWidget::SetView(COrvaneView* view) {
+    if (view == m_pView) return;
+    for (const QMetaObject::Connection& c : m_connections) disconnect(c);
+    m_connections.clear();
+    if (m_pView) m_pView->viewport()->removeEventFilter(this);
+    m_pView = view;
+    m_picture = QImage();
+    m_density = QImage();
+    m_nGeneration = -1;
+    m_signature.clear();
+    if (view) {
+        // The rectangle follows scrolling and resizing of the stereo view.
+        auto moved = [this] { update(); };
+        for (QScrollBar* bar : {view->horizontalScrollBar(), view->verticalScrollBar()}) {
+            m_connections.push_back(connect(bar, &QScrollBar::valueChanged, this, moved));
+            m_connections.push_back(connect(bar, &QScrollBar::rangeChanged, this, moved));
+        }
+        view->viewport()->installEventFilter(this);
+        if (COrvaneDoc* doc = Document()) {
+            COverviewBuilder* builder = &doc->m_overview;
+            m_connections.push_back(connect(builder, &COverviewBuilder::started, this, moved));
+            m_connections.push_back(connect(builder, &COverviewBuilder::finished, this, moved));
+        }
+        m_editTimer.start();
+    } else {
+        m_editTimer.stop();
+    }
+    update();
+}
+
+bool COverviewWidget::eventFilter(QObject* watched, QEvent* event) {
+    if (m_pView && watched == m_pView->viewport() && event->type() == QEvent::Resize) update();
+    return QWidget::eventFilter(watched, event);
+}
+
+void COverviewWidget::SetMarkedPositions(std::vector<QPointF> positions) {
+    m_marked = std::move(positions);
+    update();
+}
+
+QRectF COverviewWidget::ImageRect() const {
+    if (m_nColumns < 1 || m_nRows < 1) return QRectF();
+    const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -2);
+    const double scale = std::min(area.width() / m_nColumns, area.height() / m_nRows);
+    if (!(scale > 0.0)) return QRectF();
+    const QSizeF size(m_nColumns * scale, m_nRows * scale);
+    return QRectF(area.center() - QPointF(size.width() / 2, size.height() / 2), size);
+}
+
+QRectF COverviewWidget::ViewRect() const {
+    if (!m_pView) return QRectF();
+    const CPoint scroll = m_pView->GetScrollPosition();
+    const CRect client = m_pView->GetClientRect();
+    return QRectF(scroll.x, scroll.y, client.Width(), client.Height());
+}
+
+QPointF COverviewWidget::ToImage(QPointF widget) const {
+    const QRectF r = ImageRect();
+    if (r.isEmpty()) return QPointF();
+    return QPointF((widget.x() - r.left()) * m_nColumns / r.width(),
+                   (widget.y() - r.top()) * m_nRows / r.height());
+}
+
+QPointF COverviewWidget::ToWidget(QPointF subImage) const {
+    const QRectF r = ImageRect();
+    if (r.isEmpty()) return QPointF();
+    return QPointF(r.left() + subImage.x() * r.width() / m_nColumns,
+                   r.top() + subImage.y() * r.height() / m_nRows);
+}
+
+void COverviewWidget::CentreViewOn(QPointF subImage) {
+    if (!m_pView || m_nColumns < 1) return;
+    // Within the photograph, then to the view's centre as Go To Point does.
+    const double column = std::clamp(subImage.x(), 0.0, m_nColumns - 1.0);
+    const double row = std::clamp(subImage.y(), 0.0, m_nRows - 1.0);
+    const CRect client = m_pView->GetClientRect();
+    int x = 0, y = 0;
+    if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
+        !Platform::TruncToInt(row - client.Height() / 2, y))
+        return;
+    m_pView->ScrollToPosition(CPoint(x, y));
+    m_pView->Invalidate();
+}
+
+void COverviewWidget::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && HasPicture()) CentreViewOn(ToImage(event->position()));
+    QWidget::mousePressEvent(event);
+}
+
+void COverviewWidget::mouseMoveEvent(QMouseEvent* event) {
+    if ((event->buttons() & Qt::LeftButton) && HasPicture())
+        CentreViewOn(ToImage(event->position()));
+    QWidget::mouseMoveEvent(event);
+}
+
+void COverviewWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    update();
+}
+
+void COverviewWidget::UpdatePicture() {
+    COrvaneDoc* doc = Document();
+    const COverviewBuilder* builder = doc ? &doc->m_overview : nullptr;
+    if (!builder || !builder->IsReady()) {
+        m_picture = QImage();
+        m_density = QImage();
+        m_nColumns = doc && doc->IsProjectLoaded() ? doc->m_leftPhoto.m_image.GetSize().cx : 0;
+        m_nRows = doc && doc->IsProjectLoaded() ? doc->m_leftPhoto.m_image.GetSize().cy : 0;
+        m_nGeneration = -1;
+        return;
+    }
+    const CImagePyramid& pyramid = builder->GetPyramid();
+    m_nColumns = pyramid.GetColumns();
+    m_nRows = pyramid.GetRows();
+    // The smallest level that still has a pixel for every pixel it is shown on.
+    const QRectF target = ImageRect();
+    const PyramidLevel* level = pyramid.LevelFor(static_cast<int>(std::ceil(target.width())),
+                                                 static_cast<int>(std::ceil(target.height())));
+    if (!level) return;
+    if (level->shift == m_nShift && builder->GetGeneration() == m_nGeneration &&
+        !m_picture.isNull()) {
+        // Same picture; the shading has one cell per widget pixel it covers.
+        if (m_density.size() != QSize(static_cast<int>(std::lround(target.width())),
+                                      static_cast<int>(std::lround(target.height()))))
+            ComputeDensity();
+        return;
+    }
+    m_nShift = level->shift;
+    m_nGeneration = builder->GetGeneration();
+    // Grey values through the photograph's own grey map, as the stereo view shows them.
+    const std::array<float, 256>& map = doc->m_leftPhoto.m_greyMap;
+    QImage picture(level->width, level->height, QImage::Format_RGB32);
+    for (int r = 0; r < level->height; ++r) {
+        const unsigned char* src = level->pixels.data() + static_cast<size_t>(r) * level->width;
+        auto* dst = reinterpret_cast<QRgb*>(picture.scanLine(r));
+        for (int c = 0; c < level->width; ++c) {
+            const int g = std::clamp(static_cast<int>(std::lround(map[src[c]] * 255.0f)), 0, 255);
+            dst[c] = qRgb(g, g, g);
+        }
+    }
+    m_picture = picture;
+    ComputeDensity();
+}
+
+void COverviewWidget::RefreshDensity() {
+    ComputeDensity();
+    update();
+}
+
+void COverviewWidget::ComputeDensity() {
+    COrvaneDoc* doc = Document();
+    const QRectF target = ImageRect();
+    if (!doc || m_picture.isNull() || target.isEmpty() || !doc->m_leftPhoto.m_pImagePoints) {
+        m_density = QImage();
+        return;
+    }
+    m_signature = Signature();
+    // One cell per widget pixel the photograph is drawn on.
+    const int w = std::max(1, static_cast<int>(std::lround(target.width())));
+    const int h = std::max(1, static_cast<int>(std::lround(target.height())));
+    std::vector<int> counts(static_cast<size_t>(w) * h, 0);
+    const CTINPoints& ground = doc->m_points;
+    const CTINPoints& left = *doc->m_leftPhoto.m_pImagePoints;
+    const int n = std::min(ground.GetCount(), left.GetCount());
+    const double sx = static_cast<double>(w) / m_nColumns, sy = static_cast<double>(h) / m_nRows;
+    for (int i = 0; i < n; ++i) {
+        if (ground.GetPoint(i)->id < 0) continue;
+        const TINPoint* p = left.GetPoint(i);
+        const double x = p->x * sx, y = p->y * sy;
+        if (!(x >= 0.0 && y >= 0.0 && x < w && y < h)) continue;  // NaN too
+        ++counts[static_cast<size_t>(y) * w + static_cast<size_t>(x)];
+    }
+    // Points within a few pixels of each cell (a box of 2 kRadius + 1 cells),
+    // so that a sparse area shows as a shade rather than as scattered dots.
+    constexpr int kRadius = 3;
+    std::vector<int> rowSums(counts.size(), 0), boxes(counts.size(), 0);
+    for (int r = 0; r < h; ++r) {
+        const int* src = counts.data() + static_cast<size_t>(r) * w;
+        int* dst = rowSums.data() + static_cast<size_t>(r) * w;
+        int sum = 0;
+        for (int c = 0; c < std::min(kRadius, w); ++c) sum += src[c];
+        for (int c = 0; c < w; ++c) {
+            if (c + kRadius < w) sum += src[c + kRadius];
+            if (c - kRadius - 1 >= 0) sum -= src[c - kRadius - 1];
+            dst[c] = sum;
+        }
+    }
+    int most = 0;
+    for (int c = 0; c < w; ++c) {
+        int sum = 0;
+        for (int r = 0; r < std::min(kRadius, h); ++r)
+            sum += rowSums[static_cast<size_t>(r) * w + c];
+        for (int r = 0; r < h; ++r) {
+            if (r + kRadius < h) sum += rowSums[static_cast<size_t>(r + kRadius) * w + c];
+            if (r - kRadius - 1 >= 0) sum -= rowSums[static_cast<size_t>(r - kRadius - 1) * w + c];
+            boxes[static_cast<size_t>(r) * w + c] = sum;
+            most = std::max(most, sum);
+        }
+    }
+    // Shaded in the points' colour, more opaque where more points lie
+    // (logarithmically, so that a sparse area still shows).
+    const RGBColor colour = m_pView ? m_pView->m_rgbPoints : RGBColor{0, 255, 255};
+    QImage density(w, h, QImage::Format_ARGB32_Premultiplied);
+    const double norm = most > 0 ? 1.0 / std::log1p(most) : 0.0;
+    for (int r = 0; r < h; ++r) {
+        auto* dst = reinterpret_cast<QRgb*>(density.scanLine(r));
+        for (int c = 0; c < w; ++c) {
+            const int count = boxes[static_cast<size_t>(r) * w + c];
+            const int alpha = count ? 35 + static_cast<int>(85.0 * std::log1p(count) * norm) : 0;
+            dst[c] = qPremultiply(qRgba(colour.r, colour.g, colour.b, alpha));
+        }
+    }
+    m_density = density;
+}
+
+std::vector<long long> COverviewWidget::Signature() const {
+    const COrvaneDoc* doc = Document();
+    if (!doc || !doc->m_leftPhoto.m_pImagePoints) return {};
+    // Counts and the selection's ends: adding, deleting and wheel moves
+    // change them; counting a million points costs too much to do blindly.
+    const CAerialPhoto& left = doc->m_leftPhoto;
+    std::vector<long long> signature = {doc->m_points.GetCount(), doc->IsModified() ? 1 : 0,
+                                        static_cast<long long>(left.m_selection.size()),
+                                        doc->m_bZEdited ? 1 : 0};
+    if (!left.m_selection.empty()) {
+        for (int id : {left.m_selection.front().id, left.m_selection.back().id}) {
+            if (const TINPoint* p = left.m_pImagePoints->GetPoint(id)) {
+                signature.push_back(std::llround(p->x * 256.0));
+                signature.push_back(std::llround(p->y * 256.0));
+            }
+        }
+    }
+    return signature;
+}
+
+void COverviewWidget::CheckForEdits() {
+    if (!isVisible() || m_picture.isNull()) return;
+    if (Signature() != m_signature) RefreshDensity();
+}
+
+void COverviewWidget::paintEvent(QPaintEvent*) {
+    UpdatePicture();
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(48, 48, 48));
+    const QRectF target = ImageRect();
+    if (target.isEmpty()) return;
+    if (m_picture.isNull()) {
+        painter.setPen(QColor(200, 200, 200));
+        const COrvaneDoc* doc = Document();
+        const bool building = doc && doc->m_overview.IsBuilding();
+        painter.drawText(rect(), Qt::AlignCenter,
+                         building ? QStringLiteral("Building the overview...") : QString());
+        return;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(target, m_picture);
+    if (!m_density.isNull()) painter.drawImage(target, m_density);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    // Marked positions as dots.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 128, 0));
+    for (const QPointF& p : m_marked) painter.drawEllipse(ToWidget(p), 2.5, 2.5);
+    // The stereo view's rectangle.
+    const QRectF view = ViewRect();
+    if (!view.isEmpty()) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(QColor(255, 255, 0), 1.5));
+        painter.drawRect(QRectF(ToWidget(view.topLeft()), ToWidget(view.bottomRight())));
+    }
+}
+
+COverviewDock::COverviewDock(QWidget* parent)
+    : QDockWidget(QStringLiteral("Overview"), parent), m_pOverview(new COverviewWidget(this)) {
+    setObjectName(QStringLiteral("Overview"));
+    setWidget(m_pOverview);
+}

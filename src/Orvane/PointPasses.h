@@ -1,0 +1,118 @@
+// The image points of the editing view's two eyes: which points a frame
+// draws, and how.
+//
+// Each eye draws two passes over its image: the visible live image points in
+// the points' colour, then every entry of the photograph's selection in the
+// selected colour, each point a square of the point size centred where GL
+// would put a point of that size. With few points they are drawn as GL points
+// after the image. With many, a software rasteriser pays for every point
+// primitive, and for a layer over the whole window as much as for the image
+// itself; so the points are painted into the picture of the image instead:
+// the eye's image window, turned into RGB through the colours the GL gives its
+// grey levels (read back once per grey map), with both passes painted over
+// it, drawn as one pixel rectangle that a display list of the eye keeps
+// beside the list of its image alone. A frame in which neither the window nor
+// the points changed replays the list and costs no more than the image alone. The pixels are those
+// that the image and the GL points give.
+//
+// Coordinates: image points are sub-image pixels (column, row down from the
+// top); everything drawn is in GL window coordinates (one unit per pixel, y up
+// from the bottom edge of the client area).
+#pragma once
+
+#include <GL/gl.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "Orvane/DialogSupport.h"
+
+class CAerialPhoto;
+class COpenGLView;
+
+class CPointPasses {
+public:
+    // How the points look: colours of the two passes and the square's side in pixels.
+    struct Style {
+        RGBColor points;
+        RGBColor selected;
+        int size = 3;
+    };
+
+    // Fewest points of an eye (both passes) that go into its image picture.
+    static constexpr size_t kIntoImageFrom = 1024;
+
+    // Start of a frame, after the back buffers were cleared, with the view's
+    // context current: reads back the colours of each photograph's grey map
+    // that has none yet (drawn into a corner of the back buffers, which is
+    // cleared again). `enabled` false draws GL points only (for comparisons).
+    void BeginFrame(COpenGLView& view, const CAerialPhoto* const photos[2], const Style& style,
+                    bool enabled);
+
+    // Collects the eye's points for this frame from the photograph's
+    // image-point set (none without one) and decides how they are drawn.
+    // The photograph's window must be computed for this frame.
+    void Gather(const CAerialPhoto& photo, int eye);
+    // The points go into this eye's image picture this frame.
+    bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
+    // The eye's picture list holds other points than this frame's (or other
+    // colours, size, window size or grey colours): it must be painted again
+    // even though the window did not move.
+    bool PictureStale(int eye) const;
+
+    // While the eye's picture list is compiled: the window of the photograph
+    // with the points painted over it, as one RGBA pixel rectangle over the
+    // whole GL window (pixels of neither are left alone), recorded as what the
+    // list holds. False, with the points left to DrawPoints, when they do not
+    // go into the image this frame.
+    bool DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, int eye);
+
+    // The eye's points as GL points (both passes) unless they went into its
+    // image; the current colour is the points' colour. The context must be current.
+    void DrawPoints(int eye);
+
+    // Number of times the points were painted into an image picture, per eye (tests).
+    int m_nPictures[2] = {0, 0};
+
+private:
+    struct Eye {
+        std::vector<float>
+            vertices;  // GL window x, y of each point: the points, then the selection
+        size_t unselected = 0;
+        bool intoImage = false;
+        int greyTable = -1;  // index into m_tables for the photograph's grey map
+    };
+    // What an eye's picture list was painted with.
+    struct ListContent {
+        std::vector<float> vertices;
+        size_t unselected = 0;
+        Style style;
+        int width = 0, height = 0;
+        int64_t tableSerial = -1;
+    };
+    struct GreyTable {
+        std::array<float, 256> map{};
+        std::array<uint32_t, 256> rgba{};  // what the GL shows for each grey index, RGBA bytes
+        int64_t serial = 0;
+    };
+
+    // The pixel projection is in force (identity model-view, one unit per pixel).
+    bool PixelTransforms(int width, int height) const;
+    int FindTable(const std::array<float, 256>& map) const;
+    bool ReadBackTable(COpenGLView& view, const std::array<float, 256>& map);
+    // Paints vertices [first, first + count) as squares of `colour` into m_picture.
+    void PaintPass(const float* xy, size_t count, uint32_t colour);
+
+    Eye m_eyes[2];
+    ListContent m_lists[2];
+    std::vector<GreyTable> m_tables;
+    int64_t m_nNextSerial = 1;
+    Style m_style;
+    bool m_bEnabled = true;
+    bool m_bPixelProjection = false;
+    void (*m_windowPos)() = nullptr;  // glWindowPos2i of the current context
+    int m_nWidth = 0, m_nHeight = 0;
+    std::vector<uint32_t> m_picture;  // the RGBA picture being painted, m_nWidth x m_nHeight
+    std::vector<int> m_keys;          // grid index candidates, reused
+};

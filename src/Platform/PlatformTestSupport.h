@@ -1,0 +1,89 @@
+// Files for the tests of the core libraries and tools: a private temporary
+// folder removed with all it holds, whole files read and written as bytes,
+// and a file size limit under which writes fail as on a full disk. POSIX;
+// header only, independent of the test framework.
+#pragma once
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace platformtest {
+
+// A new folder /tmp/<prefix>_XXXXXX, removed with its contents when the
+// object goes. Path() is empty when no folder could be made.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix) {
+        std::string pattern = "/tmp/" + prefix + "_XXXXXX";
+        if (mkdtemp(pattern.data())) m_path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    // The path of `name` inside the folder.
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    // The names in the folder, sorted (to see that nothing stray was left).
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_path))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::string m_path;
+};
+
+// The bytes of a file (none when it cannot be read).
+inline std::vector<unsigned char> Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes `data` as the whole file.
+inline void Spit(const std::string& path, const std::vector<unsigned char>& data) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+}
+
+// Lowers this process's file size limit to `bytes` while it lives: a write
+// beyond it fails with EFBIG, as on a full disk, instead of raising SIGXFSZ,
+// which is ignored meanwhile.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    sighandler_t m_oldHandler;
+};
+
+}  // namespace platformtest
