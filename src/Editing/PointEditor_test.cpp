@@ -608,7 +608,7 @@ TEST(PointEditorEdits, SaveAfterMovesBeyondTheBoundsAndWithoutAnImageReadsBack) 
     const double loadedMaxX = p.ground.m_dMaxX;
     p.editor.Select(far);
     ASSERT_EQ(p.editor.SetSelectionZ(p.ground.m_dMinZ - 400.0), 1);
-    ASSERT_GT(p.ground.GetPoint(far)->x, loadedMaxX);
+    ASSERT_GT(+p.ground.GetPoint(far)->x, loadedMaxX);
     const TINPoint lowered = *p.ground.GetPoint(far);
     p.editor.ReleaseSelection();
     const int blind = far == 0 ? 2 : 0;
