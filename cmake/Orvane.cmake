@@ -1,11 +1,77 @@
 # Helpers shared by every folder: one static library per folder built from its
 # *.cpp files, and one test program per folder built from its *_test.cpp files.
 
+# The demo projects of a test run: generated once each by the tests
+# DemoProjects.NAME (fixtures orvane_demo_NAME, tools/makedemo) into this
+# folder, read by the tests.
+set(ORVANE_TEST_DEMOS ${PROJECT_BINARY_DIR}/test-demos)
+
+# orvane_test_demos(TARGET): the test program reads the generated demo projects.
+function(orvane_test_demos target)
+  target_compile_definitions(${target} PRIVATE ORVANE_TEST_DEMOS="${ORVANE_TEST_DEMOS}")
+endfunction()
+
+# orvane_demo_fixtures(OUT name...): the fixtures of the named demo projects.
+function(orvane_demo_fixtures out)
+  set(fixtures "")
+  foreach(name ${ARGN})
+    list(APPEND fixtures orvane_demo_${name})
+  endforeach()
+  set(${out} "${fixtures}" PARENT_SCOPE)
+endfunction()
+
 function(orvane_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   if(ORVANE_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
+endfunction()
+
+# orvane_suite_tests(TARGET [FIXTURES f...] [PROPERTIES prop value...]): one CTest test per
+# GoogleTest suite of the program, named after the suite, running the suite's
+# tests in one process (--gtest_filter=Suite.*). A process per test case
+# paid the program's start (for the GUI programs the application, the X
+# connection and the first GL context) once per case, and repeated the work
+# a suite's SetUpTestSuite shares. The suites are listed after each build
+# (cmake/GTestSuites.cmake); the program's CROSSCOMPILING_EMULATOR, if set,
+# runs them. FIXTURES: the fixtures every suite requires.
+function(orvane_suite_tests target)
+  cmake_parse_arguments(ARG "" "" "FIXTURES;PROPERTIES" ${ARGN})
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.txt)
+  set(include_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.cmake)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${target}> -DOUT=${list_file}
+            -P ${PROJECT_SOURCE_DIR}/cmake/GTestSuites.cmake
+    VERBATIM)
+  set(props "")
+  foreach(p IN LISTS ARG_PROPERTIES)
+    string(APPEND props " [==[${p}]==]")
+  endforeach()
+  if(ARG_FIXTURES)
+    string(JOIN ";" fixtures ${ARG_FIXTURES})
+    string(APPEND props " FIXTURES_REQUIRED [==[${fixtures}]==]")
+  endif()
+  get_property(emulator TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR)
+  set(command "")
+  foreach(word IN LISTS emulator ITEMS "$<TARGET_FILE:${target}>")
+    string(APPEND command " [==[${word}]==]")
+  endforeach()
+  set(properties_call "")
+  if(NOT props STREQUAL "")
+    set(properties_call "set_tests_properties(\"\${suite}\" PROPERTIES${props})")
+  endif()
+  file(GENERATE OUTPUT ${include_file} CONTENT "\
+if(EXISTS [==[${list_file}]==])
+  file(STRINGS [==[${list_file}]==] suites)
+  foreach(suite IN LISTS suites)
+    add_test(\"\${suite}\"${command} \"--gtest_filter=\${suite}.*\")
+    ${properties_call}
+  endforeach()
+else()
+  add_test(${target}_NOT_BUILT ${target}_NOT_BUILT)
+endif()
+")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
 endfunction()
 
 # orvane_library(NAME [DEPS lib...] [EXCLUDE file...])
@@ -25,9 +91,10 @@ function(orvane_library name)
   orvane_warnings(${name})
 endfunction()
 
-# orvane_tests(NAME [DEPS lib...] [PROPERTIES ...]) builds NAME_tests from *_test.cpp
+# orvane_tests(NAME [DEMOS project...] [DEPS lib...] [ENV var=value...]) builds
+# NAME_tests from *_test.cpp; DEMOS: the generated demo projects its tests read.
 function(orvane_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEMOS;DEPS;ENV" ${ARGN})
   file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT tsrcs)
     return()
@@ -36,9 +103,14 @@ function(orvane_tests name)
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name}_tests PRIVATE ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   orvane_warnings(${name}_tests)
+  set(props)
   if(ARG_ENV)
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT "${ARG_ENV}")
-  else()
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60)
+    list(APPEND props ENVIRONMENT "${ARG_ENV}")
   endif()
+  set(fixtures)
+  if(ARG_DEMOS)
+    orvane_test_demos(${name}_tests)
+    orvane_demo_fixtures(fixtures ${ARG_DEMOS})
+  endif()
+  orvane_suite_tests(${name}_tests FIXTURES ${fixtures} PROPERTIES ${props})
 endfunction()

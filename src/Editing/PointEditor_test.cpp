@@ -1,19 +1,25 @@
 // The point editor on a generated project: random edit sequences checked
 // against snapshots of the three sets, undo and redo exactness, saves that
-// always read back, and the history's merging, weights and memory.
+// always read back, and the history's merging, weights and memory; each
+// edit's geometry against the photographs' own projections, the weight rule
+// and saves after moves that leave the loaded bounds or both images.
 #include "Editing/PointEditor.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <random>
+#include <utility>
 
 #include "DemoProject.h"
+#include "DemoTestSupport.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/Platform.h"
 #include "TIN/PointsFileSave.h"
@@ -23,25 +29,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small generated project, made once for the test program.
+// The small demo project of the test run (read-only), or one made once for
+// the test program.
 const demo::DemoResult& Demo() {
-    static demo::DemoResult result;
-    static bool made = false;
-    if (!made) {
-        made = true;
-        demo::DemoOptions options;
-        options.outDir =
-            (fs::temp_directory_path() / ("editing-demo-" + std::to_string(getpid()))).string();
-        options.cols = 600;
-        options.rows = 600;
-        options.points = 2500;
-        options.threads = 2;
-        std::string error;
-        if (demo::MakeDemoProject(options, result, error) != 1) ADD_FAILURE() << error;
-        std::atexit(
-            [] { fs::remove_all(Demo().pointsFile.substr(0, Demo().pointsFile.rfind('/'))); });
-    }
-    return result;
+    demo::DemoOptions options;
+    options.cols = 900;
+    options.rows = 900;
+    options.points = 3000;
+    options.threads = 2;
+    std::string error;
+    const demo::DemoResult& d = demo::SharedDemo("small", options, &error);
+    if (d.pointsFile.empty()) ADD_FAILURE() << error;
+    return d;
 }
 
 std::string ReadAll(const std::string& path) {
@@ -345,4 +344,300 @@ TEST(PointEditor, StepsKeepLittleAndTheHistoryDropsTheOldestBeyondItsLimit) {
     while (!p.editor.Undo().empty()) ++undos;
     EXPECT_GE(undos, 2);
     EXPECT_LT(undos, 7);
+}
+
+namespace {
+
+// Sub-image position of a ground point in a photograph, computed here from
+// its orientation (the collinearity equations), not from the image-point set.
+std::pair<double, double> Projection(const CAerialPhoto& photo, const TINPoint& g) {
+    double c = 0, r = 0;
+    EXPECT_EQ(photo.GroundToImage(g.x, g.y, g.z, c, r), 1);
+    return {c - photo.GetXStart(), r - photo.GetYStart()};
+}
+
+// Every record's image positions are its ground point's projections.
+void ExpectImagePositionsAreProjections(Project& p, int index, double tolerance) {
+    const TINPoint g = *p.ground.GetPoint(index);
+    for (CAerialPhoto* photo : {&p.left, &p.right}) {
+        const auto [c, r] = Projection(*photo, g);
+        const TINPoint* q = photo->m_pImagePoints->GetPoint(index);
+        EXPECT_NEAR(+q->x, c, tolerance) << index;
+        EXPECT_NEAR(+q->y, r, tolerance) << index;
+    }
+}
+
+// Random live records, each once.
+std::vector<int> RandomRecords(const Project& p, std::mt19937& rng, int count) {
+    std::vector<int> all(static_cast<size_t>(p.ground.GetCount()));
+    for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+    std::shuffle(all.begin(), all.end(), rng);
+    all.resize(static_cast<size_t>(count));
+    return all;
+}
+
+}  // namespace
+
+// A wheel notch with Shift moves each selected point along its left ray: Z
+// changes by the step, the left image position stays (the ground point still
+// projects there), the right one follows the new ground point. Without Shift
+// X and Y stay and both positions follow. Set To A New Z on a point at 240
+// puts it at 250 along its left ray. Points not selected never move; every
+// height edit sets the edited flag.
+TEST(PointEditorEdits, HeightEditsMoveAlongTheLeftRayOrInPlace) {
+    Project p;
+    std::mt19937 rng(5);
+    const std::vector<int> chosen = RandomRecords(p, rng, 40);
+    const Snapshot before = Take(p);
+    for (int i : chosen) p.editor.Select(i);
+    ASSERT_EQ(p.editor.RaiseSelection(0.03, true), 1);
+    EXPECT_TRUE(p.zEdited);
+    for (int i : chosen) {
+        const TINPoint g0 = before.ground[i], l0 = before.left[i], r0 = before.right[i];
+        const TINPoint g = *p.ground.GetPoint(i);
+        EXPECT_NEAR(+g.z, +g0.z + 0.03, 1e-9);
+        EXPECT_NE(+g.x, +g0.x);
+        const TINPoint l = *p.left.m_pImagePoints->GetPoint(i);
+        EXPECT_NEAR(+l.x, +l0.x, 1e-9);
+        EXPECT_NEAR(+l.y, +l0.y, 1e-9);
+        const auto [c, r] = Projection(p.left, g);  // still on its left ray
+        EXPECT_NEAR(c, +l0.x, 1e-6);
+        EXPECT_NEAR(r, +l0.y, 1e-6);
+        EXPECT_GT(std::abs(+p.right.m_pImagePoints->GetPoint(i)->x - +r0.x), 1e-6);
+        ExpectImagePositionsAreProjections(p, i, 1e-6);
+    }
+
+    const Snapshot raised = Take(p);
+    ASSERT_EQ(p.editor.RaiseSelection(-0.06, false), 1);
+    for (int i : chosen) {
+        const TINPoint g = *p.ground.GetPoint(i), g1 = raised.ground[i];
+        EXPECT_EQ(+g.x, +g1.x);
+        EXPECT_EQ(+g.y, +g1.y);
+        EXPECT_NEAR(+g.z, +g1.z - 0.06, 1e-9);
+        EXPECT_NE(+p.left.m_pImagePoints->GetPoint(i)->x, +raised.left[i].x);
+        ExpectImagePositionsAreProjections(p, i, 1e-6);
+    }
+    std::vector<bool> isChosen(static_cast<size_t>(p.ground.GetCount()));
+    for (int i : chosen) isChosen[i] = true;
+    for (int i = 0; i < p.ground.GetCount(); ++i) {
+        if (isChosen[i]) continue;
+        ASSERT_EQ(std::memcmp(p.ground.GetPoint(i), &before.ground[i], sizeof(TINPoint)), 0) << i;
+        ASSERT_EQ(
+            std::memcmp(p.right.m_pImagePoints->GetPoint(i), &before.right[i], sizeof(TINPoint)), 0)
+            << i;
+    }
+
+    // Set To A New Z: 250 on a point first put at 240 along its ray.
+    ASSERT_TRUE(p.editor.ReleaseSelection());
+    EXPECT_FALSE(p.zEdited);
+    const int i = chosen[0];
+    TINPoint at240 = *p.ground.GetPoint(i);
+    ASSERT_EQ(p.left.MoveAlongRay(at240, 240.0 - at240.z), 1);
+    ASSERT_EQ(p.editor.MovePointsTo({{i, at240.x, at240.y, at240.z}}, EditKind::SetToSurface), 1);
+    const TINPoint l0 = *p.left.m_pImagePoints->GetPoint(i);
+    const TINPoint r0 = *p.right.m_pImagePoints->GetPoint(i);
+    p.editor.Select(i);
+    ASSERT_EQ(p.editor.SetSelectionZ(250.0), 1);
+    EXPECT_NEAR(+p.ground.GetPoint(i)->z, 250.0, 1e-9);
+    EXPECT_EQ(+p.left.m_pImagePoints->GetPoint(i)->x, +l0.x);
+    EXPECT_EQ(+p.left.m_pImagePoints->GetPoint(i)->y, +l0.y);
+    EXPECT_GT(std::abs(+p.right.m_pImagePoints->GetPoint(i)->x - +r0.x), 1e-3);
+    ExpectImagePositionsAreProjections(p, i, 1e-6);
+    EXPECT_TRUE(p.zEdited);
+}
+
+// Fit To Plane through three corners keeps the corners' heights and puts
+// every selected point on the plane through them (computed here from the
+// corners with a cross product), a height edit. Smoothing four entries puts
+// them on one plane (their 4 x 4 determinant vanishes) and leaves the edited
+// flag alone.
+TEST(PointEditorEdits, FitToPlaneThroughCornersAndSmoothingOfFourEntries) {
+    Project p;
+    std::mt19937 rng(9);
+    for (int trial = 0; trial < 10; ++trial) {
+        const std::vector<int> chosen = RandomRecords(p, rng, 12);
+        const std::vector<int> corners(chosen.begin(), chosen.begin() + 3);
+        TINPoint c[3];
+        for (int k = 0; k < 3; ++k) c[k] = *p.ground.GetPoint(corners[k]);
+        p.editor.ReleaseSelection();
+        for (int i : chosen) p.editor.Select(i);
+        p.zEdited = false;
+        ASSERT_EQ(p.editor.FitSelectionToPlane(corners, EditKind::FitToPlane), 1);
+        EXPECT_TRUE(p.zEdited);
+        // Normal of the corners' plane.
+        const double ux = c[1].x - c[0].x, uy = c[1].y - c[0].y, uz = c[1].z - c[0].z;
+        const double vx = c[2].x - c[0].x, vy = c[2].y - c[0].y, vz = c[2].z - c[0].z;
+        const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+        ASSERT_GT(std::abs(nz), 1e-9);
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(+p.ground.GetPoint(corners[k])->z, +c[k].z, 1e-6) << trial;
+        for (int i : chosen) {
+            const TINPoint* g = p.ground.GetPoint(i);
+            const double onPlane = c[0].z - (nx * (g->x - c[0].x) + ny * (g->y - c[0].y)) / nz;
+            EXPECT_NEAR(+g->z, onPlane, 1e-6) << trial << " " << i;
+            ExpectImagePositionsAreProjections(p, i, 1e-6);
+        }
+    }
+
+    p.editor.ReleaseSelection();
+    const std::vector<int> four = RandomRecords(p, rng, 4);
+    for (int i : four) p.editor.Select(i);
+    p.zEdited = false;
+    ASSERT_EQ(p.editor.FitSelectionToPlane(four, EditKind::Smooth), 1);
+    EXPECT_FALSE(p.zEdited);
+    // Coplanar: det [x y z 1] of the four points is zero (relative to the first).
+    double m[3][3];
+    const TINPoint* g0 = p.ground.GetPoint(four[0]);
+    for (int k = 1; k < 4; ++k) {
+        const TINPoint* g = p.ground.GetPoint(four[k]);
+        m[k - 1][0] = g->x - g0->x, m[k - 1][1] = g->y - g0->y, m[k - 1][2] = g->z - g0->z;
+    }
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    const double scale = std::abs(m[0][0] * m[1][1]) + std::abs(m[0][1] * m[1][0]) + 1.0;
+    EXPECT_LT(std::abs(det) / scale, 1e-6);
+    for (int i : four) ExpectImagePositionsAreProjections(p, i, 1e-6);
+}
+
+// Deleted points are gone from all three sets and from the searches; an
+// added point sits exactly at its left position with the given height and
+// weight 1, its right position the projection; one the indexes refuse
+// changes nothing, and a selection over everything then finds every live point.
+TEST(PointEditorEdits, DeletedPointsAreNotFoundAddedOnesAreWhereTheyWereSeen) {
+    Platform::ScopedMessageCapture quiet;
+    Project p;
+    std::mt19937 rng(13);
+    const int n = p.ground.GetCount();
+    const std::vector<int> doomed = RandomRecords(p, rng, 25);
+    for (int i : doomed) {
+        const TINPoint* l = p.left.m_pImagePoints->GetPoint(i);
+        ASSERT_EQ(p.left.FindImagePoint(static_cast<int>(std::lround(+l->x)),
+                                        static_cast<int>(std::lround(+l->y)), 0.8),
+                  i);
+        p.editor.Select(i);
+    }
+    const std::vector<TINPoint> positions = Take(p).left;
+    ASSERT_EQ(p.editor.DeleteSelection(), 1);
+    EXPECT_TRUE(p.left.m_selection.empty());
+    EXPECT_TRUE(p.right.m_selection.empty());
+    for (int i : doomed) {
+        EXPECT_EQ(p.ground.GetPoint(i)->id, -1);
+        EXPECT_EQ(p.left.m_pImagePoints->GetPoint(i)->id, -1);
+        EXPECT_EQ(p.right.m_pImagePoints->GetPoint(i)->id, -1);
+        EXPECT_NE(p.left.FindImagePoint(static_cast<int>(std::lround(+positions[i].x)),
+                                        static_cast<int>(std::lround(+positions[i].y)), 0.8),
+                  i);
+    }
+
+    // Seen between a live point and its neighbours, at the middle height.
+    const TINPoint* near = p.left.m_pImagePoints->GetPoint(n / 2 + 7);
+    ASSERT_GE(near->id, 0);
+    const double column = std::floor(+near->x) + 3.25, row = std::floor(+near->y) + 2.5;
+    const double z = (p.ground.m_dMinZ + p.ground.m_dMaxZ) / 2;
+    ASSERT_EQ(p.editor.AddPointAt(column, row, z), n);
+    const TINPoint* g = p.ground.GetPoint(n);
+    EXPECT_EQ(g->id, n);
+    EXPECT_DOUBLE_EQ(+g->z, z);
+    EXPECT_DOUBLE_EQ(+g->weight, 1.0);
+    EXPECT_DOUBLE_EQ(+p.left.m_pImagePoints->GetPoint(n)->x, column);
+    EXPECT_DOUBLE_EQ(+p.left.m_pImagePoints->GetPoint(n)->y, row);
+    ExpectImagePositionsAreProjections(p, n, 1e-6);
+    EXPECT_EQ(p.left.FindImagePoint(static_cast<int>(column), static_cast<int>(row), 2.0), n);
+
+    // Far outside the ground extent: refused, nothing changes.
+    const Snapshot before = Take(p);
+    EXPECT_LT(p.editor.AddPointAt(column, row, 1e7), 0);
+    EXPECT_TRUE(Take(p) == before);
+    std::string why;
+    EXPECT_TRUE(p.editor.CheckParallel(&why)) << why;
+    p.editor.SelectInRect(-100000, -100000, 100000, 100000);
+    EXPECT_EQ(static_cast<int>(p.left.m_selection.size()), n + 1 - 25);
+    EXPECT_EQ(p.right.m_selection.size(), p.left.m_selection.size());
+}
+
+// The weight rule on release: only after a height edit, only selected live
+// points below 0.95, raised to exactly 0.95; an empty selection keeps the
+// flag; `promoted` tells whether a weight changed.
+TEST(PointEditorEdits, ReleasePromotesWeightsBelowTheThresholdOnlyAfterAnEdit) {
+    Project p;
+    p.ground.GetPoint(1)->weight = 0.5;
+    p.ground.GetPoint(2)->weight = 0.97;
+    p.ground.GetPoint(3)->weight = 0.5;
+    p.zEdited = true;
+    bool promoted = true;
+    EXPECT_FALSE(p.editor.ReleaseSelection(&promoted));
+    EXPECT_TRUE(p.zEdited);
+    p.editor.Select(1);
+    p.editor.Select(2);
+    EXPECT_EQ(p.right.m_selection.size(), 2u);
+    EXPECT_TRUE(p.editor.ReleaseSelection(&promoted));
+    EXPECT_TRUE(promoted);
+    EXPECT_EQ(+p.ground.GetPoint(1)->weight, 0.95);
+    EXPECT_EQ(+p.ground.GetPoint(2)->weight, 0.97);
+    EXPECT_EQ(+p.ground.GetPoint(3)->weight, 0.5);
+    EXPECT_FALSE(p.zEdited);
+    EXPECT_TRUE(p.left.m_selection.empty());
+    EXPECT_TRUE(p.right.m_selection.empty());
+    // Without an edit the weights stay; an edit that promotes nothing says so.
+    p.editor.Select(3);
+    EXPECT_TRUE(p.editor.ReleaseSelection(&promoted));
+    EXPECT_FALSE(promoted);
+    EXPECT_EQ(+p.ground.GetPoint(3)->weight, 0.5);
+    p.editor.Select(2);
+    p.zEdited = true;
+    EXPECT_TRUE(p.editor.ReleaseSelection(&promoted));
+    EXPECT_FALSE(promoted);
+    EXPECT_EQ(+p.ground.GetPoint(2)->weight, 0.97);
+}
+
+// A point lowered along its ray beyond the bounds the file was loaded with,
+// one moved to the left projection centre (no image there) and a deleted
+// one: the save compacts, keeps the sets parallel and the rest findable, and
+// the file reads back with the moved points in it.
+TEST(PointEditorEdits, SaveAfterMovesBeyondTheBoundsAndWithoutAnImageReadsBack) {
+    Platform::ScopedMessageCapture quiet;
+    const fs::path dir = fs::temp_directory_path() / ("editing-save-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string file = (dir / "points.pts").string();
+    Project p;
+    const int n = p.ground.GetCount();
+    int far = 0;
+    for (int i = 1; i < n; ++i)
+        if (p.ground.GetPoint(i)->x > p.ground.GetPoint(far)->x) far = i;
+    const double loadedMaxX = p.ground.m_dMaxX;
+    p.editor.Select(far);
+    ASSERT_EQ(p.editor.SetSelectionZ(p.ground.m_dMinZ - 400.0), 1);
+    ASSERT_GT(+p.ground.GetPoint(far)->x, loadedMaxX);
+    const TINPoint lowered = *p.ground.GetPoint(far);
+    p.editor.ReleaseSelection();
+    const int blind = far == 0 ? 2 : 0;
+    ASSERT_EQ(p.editor.MovePointsTo({{blind, p.left.m_dXs, p.left.m_dYs, p.left.m_dZs}},
+                                    EditKind::SetToSurface),
+              1);
+    int doomed = 1;
+    while (doomed == far || doomed == blind) ++doomed;
+    p.editor.Select(doomed);
+    ASSERT_EQ(p.editor.DeleteSelection(), 1);
+
+    p.Save(file);
+    std::string why;
+    ASSERT_TRUE(p.editor.CheckParallel(&why)) << why;
+    ASSERT_EQ(p.ground.GetCount(), n - 1);
+    const int blindNow = blind > doomed ? blind - 1 : blind;
+    EXPECT_TRUE(std::isnan(+p.left.m_pImagePoints->GetPoint(blindNow)->x));
+    const int last = p.ground.GetCount() - 1;
+    const TINPoint* l = p.left.m_pImagePoints->GetPoint(last);
+    EXPECT_EQ(p.left.FindImagePoint(static_cast<int>(+l->x), static_cast<int>(+l->y), 3.0), last);
+
+    CTINPoints back;
+    ASSERT_EQ(back.ReadPts(file), 1);
+    ASSERT_EQ(back.GetCount(), n - 1);
+    bool found = false;
+    for (int i = 0; i < back.GetCount(); ++i) {
+        const TINPoint* q = back.GetPoint(i);
+        found |= q->x == lowered.x && q->y == lowered.y && q->z == lowered.z;
+    }
+    EXPECT_TRUE(found);
+    fs::remove_all(dir);
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "DemoProject.h"
+#include "DemoTestSupport.h"
 #include "GdalConvert.h"
 #include "LanWriter.h"
 #include "Platform/FileHandle.h"
@@ -103,20 +104,21 @@ void ExpectSameImage(CErdasImage& lan, CErdasImage& other) {
     EXPECT_EQ(std::memcmp(da, db, w), 0);
 }
 
-// A generated project with x/y start 0, shared by the conversion tests.
+// A generated project with x/y start 0, shared by the conversion tests: the
+// test run's (read-only; the conversions write into a folder of their own).
 class DemoGeoTiff : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_dir = std::make_unique<TempDir>("gdalimage_test");
         demo::DemoOptions o;
-        o.outDir = *s_dir / "lan";
         o.cols = 1600;  // three 8-bit bands of this size take two 4 MB strips
         o.rows = 1200;
         o.points = 500;
         o.threads = 2;
         o.zeroStart = true;
-        demo::DemoResult r;
-        s_rc = demo::MakeDemoProject(o, r, s_error);
+        const demo::DemoResult& r = demo::SharedDemo("geotiff", o, &s_error);
+        s_rc = r.pointsFile.empty() ? -1 : 1;
+        if (s_rc == 1) s_lanDir = fs::path(r.pointsFile).parent_path().string();
     }
     static void TearDownTestSuite() { s_dir.reset(); }
     void SetUp() override {
@@ -127,7 +129,7 @@ protected:
     // Converts the project and compares both photographs with their LAN originals.
     void CheckLayout(const char* name, const GeoTiffLayout& layout, int bands) {
         SCOPED_TRACE(name);
-        const std::string lanDir = *s_dir / "lan", out = *s_dir / name;
+        const std::string lanDir = s_lanDir, out = *s_dir / name;
         std::string error;
         ASSERT_EQ(MakeGeoTiffProject(lanDir, out, layout, bands, &error), 1) << error;
         for (const char* side : {"left", "right"}) {
@@ -158,7 +160,8 @@ protected:
             EXPECT_TRUE(fs::exists(out + "/" + file)) << file;
     }
 
-    static inline std::unique_ptr<TempDir> s_dir;
+    static inline std::unique_ptr<TempDir> s_dir;  // the conversions
+    static inline std::string s_lanDir;
     static inline int s_rc = 0;
     static inline std::string s_error;
 };

@@ -28,7 +28,12 @@ TEST(GLViewHosting, ViewInAChildFrameIsDrawnAndGetsTheMouse) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view->GetSurfaceWindow()));
     view->m_pStatusBar = bar;
     view->parentWidget()->showMaximized();
-    QTest::qWait(100);
+    // Maximised: the child frame fills the MDI area, its GL window shown at that size.
+    QWidget* child = view->parentWidget();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return child->size() == frame.GetMDIArea()->viewport()->size() &&
+               view->GetSurfaceWindow()->isExposed();
+    }));
     view->RedrawNow();
     QApplication::processEvents();
 

@@ -69,11 +69,10 @@ TEST(CheckQueueGui, NextFixUndoDockAndSidecar) {
 
     // The dock lists the suspects; a double click goes to one.
     h.frame->FindAction(32791)->trigger();
-    ProcessEvents(50);
     CCheckQueueDock* dock = h.frame->CheckQueueDock();
-    ASSERT_TRUE(dock->isVisible());
+    ASSERT_TRUE(WaitFor([&] { return dock->isVisible(); }));
     dock->Threshold()->setValue(0.0);
-    ProcessEvents(100);
+    WaitFor([&] { return dock->Model()->rowCount() > 3; });
     ASSERT_GT(dock->Model()->rowCount(), 3);
     const int third = dock->Model()->RecordAt(2);
     const QRect cell = dock->Table()->visualRect(dock->Model()->index(2, 1));

@@ -13,13 +13,16 @@ using namespace orvane_test;
 
 namespace {
 
-// Grey level (0..255) of a sample under the min-max stretch of the whole band
-// 0 of a photograph, computed here from the band itself.
-int StretchedGrey(const CAerialPhoto& photo, unsigned char sample) {
+// Grey levels (0..255) of the sample values under the min-max stretch of the
+// whole band 0 of a photograph, computed here from the band itself.
+std::array<int, 256> StretchedGreys(const CAerialPhoto& photo) {
     const unsigned char* band = photo.m_image.GetBands()[0];
     const size_t n = static_cast<size_t>(photo.m_image.GetSize().cx) * photo.m_image.GetSize().cy;
     const auto [lo, hi] = std::minmax_element(band, band + n);
-    return static_cast<int>(std::lround(255.0 * (sample - *lo + 1) / (*hi - *lo + 1)));
+    std::array<int, 256> grey{};
+    for (int v = 0; v < 256; ++v)
+        grey[v] = static_cast<int>(std::lround(255.0 * (v - *lo + 1) / (*hi - *lo + 1)));
+    return grey;
 }
 
 // Share of sampled pixels of a view's left eye that show the left photograph's
@@ -31,6 +34,7 @@ double ShareShowingLeftPhotograph(COrvaneView* view, const CAerialPhoto& left) {
         view->ReadBufferPixels(GL_FRONT_LEFT, 0, 0, rc.Width(), rc.Height());
     const unsigned char* band = left.m_image.GetBands()[0];
     const int cols = left.m_image.GetSize().cx, rows = left.m_image.GetSize().cy;
+    const std::array<int, 256> grey = StretchedGreys(left);
     int checked = 0, matched = 0;
     for (int y = 20; y < rc.Height() - 20; y += 23) {
         for (int x = 20; x < rc.Width() - 20; x += 29) {
@@ -38,7 +42,7 @@ double ShareShowingLeftPhotograph(COrvaneView* view, const CAerialPhoto& left) {
             if (col >= cols || row >= rows) continue;
             const size_t i = (static_cast<size_t>(y) * rc.Width() + x) * 3;
             ++checked;
-            const int expected = StretchedGrey(left, band[static_cast<size_t>(row) * cols + col]);
+            const int expected = grey[band[static_cast<size_t>(row) * cols + col]];
             matched += std::abs(px[i] - expected) <= 1 && px[i] == px[i + 1];
         }
     }
@@ -132,12 +136,14 @@ TEST(FirstPicture, NewWindowAndSecondLoadDrawEachPhotographWithItsOwnStretch) {
     ASSERT_EQ(h.Load(paths), 1);
 
     h.frame->OnWindowNew();
-    ProcessEvents(200);
-    auto* second = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
-    ASSERT_TRUE(second);
-    ASSERT_NE(second, h.view);
+    COrvaneView* second = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        second = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
+        return second && second != h.view && second->GetSurfaceWindow() &&
+               second->GetSurfaceWindow()->isExposed();
+    }));
+    ProcessPending();
     second->RedrawNow();
-    ProcessEvents(50);
     EXPECT_GT(ShareShowingLeftPhotograph(second, h.doc->m_leftPhoto), 0.8);
     // The right eye at the centre shows the dim photograph stretched over its own range.
     const CRect rc = second->GetClientRect();
@@ -150,7 +156,7 @@ TEST(FirstPicture, NewWindowAndSecondLoadDrawEachPhotographWithItsOwnStretch) {
         auto px = second->ReadBufferPixels(GL_FRONT_RIGHT, x, y, 1, 1);
         EXPECT_NEAR(
             px[0],
-            StretchedGrey(rp, rp.m_image.GetBands()[0][static_cast<size_t>(row) * size.cx + col]),
+            StretchedGreys(rp)[rp.m_image.GetBands()[0][static_cast<size_t>(row) * size.cx + col]],
             1);
     }
 
@@ -172,12 +178,11 @@ TEST(FirstPicture, NewWindowAndSecondLoadDrawEachPhotographWithItsOwnStretch) {
     // Choosing the first entry activates the first window.
     for (QAction* a : window->actions())
         if (a->text() == "&1 points.pts:1") a->trigger();
-    ProcessEvents(50);
-    EXPECT_EQ(h.frame->GetActiveView(), h.view);
+    EXPECT_TRUE(WaitFor([&] { return h.frame->GetActiveView() == h.view; }));
 
     // Cascading keeps windows big enough to work in.
     h.frame->OnWindowCascade();
-    ProcessEvents(50);
+    ProcessPending();
     const QSize area = h.frame->GetMDIArea()->viewport()->size();
     for (QMdiSubWindow* sub : h.frame->GetMDIArea()->subWindowList()) {
         EXPECT_GE(sub->width(), area.width() / 2);
@@ -185,9 +190,7 @@ TEST(FirstPicture, NewWindowAndSecondLoadDrawEachPhotographWithItsOwnStretch) {
     }
     // Closing the second window leaves one window with the plain title.
     static_cast<QWidget*>(second->parentWidget())->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    ProcessEvents(100);
-    EXPECT_EQ(titleOf(h.view), "points.pts");
+    EXPECT_TRUE(WaitFor([&] { return titleOf(h.view) == "points.pts"; }));
 }
 
 // The floating mark set on a control target in both photographs reads that
@@ -262,12 +265,11 @@ TEST(StatusPanes, StartHintHeldUntilAProjectLoadsAndBackForFileOpen) {
     const QString other = dir.path() + "/other.pts";
     CopyFile(DemoPaths().matchedPoints, other.toStdString());
     ASSERT_TRUE(h.app->OpenDocumentFile(other));
-    ProcessEvents(100);
+    ProcessPending();
     h.frame->UpdateMenus();
     EXPECT_EQ(bar->GetShownMessage(), hint);
     // A timed message shows, then the held hint comes back.
     bar->ShowTimedMessage("Saved.", 50);
     EXPECT_EQ(bar->GetShownMessage(), "Saved.");
-    ProcessEvents(150);
-    EXPECT_EQ(bar->GetShownMessage(), hint);
+    EXPECT_TRUE(WaitFor([&] { return bar->GetShownMessage() == hint; }, 2000));
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <functional>
 
 #include "XInputTestSupport.h"
 
@@ -19,16 +20,23 @@ class FocusTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!HaveXDo()) GTEST_SKIP() << "xdotool missing";
-        ProcessEvents(200);
         ASSERT_TRUE(h.view);
         ASSERT_EQ(h.Load(), 1);
         h.frame->move(0, 0);
         h.frame->raise();
         h.frame->activateWindow();
-        ProcessEvents(300);
+        ASSERT_TRUE(WaitFor([&] { return h.frame->isActiveWindow(); }));
         // A click into the view, as an operator starts.
         const CRect rc = h.view->GetClientRect();
-        Click(h.view->viewport()->mapToGlobal(QPoint(rc.Width() / 3, rc.Height() / 3)));
+        Click(h.view->viewport()->mapToGlobal(QPoint(rc.Width() / 3, rc.Height() / 3)),
+              [&] { return ViewHasFocus(); });
+    }
+    // The view has the keyboard focus in the active window.
+    bool ViewHasFocus() { return h.frame->isActiveWindow() && h.view->hasFocus(); }
+    // Gives the window manager and the application up to a second to give the
+    // focus back after a menu or dialog closed (an operator types no sooner).
+    void Settle() {
+        WaitFor([&] { return ViewHasFocus(); }, 1000);
     }
     QPoint MenuTitle(const QString& title) {
         QMenuBar* bar = h.frame->menuBar();
@@ -39,9 +47,9 @@ protected:
     }
     // The step doubles when 'x' reaches the view.
     bool KeysReachTheView() {
+        Settle();
         const double before = h.view->m_dZIncrement;
-        Key("x");
-        return h.view->m_dZIncrement == 2 * before;
+        return Key("x", [&] { return h.view->m_dZIncrement == 2 * before; });
     }
     AppHarness h;
 };
@@ -53,19 +61,20 @@ TEST_F(FocusTest, KeysReachTheViewAfterAClick) {
 }
 
 TEST_F(FocusTest, KeysReachTheViewAfterAMenuClosedByItsTitle) {
-    Click(MenuTitle("TIN"));
-    Click(MenuTitle("TIN"));
+    Click(MenuTitle("TIN"), [] { return !NoPopup(); });
+    Click(MenuTitle("TIN"), NoPopup);
     EXPECT_TRUE(KeysReachTheView());
 }
 
 TEST_F(FocusTest, KeysReachTheViewAfterAMenuLeftWithEscape) {
-    Click(MenuTitle("&File"));
-    Key("Escape");
-    Key("Escape");
+    Click(MenuTitle("&File"), [] { return !NoPopup(); });
+    EXPECT_TRUE(Key("Escape", NoPopup));
+    // The second Escape leaves the menu bar: nothing to wait for but the key.
+    EXPECT_TRUE(Key("Escape", [] { return true; }));
     EXPECT_TRUE(KeysReachTheView());
     // The arrows too.
     const int offset = h.view->m_nXOffset;
-    Key("Right");
+    Key("Right", [&] { return h.view->m_nXOffset != offset; });
     EXPECT_EQ(h.view->m_nXOffset, offset + 5);
 }
 
@@ -75,14 +84,21 @@ TEST_F(FocusTest, KeysReachTheViewAfterAToolbarDialog) {
         if (a->data().toInt() == 57664)
             about = qobject_cast<QToolButton*>(h.frame->m_wndToolBar->widgetForAction(a));
     ASSERT_TRUE(about);
-    // The box runs its own loop: it is answered with a real Return from there.
+    // The box runs its own loop: it is answered with a real Return from
+    // there, once it is the active window.
     bool shown = false;
-    QTimer::singleShot(600, [&] {
-        shown = QApplication::activeModalWidget() != nullptr;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box || !box->isActiveWindow()) return;
+        poll.stop();
+        shown = true;
         XDo({"key", "Return"});
     });
-    Click(about->mapToGlobal(about->rect().center()));
-    ProcessEvents(300);
+    poll.start();
+    Click(about->mapToGlobal(about->rect().center()),
+          [&] { return shown && !QApplication::activeModalWidget(); });
     EXPECT_TRUE(shown);
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_TRUE(KeysReachTheView());
@@ -96,20 +112,31 @@ TEST(StartUp, MainWindowAndFirstDocumentWindowOpenMaximised) {
     QProcess program;
     program.start(QStringLiteral(ORVANE_PROGRAM), {});
     ASSERT_TRUE(program.waitForStarted());
-    QString window;
-    for (int tries = 0; tries < 100 && window.isEmpty(); ++tries) {
+    // The program's own shown window (windows of this test process, and the
+    // program's hidden ones, may carry the same title), looked up again each
+    // time: the window manager maximises after mapping, the program names its
+    // document after the window shows, and a top-level window may be made
+    // anew on the way. Read until all is there (5 s at most).
+    QString window, props;
+    for (int tries = 0; tries < 100; ++tries) {
         QProcess search;
-        search.start("xdotool", {"search", "--name", "^Orvane"});
+        search.start("xdotool", {"search", "--onlyvisible", "--pid",
+                                 QString::number(program.processId()), "--name", "^Orvane"});
         search.waitForFinished();
         window = QString::fromLatin1(search.readAllStandardOutput()).split('\n').value(0).trimmed();
-        if (window.isEmpty()) QThread::msleep(100);
+        if (!window.isEmpty()) {
+            QProcess prop;
+            prop.start("xprop", {"-id", window, "_NET_WM_STATE", "WM_NAME"});
+            prop.waitForFinished();
+            props = QString::fromLatin1(prop.readAllStandardOutput());
+            if (props.contains("_NET_WM_STATE_MAXIMIZED_VERT") &&
+                props.contains("_NET_WM_STATE_MAXIMIZED_HORZ") &&
+                props.contains("\"Orvane - [Orvane1]\""))
+                break;
+        }
+        QThread::msleep(50);
     }
-    ASSERT_FALSE(window.isEmpty());
-    QThread::msleep(800);  // the window manager maximises after mapping
-    QProcess prop;
-    prop.start("xprop", {"-id", window, "_NET_WM_STATE", "WM_NAME"});
-    prop.waitForFinished();
-    const QString props = QString::fromLatin1(prop.readAllStandardOutput());
+    EXPECT_FALSE(window.isEmpty());
     program.terminate();
     program.waitForFinished(3000);
     EXPECT_TRUE(props.contains("_NET_WM_STATE_MAXIMIZED_VERT")) << props.toStdString();

@@ -10,19 +10,19 @@ using Platform::ScopedMessageCapture;
 
 namespace {
 
-// The demo written with x/y start 0 (a GeoTIFF carries no sub-image start).
-const demo::DemoResult& ZeroStartDemo(const std::string& dir) {
-    static demo::DemoResult result;
+// The demo written with x/y start 0 (a GeoTIFF carries no sub-image start),
+// the test run's (read-only); its folder.
+std::string ZeroStartDemo() {
     demo::DemoOptions options;
-    options.outDir = dir;
     options.cols = 700;
     options.rows = 700;
     options.points = 2000;
     options.threads = 2;
     options.zeroStart = true;
     std::string error;
-    if (demo::MakeDemoProject(options, result, error) != 1) ADD_FAILURE() << error;
-    return result;
+    const demo::DemoResult& d = demo::SharedDemo("zerostart", options, &error);
+    if (d.pointsFile.empty()) ADD_FAILURE() << error;
+    return d.pointsFile.substr(0, d.pointsFile.rfind('/'));
 }
 
 ProjectPaths PathsIn(const std::string& dir, const char* ext) {
@@ -36,9 +36,7 @@ ProjectPaths PathsIn(const std::string& dir, const char* ext) {
 // bands) draws the same pixels in both eyes.
 TEST(Formats, GeoTiffProjectDrawsPixelIdenticalToItsLanOriginal) {
     QTemporaryDir dir;
-    const std::string lanDir = dir.path().toStdString() + "/lan";
-    QDir().mkpath(QString::fromStdString(lanDir));
-    ZeroStartDemo(lanDir);
+    const std::string lanDir = ZeroStartDemo();
     AppHarness h;
     auto drawn = [&](const ProjectPaths& paths) {
         EXPECT_EQ(h.Load(paths), 1);

@@ -102,10 +102,11 @@ TEST(MainFrame, NoDocumentMenusAndStatusBarPanes) {
     ASSERT_TRUE(h.frame);
     h.doc->SetModifiedFlag(false);
     h.doc->OnFileClose();
-    ProcessEvents(100);
     h.doc = nullptr;
     h.view = nullptr;
-    EXPECT_EQ(h.frame->MenuTitles(), (QStringList{"&File", "&View", "&Help"}));
+    const QStringList noDocument{"&File", "&View", "&Help"};
+    WaitFor([&] { return h.frame->MenuTitles() == noDocument; });
+    EXPECT_EQ(h.frame->MenuTitles(), noDocument);
     ExpectItems(MenuNamed(h.frame, "&File"), {{57600, "&New\tCtrl+N"},
                                               {57601, "&Open...\tCtrl+O"},
                                               {57606, "P&rint Setup..."},
@@ -137,10 +138,11 @@ TEST(MainFrame, NewWindowOnALoadedProjectScrollsOverTheWholeScene) {
     AppHarness h;
     ASSERT_EQ(h.Load(), 1);
     h.frame->FindAction(57648)->trigger();  // Window > New Window
-    ProcessEvents(200);
-    auto* second = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
-    ASSERT_TRUE(second);
-    ASSERT_NE(second, h.view);
+    COrvaneView* second = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        second = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
+        return second && second != h.view;
+    }));
     EXPECT_EQ(second->GetDocument(), h.doc);
     EXPECT_EQ(second->GetTotalSize(), h.doc->GetSceneSize());
     EXPECT_EQ(h.doc->GetViews().size(), 2u);

@@ -1,6 +1,6 @@
-// Shared by the application's tests: a generated demo project (made once per
-// test program) and a running application with its main frame, document and
-// editing view on the X server.
+// Shared by the application's tests: the generated demo projects (made once
+// per test run, tools/makedemo/DemoTestSupport.h) and a running application
+// with its main frame, document and editing view on the X server.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,16 +8,20 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "DemoProject.h"
+#include "DemoTestSupport.h"
 #include "Framework/MDIFrame.h"
 #include "Framework/StatusBar.h"
 #include "Orvane/MainFrm.h"
@@ -32,35 +36,31 @@
 
 namespace orvane_test {
 
-// A generated project of two 900 x 900 images and `points` points, made once
-// per test program for each point count.
-inline const demo::DemoResult& GeneratedDemo(int64_t points) {
-    static std::map<int64_t, std::pair<std::unique_ptr<QTemporaryDir>, demo::DemoResult>> made;
-    auto& entry = made[points];
-    if (!entry.first) {
-        entry.first = std::make_unique<QTemporaryDir>();
-        demo::DemoOptions options;
-        options.outDir = entry.first->path().toStdString();
-        options.cols = 900;
-        options.rows = 900;
-        options.points = points;
-        options.threads = 2;
-        std::string error;
-        if (demo::MakeDemoProject(options, entry.second, error) != 1)
-            ADD_FAILURE() << "demo project: " << error;
-    }
-    return entry.second;
+// A generated project of two 900 x 900 images and `points` points: from the
+// demo projects of the test run when they hold it (read-only: tests that save
+// copy the points file first, see LoadWithPointsCopy), otherwise made once
+// per test program.
+inline const demo::DemoResult& GeneratedDemo(const std::string& name, int64_t points) {
+    demo::DemoOptions options;
+    options.cols = 900;
+    options.rows = 900;
+    options.points = points;
+    options.threads = 2;
+    std::string error;
+    const demo::DemoResult& d = demo::SharedDemo(name, options, &error);
+    if (d.pointsFile.empty()) ADD_FAILURE() << "demo project " << name << ": " << error;
+    return d;
 }
 
 // A small project: a few thousand points.
 inline const demo::DemoResult& SmallDemo() {
-    return GeneratedDemo(3000);
+    return GeneratedDemo("small", 3000);
 }
 
 // Points dense enough (about one per 8 pixels of the overlap) that a view
 // shows tens of thousands of them.
 inline const demo::DemoResult& DenseDemo() {
-    return GeneratedDemo(60000);
+    return GeneratedDemo("dense", 60000);
 }
 
 inline ProjectPaths DemoPaths() {
@@ -82,10 +82,39 @@ inline void CopyFile(const std::string& from, const std::string& to) {
     WriteAll(to, ReadAll(from));
 }
 
+// Processes events for `ms` milliseconds, whatever happens: for tests that
+// need time to pass (a timed message running out).
 inline void ProcessEvents(int ms = 50) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Delivers the events already queued (posted events, deferred deletes, what
+// the X server has sent) without waiting for more.
+inline void ProcessPending() {
+    for (int pass = 0; pass < 3; ++pass) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+// Processes events until `condition` holds or `timeoutMs` have passed (a guard
+// against a hang, not a timing check); returns the condition.
+inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) return condition();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+inline bool IsExposed(const QWidget* widget) {
+    return widget && widget->windowHandle() && widget->windowHandle()->isExposed();
 }
 
 // The application as the program starts it, with the view's child frame
@@ -102,14 +131,22 @@ public:
         frame = app->GetMainFrame();
         frame->resize(760, 640);
         if (QMdiSubWindow* sub = frame->GetMDIArea()->activeSubWindow()) sub->showMaximized();
-        ProcessEvents(200);
         view = dynamic_cast<COrvaneView*>(frame->GetActiveView());
         doc = view ? view->GetDocument() : nullptr;
+        // Shown on the X server, the view's GL window too, and laid out.
+        WaitFor([&] {
+            return IsExposed(frame) && view && view->GetSurfaceWindow() &&
+                   view->GetSurfaceWindow()->isExposed();
+        });
+        ProcessPending();
     }
     ~AppHarness() {
         if (doc) doc->SetModifiedFlag(false);
-        if (frame) frame->close();
-        ProcessEvents(50);
+        if (frame) {
+            QPointer<QWidget> closing = frame;
+            frame->close();  // deletes itself (WA_DeleteOnClose)
+            WaitFor([&] { return closing.isNull(); }, 2000);
+        }
         app.reset();
     }
     int Load(const ProjectPaths& paths = DemoPaths()) {
@@ -128,9 +165,11 @@ public:
         paths.matchedPoints = pointsFile;
         return Load(paths);
     }
+    // Draws at once (the draw is synchronous; the buffers read back are its
+    // result), then delivers what the draw queued.
     void Draw() {
         view->RedrawNow();
-        ProcessEvents(20);
+        ProcessPending();
     }
     // RGB of one pixel of a buffer, GL window coordinates.
     std::array<int, 3> Pixel(GLenum buffer, int x, int y) {

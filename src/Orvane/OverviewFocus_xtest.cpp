@@ -19,26 +19,29 @@ TEST(OverviewFocus, AClickKeepsKeysInTheDockEscapeGivesThemBackToTheView) {
     h.frame->raise();
     h.frame->activateWindow();
     h.frame->FindAction(ID_VIEW_OVERVIEW)->trigger();
-    ProcessEvents(500);
     COverviewWidget* overview = h.frame->GetOverviewDock()->GetOverview();
-    ASSERT_TRUE(overview->isVisible());
+    ASSERT_TRUE(WaitFor([&] { return overview->isVisible() && h.frame->isActiveWindow(); }));
     // Start in the view.
     const CRect rc = h.view->GetClientRect();
-    Click(h.view->viewport()->mapToGlobal(QPoint(rc.Width() / 3, rc.Height() / 3)));
+    Click(h.view->viewport()->mapToGlobal(QPoint(rc.Width() / 3, rc.Height() / 3)),
+          [&] { return h.view->hasFocus(); });
     ASSERT_TRUE(h.view->hasFocus());
 
     // A click into the overview: the keyboard stays there, keys do not reach the view.
     const CPoint scroll = h.view->GetScrollPosition();
-    Click(overview->mapToGlobal(overview->rect().center()));
+    Click(overview->mapToGlobal(overview->rect().center()),
+          [&] { return overview->hasFocus() && !(h.view->GetScrollPosition() == scroll); });
     EXPECT_TRUE(overview->hasFocus());
     EXPECT_FALSE(h.view->GetScrollPosition() == scroll);  // the click moved the view
     const double step = h.view->m_dZIncrement;
-    Key("x");
+    // Keys arrive in order: once Escape has given the focus back to the view,
+    // the "x" before it has been handled, by the dock.
+    EXPECT_TRUE(Key("x", [] { return true; }));
+    EXPECT_TRUE(Key("Escape", [&] { return h.view->hasFocus(); }));
     EXPECT_EQ(h.view->m_dZIncrement, step);
 
-    // Escape: back to the view, whose keys work again.
-    Key("Escape");
+    // Escape gave the keys back to the view: they work again.
     EXPECT_TRUE(h.view->hasFocus());
-    Key("x");
+    EXPECT_TRUE(Key("x", [&] { return h.view->m_dZIncrement == 2 * step; }));
     EXPECT_EQ(h.view->m_dZIncrement, 2 * step);
 }

@@ -48,9 +48,9 @@ protected:
         ASSERT_TRUE(action);
         ASSERT_TRUE(action->isCheckable());
         action->trigger();
-        ProcessEvents(100);
-        ASSERT_TRUE(action->isChecked());
         dock = h.frame->GetOverviewDock();
+        ASSERT_TRUE(WaitFor([&] { return dock && dock->isVisible(); }));
+        ASSERT_TRUE(action->isChecked());
         ASSERT_TRUE(dock && dock->isVisible());
         overview = dock->GetOverview();
         ASSERT_EQ(overview->GetView(), h.view);
@@ -72,6 +72,7 @@ protected:
     void ExpectRectangleOfView() {
         const CPoint s = h.view->GetScrollPosition();
         const CRect c = h.view->GetClientRect();
+        WaitFor([&] { return overview->ViewRect() == QRectF(s.x, s.y, c.Width(), c.Height()); });
         EXPECT_EQ(overview->ViewRect(), QRectF(s.x, s.y, c.Width(), c.Height()));
         const QImage drawn = overview->grab().toImage();
         // Corners and edge middles of the rectangle, where they lie on the photograph.
@@ -96,15 +97,14 @@ protected:
 
 TEST_F(OverviewTest, RectangleFollowsScrollingAndResizing) {
     h.view->ScrollToPosition(CPoint(120, 260));
-    ProcessEvents(50);
     ExpectRectangleOfView();
     const CRect before = h.view->GetClientRect();
     h.frame->resize(h.frame->width() - 180, h.frame->height() - 90);
-    ProcessEvents(200);
+    WaitFor([&] { return h.view->GetClientRect().Width() != before.Width(); });
+    ProcessPending();
     const CRect after = h.view->GetClientRect();
     ASSERT_NE(after.Width(), before.Width());
     h.view->ScrollToPosition(CPoint(300, 40));
-    ProcessEvents(50);
     ExpectRectangleOfView();
     // The photograph fills the widget's shorter side, at its own aspect.
     const QRectF image = overview->ImageRect();
@@ -122,8 +122,9 @@ TEST_F(OverviewTest, ClickCentresTheViewOnThePlaceAsDrawn) {
     for (int k = 0; k < 50 && left.FindImagePoint(place.x(), place.y(), 6.0) >= 0; ++k)
         place += QPointF(3, 2);
     const QPoint at = overview->ToWidget(place).toPoint();
+    const CPoint start = h.view->GetScrollPosition();
     QTest::mouseClick(overview, Qt::LeftButton, Qt::NoModifier, at);
-    ProcessEvents(50);
+    WaitFor([&] { return !(h.view->GetScrollPosition() == start); });
     // The clicked widget pixel, in sub-image pixels, is at the view's centre.
     const QPointF clicked = overview->ToImage(QPointF(at));
     const CRect c = h.view->GetClientRect();
@@ -169,10 +170,15 @@ TEST_F(OverviewTest, DensityShowsWherePointsAreAndMarkedPositionsAsDots) {
     // at the next look.
     for (int i = 0; i < h.doc->m_points.GetCount(); ++i) h.doc->m_points.GetPoint(i)->id = -1;
     h.doc->SetModifiedFlag();
-    ProcessEvents(1300);
-    const QImage cleared = overview->grab().toImage();
-    const QRgb middle = cleared.pixel(
-        overview->ToWidget(QPointF((e.xmin + e.xmax) / 2, (e.ymin + e.ymax) / 2)).toPoint());
+    const QPoint centre =
+        overview->ToWidget(QPointF((e.xmin + e.xmax) / 2, (e.ymin + e.ymax) / 2)).toPoint();
+    QRgb middle = 0;
+    WaitFor(
+        [&] {
+            middle = overview->grab().toImage().pixel(centre);
+            return std::abs(qBlue(middle) - qRed(middle)) <= 4;
+        },
+        5000);
     EXPECT_LE(std::abs(qBlue(middle) - qRed(middle)), 4);
     // Marked positions.
     overview->SetMarkedPositions({QPointF(200, 700)});
@@ -235,7 +241,7 @@ TEST(OverviewBuild, ALoadOrACloseWhileBuildingStopsTheWorkerFirst) {
     EXPECT_TRUE(h.doc->m_overview.IsBuilding());
     h.doc->SetModifiedFlag(false);
     h.doc->OnFileClose();
-    ProcessEvents(100);
+    WaitFor([&] { return h.frame->GetMDIArea()->subWindowList().isEmpty(); });
     EXPECT_TRUE(h.frame->GetMDIArea()->subWindowList().isEmpty());
     EXPECT_EQ(h.frame->GetOverviewDock()->GetOverview()->GetView(), nullptr);
     h.doc = nullptr;

@@ -38,9 +38,10 @@ TEST(UndoRedo, MenuAndKeysTakeBackAndRedoAnEditAndTheModifiedFlagFollows) {
     EXPECT_TRUE(undo->isEnabled());
     EXPECT_EQ(undo->statusTip(), "Undo Set To A New Z");
 
-    // Ctrl+Z through the window's shortcuts.
+    // Ctrl+Z through the window's shortcuts, which need the window active.
     h.frame->activateWindow();
     h.view->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return h.frame->isActiveWindow() && h.view->hasFocus(); }));
     QTest::keyClick(h.view, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(+h.doc->m_points.GetPoint(7)->z, z);
     EXPECT_FALSE(h.doc->IsModified());  // back at the loaded state

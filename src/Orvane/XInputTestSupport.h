@@ -1,10 +1,14 @@
 // Real X input for the tests in *_xtest.cpp: xdotool drives the pointer and
 // the keyboard through the XTEST extension, so that the X server and the
 // window manager (scripts/with-window-manager) take part as on a desktop.
+// After each action the tests process events until what the action should
+// bring about is there (WaitFor), never for a fixed time.
 #pragma once
 
+#include <QApplication>
 #include <QProcess>
 #include <QStringList>
+#include <functional>
 
 #include "OrvaneTestSupport.h"
 
@@ -18,17 +22,22 @@ inline bool HaveXDo() {
     return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) == 0;
 }
 
-// A left click at a global position, then the events it caused.
-inline void Click(QPoint global) {
+// A left click at a global position, then events until `done` holds (three
+// seconds at most).
+inline void Click(QPoint global, const std::function<bool()>& done) {
     ASSERT_TRUE(
         XDo({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"}));
-    ProcessEvents(300);
+    EXPECT_TRUE(WaitFor(done, 3000));
 }
 
-// A key by its X name ("x", "Escape", "ctrl+z"), then the events it caused.
-inline void Key(const QString& key) {
-    ASSERT_TRUE(XDo({"key", key}));
-    ProcessEvents(200);
+// A key by its X name ("x", "Escape", "ctrl+z"), then events until `done`
+// holds (three seconds at most); false when it does not.
+inline bool Key(const QString& key, const std::function<bool()>& done) {
+    return XDo({"key", key}) && WaitFor(done, 3000);
+}
+
+inline bool NoPopup() {
+    return QApplication::activePopupWidget() == nullptr;
 }
 
 }  // namespace orvane_test
