@@ -7,6 +7,7 @@ CCheckQueue::CCheckQueue(const CTINPoints& ground) : m_ground(ground) {}
 void CCheckQueue::Reset() {
     m_ranking.reset();
     m_statuses.Reset(m_ground.GetCount());
+    m_savedStatuses.Reset(m_ground.GetCount());
     m_nCurrent = -1;
     m_dCurrentScore = std::numeric_limits<double>::infinity();
     m_bStatusesChanged = false;
@@ -40,12 +41,28 @@ void CCheckQueue::PointsChanged(const std::vector<int>& indices) {
 void CCheckQueue::PointsRenumbered(const std::vector<int>& newIndexOfOld) {
     if (m_statuses.Remap(newIndexOfOld) < 0) m_statuses.Reset(m_ground.GetCount());
     m_statuses.Resize(m_ground.GetCount());
+    // The saved statuses follow too: the save may still fail, and until a
+    // MarkSaved they decide what of the unsaved edits reaches the sidecar.
+    if (m_savedStatuses.Remap(newIndexOfOld) < 0) m_savedStatuses.Reset(m_ground.GetCount());
+    m_savedStatuses.Resize(m_ground.GetCount());
     if (m_nCurrent >= 0)
         m_nCurrent = m_nCurrent < static_cast<int>(newIndexOfOld.size())
                          ? newIndexOfOld[static_cast<size_t>(m_nCurrent)]
                          : -1;
     if (m_ranking) Rank();
     m_bStatusesChanged = true;
+}
+
+void CCheckQueue::MarkSaved() {
+    m_savedStatuses = m_statuses;
+}
+
+CCheckStatuses CCheckQueue::StatusesToKeep() const {
+    CCheckStatuses keep = m_statuses;
+    for (int i = 0; i < keep.GetCount(); ++i)
+        if (keep.Get(i) == CheckState::Edited && m_savedStatuses.Get(i) != CheckState::Edited)
+            keep.Set(i, m_savedStatuses.Get(i));
+    return keep;
 }
 
 void CCheckQueue::LeaveCurrent() {

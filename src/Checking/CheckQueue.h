@@ -7,6 +7,10 @@
 // current one, or one already checked) marks it edited. The ranking is made
 // when first needed (it takes about a second for a million points) and kept
 // up to date after edits by scoring again only the neighbourhoods they touch.
+// Only saved edits count as edited on disk: the sidecar gets StatusesToKeep,
+// where a record edited since the last save keeps the status it had then, so
+// an edit lost with the session (closing without saving, a crash) never
+// leaves its blunder marked as fixed.
 // Record indices throughout; the ground set is referenced, not owned.
 #pragma once
 
@@ -55,6 +59,13 @@ public:
     // Statuses changed since the last TakeStatusesChanged (for the sidecar).
     bool TakeStatusesChanged();
     void MarkStatusesChanged() { m_bStatusesChanged = true; }
+    // The points file now holds the records as they are (loaded or saved):
+    // their statuses become the ones to keep.
+    void MarkSaved();
+    // The statuses for the sidecar: as now, except that a record edited since
+    // the last MarkSaved has its status of then (unchecked for a record
+    // appended since).
+    CCheckStatuses StatusesToKeep() const;
 
 private:
     void EnsureRanked();
@@ -64,6 +75,7 @@ private:
     const CTINPoints& m_ground;
     std::unique_ptr<CCheckRanking> m_ranking;
     CCheckStatuses m_statuses;
+    CCheckStatuses m_savedStatuses;  // as at the last MarkSaved
     int m_nCurrent = -1;
     // The current suspect's place in the order when it was visited: a fix
     // lowers its score, and the walk must still go on from where it was.

@@ -88,3 +88,35 @@ TEST(CheckQueue, WalksWorstFirstAndRecordsWhatWasDone) {
     EXPECT_EQ(queue.Statuses().GetCount(), ground.GetCount());
     EXPECT_TRUE(queue.IsRanked());
 }
+
+// The sidecar only calls a point edited once its edit is in the points file:
+// an edit lost with the session must leave its blunder in the queue.
+TEST(CheckQueue, OnlySavedEditsAreKeptAsEdited) {
+    CTINPoints ground;
+    int spikes[3];
+    MakeField(ground, spikes);
+    CCheckQueue queue(ground);
+    queue.Reset();
+    queue.MarkSaved();
+    ASSERT_EQ(queue.Next(), spikes[2]);
+    ASSERT_EQ(queue.Next(), spikes[1]);  // spikes[2] checked
+    ground.GetPoint(spikes[1])->z -= 5.0;
+    queue.PointsChanged({spikes[1]});
+    ASSERT_EQ(queue.Statuses().Get(spikes[1]), CheckState::Edited);
+    CCheckStatuses keep = queue.StatusesToKeep();
+    EXPECT_EQ(keep.Get(spikes[1]), CheckState::Unchecked);  // not saved: still to do
+    EXPECT_EQ(keep.Get(spikes[2]), CheckState::Checked);    // looking needs no save
+    // A compacting save that drops record 0: the edit now lasts, renumbered.
+    ground.GetPoint(0)->id = -1;
+    const std::vector<int> map = CompactionMap(ground);
+    ground.Compact();
+    for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
+    ground.BuildIndex(1);
+    queue.PointsRenumbered(map);
+    EXPECT_EQ(queue.StatusesToKeep().Get(spikes[1] - 1), CheckState::Unchecked);
+    queue.MarkSaved();
+    keep = queue.StatusesToKeep();
+    EXPECT_EQ(keep.Get(spikes[1] - 1), CheckState::Edited);
+    EXPECT_EQ(keep.Get(spikes[2] - 1), CheckState::Checked);
+    EXPECT_EQ(keep.GetCount(), ground.GetCount());
+}

@@ -156,7 +156,8 @@ void COrvaneDoc::OnChecksChanged() {
 void COrvaneDoc::SaveCheckStatuses() {
     if (!m_bProjectLoaded || !m_checks.TakeStatusesChanged()) return;
     const std::string path = GetPathName().toLocal8Bit().toStdString();
-    if (m_checks.Statuses().Save(path) < 0)
+    // Edits not saved yet are not written as edited: they may still be lost.
+    if (m_checks.StatusesToKeep().Save(path) < 0)
         ShowTimedStatus(QStringLiteral("The check statuses could not be written to %1.")
                             .arg(QString::fromStdString(CCheckStatuses::SidecarPath(path))));
 }
@@ -305,6 +306,7 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
             break;
     }
     m_checks.Statuses().Resize(m_points.GetCount());
+    m_checks.MarkSaved();
     // Another project: nothing of the last one can be undone here.
     m_editor.ClearHistory();
     m_editor.MarkSaved();
@@ -413,7 +415,9 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     m_editor.MarkSaved();
     SetModifiedFlag(false);
     HistoryChanged();
-    // The statuses follow the renumbered records into their sidecar at once.
+    // The statuses follow the renumbered records into their sidecar at once,
+    // now with the edits this save made lasting.
+    m_checks.MarkSaved();
     m_checks.MarkStatusesChanged();
     SaveCheckStatuses();
     OnChecksChanged();
