@@ -13,18 +13,6 @@ using namespace orvane_test;
 
 namespace {
 
-// Grey levels (0..255) of the sample values under the min-max stretch of the
-// whole band 0 of a photograph, computed here from the band itself.
-std::array<int, 256> StretchedGreys(const CAerialPhoto& photo) {
-    const unsigned char* band = photo.m_image.GetBands()[0];
-    const size_t n = static_cast<size_t>(photo.m_image.GetSize().cx) * photo.m_image.GetSize().cy;
-    const auto [lo, hi] = std::minmax_element(band, band + n);
-    std::array<int, 256> grey{};
-    for (int v = 0; v < 256; ++v)
-        grey[v] = static_cast<int>(std::lround(255.0 * (v - *lo + 1) / (*hi - *lo + 1)));
-    return grey;
-}
-
 // Share of sampled pixels of a view's left eye that show the left photograph's
 // stretched grey (points and marks aside).
 double ShareShowingLeftPhotograph(COrvaneView* view, const CAerialPhoto& left) {

@@ -13,6 +13,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWindow>
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -80,6 +83,18 @@ inline void WriteAll(const std::string& path, const std::string& bytes) {
 
 inline void CopyFile(const std::string& from, const std::string& to) {
     WriteAll(to, ReadAll(from));
+}
+
+// Grey levels (0..255) of the sample values under the min-max stretch of the
+// whole band 0 of a photograph, computed here from the band itself.
+inline std::array<int, 256> StretchedGreys(const CAerialPhoto& photo) {
+    const unsigned char* band = photo.m_image.GetBands()[0];
+    const size_t n = static_cast<size_t>(photo.m_image.GetSize().cx) * photo.m_image.GetSize().cy;
+    const auto [lo, hi] = std::minmax_element(band, band + n);
+    std::array<int, 256> grey{};
+    for (int v = 0; v < 256; ++v)
+        grey[v] = static_cast<int>(std::lround(255.0 * (v - *lo + 1) / (*hi - *lo + 1)));
+    return grey;
 }
 
 // Processes events for `ms` milliseconds, whatever happens: for tests that

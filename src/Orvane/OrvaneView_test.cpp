@@ -117,18 +117,6 @@ protected:
 // by side).
 class ViewInput : public ViewTest {};
 
-// Grey levels (0..255) that the min-max stretch over the photograph's whole
-// band 0 gives each sample value, computed here from the band itself.
-std::array<int, 256> StretchedGreys(const CAerialPhoto& photo) {
-    const unsigned char* band = photo.m_image.GetBands()[0];
-    const size_t n = static_cast<size_t>(photo.m_image.GetSize().cx) * photo.m_image.GetSize().cy;
-    const auto [lo, hi] = std::minmax_element(band, band + n);
-    std::array<int, 256> grey{};
-    for (int v = 0; v < 256; ++v)
-        grey[v] = static_cast<int>(std::lround(255.0 * (v - *lo + 1) / (*hi - *lo + 1)));
-    return grey;
-}
-
 }  // namespace
 
 // --- Drawing ------------------------------------------------------------------
