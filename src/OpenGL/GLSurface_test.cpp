@@ -58,7 +58,6 @@ TEST(GLViewHosting, ViewInAChildFrameIsDrawnAndGetsTheMouse) {
     QWindow* surface = view->GetSurfaceWindow();
     QPoint origin = surface->mapToGlobal(QPoint(0, 0));
     QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    screen.save("/tmp/orvane-glhost.png");
     EXPECT_TRUE(
         hasColour(screen, QRect(origin.x(), origin.y() + surface->height() - 14, 14, 14), true));
     QPoint barPos = bar->mapToGlobal(QPoint(bar->width() / 2, bar->height() / 2));
