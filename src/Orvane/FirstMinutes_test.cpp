@@ -231,7 +231,7 @@ TEST(StatusPanes, MarkOnAControlTargetReadsItsGroundPosition) {
     }
     EXPECT_GE(tested, 2);
     // Marks on two different ground points (y-parallax): no position.
-    v->m_nYOffset += 12;
+    v->m_nYOffset += 30;
     h.Draw();
     EXPECT_EQ(h.frame->GetStatusBar()->GetPaneText(kPaneMark), "");
     EXPECT_EQ(h.frame->GetStatusBar()->GetPaneText(kPaneParallax), "Parallax 0");

@@ -112,7 +112,13 @@ int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
     double slc = 0.0, slr = 0.0, src = 0.0, srr = 0.0;  // scanned-image pixels
     left.SubImageToScanned(lc, lr, slc, slr);
     right.SubImageToScanned(rc, rr, src, srr);
-    return IntersectRays(left, slc, slr, right, src, srr, X, Y, Z);
+    // The right image is only shifted, never rotated, to fuse with the left:
+    // away from where it was fused the two crosses keep a y-parallax of up to
+    // about ten pixels on the demo pair (rotation differences of the frames),
+    // although they show one ground point. Allow that; marks on different
+    // ground points miss by more.
+    constexpr double kMaxMarkMissPixels = 6.0;
+    return IntersectRays(left, slc, slr, right, src, srr, X, Y, Z, kMaxMarkMissPixels);
 }
 
 void COrvaneView::UpdateStatusPanes() {
