@@ -8,6 +8,7 @@ void CCheckQueue::Reset() {
     m_ranking.reset();
     m_statuses.Reset(m_ground.GetCount());
     m_savedStatuses.Reset(m_ground.GetCount());
+    m_fileToCurrent.clear();
     m_nCurrent = -1;
     m_dCurrentScore = std::numeric_limits<double>::infinity();
     m_bStatusesChanged = false;
@@ -41,27 +42,46 @@ void CCheckQueue::PointsChanged(const std::vector<int>& indices) {
 void CCheckQueue::PointsRenumbered(const std::vector<int>& newIndexOfOld) {
     if (m_statuses.Remap(newIndexOfOld) < 0) m_statuses.Reset(m_ground.GetCount());
     m_statuses.Resize(m_ground.GetCount());
-    // The saved statuses follow too: the save may still fail, and until a
-    // MarkSaved they decide what of the unsaved edits reaches the sidecar.
-    if (m_savedStatuses.Remap(newIndexOfOld) < 0) m_savedStatuses.Reset(m_ground.GetCount());
-    m_savedStatuses.Resize(m_ground.GetCount());
+    // The points file keeps its numbering until the next save (which may
+    // still fail): remember where its records are now.
+    if (m_fileToCurrent.empty()) {
+        m_fileToCurrent = newIndexOfOld;
+    } else {
+        for (int& to : m_fileToCurrent)
+            to = to >= 0 && to < static_cast<int>(newIndexOfOld.size())
+                     ? newIndexOfOld[static_cast<size_t>(to)]
+                     : -1;
+    }
     if (m_nCurrent >= 0)
         m_nCurrent = m_nCurrent < static_cast<int>(newIndexOfOld.size())
                          ? newIndexOfOld[static_cast<size_t>(m_nCurrent)]
                          : -1;
-    if (m_ranking) Rank();
+    // A compaction that dropped nothing leaves every record where it was and
+    // every neighbourhood as it was: the scores stand.
+    bool same = newIndexOfOld.size() == static_cast<size_t>(m_ground.GetCount());
+    for (size_t i = 0; same && i < newIndexOfOld.size(); ++i)
+        same = newIndexOfOld[i] == static_cast<int>(i);
+    if (m_ranking && !same) Rank();
     m_bStatusesChanged = true;
 }
 
 void CCheckQueue::MarkSaved() {
     m_savedStatuses = m_statuses;
+    m_fileToCurrent.clear();
 }
 
 CCheckStatuses CCheckQueue::StatusesToKeep() const {
-    CCheckStatuses keep = m_statuses;
-    for (int i = 0; i < keep.GetCount(); ++i)
-        if (keep.Get(i) == CheckState::Edited && m_savedStatuses.Get(i) != CheckState::Edited)
-            keep.Set(i, m_savedStatuses.Get(i));
+    // In the numbering of the points file as last loaded or saved.
+    const bool renumbered = !m_fileToCurrent.empty();
+    const int count = renumbered ? static_cast<int>(m_fileToCurrent.size()) : m_statuses.GetCount();
+    CCheckStatuses keep(count);
+    for (int i = 0; i < count; ++i) {
+        const int now = renumbered ? m_fileToCurrent[static_cast<size_t>(i)] : i;
+        const CheckState saved = m_savedStatuses.Get(i);
+        CheckState state = now >= 0 ? m_statuses.Get(now) : saved;
+        if (state == CheckState::Edited && saved != CheckState::Edited) state = saved;
+        keep.Set(i, state);
+    }
     return keep;
 }
 

@@ -35,8 +35,10 @@ public:
     // The records an edit changed (moved, re-weighted, deleted, restored,
     // appended): scored again, and marked edited where visited.
     void PointsChanged(const std::vector<int>& indices);
-    // A save compacted the set: statuses follow the records, the ranking is
-    // made again, the current suspect follows its record (or is gone).
+    // The records were renumbered in their order (a save compacted the set,
+    // or an undo took a compaction back): statuses follow the records, the
+    // ranking is made again unless nothing moved, the current suspect follows
+    // its record (or is gone).
     void PointsRenumbered(const std::vector<int>& newIndexOfOld);
 
     // The next / previous suspect in the order (ranking first if needed); the
@@ -62,9 +64,10 @@ public:
     // The points file now holds the records as they are (loaded or saved):
     // their statuses become the ones to keep.
     void MarkSaved();
-    // The statuses for the sidecar: as now, except that a record edited since
-    // the last MarkSaved has its status of then (unchecked for a record
-    // appended since).
+    // The statuses for the sidecar, by the records of the points file as
+    // last loaded or saved (renumberings since are followed back): as now,
+    // except that a record edited since the last MarkSaved has its status of
+    // then; records appended since are left out.
     CCheckStatuses StatusesToKeep() const;
 
 private:
@@ -75,7 +78,10 @@ private:
     const CTINPoints& m_ground;
     std::unique_ptr<CCheckRanking> m_ranking;
     CCheckStatuses m_statuses;
-    CCheckStatuses m_savedStatuses;  // as at the last MarkSaved
+    CCheckStatuses m_savedStatuses;  // as at the last MarkSaved (the file's numbering)
+    // Index now of each record of the points file (-1: dropped); empty while
+    // the numbering is the file's.
+    std::vector<int> m_fileToCurrent;
     int m_nCurrent = -1;
     // The current suspect's place in the order when it was visited: a fix
     // lowers its score, and the walk must still go on from where it was.

@@ -113,10 +113,65 @@ TEST(CheckQueue, OnlySavedEditsAreKeptAsEdited) {
     for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
     ground.BuildIndex(1);
     queue.PointsRenumbered(map);
-    EXPECT_EQ(queue.StatusesToKeep().Get(spikes[1] - 1), CheckState::Unchecked);
+    // Until the save succeeds the sidecar stays in the file's numbering.
+    keep = queue.StatusesToKeep();
+    EXPECT_EQ(keep.GetCount(), ground.GetCount() + 1);
+    EXPECT_EQ(keep.Get(spikes[1]), CheckState::Unchecked);
+    EXPECT_EQ(keep.Get(spikes[2]), CheckState::Checked);
     queue.MarkSaved();
     keep = queue.StatusesToKeep();
     EXPECT_EQ(keep.Get(spikes[1] - 1), CheckState::Edited);
     EXPECT_EQ(keep.Get(spikes[2] - 1), CheckState::Checked);
     EXPECT_EQ(keep.GetCount(), ground.GetCount());
+}
+
+// Undoing past a save puts dropped records back between the others: the
+// statuses, the current suspect and the scores follow the records.
+TEST(CheckQueue, RecordsPutBackByAnUndoKeepTheirNeighboursStatuses) {
+    CTINPoints ground;
+    int spikes[3];
+    MakeField(ground, spikes);
+    const std::vector<TINPoint> all(ground.GetPoint(0), ground.GetPoint(0) + ground.GetCount());
+    CCheckQueue queue(ground);
+    queue.Reset();
+    queue.MarkSaved();
+    ASSERT_EQ(queue.Next(), spikes[2]);
+    ASSERT_EQ(queue.Next(), spikes[1]);
+    // Saved with records 3 and 7 deleted.
+    ground.GetPoint(3)->id = -1;
+    ground.GetPoint(7)->id = -1;
+    queue.PointsChanged({3, 7});
+    const std::vector<int> map = CompactionMap(ground);
+    ground.Compact();
+    for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
+    ground.BuildIndex(1);
+    queue.PointsRenumbered(map);
+    queue.MarkSaved();
+    // Undo: the two records come back where they were.
+    std::vector<int> back;
+    for (int i = 0; i < static_cast<int>(all.size()); ++i)
+        if (i != 3 && i != 7) back.push_back(i);
+    CTINPoints restored(static_cast<int>(all.size()));
+    for (const TINPoint& p : all) {
+        restored.SetPoint(p.id, p.x, p.y, p.id);
+        restored.GetPoint(p.id)->z = p.z;
+        restored.GetPoint(p.id)->weight = p.weight;
+    }
+    restored.m_dMinX = ground.m_dMinX, restored.m_dMaxX = ground.m_dMaxX;
+    restored.m_dMinY = ground.m_dMinY, restored.m_dMaxY = ground.m_dMaxY;
+    restored.SetSpacing(1.0, 1.0);
+    ground.Swap(restored);
+    ground.BuildIndex(1);
+    queue.PointsRenumbered(back);
+    EXPECT_EQ(queue.Current(), spikes[1]);
+    EXPECT_EQ(queue.Statuses().Get(spikes[2]), CheckState::Checked);
+    EXPECT_EQ(queue.Statuses().Get(3), CheckState::Unchecked);
+    EXPECT_EQ(queue.Statuses().GetCount(), ground.GetCount());
+    CCheckRanking fresh(ground);
+    fresh.Rank();
+    for (int i = 0; i < ground.GetCount(); ++i)
+        ASSERT_EQ(queue.Ranking()->Score(i), fresh.Score(i)) << "record " << i;
+    // The sidecar still speaks of the file as saved, without the two.
+    EXPECT_EQ(queue.StatusesToKeep().GetCount(), ground.GetCount() - 2);
+    EXPECT_EQ(queue.StatusesToKeep().Get(spikes[2] - 2), CheckState::Checked);
 }

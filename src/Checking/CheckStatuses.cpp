@@ -142,13 +142,15 @@ int CCheckStatuses::CountOf(CheckState state) const {
 
 int CCheckStatuses::Remap(const std::vector<int>& newIndexOfOld) {
     if (newIndexOfOld.size() != m_states.size()) return -1;
+    // Records keep their order: a save's compaction closes gaps, taking one
+    // back opens them again for the records it puts back (unchecked).
     int next = 0;
     for (int to : newIndexOfOld) {
         if (to < 0) continue;
-        if (to != next) return -1;  // a compaction keeps the order and leaves no gaps
-        ++next;
+        if (to < next) return -1;
+        next = to + 1;
     }
-    std::vector<CheckState> kept(static_cast<size_t>(next));
+    std::vector<CheckState> kept(static_cast<size_t>(next), CheckState::Unchecked);
     for (size_t i = 0; i < newIndexOfOld.size(); ++i) {
         if (newIndexOfOld[i] >= 0) kept[newIndexOfOld[i]] = m_states[i];
     }

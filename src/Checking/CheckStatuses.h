@@ -64,10 +64,12 @@ public:
     int Set(int index, CheckState state);
     // How many records are in `state`.
     int CountOf(CheckState state) const;
-    // Follows a save that compacts and renumbers the records: old record i
-    // becomes record newIndexOfOld[i], or is dropped when that is -1 (see
-    // CompactionMap). 1; -1 (nothing changed) when the map's length differs
-    // from the count or it names an index twice or out of order.
+    // Follows a renumbering of the records that keeps their order (a save's
+    // compaction, or taking one back): old record i becomes record
+    // newIndexOfOld[i], or is dropped when that is -1 (see CompactionMap).
+    // Indices the map skips are new records, unchecked; the count becomes
+    // one past the last index named. 1; -1 (nothing changed) when the map's
+    // length differs from the count or it names an index twice or out of order.
     int Remap(const std::vector<int>& newIndexOfOld);
 
     // POINTS + ".check.csv".

@@ -1,6 +1,7 @@
 #include "Editing/PointEditor.h"
 
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -507,13 +508,18 @@ std::string CPointEditor::Undo() {
     if (!target) return "";
     CloseMerging();
     size_t p = m_history.Position();
+    m_lastRenumbering.clear();
+    const int countBefore = m_ground.GetCount();
     // Compactions made after the step are taken back first, so that the step
     // finds its records at the indices it knew.
     while (p > 0 && m_history.At(p - 1).isCompaction) {
-        UndoCompaction(m_history.At(p - 1).compaction);
+        NoteRenumbering(countBefore, UndoCompaction(m_history.At(p - 1).compaction));
         --p;
     }
     ApplyStep(m_history.At(p - 1).step, false);
+    // Records the step had appended are gone again.
+    for (int& to : m_lastRenumbering)
+        if (to >= m_ground.GetCount()) to = -1;
     m_history.SetPosition(p - 1);
     AfterEdit();
     return EditName(target->kind);
@@ -522,14 +528,17 @@ std::string CPointEditor::Undo() {
 std::string CPointEditor::Redo() {
     if (!m_history.StepToRedo()) return "";
     size_t p = m_history.Position();
-    while (m_history.At(p).isCompaction) ApplyCompaction(m_history.At(p++).compaction);
+    m_lastRenumbering.clear();
+    const int countBefore = m_ground.GetCount();
+    while (m_history.At(p).isCompaction)
+        NoteRenumbering(countBefore, ApplyCompaction(m_history.At(p++).compaction));
     const EditStep& step = m_history.At(p).step;
     ApplyStep(step, true);
     ++p;
     // A save that followed the step is made again, so that redoing every
     // step ends where the last save left the sets.
     while (p < m_history.Size() && m_history.At(p).isCompaction)
-        ApplyCompaction(m_history.At(p++).compaction);
+        NoteRenumbering(countBefore, ApplyCompaction(m_history.At(p++).compaction));
     m_history.SetPosition(p);
     AfterEdit();
     return EditName(step.kind);
@@ -548,7 +557,20 @@ void CPointEditor::RebuildIndexes() {
     if (m_right.m_pImagePoints) m_right.m_pImagePoints->BuildPlacedIndex(1);
 }
 
-void CPointEditor::ApplyCompaction(CompactionEntry& entry) {
+void CPointEditor::NoteRenumbering(int countBefore, const std::vector<int>& newIndexOfOld) {
+    // From the indices before the undo or redo; a step between compactions
+    // keeps the indices of the records it does not append or remove.
+    if (m_lastRenumbering.empty()) {
+        m_lastRenumbering.resize(static_cast<size_t>(countBefore));
+        std::iota(m_lastRenumbering.begin(), m_lastRenumbering.end(), 0);
+    }
+    for (int& to : m_lastRenumbering)
+        to = to >= 0 && to < static_cast<int>(newIndexOfOld.size())
+                 ? newIndexOfOld[static_cast<size_t>(to)]
+                 : -1;
+}
+
+std::vector<int> CPointEditor::ApplyCompaction(CompactionEntry& entry) {
     entry.removed.clear();
     entry.selectionBefore = SelectionIndices();
     m_ground.GetExtent(&entry.groundBounds);
@@ -584,9 +606,10 @@ void CPointEditor::ApplyCompaction(CompactionEntry& entry) {
         if (i >= 0 && i < n && newIndexOfOld[static_cast<size_t>(i)] >= 0)
             selection.push_back(newIndexOfOld[static_cast<size_t>(i)]);
     SetSelection(selection);
+    return newIndexOfOld;
 }
 
-void CPointEditor::UndoCompaction(const CompactionEntry& entry) {
+std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
     // The removed records go back to their places; the others take the
     // indices they had before (in order between them).
     CTINPoints* sets[3] = {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()};
@@ -620,18 +643,24 @@ void CPointEditor::UndoCompaction(const CompactionEntry& entry) {
     m_ground.m_dMinZ = b.zmin, m_ground.m_dMaxZ = b.zmax;
     RebuildIndexes();
     SetSelection(entry.selectionBefore);
+    // Record j of the compacted set is the j-th record that was not removed.
+    std::vector<int> newIndexOfOld;
+    newIndexOfOld.reserve(static_cast<size_t>(kept));
+    size_t removed = 0;
+    for (int i = 0; i < total; ++i) {
+        if (removed < entry.removed.size() && entry.removed[removed].first == i)
+            ++removed;
+        else
+            newIndexOfOld.push_back(i);
+    }
+    return newIndexOfOld;
 }
 
 void CPointEditor::Compact(std::vector<int>& newIndexOfOld) {
     CloseMerging();
-    const int n = m_ground.GetCount();
-    newIndexOfOld.assign(static_cast<size_t>(n), -1);
-    int kept = 0;
-    for (int i = 0; i < n; ++i)
-        if (m_ground.GetPoint(i)->id >= 0) newIndexOfOld[static_cast<size_t>(i)] = kept++;
     HistoryEntry entry;
     entry.isCompaction = true;
-    ApplyCompaction(entry.compaction);
+    newIndexOfOld = ApplyCompaction(entry.compaction);
     m_nDropped += m_history.Push(std::move(entry));
     AfterEdit();
 }

@@ -102,6 +102,11 @@ public:
     int TakeDroppedSteps();
     // Record indices the last edit, undo or redo changed (appended ones included).
     const std::vector<int>& LastChanged() const { return m_lastChanged; }
+    // When the last undo or redo took back or made again a save's compaction,
+    // the index each record had before it has now (-1: the record was
+    // dropped; records put back have no old index); empty when indices did
+    // not change. Whatever keeps record indices must follow it, as after Compact.
+    const std::vector<int>& LastRenumbering() const { return m_lastRenumbering; }
 
     // --- Saving.
     // Drops deleted records from the three sets, renumbers the rest (ids =
@@ -120,8 +125,13 @@ private:
     struct Recorder;
     void Commit(EditStep&& step);
     void ApplyStep(const EditStep& step, bool forward);
-    void ApplyCompaction(CompactionEntry& entry);
-    void UndoCompaction(const CompactionEntry& entry);
+    // Both return the index map of the compaction made or taken back (old
+    // index -> new index, -1 for a dropped record).
+    std::vector<int> ApplyCompaction(CompactionEntry& entry);
+    std::vector<int> UndoCompaction(const CompactionEntry& entry);
+    // Follows m_lastRenumbering by one more map (countBefore: the records
+    // before the undo or redo began).
+    void NoteRenumbering(int countBefore, const std::vector<int>& newIndexOfOld);
     void RebuildIndexes();
     void Verify() const;
     void AfterEdit();
@@ -133,7 +143,8 @@ private:
     bool& m_bZEdited;
     CEditHistory m_history;
     int m_nDropped = 0;
-    std::vector<char> m_touched;     // per record: touched by the step being recorded
-    std::vector<int> m_lastChanged;  // records the last edit, undo or redo changed
-    bool m_bOpenStepStale = false;   // notches since the open wheel step's after states
+    std::vector<char> m_touched;         // per record: touched by the step being recorded
+    std::vector<int> m_lastChanged;      // records the last edit, undo or redo changed
+    std::vector<int> m_lastRenumbering;  // see LastRenumbering
+    bool m_bOpenStepStale = false;       // notches since the open wheel step's after states
 };

@@ -281,6 +281,55 @@ TEST(PointEditor, RedoingEverythingReturnsToTheLastSave) {
     fs::remove_all(dir);
 }
 
+// Undo and redo across saves renumber records; LastRenumbering says where
+// each went: every record the step did not touch is found, unchanged, at the
+// index the map gives.
+TEST(PointEditor, UndoAndRedoAcrossSavesSayWhereEachRecordWent) {
+    Platform::ScopedMessageCapture quiet;
+    const fs::path dir =
+        fs::temp_directory_path() / ("editing-renumber-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string file = (dir / "points.pts").string();
+    int renumbered = 0;
+    auto stepAndCheck = [&](Project& p, bool redo) {
+        const std::vector<TINPoint> before(p.ground.GetPoint(0),
+                                           p.ground.GetPoint(0) + p.ground.GetCount());
+        if ((redo ? p.editor.Redo() : p.editor.Undo()).empty()) return false;
+        const std::vector<int>& map = p.editor.LastRenumbering();
+        if (!map.empty()) {
+            ++renumbered;
+            EXPECT_EQ(map.size(), before.size());
+        }
+        const std::vector<int>& changed = p.editor.LastChanged();
+        for (size_t j = 0; j < before.size(); ++j) {
+            const int to = map.empty() ? static_cast<int>(j) : map[j];
+            if (to < 0 || to >= p.ground.GetCount() ||
+                std::find(changed.begin(), changed.end(), to) != changed.end())
+                continue;
+            const TINPoint& a = before[j];
+            const TINPoint& b = *p.ground.GetPoint(to);
+            EXPECT_TRUE(std::memcmp(&a.x, &b.x, 4 * sizeof(double)) == 0)
+                << (redo ? "redo" : "undo") << ": record " << j << " is not at " << to;
+        }
+        return true;
+    };
+    for (unsigned seed : {21u, 22u}) {
+        Project p;
+        std::mt19937 rng(seed);
+        std::string name;
+        for (int k = 0; k < 40; ++k) {
+            RandomOperation(p, rng, &name);
+            if (k % 10 == 9) p.Save(file);
+        }
+        while (stepAndCheck(p, false)) {
+        }
+        while (stepAndCheck(p, true)) {
+        }
+    }
+    EXPECT_GT(renumbered, 0);
+    fs::remove_all(dir);
+}
+
 TEST(PointEditor, FailedEditsAreNoStepsAndChangeNothing) {
     Platform::ScopedMessageCapture quiet;
     Project p;

@@ -124,6 +124,12 @@ std::string COrvaneDoc::StepHistory(bool redo) {
     if (name.empty()) return name;
     // Back at the state of the last save (or load): nothing to save.
     SetModifiedFlag(!m_editor.AtSavedState());
+    // Undoing past a save puts its dropped records back (redoing drops them
+    // again): what keeps record indices follows, as after the save.
+    if (const std::vector<int>& map = m_editor.LastRenumbering(); !map.empty()) {
+        RenumberAfterCompact(map);
+        m_checks.PointsRenumbered(map);
+    }
     ChecksFollowEdit();
     for (CScrollView* view : GetViews()) view->Invalidate();
     ShowTimedStatus((redo ? QStringLiteral("Redone: %1") : QStringLiteral("Undone: %1"))
