@@ -27,7 +27,7 @@ TEST(CheckQueueGui, NextFixUndoDockAndSidecar) {
     queue.Ranking()->Worst(1, 0.0, top);
     EXPECT_EQ(worst, top[0]);
     ASSERT_EQ(h.doc->m_leftPhoto.m_selection.size(), 1u);
-    EXPECT_EQ(h.doc->m_leftPhoto.m_selection[0].id, worst);
+    EXPECT_EQ(+h.doc->m_leftPhoto.m_selection[0].id, worst);
     const TINPoint l = *h.doc->m_leftPhoto.m_pImagePoints->GetPoint(worst);
     const TINPoint r = *h.doc->m_rightPhoto.m_pImagePoints->GetPoint(worst);
     const CPoint s = v->GetScrollPosition();
@@ -79,7 +79,7 @@ TEST(CheckQueueGui, NextFixUndoDockAndSidecar) {
     QTest::mouseClick(dock->Table()->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseDClick(dock->Table()->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_EQ(queue.Current(), third);
-    EXPECT_EQ(h.doc->m_leftPhoto.m_selection[0].id, third);
+    EXPECT_EQ(+h.doc->m_leftPhoto.m_selection[0].id, third);
     // (Escape in a dock gives the keys back to the stereo view: every dock
     // goes through CMainFrame::AddDock, tested with real X input.)
 
@@ -87,6 +87,12 @@ TEST(CheckQueueGui, NextFixUndoDockAndSidecar) {
     ASSERT_TRUE(h.doc->OnSaveDocument(QString::fromStdString(pts)));
     const std::string sidecar = pts + ".check.csv";
     ASSERT_TRUE(QFile::exists(QString::fromStdString(sidecar)));
+    // Save As: the statuses go beside the new file (its name is the
+    // document's only after the save).
+    const std::string other = dir.path().toStdString() + "/other.pts";
+    ASSERT_TRUE(h.doc->OnSaveDocument(QString::fromStdString(other)));
+    EXPECT_NE(ReadAll(other + ".check.csv").find(std::to_string(worst) + ",edited"),
+              std::string::npos);
     const int checked = queue.Statuses().CountOf(CheckState::Checked);
     const int edited = queue.Statuses().CountOf(CheckState::Edited);
     ProjectPaths paths = DemoPaths();

@@ -159,9 +159,10 @@ void COrvaneDoc::OnChecksChanged() {
     if (!m_pSidecarTimer->isActive()) m_pSidecarTimer->start(3000);
 }
 
-void COrvaneDoc::SaveCheckStatuses() {
+void COrvaneDoc::SaveCheckStatuses(const std::string& pointsPath) {
     if (!m_bProjectLoaded || !m_checks.TakeStatusesChanged()) return;
-    const std::string path = GetPathName().toLocal8Bit().toStdString();
+    const std::string path =
+        pointsPath.empty() ? GetPathName().toLocal8Bit().toStdString() : pointsPath;
     // Edits not saved yet are not written as edited: they may still be lost.
     if (m_checks.StatusesToKeep().Save(path) < 0)
         ShowTimedStatus(QStringLiteral("The check statuses could not be written to %1.")
@@ -425,7 +426,7 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     // now with the edits this save made lasting.
     m_checks.MarkSaved();
     m_checks.MarkStatusesChanged();
-    SaveCheckStatuses();
+    SaveCheckStatuses(path);  // beside the file just written (Save As names it later)
     OnChecksChanged();
     return true;
 }

@@ -96,8 +96,9 @@ public:
     // The queue's statuses or current suspect changed: the queue's dock and
     // the views follow, and the statuses' sidecar is written a little later.
     void OnChecksChanged();
-    // Writes the statuses' sidecar beside the points file now, if they changed.
-    void SaveCheckStatuses();
+    // Writes the statuses' sidecar beside the points file now, if they
+    // changed: beside pointsPath, or the document's file when it is empty.
+    void SaveCheckStatuses(const std::string& pointsPath = {});
     void ShowTimedStatus(const QString& text) const;
     // The overview pyramid of the left photograph, built after each load.
     COverviewBuilder m_overview;
