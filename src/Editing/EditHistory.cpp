@@ -45,11 +45,13 @@ int CEditHistory::Push(HistoryEntry&& entry) {
         // The undone entries can no longer be redone; neither can a save
         // among them be reached again.
         if (m_nSaved > static_cast<long>(m_nPosition)) m_nSaved = -1;
-        for (size_t i = m_nPosition; i < m_entries.size(); ++i) m_nBytes -= m_entries[i].Bytes();
+        for (size_t i = m_nPosition; i < m_entries.size(); ++i)
+            m_nBytes -= m_entries[i].countedBytes;
         m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(m_nPosition),
                         m_entries.end());
     }
-    m_nBytes += entry.Bytes();
+    entry.countedBytes = entry.Bytes();
+    m_nBytes += entry.countedBytes;
     m_entries.push_back(std::move(entry));
     m_nPosition = m_entries.size();
     // The oldest entries go first; the newest step always stays.
@@ -57,7 +59,7 @@ int CEditHistory::Push(HistoryEntry&& entry) {
     size_t drop = 0;
     size_t bytes = m_nBytes;
     while (bytes > m_nLimit && drop + 1 < m_entries.size()) {
-        bytes -= m_entries[drop].Bytes();
+        bytes -= m_entries[drop].countedBytes;
         if (!m_entries[drop].isCompaction) ++droppedSteps;
         ++drop;
     }
@@ -84,9 +86,4 @@ const EditStep* CEditHistory::StepToRedo() const {
     for (size_t i = m_nPosition; i < m_entries.size(); ++i)
         if (!m_entries[i].isCompaction) return &m_entries[i].step;
     return nullptr;
-}
-
-void CEditHistory::Recount() {
-    m_nBytes = 0;
-    for (const HistoryEntry& e : m_entries) m_nBytes += e.Bytes();
 }

@@ -74,6 +74,9 @@ struct HistoryEntry {
     EditStep step;
     CompactionEntry compaction;
     size_t Bytes() const { return isCompaction ? compaction.Bytes() : step.Bytes(); }
+    // What the history counted for this entry when it was pushed: taken off
+    // again when the entry goes, whatever a later redo or merge made of it.
+    size_t countedBytes = 0;
 };
 
 // A linear history with a position: entries before it are done, the ones
@@ -105,8 +108,6 @@ public:
     size_t Bytes() const { return m_nBytes; }
     size_t Limit() const { return m_nLimit; }
     void SetLimit(size_t bytes) { m_nLimit = bytes; }
-    // Recounts the bytes after the last entry grew (a merged wheel notch).
-    void Recount();
 
 private:
     std::vector<HistoryEntry> m_entries;
