@@ -455,19 +455,26 @@ int CTINPoints::MovePoint(int index, double x, double y) {
     p.y = y;
     if (p.id < 0) return 1;
     const bool placed = std::isfinite(x) && std::isfinite(y);
-    if (placed) {
+    auto widenBounds = [&] {
+        if (!placed) return;
         if (x < m_dMinX) m_dMinX = x;
         if (x > m_dMaxX) m_dMaxX = x;
         if (y < m_dMinY) m_dMinY = y;
         if (y > m_dMaxY) m_dMaxY = y;
+    };
+    if (!m_index.HasCells()) {
+        widenBounds();
+        return 1;
     }
-    if (!m_index.HasCells()) return 1;
     uint32_t from = CGridIndex::kNoCell;
     uint32_t to = CGridIndex::kNoCell;
     m_index.CellNumbers(oldX, oldY, x, y, from, to);
     if (placed && to == CGridIndex::kNoCell) {
+        // Outside the grid: the rebuild widens the bounds itself, with room
+        // beyond the point for the next moves the same way.
         return RebuildToHoldEveryRecord() < 0 ? -2 : 1;
     }
+    widenBounds();
     if (from == to) return 1;
     if (m_index.MoveKey(from, to, index) < 0) {
         // No memory for the new cell's list: a full rebuild needs less.

@@ -529,6 +529,26 @@ TEST(TINPointsIndex, EmptyAndSinglePositionSetsIndexWithoutFault) {
 // exactly once, in the cell of where it is; one without a position nowhere;
 // the bounds hold every live record; nothing was reported to the operator;
 // and the nearest search agrees with a full scan.
+// A point carried past the grid's edge makes the grid grow with room to
+// spare, so that the next notches the same way do not rebuild it each time.
+TEST(TINPointsMove, AGridOutgrownGrowsWithRoom) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> ux(0, 200), uy(0, 120);
+    const int n = 400;
+    CTINPoints set(n);
+    std::vector<std::pair<double, double>> xy(n);
+    for (auto& p : xy) p = {ux(random), uy(random)};
+    Fill(set, xy, 0, 200, 0, 120);
+    ASSERT_EQ(set.BuildIndex(1), 0);
+    const int cols = set.GetIndex()->m_nCols;
+    ASSERT_EQ(set.MovePoint(7, 230.0, 60.0), 1);
+    EXPECT_GT(set.GetIndex()->m_nCols, cols);
+    EXPECT_GT(set.m_dMaxX, 230.0 + 10.0);  // an eighth of the span beyond the point
+    const int grown = set.GetIndex()->m_nCols;
+    for (double x = 231.0; x < 236.0; x += 1.0) ASSERT_EQ(set.MovePoint(7, x, 60.0), 1);
+    EXPECT_EQ(set.GetIndex()->m_nCols, grown);
+}
+
 TEST(TINPointsMove, IndexAndBoundsFollowEveryMove) {
     std::mt19937 random(31);
     const double nan = std::numeric_limits<double>::quiet_NaN();
