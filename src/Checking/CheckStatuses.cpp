@@ -101,6 +101,9 @@ int ReadPointsFileKey(const std::string& pointsPath, PointsFileKey& key) {
     if (count < 0) return -5;
     if (count == 0) return -1;
     if (!(bounds[2] > bounds[0])) return -2;
+    // The statuses are sized by the count: it must fit the file (32 bytes a record).
+    const int64_t available = Platform::BytesRemaining(file.get());
+    if (available < 0 || int64_t(count) * 32 > available) return -5;
     key.count = count;
     key.minX = bounds[0];
     key.maxX = bounds[2];

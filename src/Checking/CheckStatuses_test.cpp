@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -185,6 +186,15 @@ TEST_F(CheckStatusesTest, PointsFileKeyFollowsTheHeader) {
     ASSERT_EQ(bad.WritePts((m_dir / "bad.pts").string()), 9);
     EXPECT_EQ(ReadPointsFileKey((m_dir / "bad.pts").string(), key), -2);
     EXPECT_EQ(CTINPoints().ReadPts((m_dir / "bad.pts").string()), -2);
+    // A count the file cannot hold is refused before anything is sized by it.
+    std::string text = ReadFile(m_points);
+    const int32_t huge = 2000000000;
+    std::memcpy(text.data(), &huge, 4);
+    WriteFile(m_dir / "huge.pts", text);
+    EXPECT_EQ(ReadPointsFileKey((m_dir / "huge.pts").string(), key), -5);
+    CCheckStatuses statuses(3);
+    EXPECT_EQ(statuses.Load((m_dir / "huge.pts").string()), -1);
+    EXPECT_EQ(statuses.GetCount(), 3);
 }
 
 }  // namespace

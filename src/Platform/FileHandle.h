@@ -3,6 +3,7 @@
 // that opens files, so that no early return leaves a stream open.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -22,5 +23,10 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 inline FilePtr OpenFile(const std::string& path, const char* mode) {
     return FilePtr(std::fopen(path.c_str(), mode));
 }
+
+// Bytes from the stream's position to its end, or -1 when that cannot be
+// told; the position is left where it was. Sizes read from a file are
+// checked against it before anything is allocated for them.
+int64_t BytesRemaining(FILE* file);
 
 }  // namespace Platform

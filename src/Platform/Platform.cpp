@@ -1,7 +1,13 @@
 #include "Platform/Platform.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
+
+#include "Platform/FileHandle.h"
 
 namespace Platform {
 namespace {
@@ -67,6 +73,23 @@ std::vector<std::string> ScopedMessageCapture::Texts() const {
 void ScopedMessageCapture::Clear() {
     m_messages.clear();
     m_traces.clear();
+}
+
+}  // namespace Platform
+
+namespace Platform {
+
+int64_t BytesRemaining(FILE* file) {
+    const off_t position = ftello(file);
+    if (position < 0) return -1;
+    struct stat info {};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+        return std::max<int64_t>(0, int64_t(info.st_size) - int64_t(position));
+    }
+    if (fseeko(file, 0, SEEK_END) != 0) return -1;
+    const off_t end = ftello(file);
+    if (fseeko(file, position, SEEK_SET) != 0 || end < 0) return -1;
+    return std::max<int64_t>(0, int64_t(end) - int64_t(position));
 }
 
 }  // namespace Platform

@@ -33,20 +33,6 @@ constexpr int64_t kFileRecordBytes = 32;
 // small enough to stay in cache while the 36-byte records are filled.
 constexpr int kStagingRecords = 16384;
 
-// Bytes from the stream's position to its end, or -1 when that cannot be told.
-int64_t BytesRemaining(FILE* file) {
-    const off_t position = ftello(file);
-    if (position < 0) return -1;
-    struct stat info {};
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
-        return std::max<int64_t>(0, int64_t(info.st_size) - int64_t(position));
-    }
-    if (fseeko(file, 0, SEEK_END) != 0) return -1;
-    const off_t end = ftello(file);
-    if (fseeko(file, position, SEEK_SET) != 0 || end < 0) return -1;
-    return std::max<int64_t>(0, int64_t(end) - int64_t(position));
-}
-
 template <typename T>
 bool WriteField(const T& value, FILE* file) {
     return std::fwrite(&value, sizeof value, 1, file) == 1;
@@ -173,7 +159,7 @@ int CTINPoints::ReadPts(FILE* file) {
     if (!(m_dMaxX > m_dMinX)) return -2;
     // The count is checked against what the file holds before it sizes anything.
     if (n < 0) return -5;
-    const int64_t available = BytesRemaining(file);
+    const int64_t available = Platform::BytesRemaining(file);
     if (available < 0 || int64_t(n) * kFileRecordBytes > available) return -5;
     if (m_dMaxY < m_dMinY) std::swap(m_dMaxY, m_dMinY);
 
