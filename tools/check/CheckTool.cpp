@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "Checking/CheckRanking.h"
 #include "TIN/TINPoints.h"
@@ -128,5 +129,9 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
         std::fprintf(err, "orvane-check: %d points of %s have too few neighbours to be scored\n",
                      insufficient, path.c_str());
     }
-    return std::fflush(out) == 0 ? 0 : 1;
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        std::fprintf(err, "orvane-check: cannot write the ranking: %s\n", std::strerror(errno));
+        return kCheckToolOutput;
+    }
+    return 0;
 }

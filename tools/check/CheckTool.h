@@ -12,8 +12,10 @@
 #include <vector>
 
 // Exit statuses of the tool: 0 ranked; 1 .. 6 the points file could not be
-// read, the status being minus CTINPoints::ReadPts's result; 64 bad command line.
+// read, the status being minus CTINPoints::ReadPts's result; 64 bad command
+// line; 74 the ranking could not be written (a full disk, a closed pipe).
 constexpr int kCheckToolUsage = 64;
+constexpr int kCheckToolOutput = 74;
 
 // Runs the tool on the arguments after the program name, writing the CSV to
 // `out` and messages to `err`. Returns the exit status.

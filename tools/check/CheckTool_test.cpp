@@ -200,6 +200,22 @@ TEST_F(CheckToolTest, UnreadableFilesAreNamedWithTheReason) {
     }
 }
 
+// A ranking that cannot be written is an error, not a success.
+TEST_F(CheckToolTest, AnOutputThatCannotBeWrittenIsReported) {
+    FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IOFBF, 1 << 20);  // the failure shows at the flush
+    FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(RunCheckTool({m_points}, full, err), kCheckToolOutput);
+    std::fclose(full);
+    std::rewind(err);
+    char text[200] = {};
+    EXPECT_NE(std::fgets(text, sizeof text, err), nullptr);
+    EXPECT_NE(std::string(text).find("cannot write"), std::string::npos) << text;
+    std::fclose(err);
+}
+
 // The installed program itself: its output and exit status.
 TEST_F(CheckToolTest, TheProgramPrintsAndExitsAsTheFunctionDoes) {
     const std::string command = std::string(ORVANE_CHECK_TOOL) + " '" + m_points + "' --top 3";
