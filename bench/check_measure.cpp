@@ -78,6 +78,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read %s/points.pts (%d)\n", dir.c_str(), read);
         return 1;
     }
+    // The planted ids are record indices of the file as generated: a file
+    // saved since (compacted, edited) does not fit them.
+    for (const demo::DemoBlunder& b : planted) {
+        if (b.id < 0 || b.id >= ground.GetCount()) {
+            std::fprintf(stderr, "%s/points.pts is not the generated file of blunders.txt\n",
+                         dir.c_str());
+            return 1;
+        }
+    }
     CAerialPhoto left;
     if (left.ReadOrientation(dir + "/left.ORN") < 0) {
         std::fprintf(stderr, "cannot read %s/left.ORN\n", dir.c_str());
