@@ -166,10 +166,13 @@ void DirectionOrder(const double* u, const double* v, int n, int* order) {
 bool BestTriple(const double* u, const double* v, const double* z, int n, int h, const int* order,
                 int round, PlaneCoefficients& best) {
     const int third = n / 3;
+    // For 4 and 6 samples the second round's last step would come full
+    // circle to the first sample: it then goes one step less.
+    int last = 2 * third + 2 * round;
+    if (last % n == 0) last = 2 * third + round;
     double bestSum = std::numeric_limits<double>::infinity();
     for (int t = 0; t < (n + 2) / 3; ++t) {
-        const int sel[3] = {order[t], order[(t + third + round) % n],
-                            order[(t + 2 * third + 2 * round) % n]};
+        const int sel[3] = {order[t], order[(t + third + round) % n], order[(t + last) % n]};
         PlaneCoefficients p;
         if (!FitLeastSquares(u, v, z, sel, 3, 1e-4, p)) continue;
         const double sum = TrimmedSum(p, u, v, z, n, h);

@@ -65,6 +65,33 @@ TEST(RobustPlane, RecoversThePlaneUnderGrossErrors) {
     EXPECT_LE(failures[5], trials[5] / 5);
 }
 
+// Six samples (the fewest a point is scored with) evenly round the point,
+// two of them gross errors: of the 15 placements of the two, the first
+// round's triples find the plane for 6; its second round, with triples of
+// its own, for 2 more.
+TEST(RobustPlane, SixSamplesWithTwoGrossErrors) {
+    int found = 0;
+    const int n = 6;
+    for (int first = 0; first < n; ++first) {
+        for (int second = first + 1; second < n; ++second) {
+            double u[n], v[n], z[n];
+            for (int i = 0; i < n; ++i) {
+                u[i] = 2.0 * std::cos(6.283185307 * (i + 0.1) / n);
+                v[i] = 2.0 * std::sin(6.283185307 * (i + 0.1) / n);
+                z[i] = 300.0 + 0.3 * u[i] - 0.2 * v[i];
+            }
+            z[first] += 7.0;
+            z[second] += 11.0;
+            PlaneCoefficients plane;
+            double residuals[n];
+            double spread = 0.0;
+            ASSERT_EQ(FitRobustPlane(u, v, z, n, 0.001, plane, residuals, spread), 1);
+            found += std::fabs(plane.height - 300.0) < 1e-6;
+        }
+    }
+    EXPECT_EQ(found, 8);
+}
+
 // Samples exactly on a plane: the plane comes back exactly and the spread is
 // the floor, never zero.
 TEST(RobustPlane, ExactPlaneGivesTheFloorAsSpread) {
