@@ -1,12 +1,12 @@
 #include "Editing/PointEditor.h"
 
 #include <algorithm>
-#include <numeric>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <unordered_map>
 #include <utility>
 
@@ -349,18 +349,16 @@ int CPointEditor::AddPointAt(double column, double row, double z) {
     m_right.ScannedToSubImage(rc, rr, rc, rr);
 
     Recorder recorder(*this, EditKind::AddPoint);
-    // Every set takes the record (AddPoint appends it even when its index
-    // refuses the position); if any index refused it, all three give it up.
-    const TINPoint g{id, X, Y, z, 1.0};
-    const TINPoint l{id, column, row, 0.0, 0.0};
-    const TINPoint r{id, rc, rr, 0.0, 0.0};
-    const int results[3] = {m_ground.AddPoint(g), leftSet.AddPoint(l), rightSet.AddPoint(r)};
-    int failure = 0;
-    for (int k = 0; k < 3; ++k)
-        if (results[k] < 0 && !failure) failure = -(k + 1);
-    if (failure) {
-        for (CTINPoints* set : {&m_ground, &leftSet, &rightSet}) set->Truncate(id);
-        return failure;
+    // The sets take the record in turn (AddPoint appends it even when its
+    // index refuses the position, with the message); at the first refusal
+    // the sets that took it give it up again, and the others are not asked.
+    const TINPoint records[3] = {TINPoint{id, X, Y, z, 1.0}, TINPoint{id, column, row, 0.0, 0.0},
+                                 TINPoint{id, rc, rr, 0.0, 0.0}};
+    CTINPoints* sets[3] = {&m_ground, &leftSet, &rightSet};
+    for (int k = 0; k < 3; ++k) {
+        if (sets[k]->AddPoint(records[k]) >= 0) continue;
+        for (int j = 0; j <= k; ++j) sets[j]->Truncate(id);
+        return -(k + 1);
     }
     recorder.step.appended.push_back(Capture(id));
     Commit(recorder.Finish());

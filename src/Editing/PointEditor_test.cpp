@@ -345,8 +345,10 @@ TEST(PointEditor, FailedEditsAreNoStepsAndChangeNothing) {
     EXPECT_EQ(p.editor.FitSelectionToPlane({10, 10, 10}, EditKind::FitToPlane), -2);
     EXPECT_TRUE(Take(p) == before);
     EXPECT_FALSE(p.editor.CanUndo());
-    // A point far outside the ground index is refused by every set.
-    EXPECT_LT(p.editor.AddPointAt(100, 100, 1e7), 0);
+    // A point far outside the ground index is refused, with one message.
+    const size_t messages = quiet.Messages().size();
+    EXPECT_EQ(p.editor.AddPointAt(100, 100, 1e7), -1);
+    EXPECT_EQ(quiet.Messages().size(), messages + 1);
     EXPECT_TRUE(Take(p) == before);
     EXPECT_FALSE(p.editor.CanUndo());
     // Edits of an empty selection.

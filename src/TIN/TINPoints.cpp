@@ -423,9 +423,11 @@ int CTINPoints::Truncate(int count) {
     if (count < 0 || count > m_nCount) return -1;
     for (int i = m_nCount - 1; i >= count; --i) {
         const TINPoint& p = m_pPoints[static_cast<size_t>(i)];
-        // Appended records are indexed under their index (their id when added).
-        if (m_index.HasCells() && std::isfinite(p.x) && std::isfinite(p.y))
-            m_index.Remove(p.x, p.y, i);
+        // Appended records are indexed under their index (their id when added);
+        // one whose position the grid refused holds no key, and says nothing.
+        if (!m_index.HasCells()) continue;
+        const uint32_t cell = m_index.CellNumber(p.x, p.y);
+        if (cell != CGridIndex::kNoCell) m_index.MoveKey(cell, CGridIndex::kNoCell, i);
     }
     m_nCount = count;
     return 1;
