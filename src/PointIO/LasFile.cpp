@@ -237,7 +237,7 @@ int OffsetsFromPoints(const std::string& path, const CTINPoints& points, double 
         if (!ChooseOffset(lo[a], hi[a], &offset[a])) {
             return WriteError(path,
                               std::string("the points span too far in ") + "XYZ"[a] +
-                                  " for LAS coordinates at 0.001 (4294967 units at most)",
+                                  " for LAS coordinates at 0.001 (4000000 units at most)",
                               kPointsOutOfRange);
         }
     }
@@ -432,6 +432,9 @@ int ReadLas(const std::string& path, CTINPoints& points) {
                 char name[33] = {};
                 std::memcpy(name, e + 4, 32);
                 const int bytes = ExtraBytesSize(type, options);
+                // A field of a type this reader does not know has no known
+                // size: the fields after it cannot be found.
+                if (bytes == 0 && type != 0) break;
                 if (std::strcmp(name, "weight") == 0 && type >= 1 && type <= 10 &&
                     field + bytes <= recordLength) {
                     weight.present = true;

@@ -216,17 +216,8 @@ bool DerivePointsHeader(CTINPoints& points) {
         s = (b + std::sqrt(b * b + 4.0 * (n - 1) * w * h)) / (2.0 * (n - 1));
     }
     if (!(s > 0.0) || !std::isfinite(s)) s = 1.0;
-    auto widen = [s](double& lo, double& hi) {
-        if (hi > lo) return;
-        lo -= 0.5 * s;
-        hi += 0.5 * s;
-        if (!(hi > lo)) {  // so large that half a step is below one unit in the last place
-            lo = std::nextafter(lo, -std::numeric_limits<double>::infinity());
-            hi = std::nextafter(hi, std::numeric_limits<double>::infinity());
-        }
-    };
-    widen(minX, maxX);
-    widen(minY, maxY);
+    WidenDegenerateRange(minX, maxX, 0.5 * s);
+    WidenDegenerateRange(minY, maxY, 0.5 * s);
     points.m_dMinX = minX;
     points.m_dMaxX = maxX;
     points.m_dMinY = minY;
