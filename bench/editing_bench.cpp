@@ -24,6 +24,7 @@
 #include "DemoProject.h"
 #include "Editing/PointEditor.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "Platform/FileHandle.h"
 #include "TIN/TINPoints.h"
 
 namespace {
@@ -60,18 +61,27 @@ struct Project {
     CAerialPhoto left, right;
     bool zEdited = false;
     double meanZ = 0.0;
+    std::string error;  // why the project could not be loaded (empty: loaded)
     CPointEditor editor{ground, left, right, zEdited};
     Project() {
         const std::string dir = DemoFolder();
-        left.ReadOrientation(dir + "/left.ORN");
-        right.ReadOrientation(dir + "/right.ORN");
+        if (left.ReadOrientation(dir + "/left.ORN") < 0 ||
+            right.ReadOrientation(dir + "/right.ORN") < 0) {
+            error = "cannot read the orientations in " + dir;
+            return;
+        }
         for (auto [photo, name] :
              {std::pair{&left, "/left.lan"}, std::pair{&right, "/right.lan"}}) {
-            FILE* f = std::fopen((dir + name).c_str(), "rb");
-            photo->m_image.ReadImage(f);
-            std::fclose(f);
+            Platform::FilePtr f = Platform::OpenFile(dir + name, "rb");
+            if (!f || photo->m_image.ReadImage(f.get()) < 0) {
+                error = "cannot read " + dir + name;
+                return;
+            }
         }
-        ground.ReadPts(dir + "/points.pts");
+        if (ground.ReadPts(dir + "/points.pts") < 0 || ground.GetCount() < 200000) {
+            error = dir + "/points.pts is missing or holds fewer than 200,000 points";
+            return;
+        }
         ground.BuildIndex(1);
         left.ProjectAll(ground);
         right.ProjectAll(ground);
@@ -104,6 +114,7 @@ Project& Shared() {
 
 void BM_SetZEditUndoRedo(benchmark::State& state) {
     Project& p = Shared();
+    if (!p.error.empty()) return state.SkipWithError(p.error.c_str());
     double edit = 0, undo = 0, redo = 0, bytes = 0;
     int rounds = 0;
     for (auto _ : state) {
@@ -134,6 +145,7 @@ BENCHMARK(BM_SetZEditUndoRedo)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 void BM_FourHundredNotchesUndoneAtOnce(benchmark::State& state) {
     Project& p = Shared();
+    if (!p.error.empty()) return state.SkipWithError(p.error.c_str());
     double notch = 0, undo = 0;
     int rounds = 0;
     for (auto _ : state) {

@@ -122,7 +122,9 @@ protected:
     }
     static void TearDownTestSuite() { s_dir.reset(); }
     void SetUp() override {
-        if (!HaveGdalTranslate()) GTEST_SKIP() << "gdal_translate is not installed";
+        // scripts/install-deps installs it (gdal-bin): without it the
+        // comparisons would not run, and that must not pass unseen.
+        ASSERT_TRUE(HaveGdalTranslate()) << "gdal_translate (Debian gdal-bin) is not installed";
         ASSERT_EQ(s_rc, 1) << s_error;
     }
 
