@@ -162,13 +162,15 @@ CCheckQueueDock::CCheckQueueDock(QWidget* parent)
         const int record = m_pModel->RecordAt(index.row());
         if (record >= 0 && m_fnGoTo) m_fnGoTo(record);
     });
-    auto refresh = [this] { Refresh(m_pDoc); };
+    // The document is not kept here: the owner knows which one is active.
+    auto refresh = [this] {
+        if (m_fnFilterChanged) m_fnFilterChanged();
+    };
     connect(m_pThreshold, &QDoubleSpinBox::valueChanged, this, refresh);
     connect(m_pHideChecked, &QCheckBox::toggled, this, refresh);
 }
 
 void CCheckQueueDock::Refresh(const COrvaneDoc* doc) {
-    m_pDoc = doc;
     m_pModel->Refresh(doc, m_pThreshold->value(), m_pHideChecked->isChecked());
     if (!doc || !doc->IsProjectLoaded()) {
         m_pSummary->setText(QStringLiteral("Load a project with TIN > Editing (Orvane)."));

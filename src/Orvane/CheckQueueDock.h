@@ -54,6 +54,9 @@ public:
     void Refresh(const COrvaneDoc* doc);
     // A double click on a row asks for its record.
     std::function<void(int record)> m_fnGoTo;
+    // The threshold or "Hide checked" changed: the owner refreshes the dock
+    // (and whatever else shows the suspects) for the active document.
+    std::function<void()> m_fnFilterChanged;
 
     QTableView* Table() const { return m_pTable; }
     CSuspectModel* Model() const { return m_pModel; }
@@ -61,7 +64,6 @@ public:
     QCheckBox* HideChecked() const { return m_pHideChecked; }
 
 private:
-    const COrvaneDoc* m_pDoc = nullptr;
     CSuspectModel* m_pModel = nullptr;
     QTableView* m_pTable = nullptr;
     QDoubleSpinBox* m_pThreshold = nullptr;

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "Orvane/CheckQueueDock.h"
+#include "Orvane/OverviewDock.h"
 #include "OrvaneTestSupport.h"
 
 using namespace orvane_test;
@@ -71,8 +72,12 @@ TEST(CheckQueueGui, NextFixUndoDockAndSidecar) {
     h.frame->FindAction(32791)->trigger();
     CCheckQueueDock* dock = h.frame->CheckQueueDock();
     ASSERT_TRUE(WaitFor([&] { return dock->isVisible(); }));
+    // With the overview open, its dots follow the dock's threshold.
+    h.frame->FindAction(32790)->trigger();
+    const size_t dotsAt20 = h.frame->GetOverviewDock()->GetOverview()->GetMarkedPositions().size();
     dock->Threshold()->setValue(0.0);
     WaitFor([&] { return dock->Model()->rowCount() > 3; });
+    EXPECT_GT(h.frame->GetOverviewDock()->GetOverview()->GetMarkedPositions().size(), dotsAt20);
     ASSERT_GT(dock->Model()->rowCount(), 3);
     const int third = dock->Model()->RecordAt(2);
     const QRect cell = dock->Table()->visualRect(dock->Model()->index(2, 1));

@@ -165,6 +165,7 @@ int CMainFrame::OnCreate() {
         view->GetDocument()->m_checks.SetCurrent(record);
         view->GoToSuspect(record);
     };
+    m_pCheckQueue->m_fnFilterChanged = [this] { UpdateCheckQueue(); };
     connect(m_pCheckQueue, &QDockWidget::visibilityChanged, this, [this](bool visible) {
         if (QAction* a = FindAction(ID_VIEW_CHECKQUEUE)) a->setChecked(visible);
         if (visible) UpdateCheckQueue();
