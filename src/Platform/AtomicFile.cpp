@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -101,6 +102,24 @@ int CreateLockedTemporary(const std::string& target, std::string& temporary) {
     return -1;
 }
 
+// The process's file mode creation mask. Read from /proc, because umask()
+// can only read it by setting it, and another thread creating a file in
+// between would get the wrong mode.
+mode_t CurrentUmask() {
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found) return static_cast<mode_t>(mask);
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
 // Gives the temporary the old file's owner, group and permission bits (the
 // owner first: changing it may clear set-id bits), or those of a new file.
 void TakeOverAttributes(int fd, bool exists, const struct stat& old) {
@@ -112,9 +131,7 @@ void TakeOverAttributes(int fd, bool exists, const struct stat& old) {
         }
         (void)!fchmod(fd, old.st_mode & 07777);
     } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        (void)!fchmod(fd, 0666 & ~mask);
+        (void)!fchmod(fd, 0666 & ~CurrentUmask());
     }
 }
 
