@@ -104,6 +104,20 @@ void CPointEditor::Restore(int index, const RecordState& s) {
     }
 }
 
+bool CPointEditor::SelectionMeanZ(double& z) const {
+    double sum = 0.0;
+    size_t counted = 0;
+    for (const TINPoint& entry : m_left.m_selection) {
+        if (const TINPoint* p = m_ground.GetPoint(entry.id); p && p->id >= 0) {
+            sum += p->z;
+            ++counted;
+        }
+    }
+    if (counted == 0) return false;
+    z = sum / static_cast<double>(counted);
+    return true;
+}
+
 std::vector<int> CPointEditor::SelectionIndices() const {
     std::vector<int> indices;
     indices.reserve(m_left.m_selection.size());

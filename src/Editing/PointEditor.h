@@ -71,6 +71,8 @@ public:
     // `promoted` (optional) tells whether any weight changed.
     bool ReleaseSelection(bool* promoted = nullptr);
     std::vector<int> SelectionIndices() const;
+    // Mean ground height of the selected live points; false when none is.
+    bool SelectionMeanZ(double& z) const;
     void SetSelection(const std::vector<int>& indices);
     // Appends every live record whose left sub-image position lies in the
     // rectangle (bounds included) to both selections, in record order.

@@ -670,16 +670,10 @@ void COrvaneView::OnSetNewZ() {
     COrvaneDoc* doc = GetDocument();
     CValueInput dlg(this);
     // The dialog proposes the selection's mean height, so that a stray Enter
-    // leaves the points about where they are rather than sending them to 1 m.
-    double sum = 0.0;
-    size_t counted = 0;
-    for (const TINPoint& entry : doc->m_leftPhoto.m_selection) {
-        if (const TINPoint* p = doc->m_points.GetPoint(entry.id); p && p->id >= 0) {
-            sum += p->z;
-            ++counted;
-        }
-    }
-    if (counted > 0) dlg.m_dValue = sum / static_cast<double>(counted);
+    // leaves the points about where they are rather than sending them to 1 m;
+    // in millimetres, as an operator would type it.
+    if (double mean = 0.0; doc->m_editor.SelectionMeanZ(mean))
+        dlg.m_dValue = std::round(mean * 1000.0) / 1000.0;
     if (!RunDialog(dlg)) {
         Invalidate();
         return;

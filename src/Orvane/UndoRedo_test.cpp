@@ -2,6 +2,7 @@
 // history allows, the keys of both, the step named in the prompt and the
 // status bar, and the modified flag back at the saved state.
 #include <QTest>
+#include <cmath>
 
 #include "Orvane/ValueInput.h"
 #include "OrvaneTestSupport.h"
@@ -31,8 +32,9 @@ TEST(UndoRedo, MenuAndKeysTakeBackAndRedoAnEditAndTheModifiedFlagFollows) {
         return true;
     };
     h.frame->FindAction(32775)->trigger();  // TIN > Set To A New Z
-    // The dialog proposed the selection's mean height, not 1.0.
-    EXPECT_DOUBLE_EQ(proposed, mean);
+    // The dialog proposed the selection's mean height to the millimetre, not 1.0.
+    EXPECT_NEAR(proposed, mean, 0.0005);
+    EXPECT_EQ(proposed, std::round(proposed * 1000.0) / 1000.0);
     EXPECT_EQ(+h.doc->m_points.GetPoint(7)->z, 123.0);
     EXPECT_TRUE(h.doc->IsModified());
     EXPECT_TRUE(undo->isEnabled());
