@@ -121,24 +121,14 @@ int ReadPtsFile(const std::string& path, CTINPoints& points) {
     Platform::FilePtr file = Platform::OpenFile(path, "rb");
     if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
     CTINPoints set;
-    switch (set.ReadPts(file.get())) {
-        case 1:
-            break;
-        case -1:
-            return ReadError(path, "the file holds no points", kPointsNone);
-        case -2:
-            return ReadError(path, "max X (byte 20) is not greater than min X (byte 4)",
-                             kPointsBadFormat);
-        case -3:
-        case -4:
-            return ReadError(path, "out of memory", kPointsNoMemory);
-        case -6:
-            return ReadError(path, "a point's Z is not a finite number", kPointsOutOfRange);
-        default:
-            return ReadError(path,
-                             "the file ends before the number of points its header (byte 0) "
-                             "gives, or the number is negative",
-                             kPointsTruncated);
+    const int read = set.ReadPts(file.get());
+    if (read < 0) {
+        const int code = read == -1                 ? kPointsNone
+                         : read == -2               ? kPointsBadFormat
+                         : read == -3 || read == -4 ? kPointsNoMemory
+                         : read == -6               ? kPointsOutOfRange
+                                                    : kPointsTruncated;
+        return ReadError(path, CTINPoints::ReadPtsFailure(read), code);
     }
     points.Swap(set);
     return 1;

@@ -135,6 +135,25 @@ const CGridIndex* CTINPoints::GetIndex() const {
     return m_index.HasCells() ? &m_index : nullptr;
 }
 
+const char* CTINPoints::ReadPtsFailure(int result) {
+    switch (result) {
+        case -1:
+            return "the file cannot be opened or holds no points";
+        case -2:
+            return "its header's max X (byte 20) is not greater than its min X (byte 4)";
+        case -3:
+        case -4:
+            return "there is not enough memory for its points";
+        case -5:
+            return "the number of points its header (byte 0) gives is negative or more than "
+                   "the file holds (the file is cut short or damaged)";
+        case -6:
+            return "a point's height is not a finite number";
+        default:
+            return "it is not a points file";
+    }
+}
+
 int CTINPoints::ReadPts(FILE* file) {
     // Whatever happens, the old records and their index are gone: the set
     // never claims records it did not read.

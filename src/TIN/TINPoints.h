@@ -109,6 +109,9 @@ public:
     // the old index is released. A stream whose size cannot be told gives -5.
     int ReadPts(FILE* file);
     int ReadPts(const std::string& path);
+    // Why ReadPts gave `result` (a negative value), in words for a message
+    // that names the file first ("cannot read F: ...").
+    static const char* ReadPtsFailure(int result);
     // Number of records written (fewer on a short write), or -1 when the
     // header cannot be written or no staging memory is available.
     int WritePts(FILE* file) const;

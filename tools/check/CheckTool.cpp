@@ -41,24 +41,6 @@ bool ParseNumber(const std::string& text, double& value) {
 
 }  // namespace
 
-std::string ReadPtsReason(int result) {
-    switch (result) {
-        case -1:
-            return "the file cannot be opened or holds no points";
-        case -2:
-            return "its header's max X is not greater than its min X";
-        case -3:
-        case -4:
-            return "there is not enough memory for its points";
-        case -5:
-            return "its record count does not match its size (the file is cut short or damaged)";
-        case -6:
-            return "a point's height is not a finite number";
-        default:
-            return "it is not a points file";
-    }
-}
-
 int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
     std::string path;
     int top = -1;
@@ -111,7 +93,7 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
     const int read = points.ReadPts(path);
     if (read < 0) {
         std::fprintf(err, "orvane-check: cannot read %s: %s\n", path.c_str(),
-                     ReadPtsReason(read).c_str());
+                     CTINPoints::ReadPtsFailure(read));
         return -read;
     }
     CCheckRanking ranking(points);

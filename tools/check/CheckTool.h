@@ -20,6 +20,3 @@ constexpr int kCheckToolOutput = 74;
 // Runs the tool on the arguments after the program name, writing the CSV to
 // `out` and messages to `err`. Returns the exit status.
 int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err);
-
-// Why CTINPoints::ReadPts gave `result` (a negative value), in words.
-std::string ReadPtsReason(int result);
