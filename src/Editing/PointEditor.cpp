@@ -12,6 +12,7 @@
 
 #include "Numerics/LinearAlgebra.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "Photogrammetry/StereoAlignment.h"
 #include "TIN/TINPoints.h"
 
 namespace {
@@ -226,6 +227,18 @@ void CPointEditor::Verify() const {
 
 // --- Edits -------------------------------------------------------------------
 
+void CPointEditor::MoveAlongLeftRay(int index, double dZ) {
+    // The left image position stays; ground X/Y (and the ground index) and
+    // the right image position follow the new height.
+    TINPoint* p = m_ground.GetPoint(index);
+    TINPoint moved = *p;
+    if (m_left.MoveAlongRay(moved, dZ) > 0) {
+        m_ground.MovePoint(index, moved.x, moved.y);
+        p->z = moved.z;
+    }
+    m_right.UpdateImagePoint(*p, index);
+}
+
 int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
     if (m_left.m_selection.empty() || !m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
     const std::vector<int> selection = SelectionIndices();
@@ -239,15 +252,10 @@ int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
     // A point listed twice in the selection (the closing copy of a polygon's
     // first corner) still moves one step: each record is edited once.
     auto raise = [&](int index) {
-        TINPoint* p = m_ground.GetPoint(index);
         if (alongLeftRay) {
-            TINPoint moved = *p;
-            if (m_left.MoveAlongRay(moved, dZ) > 0) {
-                m_ground.MovePoint(index, moved.x, moved.y);
-                p->z = moved.z;
-            }
-            m_right.UpdateImagePoint(*p, index);
+            MoveAlongLeftRay(index, dZ);
         } else {
+            TINPoint* p = m_ground.GetPoint(index);
             p->z += dZ;
             m_right.UpdateImagePoint(*p, index);
             m_left.UpdateImagePoint(*p, index);
@@ -284,13 +292,7 @@ int CPointEditor::SetSelectionZ(double z) {
         TINPoint* p = m_ground.GetPoint(index);
         if (!p) continue;
         recorder.Touch(index);
-        // Along the left ray: the left image position stays, the right one follows.
-        TINPoint moved = *p;
-        if (m_left.MoveAlongRay(moved, z - p->z) > 0) {
-            m_ground.MovePoint(index, moved.x, moved.y);
-            p->z = moved.z;
-        }
-        m_right.UpdateImagePoint(*p, index);
+        MoveAlongLeftRay(index, z - p->z);
     }
     m_bZEdited = true;
     Commit(recorder.Finish());
@@ -354,13 +356,10 @@ int CPointEditor::AddPointAt(double column, double row, double z) {
     CTINPoints& rightSet = ImageSet(m_right);
     const int id = m_ground.GetCount();
     if (leftSet.GetCount() != id || rightSet.GetCount() != id) return -1;
-    double scanned[3] = {0.0, 0.0, 1.0};
-    m_left.SubImageToScanned(column, row, scanned[0], scanned[1]);
-    double X = 0.0, Y = 0.0;
-    if (m_left.ImageToGround(scanned, &z, X, Y) < 0) return -1;
-    double rc = NAN, rr = NAN;
-    m_right.GroundToImage(X, Y, z, rc, rr);
-    m_right.ScannedToSubImage(rc, rr, rc, rr);
+    // A right position that is not a number (the point is outside the right
+    // photograph) is kept as such: the right set holds it unplaced.
+    double X = 0.0, Y = 0.0, rc = NAN, rr = NAN;
+    if (SeenAtLeftPixel(m_left, m_right, column, row, z, X, Y, rc, rr) < 0) return -1;
 
     Recorder recorder(*this, EditKind::AddPoint);
     // The sets take the record in turn (AddPoint appends it even when its

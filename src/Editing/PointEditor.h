@@ -134,6 +134,8 @@ private:
     // Follows m_lastRenumbering by one more map (countBefore: the records
     // before the undo or redo began).
     void NoteRenumbering(int countBefore, const std::vector<int>& newIndexOfOld);
+    // Record `index` dZ higher on its left ray (ground units).
+    void MoveAlongLeftRay(int index, double dZ);
     void RebuildIndexes();
     void Verify() const;
     void AfterEdit();

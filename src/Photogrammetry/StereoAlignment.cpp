@@ -22,15 +22,27 @@ double MedianHeight(const CTINPoints& ground) {
     return *middle;
 }
 
-int FusingOffsets(const CAerialPhoto& left, const CAerialPhoto& right, double column, double row,
-                  double Z, int& xOffset, int& yOffset) {
+int SeenAtLeftPixel(const CAerialPhoto& left, const CAerialPhoto& right, double column, double row,
+                    double Z, double& X, double& Y, double& rightColumn, double& rightRow) {
     double pixel[3] = {0.0, 0.0, 1.0};  // scanned-image pixel
     left.SubImageToScanned(column, row, pixel[0], pixel[1]);
-    double X = 0.0, Y = 0.0;
-    if (left.ImageToGround(pixel, &Z, X, Y) < 0) return -1;
+    double gx = 0.0, gy = 0.0;
+    if (left.ImageToGround(pixel, &Z, gx, gy) < 0) return -1;
+    X = gx;
+    Y = gy;
     double rc = 0.0, rr = 0.0;
-    if (right.GroundToImage(X, Y, Z, rc, rr) < 0) return -1;
-    right.ScannedToSubImage(rc, rr, rc, rr);
+    if (right.GroundToImage(X, Y, Z, rc, rr) < 0) {
+        rightColumn = rightRow = std::numeric_limits<double>::quiet_NaN();
+        return 1;
+    }
+    right.ScannedToSubImage(rc, rr, rightColumn, rightRow);
+    return 1;
+}
+
+int FusingOffsets(const CAerialPhoto& left, const CAerialPhoto& right, double column, double row,
+                  double Z, int& xOffset, int& yOffset) {
+    double X = 0.0, Y = 0.0, rc = 0.0, rr = 0.0;
+    if (SeenAtLeftPixel(left, right, column, row, Z, X, Y, rc, rr) < 0) return -1;
     const double dx = std::round(column - rc), dy = std::round(rr - row);
     if (!(std::fabs(dx) < 1e9 && std::fabs(dy) < 1e9)) return -1;
     xOffset = static_cast<int>(dx);
