@@ -78,11 +78,8 @@ void COrvaneView::ShowProjectCentre() {
                            row) < 0)
         return;
     left.ScannedToSubImage(column, row, column, row);
+    CentreOn(column, row);
     const CRect client = GetClientRect();
-    int x = 0, y = 0;
-    if (Platform::TruncToInt(column - client.Width() / 2, x) &&
-        Platform::TruncToInt(row - client.Height() / 2, y))
-        ScrollToPosition(CPoint(x, y));
     // ...and the pair fused at the ground point under the centre (the scroll
     // range may have kept the view from centring exactly), at the points'
     // median height, with the floating mark on that height.
@@ -96,6 +93,18 @@ void COrvaneView::ShowProjectCentre() {
         m_bOffsetChanged = true;
     }
     Invalidate();
+}
+
+bool COrvaneView::CentreOn(double column, double row) {
+    // Logical units are left sub-image pixels: the scroll position is the
+    // top-left corner, half the client area before the position.
+    const CRect client = GetClientRect();
+    int x = 0, y = 0;
+    if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
+        !Platform::TruncToInt(row - client.Height() / 2, y))
+        return false;
+    ScrollToPosition(CPoint(x, y));
+    return true;
 }
 
 int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
@@ -733,12 +742,7 @@ void COrvaneView::OnGoToPoint() {
     double column = 0.0, row = 0.0;
     if (doc->m_leftPhoto.GroundToImage(dlg.m_dX, dlg.m_dY, dlg.m_dZ, column, row) < 0) return;
     doc->m_leftPhoto.ScannedToSubImage(column, row, column, row);
-    const CRect client = GetClientRect();
-    int x = 0, y = 0;
-    if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
-        !Platform::TruncToInt(row - client.Height() / 2, y))
-        return;
-    ScrollToPosition(CPoint(x, y));
+    if (!CentreOn(column, row)) return;
     RedrawNow();
 }
 
@@ -767,12 +771,8 @@ void COrvaneView::GoToSuspect(int index) {
     // The suspect becomes the selection (the one released first, weight rule).
     doc->ReleaseSelection();
     doc->SelectPoint(index);
-    // To the centre of the view, as Go To Point scrolls (logical = left sub-image).
-    const CRect client = GetClientRect();
-    int x = 0, y = 0;
-    if (Platform::TruncToInt(l->x - client.Width() / 2.0, x) &&
-        Platform::TruncToInt(l->y - client.Height() / 2.0, y))
-        ScrollToPosition(CPoint(x, y));
+    // To the centre of the view, as Go To Point scrolls.
+    CentreOn(l->x, l->y);
     // The floating mark on the point: the left cross at its left pixel, the
     // right one shifted by the parallax that puts it on its right pixel.
     const CPoint scroll = GetScrollPosition();

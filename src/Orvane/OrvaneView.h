@@ -134,6 +134,10 @@ public:
     // sets the offsets so the pair fuses there at the points' median height,
     // with the floating mark (parallax 0) on that height.
     void ShowProjectCentre();
+    // Scrolls so that left sub-image position (column, row) is at the centre
+    // of the view (as far as the scroll range allows); false when the
+    // position is too far out to scroll to.
+    bool CentreOn(double column, double row);
     // Ground position of the floating mark: the left and right rays through
     // the two crosses intersected. 1, or -1 when they do not meet sensibly.
     int MarkGroundPosition(double& X, double& Y, double& Z) const;

@@ -105,13 +105,7 @@ void COverviewWidget::CentreViewOn(QPointF subImage) {
     // Within the photograph, then to the view's centre as Go To Point does.
     const double column = std::clamp(subImage.x(), 0.0, m_nColumns - 1.0);
     const double row = std::clamp(subImage.y(), 0.0, m_nRows - 1.0);
-    const CRect client = m_pView->GetClientRect();
-    int x = 0, y = 0;
-    if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
-        !Platform::TruncToInt(row - client.Height() / 2, y))
-        return;
-    m_pView->ScrollToPosition(CPoint(x, y));
-    m_pView->Invalidate();
+    if (m_pView->CentreOn(column, row)) m_pView->Invalidate();
 }
 
 void COverviewWidget::mousePressEvent(QMouseEvent* event) {
