@@ -1,32 +1,22 @@
 #include "Checking/CheckStatuses.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "Checking/CheckingTestSupport.h"
+#include "Platform/PlatformTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
+using platformtest::SlurpText;
+using platformtest::SpitText;
 
 double Flat(double, double) {
     return 250.0;
@@ -36,15 +26,13 @@ double Flat(double, double) {
 class CheckStatusesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("check_statuses_" + std::to_string(getpid()));
-        fs::create_directories(m_dir);
-        m_points = (m_dir / "points.pts").string();
+        ASSERT_FALSE(m_dir.Path().empty());
+        m_points = m_dir / "points.pts";
         checktest::MakeGrid(m_set, 30, 20, 2.0, 0.3, 0.05, Flat, 31);
         ASSERT_EQ(m_set.WritePts(m_points), 600);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
-    fs::path m_dir;
+    platformtest::TempDir m_dir{"check_statuses"};
     std::string m_points;
     CTINPoints m_set;
 };
@@ -52,7 +40,7 @@ protected:
 // Statuses written beside the points file read back as they were, through
 // the file; the points file is not touched and no temporary file is left.
 TEST_F(CheckStatusesTest, RoundTripThroughTheSidecar) {
-    const std::string pointsBytes = ReadFile(m_points);
+    const std::string pointsBytes = SlurpText(m_points);
     CCheckStatuses statuses(600);
     std::mt19937 random(1);
     for (int i = 0; i < 600; ++i) {
@@ -65,9 +53,9 @@ TEST_F(CheckStatusesTest, RoundTripThroughTheSidecar) {
     EXPECT_EQ(statuses.Set(-1, CheckState::Checked), -1);
     ASSERT_EQ(statuses.Save(m_points), 1);
     EXPECT_EQ(CCheckStatuses::SidecarPath(m_points), m_points + ".check.csv");
-    EXPECT_EQ(ReadFile(m_points), pointsBytes);
+    EXPECT_EQ(SlurpText(m_points), pointsBytes);
     int files = 0;
-    for (const auto& entry : fs::directory_iterator(m_dir)) files += entry.is_regular_file();
+    for (const auto& entry : fs::directory_iterator(m_dir.Path())) files += entry.is_regular_file();
     EXPECT_EQ(files, 2);
 
     CCheckStatuses back;
@@ -77,7 +65,7 @@ TEST_F(CheckStatusesTest, RoundTripThroughTheSidecar) {
     EXPECT_EQ(back.CountOf(CheckState::Edited), statuses.CountOf(CheckState::Edited));
 
     // The file states the count and bounds of the points file on its first line.
-    const std::string text = ReadFile(CCheckStatuses::SidecarPath(m_points));
+    const std::string text = SlurpText(CCheckStatuses::SidecarPath(m_points));
     EXPECT_EQ(text.rfind("# orvane-check 1 count=600 minx=", 0), 0u) << text.substr(0, 80);
     EXPECT_NE(text.find("\nrecord,status\n"), std::string::npos);
 }
@@ -111,23 +99,23 @@ TEST_F(CheckStatusesTest, MismatchedOrBrokenSidecarsAreIgnored) {
     // The matching points file again, with broken sidecars.
     ASSERT_EQ(m_set.WritePts(m_points), 599);
     ASSERT_EQ(CCheckStatuses(599).Save(m_points), 1);
-    const fs::path sidecar = CCheckStatuses::SidecarPath(m_points);
-    const std::string good = ReadFile(sidecar);
+    const std::string sidecar = CCheckStatuses::SidecarPath(m_points);
+    const std::string good = SlurpText(sidecar);
     EXPECT_EQ(other.Load(m_points), 1);
     for (const std::string& bad :
          {std::string(""), std::string("hello\n"), good + "12,maybe\n", good + "599,checked\n",
           good + "-1,checked\n", good + "x,checked\n",
           good.substr(0, good.find('\n') + 1) + "index,state\n"}) {
-        WriteFile(sidecar, bad);
+        SpitText(sidecar, bad);
         other.Set(1, CheckState::Edited);
         EXPECT_EQ(other.Load(m_points), -3) << bad;
         EXPECT_EQ(other.CountOf(CheckState::Unchecked), 599);
     }
     // A points file that cannot be read: nothing changes.
     other.Set(2, CheckState::Checked);
-    EXPECT_EQ(other.Load((m_dir / "missing.pts").string()), -1);
+    EXPECT_EQ(other.Load(m_dir / "missing.pts"), -1);
     EXPECT_EQ(other.Get(2), CheckState::Checked);
-    EXPECT_EQ(other.Save((m_dir / "missing.pts").string()), -1);
+    EXPECT_EQ(other.Save(m_dir / "missing.pts"), -1);
     // Fewer statuses than the file has records.
     EXPECT_EQ(CCheckStatuses(10).Save(m_points), -2);
 }
@@ -176,24 +164,24 @@ TEST_F(CheckStatusesTest, PointsFileKeyFollowsTheHeader) {
     EXPECT_EQ(key.count, 600);
     EXPECT_EQ(key.minX, m_set.m_dMinX);
     EXPECT_EQ(key.maxY, m_set.m_dMaxY);
-    EXPECT_EQ(ReadPointsFileKey((m_dir / "missing.pts").string(), key), -1);
-    WriteFile(m_dir / "short.pts", "abc");
-    EXPECT_EQ(ReadPointsFileKey((m_dir / "short.pts").string(), key), -5);
+    EXPECT_EQ(ReadPointsFileKey(m_dir / "missing.pts", key), -1);
+    SpitText(m_dir / "short.pts", "abc");
+    EXPECT_EQ(ReadPointsFileKey(m_dir / "short.pts", key), -5);
     // Max X not above min X, as the points reader says it.
     CTINPoints bad;
     checktest::MakeGrid(bad, 3, 3, 2.0, 0.0, 0.0, Flat, 1);
     bad.m_dMaxX = bad.m_dMinX;
-    ASSERT_EQ(bad.WritePts((m_dir / "bad.pts").string()), 9);
-    EXPECT_EQ(ReadPointsFileKey((m_dir / "bad.pts").string(), key), -2);
-    EXPECT_EQ(CTINPoints().ReadPts((m_dir / "bad.pts").string()), -2);
+    ASSERT_EQ(bad.WritePts(m_dir / "bad.pts"), 9);
+    EXPECT_EQ(ReadPointsFileKey(m_dir / "bad.pts", key), -2);
+    EXPECT_EQ(CTINPoints().ReadPts(m_dir / "bad.pts"), -2);
     // A count the file cannot hold is refused before anything is sized by it.
-    std::string text = ReadFile(m_points);
+    std::string text = SlurpText(m_points);
     const int32_t huge = 2000000000;
     std::memcpy(text.data(), &huge, 4);
-    WriteFile(m_dir / "huge.pts", text);
-    EXPECT_EQ(ReadPointsFileKey((m_dir / "huge.pts").string(), key), -5);
+    SpitText(m_dir / "huge.pts", text);
+    EXPECT_EQ(ReadPointsFileKey(m_dir / "huge.pts", key), -5);
     CCheckStatuses statuses(3);
-    EXPECT_EQ(statuses.Load((m_dir / "huge.pts").string()), -1);
+    EXPECT_EQ(statuses.Load(m_dir / "huge.pts"), -1);
     EXPECT_EQ(statuses.GetCount(), 3);
 }
 

@@ -1,20 +1,17 @@
 #include "Checking/SurfaceTargets.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Checking/CheckingTestSupport.h"
+#include "Platform/PlatformTestSupport.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using checktest::At;
 using checktest::MakeGrid;
 
@@ -27,18 +24,14 @@ double Tilted(double x, double y) {
 class SurfaceTargetsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_path = fs::temp_directory_path() /
-                 ("surface_targets_" + std::to_string(getpid()) + "_left.ORN");
-        FILE* f = std::fopen(m_path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs(
+        ASSERT_FALSE(m_dir.Path().empty());
+        const std::string path = m_dir / "left.ORN";
+        platformtest::SpitText(
+            path,
             "ORIENTATION left test\n152.916\n499700 4000200 2100\n2 -3 30\n0 0 0\n1 0 0\n0 1 "
-            "0\n0 0\n",
-            f);
-        std::fclose(f);
-        ASSERT_EQ(m_left.ReadOrientation(m_path.string()), 1);
+            "0\n0 0\n");
+        ASSERT_EQ(m_left.ReadOrientation(path), 1);
     }
-    void TearDown() override { fs::remove(m_path); }
 
     // Scanned-image position of a ground point in the left photograph.
     std::pair<double, double> Pixel(double x, double y, double z) const {
@@ -47,7 +40,7 @@ protected:
         return {c, r};
     }
 
-    fs::path m_path;
+    platformtest::TempDir m_dir{"surface_targets"};
     CAerialPhoto m_left;
 };
 

@@ -22,6 +22,7 @@
 #include "DemoTestSupport.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/Platform.h"
+#include "Platform/PlatformTestSupport.h"
 #include "TIN/PointsFileSave.h"
 #include "TIN/TINPoints.h"
 
@@ -41,11 +42,6 @@ const demo::DemoResult& Demo() {
     const demo::DemoResult& d = demo::SharedDemo("small", options, &error);
     if (d.pointsFile.empty()) ADD_FAILURE() << error;
     return d;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The project as the document holds it: ground set, two photographs with
@@ -79,7 +75,7 @@ struct Project {
         editor.Compact(map);
         EXPECT_EQ(SavePointsFile(ground, path), 1);
         editor.MarkSaved();
-        return ReadAll(path);
+        return platformtest::SlurpText(path);
     }
 };
 
@@ -269,7 +265,7 @@ TEST(PointEditor, RedoingEverythingReturnsToTheLastSave) {
         EXPECT_EQ(undone, 0);
         EXPECT_TRUE(p.editor.AtSavedState());
         EXPECT_EQ(SavePointsFile(p.ground, file), 1);
-        const std::string redone = ReadAll(file);
+        const std::string redone = platformtest::SlurpText(file);
         ASSERT_EQ(redone.size(), last.size());
         for (size_t i = 0; i < redone.size(); ++i)
             if (redone[i] != last[i]) {

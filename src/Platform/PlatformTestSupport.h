@@ -1,12 +1,14 @@
 // Files for the tests of the core libraries and tools: a private temporary
-// folder removed with all it holds, whole files read and written as bytes,
-// and a file size limit under which writes fail as on a full disk. POSIX;
-// header only, independent of the test framework.
+// folder removed with all it holds, whole files read and written as bytes or
+// as a string, and a file size limit under which writes fail as on a full
+// disk. POSIX; header only, independent of the test framework.
 #pragma once
 
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,17 +20,33 @@
 
 namespace platformtest {
 
-// A new folder /tmp/<prefix>_XXXXXX, removed with its contents when the
-// object goes. Path() is empty when no folder could be made.
+// A new folder /tmp/<prefix>_XXXXXX with permission bits `mode` (0755 lets
+// a test process running as another user reach the files), removed with its
+// contents when the object goes, folders a test made read-only included.
+// Path() is empty when no folder could be made.
 class TempDir {
 public:
-    explicit TempDir(const std::string& prefix) {
+    explicit TempDir(const std::string& prefix, mode_t mode = 0700) {
         std::string pattern = "/tmp/" + prefix + "_XXXXXX";
-        if (mkdtemp(pattern.data())) m_path = pattern;
+        if (mkdtemp(pattern.data())) {
+            m_path = pattern;
+            chmod(m_path.c_str(), mode);
+        }
     }
     ~TempDir() {
+        if (m_path.empty()) return;
+        namespace fs = std::filesystem;
+        // Without write and search permission a folder's entries cannot be
+        // removed; links are not followed out of the folder.
+        std::error_code walking;
+        for (fs::recursive_directory_iterator it(m_path, walking), end; !walking && it != end;
+             it.increment(walking)) {
+            std::error_code ignored;
+            if (it->symlink_status(ignored).type() == fs::file_type::directory)
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
         std::error_code ignored;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+        fs::remove_all(m_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -62,13 +80,28 @@ inline void Spit(const std::string& path, const std::vector<unsigned char>& data
                static_cast<std::streamsize>(data.size()));
 }
 
-// Lowers this process's file size limit to `bytes` while it lives: a write
-// beyond it fails with EFBIG, as on a full disk, instead of raising SIGXFSZ,
-// which is ignored meanwhile.
+// The bytes of a file as a string (empty when it cannot be read).
+inline std::string SlurpText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes `bytes` as the whole file.
+inline void SpitText(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Lowers this process's file size limit to `bytes` while it lives. A write
+// beyond it fails with EFBIG, as on a full disk, with SIGXFSZ ignored
+// meanwhile; or, with Beyond::kKills, SIGXFSZ's default action ends the
+// process inside that write (a save killed half way).
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+    enum class Beyond { kFails, kKills };
+
+    explicit FileSizeLimit(rlim_t bytes, Beyond beyond = Beyond::kFails) {
+        m_oldHandler = signal(SIGXFSZ, beyond == Beyond::kFails ? SIG_IGN : SIG_DFL);
         getrlimit(RLIMIT_FSIZE, &m_old);
         rlimit lowered = m_old;
         lowered.rlim_cur = bytes;

@@ -12,7 +12,6 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,42 +21,25 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "Platform/AtomicFile.h"
+#include "Platform/PlatformTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using platformtest::FileSizeLimit;
+using platformtest::SlurpText;
 
-// A private folder that other users may enter (a process saving as nobody
-// must reach the files), removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "pts_save_XXXXXX").string();
-        if (mkdtemp(pattern.data())) {
-            m_path = pattern;
-            chmod(m_path.c_str(), 0755);
-        }
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        for (const auto& entry : fs::recursive_directory_iterator(m_path, ignored)) {
-            if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0755);
-        }
-        fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Path() const { return m_path; }
+using platformtest::TempDir;
 
-private:
-    std::string m_path;
-};
+// The test folders may be entered by other users: a process saving as
+// nobody must reach the files.
+constexpr mode_t kFolderMode = 0755;
 
 // A compacted set of n random records, ready to save.
 std::unique_ptr<CTINPoints> RandomSet(int n, unsigned seed) {
@@ -74,16 +56,11 @@ std::unique_ptr<CTINPoints> RandomSet(int n, unsigned seed) {
     return set;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The bytes WritePts gives for a set.
 std::string Bytes(const CTINPoints& set, const TempDir& dir) {
-    const std::string path = dir.File("expected.bytes");
+    const std::string path = dir / "expected.bytes";
     EXPECT_EQ(set.WritePts(path), set.GetCount());
-    std::string bytes = ReadAll(path);
+    std::string bytes = SlurpText(path);
     fs::remove(path);
     return bytes;
 }
@@ -123,105 +100,102 @@ void BecomeNobody() {
 }
 
 TEST(PointsFileSave, ReplacesTheFileALinkNamesAndKeepsItsMode) {
-    TempDir dir;
-    const std::string pts = dir.File("points.pts");
+    TempDir dir("pts_save", kFolderMode);
+    const std::string pts = dir / "points.pts";
     const auto before = RandomSet(50, 1);
     const auto after = RandomSet(70, 2);
     ASSERT_EQ(before->WritePts(pts), 50);
     ASSERT_EQ(chmod(pts.c_str(), 0640), 0);
-    ASSERT_EQ(symlink("points.pts", dir.File("link.pts").c_str()), 0);
+    ASSERT_EQ(symlink("points.pts", (dir / "link.pts").c_str()), 0);
 
-    ASSERT_EQ(SavePointsFile(*after, dir.File("link.pts")), 1);
+    ASSERT_EQ(SavePointsFile(*after, dir / "link.pts"), 1);
     struct stat info {};
-    ASSERT_EQ(lstat(dir.File("link.pts").c_str(), &info), 0);
+    ASSERT_EQ(lstat((dir / "link.pts").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     ASSERT_EQ(stat(pts.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(ReadAll(pts), Bytes(*after, dir));
+    EXPECT_EQ(SlurpText(pts), Bytes(*after, dir));
     CTINPoints reread;
     EXPECT_EQ(reread.ReadPts(pts), 1);
     EXPECT_TRUE(Temporaries(dir.Path(), "points.pts").empty());
 
     // A link to a file not there yet creates the file; a new file is 0666
     // less the umask, as fopen would make it.
-    ASSERT_EQ(symlink("created.pts", dir.File("ahead.pts").c_str()), 0);
+    ASSERT_EQ(symlink("created.pts", (dir / "ahead.pts").c_str()), 0);
     const mode_t mask = umask(027);
-    EXPECT_EQ(SavePointsFile(*after, dir.File("ahead.pts")), 1);
+    EXPECT_EQ(SavePointsFile(*after, dir / "ahead.pts"), 1);
     umask(mask);
-    ASSERT_EQ(stat(dir.File("created.pts").c_str(), &info), 0);
+    ASSERT_EQ(stat((dir / "created.pts").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(ReadAll(dir.File("created.pts")), Bytes(*after, dir));
-    ASSERT_EQ(lstat(dir.File("ahead.pts").c_str(), &info), 0);
+    EXPECT_EQ(SlurpText(dir / "created.pts"), Bytes(*after, dir));
+    ASSERT_EQ(lstat((dir / "ahead.pts").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
 
     // Sets that would not read back are not written at all.
-    const std::string old = ReadAll(pts);
+    const std::string old = SlurpText(pts);
     CTINPoints empty;
     EXPECT_EQ(SavePointsFile(empty, pts), -3);
     auto flat = RandomSet(5, 3);
     flat->m_dMaxX = flat->m_dMinX;
     EXPECT_EQ(SavePointsFile(*flat, pts), -3);
-    EXPECT_EQ(ReadAll(pts), old);
+    EXPECT_EQ(SlurpText(pts), old);
 
     // Not a regular file, no such folder, no name: cannot be opened.
-    ASSERT_EQ(mkfifo(dir.File("fifo.pts").c_str(), 0644), 0);
-    EXPECT_EQ(SavePointsFile(*after, dir.File("fifo.pts")), -1);
-    ASSERT_EQ(lstat(dir.File("fifo.pts").c_str(), &info), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo.pts").c_str(), 0644), 0);
+    EXPECT_EQ(SavePointsFile(*after, dir / "fifo.pts"), -1);
+    ASSERT_EQ(lstat((dir / "fifo.pts").c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
-    EXPECT_EQ(SavePointsFile(*after, dir.File("missing/points.pts")), -1);
+    EXPECT_EQ(SavePointsFile(*after, dir / "missing/points.pts"), -1);
     EXPECT_EQ(SavePointsFile(*after, ""), -1);
     EXPECT_EQ(SavePointsFile(*after, dir.Path() + "/"), -1);
 }
 
 TEST(PointsFileSaveFaults, FileSizeLimitIsAWriteErrorAndLeavesTheOldFileWhole) {
-    TempDir dir;
-    const std::string pts = dir.File("points.pts");
+    TempDir dir("pts_save", kFolderMode);
+    const std::string pts = dir / "points.pts";
     ASSERT_EQ(RandomSet(100, 4)->WritePts(pts), 100);
-    const std::string original = ReadAll(pts);
+    const std::string original = SlurpText(pts);
     const auto big = RandomSet(20000, 5);  // 640 kB
     // The limit stops the bulk write half way; with SIGXFSZ ignored the write
     // fails with EFBIG, like a full disk.
     const int status = InChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{8192, 8192};
-        setrlimit(RLIMIT_FSIZE, &limit);
+        const FileSizeLimit limit(8192);
         return Status(SavePointsFile(*big, pts));
     });
     EXPECT_EQ(status, Status(-2));
-    EXPECT_EQ(ReadAll(pts), original);
+    EXPECT_EQ(SlurpText(pts), original);
     EXPECT_TRUE(Temporaries(dir.Path(), "points.pts").empty());
 }
 
 TEST(PointsFileSaveFaults, SaveKilledMidWriteLeavesAnOrphanTheNextSaveRemoves) {
-    TempDir dir;
-    const std::string pts = dir.File("points.pts");
+    TempDir dir("pts_save", kFolderMode);
+    const std::string pts = dir / "points.pts";
     ASSERT_EQ(RandomSet(100, 6)->WritePts(pts), 100);
-    const std::string original = ReadAll(pts);
+    const std::string original = SlurpText(pts);
     const auto big = RandomSet(20000, 7);
     // The default action of SIGXFSZ ends the process inside the bulk write,
     // while it holds the lock on its temporary.
     const int status = InChild([&] {
-        const rlimit limit{1000, 1000};
-        setrlimit(RLIMIT_FSIZE, &limit);
+        const FileSizeLimit limit(1000, FileSizeLimit::Beyond::kKills);
         return Status(SavePointsFile(*big, pts));
     });
     EXPECT_EQ(status, -SIGXFSZ);
-    EXPECT_EQ(ReadAll(pts), original);
+    EXPECT_EQ(SlurpText(pts), original);
     const std::vector<std::string> orphans = Temporaries(dir.Path(), "points.pts");
     ASSERT_EQ(orphans.size(), 1u);
-    EXPECT_EQ(fs::file_size(dir.File(orphans[0])), 1000u);
+    EXPECT_EQ(fs::file_size(dir / orphans[0]), 1000u);
 
     // The lock died with the process: the next save clears the orphan away.
     ASSERT_EQ(SavePointsFile(*big, pts), 1);
-    EXPECT_EQ(ReadAll(pts), Bytes(*big, dir));
+    EXPECT_EQ(SlurpText(pts), Bytes(*big, dir));
     EXPECT_TRUE(Temporaries(dir.Path(), "points.pts").empty());
 }
 
 TEST(PointsFileSaveFaults, TemporaryOfASaveInAnotherProcessIsKeptAndNothingElseIsTouched) {
-    TempDir dir;
-    const std::string pts = dir.File("points.pts");
+    TempDir dir("pts_save", kFolderMode);
+    const std::string pts = dir / "points.pts";
     ASSERT_EQ(RandomSet(10, 8)->WritePts(pts), 10);
-    const std::string held = dir.File("points.pts.orvane-save-Held01");
+    const std::string held = dir / "points.pts.orvane-save-Held01";
     // Lookalikes that are not stale temporaries of points.pts.
     const std::vector<std::string> others = {
         "points.pts.orvane-save-abc",    "points.pts.orvane-save-abcdefg",
@@ -229,11 +203,11 @@ TEST(PointsFileSaveFaults, TemporaryOfASaveInAnotherProcessIsKeptAndNothingElseI
         "points.pts.orvane-save-Link01", "points.pts.orvane-save-ab_cd1"};
     for (const std::string& name : others) {
         if (name.find("DirDir") != std::string::npos) {
-            fs::create_directory(dir.File(name));
+            fs::create_directory(dir / name);
         } else if (name.find("Link01") != std::string::npos) {
-            fs::create_symlink("points.pts", dir.File(name));
+            fs::create_symlink("points.pts", dir / name);
         } else {
-            std::ofstream(dir.File(name)) << "keep";
+            std::ofstream(dir / name) << "keep";
         }
     }
     int ready[2];
@@ -263,16 +237,16 @@ TEST(PointsFileSaveFaults, TemporaryOfASaveInAnotherProcessIsKeptAndNothingElseI
     EXPECT_EQ(RemoveStalePointsSaves(pts), 1);
     EXPECT_FALSE(fs::exists(held));
     for (const std::string& name : others) {
-        EXPECT_TRUE(fs::exists(fs::symlink_status(dir.File(name)))) << name;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(dir / name))) << name;
     }
-    EXPECT_EQ(RemoveStalePointsSaves(dir.File("missing/points.pts")), -1);
+    EXPECT_EQ(RemoveStalePointsSaves(dir / "missing/points.pts"), -1);
     close(ready[0]);
     close(ready[1]);
 }
 
 TEST(PointsFileSaveFaults, FullFileSystemIsAWriteError) {
-    TempDir dir;
-    const std::string mountPoint = dir.File("small");
+    TempDir dir("pts_save", kFolderMode);
+    const std::string mountPoint = dir / "small";
     ASSERT_EQ(mkdir(mountPoint.c_str(), 0755), 0);
     const auto small = RandomSet(100, 10);
     const auto big = RandomSet(20000, 11);
@@ -287,7 +261,7 @@ TEST(PointsFileSaveFaults, FullFileSystemIsAWriteError) {
         const std::string pts = mountPoint + "/points.pts";
         if (SavePointsFile(*small, pts) != 1) return 1;
         const int result = SavePointsFile(*big, pts);
-        if (ReadAll(pts) != expected) return 2;
+        if (SlurpText(pts) != expected) return 2;
         if (!Temporaries(mountPoint, "points.pts").empty()) return 3;
         return Status(result);
     });
@@ -296,11 +270,11 @@ TEST(PointsFileSaveFaults, FullFileSystemIsAWriteError) {
 }
 
 TEST(PointsFileSaveFaults, SavesAreRefusedWhereTheUserMayNotWrite) {
-    TempDir dir;
+    TempDir dir("pts_save", kFolderMode);
     const auto set = RandomSet(30, 12);
     // A folder the user may not write, holding a file the user may write: no
     // temporary can be made.
-    const std::string locked = dir.File("locked");
+    const std::string locked = dir / "locked";
     ASSERT_EQ(mkdir(locked.c_str(), 0755), 0);
     const std::string inLocked = locked + "/points.pts";
     ASSERT_EQ(RandomSet(10, 13)->WritePts(inLocked), 10);
@@ -308,14 +282,14 @@ TEST(PointsFileSaveFaults, SavesAreRefusedWhereTheUserMayNotWrite) {
     ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
     // A file the user may not write in a folder open to all: refused as an
     // in-place write would be.
-    const std::string open = dir.File("open");
+    const std::string open = dir / "open";
     ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
     ASSERT_EQ(chmod(open.c_str(), 0777), 0);
     const std::string readOnly = open + "/points.pts";
     ASSERT_EQ(RandomSet(10, 14)->WritePts(readOnly), 10);
     ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
-    const std::string lockedBytes = ReadAll(inLocked);
-    const std::string readOnlyBytes = ReadAll(readOnly);
+    const std::string lockedBytes = SlurpText(inLocked);
+    const std::string readOnlyBytes = SlurpText(readOnly);
 
     const int status = InChild([&] {
         BecomeNobody();
@@ -324,15 +298,15 @@ TEST(PointsFileSaveFaults, SavesAreRefusedWhereTheUserMayNotWrite) {
         return first == -1 && second == -1 ? 0 : 10 + (first + 3) * 8 + (second + 3);
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(ReadAll(inLocked), lockedBytes);
-    EXPECT_EQ(ReadAll(readOnly), readOnlyBytes);
+    EXPECT_EQ(SlurpText(inLocked), lockedBytes);
+    EXPECT_EQ(SlurpText(readOnly), readOnlyBytes);
     EXPECT_TRUE(Temporaries(open, "points.pts").empty());
 }
 
 TEST(PointsFileSaveFaults, RootSaveKeepsTheFilesOwnerGroupAndMode) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
-    TempDir dir;
-    const std::string pts = dir.File("points.pts");
+    TempDir dir("pts_save", kFolderMode);
+    const std::string pts = dir / "points.pts";
     ASSERT_EQ(RandomSet(10, 15)->WritePts(pts), 10);
     const passwd* nobody = getpwnam("nobody");
     const uid_t uid = nobody ? nobody->pw_uid : 65534;
@@ -347,7 +321,7 @@ TEST(PointsFileSaveFaults, RootSaveKeepsTheFilesOwnerGroupAndMode) {
     EXPECT_EQ(info.st_uid, uid);
     EXPECT_EQ(info.st_gid, gid);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(ReadAll(pts), Bytes(*set, dir));
+    EXPECT_EQ(SlurpText(pts), Bytes(*set, dir));
 }
 
 }  // namespace

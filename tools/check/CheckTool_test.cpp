@@ -4,23 +4,20 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Platform/PlatformTestSupport.h"
 #include "TIN/TINPoints.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct ToolRun {
     int status;
@@ -55,8 +52,7 @@ std::vector<std::string> Lines(const std::string& text) {
 class CheckToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("check_tool_" + std::to_string(getpid()));
-        fs::create_directories(m_dir);
+        ASSERT_FALSE(m_dir.Path().empty());
         // A 30 x 30 field on a slope, 3 cm of noise, three spikes.
         CTINPoints set(900);
         std::mt19937 random(4);
@@ -78,22 +74,18 @@ protected:
         set.m_dMinY = 5378000.0;
         set.m_dMaxY = 5378058.0;
         set.SetSpacing(2.0, 2.0);
-        m_points = (m_dir / "field.pts").string();
+        m_points = m_dir / "field.pts";
         ASSERT_EQ(set.WritePts(m_points), 900);
         ASSERT_EQ(m_set.ReadPts(m_points), 1);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     // A points file of the given bytes.
     std::string Write(const std::string& name, const std::string& bytes) {
-        const std::string path = (m_dir / name).string();
-        FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-        return path;
+        platformtest::SpitText(m_dir / name, bytes);
+        return m_dir / name;
     }
 
-    fs::path m_dir;
+    platformtest::TempDir m_dir{"check_tool"};
     std::string m_points;
     CTINPoints m_set;
 };
@@ -185,7 +177,7 @@ TEST_F(CheckToolTest, UnreadableFilesAreNamedWithTheReason) {
         const char* reason;
     };
     const Case cases[] = {
-        {(m_dir / "missing.pts").string(), 1, "cannot be opened"},
+        {m_dir / "missing.pts", 1, "cannot be opened"},
         {Write("empty.pts", withHeader(0, 0.0, 10.0)), 1, "no points"},
         {Write("flat.pts", withHeader(1, 5.0, 5.0) + record), 2, "max X"},
         {Write("short.pts", withHeader(3, 0.0, 10.0) + record), 5, "cut short"},
@@ -229,7 +221,7 @@ TEST_F(CheckToolTest, TheProgramPrintsAndExitsAsTheFunctionDoes) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(out, RunTool({m_points, "--top", "3"}).out);
     const int bad = std::system(
-        (std::string(ORVANE_CHECK_TOOL) + " '" + (m_dir / "missing.pts").string() + "' 2>/dev/null")
+        (std::string(ORVANE_CHECK_TOOL) + " '" + (m_dir / "missing.pts") + "' 2>/dev/null")
             .c_str());
     EXPECT_TRUE(WIFEXITED(bad) && WEXITSTATUS(bad) == 1);
 }
