@@ -34,6 +34,10 @@ CWinApp* CWinApp::GetApp() {
     return g_pApp;
 }
 
+CStatusBar* CWinApp::MainStatusBar() {
+    return g_pApp && g_pApp->m_pMainWnd ? g_pApp->m_pMainWnd->GetStatusBar() : nullptr;
+}
+
 void CWinApp::SetRegistryKey(const QString& key) {
     m_strRegistryKey = key;
     QApplication::setOrganizationName(key);

@@ -12,6 +12,7 @@
 class CDocTemplate;
 class CDocument;
 class CMDIFrame;
+class CStatusBar;
 class QPrinter;
 class QMenu;
 class QAction;
@@ -23,6 +24,8 @@ public:
     explicit CWinApp(const QString& appName);
     ~CWinApp() override;
     static CWinApp* GetApp();  // the single application object, or null
+    // The main window's status bar, or null (no application, no main window).
+    static CStatusBar* MainStatusBar();
 
     virtual bool InitInstance() { return true; }
     virtual int ExitInstance() { return 0; }

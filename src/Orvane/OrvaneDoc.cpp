@@ -211,9 +211,7 @@ void COrvaneDoc::HistoryChanged() const {
 }
 
 void COrvaneDoc::ShowTimedStatus(const QString& text) const {
-    CWinApp* app = CWinApp::GetApp();
-    if (app && app->m_pMainWnd && app->m_pMainWnd->GetStatusBar())
-        app->m_pMainWnd->GetStatusBar()->ShowTimedMessage(text);
+    if (CStatusBar* bar = CWinApp::MainStatusBar()) bar->ShowTimedMessage(text);
 }
 
 void COrvaneDoc::LoadProject(COrvaneView* pView) {
@@ -355,9 +353,7 @@ void COrvaneDoc::RenumberAfterCompact(const std::vector<int>& newIndexOfOld) {
 }
 
 void COrvaneDoc::ShowStatus(const QString& text) const {
-    CWinApp* app = CWinApp::GetApp();
-    if (!app || !app->m_pMainWnd || !app->m_pMainWnd->GetStatusBar()) return;
-    app->m_pMainWnd->GetStatusBar()->SetPaneText(0, text);
+    if (CStatusBar* bar = CWinApp::MainStatusBar()) bar->SetPaneText(0, text);
 }
 
 bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
@@ -471,13 +467,9 @@ int COrvaneDoc::ExportPointsTo(const std::string& path) {
         CWaitCursor wait;
         written = ExportPoints(path, m_points);  // failures are reported by the writer
     }
-    if (written >= 0) {
-        CWinApp* app = CWinApp::GetApp();
-        if (app && app->m_pMainWnd && app->m_pMainWnd->GetStatusBar())
-            app->m_pMainWnd->GetStatusBar()->ShowTimedMessage(
-                QStringLiteral("Exported %1 points to %2")
-                    .arg(written)
-                    .arg(QString::fromLocal8Bit(path.c_str())));
-    }
+    if (written >= 0)
+        ShowTimedStatus(QStringLiteral("Exported %1 points to %2")
+                            .arg(written)
+                            .arg(QString::fromLocal8Bit(path.c_str())));
     return written;
 }

@@ -54,8 +54,7 @@ void COrvaneView::OnInitialUpdate() {
     // the whole scene, as the first one does after loading.
     if (COrvaneDoc* doc = GetDocument(); doc && doc->GetSceneSize().cx > 0)
         SetScrollSizes(doc->GetSceneSize());
-    CWinApp* app = CWinApp::GetApp();
-    if (app && app->m_pMainWnd) m_pStatusBar = app->m_pMainWnd->GetStatusBar();
+    if (CStatusBar* bar = CWinApp::MainStatusBar()) m_pStatusBar = bar;
     // A further window on a loaded project opens on the middle of the points
     // with the pair fused there, as the first window did after loading.
     ShowProjectCentre();

@@ -7,14 +7,7 @@
 #include "Framework/WinApp.h"
 #include "erdasimg/erdasimg.h"
 
-namespace {
-
-CStatusBar* MainStatusBar() {
-    CWinApp* app = CWinApp::GetApp();
-    return app && app->m_pMainWnd ? app->m_pMainWnd->GetStatusBar() : nullptr;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 COverviewBuilder::COverviewBuilder() = default;
 
@@ -79,14 +72,14 @@ void COverviewBuilder::OnFinished(int generation) {
     m_job.reset();
     ShowProgress(QString());
     if (!m_bReady)
-        if (CStatusBar* bar = MainStatusBar())
+        if (CStatusBar* bar = CWinApp::MainStatusBar())
             bar->ShowTimedMessage(
                 QStringLiteral("The overview could not be built: not enough memory."));
     emit finished();
 }
 
 void COverviewBuilder::ShowProgress(const QString& text) const {
-    CStatusBar* bar = MainStatusBar();
+    CStatusBar* bar = CWinApp::MainStatusBar();
     if (!bar) return;
     // Held over the mouse read-outs; released only while it is this text.
     if (!text.isEmpty())
