@@ -241,12 +241,17 @@ void CPointEditor::MoveAlongLeftRay(int index, double dZ) {
 
 int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
     if (m_left.m_selection.empty() || !m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
-    const std::vector<int> selection = SelectionIndices();
-    // A notch on the same selection as the open wheel step extends it.
+    // A notch on the same selection as the open wheel step extends it
+    // (compared in place: a notch on 100,000 points copies no list).
     HistoryEntry* last = m_history.Last();
+    auto sameSelection = [&](const std::vector<int32_t>& ids) {
+        return ids.size() == m_left.m_selection.size() &&
+               std::equal(ids.begin(), ids.end(), m_left.m_selection.begin(),
+                          [](int32_t id, const TINPoint& e) { return id == e.id; });
+    };
     EditStep* open = last && !last->isCompaction && last->step.open &&
                              last->step.kind == EditKind::Wheel &&
-                             last->step.selectionAfter == selection
+                             sameSelection(last->step.selectionAfter)
                          ? &last->step
                          : nullptr;
     // A point listed twice in the selection (the closing copy of a polygon's
@@ -265,15 +270,17 @@ int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
         m_bZEdited = true;
         // The records are those of the step's first notch; their states after
         // the last notch are taken when the step closes.
-        for (const RecordChange& c : open->changes) raise(c.index);
-        NoteChanged(*open);
+        // m_lastChanged still lists them: nothing else ran since the last
+        // notch (every other edit, undo or redo closes the step first).
+        for (int index : m_lastChanged) raise(index);
         open->zEditedAfter = true;
         m_bOpenStepStale = true;
         AfterEdit();
         return 1;
     }
     Recorder recorder(*this, EditKind::Wheel);
-    for (int index : selection) {
+    recorder.step.changes.reserve(recorder.step.selectionBefore.size());
+    for (int index : recorder.step.selectionBefore) {
         if (!m_ground.GetPoint(index) || recorder.Touched(index)) continue;
         recorder.Touch(index);
         raise(index);
