@@ -618,7 +618,9 @@ std::vector<int> CPointEditor::ApplyCompaction(CompactionEntry& entry) {
     for (CTINPoints* set : {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()})
         if (set)
             for (int i = 0; i < set->GetCount(); ++i) set->GetPoint(i)->id = i;
-    RebuildIndexes();
+    // Records that moved down need their keys changed; when none was dropped
+    // every key still names its record, in a grid that holds every point.
+    if (!entry.removed.empty()) RebuildIndexes();
     std::vector<int> selection;
     for (int i : entry.selectionBefore)
         if (i >= 0 && i < n && newIndexOfOld[static_cast<size_t>(i)] >= 0)
@@ -633,6 +635,17 @@ std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
     CTINPoints* sets[3] = {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()};
     const int kept = m_ground.GetCount();
     const int total = kept + static_cast<int>(entry.removed.size());
+    const TINExtent& b = entry.groundBounds;
+    if (entry.removed.empty()) {
+        // A save that dropped nothing changed only the ground bounds.
+        m_ground.m_dMinX = b.xmin, m_ground.m_dMaxX = b.xmax;
+        m_ground.m_dMinY = b.ymin, m_ground.m_dMaxY = b.ymax;
+        m_ground.m_dMinZ = b.zmin, m_ground.m_dMaxZ = b.zmax;
+        SetSelection(entry.selectionBefore);
+        std::vector<int> same(static_cast<size_t>(kept));
+        std::iota(same.begin(), same.end(), 0);
+        return same;
+    }
     for (int k = 0; k < 3; ++k) {
         CTINPoints* set = sets[k];
         if (!set) continue;
@@ -655,7 +668,6 @@ std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
         set->m_nCount = total;
         set->m_nCapacity = total;
     }
-    const TINExtent& b = entry.groundBounds;
     m_ground.m_dMinX = b.xmin, m_ground.m_dMaxX = b.xmax;
     m_ground.m_dMinY = b.ymin, m_ground.m_dMaxY = b.ymax;
     m_ground.m_dMinZ = b.zmin, m_ground.m_dMaxZ = b.zmax;
