@@ -1,6 +1,7 @@
 #include "Framework/Document.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -9,6 +10,7 @@
 
 #include "Framework/DocTemplate.h"
 #include "Framework/MDIFrame.h"
+#include "Framework/Messages.h"
 #include "Framework/ScrollView.h"
 #include "Framework/Types.h"
 #include "Framework/WinApp.h"
@@ -65,6 +67,12 @@ bool CDocument::OnNewDocument() {
 }
 
 bool CDocument::OnOpenDocument(const QString& path) {
+    // A file that is gone (a recent file of a moved project) or unreadable
+    // is not opened as if it were there.
+    if (!QFileInfo(path).isFile() || !QFileInfo(path).isReadable()) {
+        ReportMessage(QStringLiteral("Cannot open %1.").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
     SetPathName(path);
     Serialize(false);
     SetModifiedFlag(false);

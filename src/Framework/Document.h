@@ -44,7 +44,9 @@ public:
     // Framework hooks.
     // New document: clears the modified flag and path; returns true.
     virtual bool OnNewDocument();
-    // Open: sets the path, calls Serialize(false), clears the modified flag.
+    // Open: a path that is not a readable file is refused with a message
+    // (false); otherwise sets the path, calls Serialize(false), clears the
+    // modified flag.
     virtual bool OnOpenDocument(const QString& path);
     // Save: the base calls Serialize(true) and clears the modified flag; returns true.
     virtual bool OnSaveDocument(const QString& path);

@@ -124,7 +124,16 @@ CDocument* CWinApp::OpenDocumentFile(const QString& path) {
             return doc;
         }
     }
-    return tpl->OpenDocumentFile(path);
+    CDocument* opened = tpl->OpenDocumentFile(path);
+    if (!opened && !path.isEmpty()) RemoveFromRecentFileList(path);  // it says why itself
+    return opened;
+}
+
+void CWinApp::RemoveFromRecentFileList(const QString& path) {
+    const QString full = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (m_recentFiles.removeAll(full) == 0) return;
+    SaveRecentFiles();
+    RefreshRecentFileMenus();
 }
 
 QPrinter& CWinApp::GetPrinter() {

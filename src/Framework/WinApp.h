@@ -35,6 +35,8 @@ public:
     // Loads the recent-file list with at most nMaxMRU entries.
     void LoadStdProfileSettings(int nMaxMRU = 4);
     void AddToRecentFileList(const QString& path);
+    // Drops a file that could not be opened from the list.
+    void RemoveFromRecentFileList(const QString& path);
     QStringList GetRecentFileList() const { return m_recentFiles; }
     // The File menu shows the recent files in place of the placeholder action
     // ("Recent File", disabled while the list is empty); choosing one opens it.

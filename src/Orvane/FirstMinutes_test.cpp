@@ -1,5 +1,6 @@
 // What an operator sees first: the picture after loading, a new window on the
 // project, the status panes and the start hint.
+#include <QDir>
 #include <QMenu>
 #include <QMenuBar>
 #include <algorithm>
@@ -253,6 +254,16 @@ TEST(StatusPanes, StartHintHeldUntilAProjectLoadsAndBackForFileOpen) {
     const QString other = dir.path() + "/other.pts";
     CopyFile(DemoPaths().matchedPoints, other.toStdString());
     ASSERT_TRUE(h.app->OpenDocumentFile(other));
+    {
+        // A recent file that is gone is refused with a message and leaves the list.
+        Platform::ScopedMessageCapture capture;
+        const QString gone = dir.path() + "/gone.pts";
+        h.app->AddToRecentFileList(gone);
+        EXPECT_EQ(h.app->OpenDocumentFile(gone), nullptr);
+        ASSERT_EQ(capture.Messages().size(), 1u);
+        EXPECT_NE(capture.Messages()[0].text.find("gone.pts"), std::string::npos);
+        EXPECT_FALSE(h.app->GetRecentFileList().contains(QDir::cleanPath(gone)));
+    }
     ProcessPending();
     h.frame->UpdateMenus();
     EXPECT_EQ(bar->GetShownMessage(), hint);
