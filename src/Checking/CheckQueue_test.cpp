@@ -35,6 +35,16 @@ void MakeField(CTINPoints& set, int spikes[3]) {
     set.BuildIndex(1);
 }
 
+// What a save does to the set and the queue: the deleted records dropped,
+// the others renumbered in order, the queue following them.
+void SaveCompacting(CTINPoints& ground, CCheckQueue& queue) {
+    const std::vector<int> map = CompactionMap(ground);
+    ground.Compact();
+    for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
+    ground.BuildIndex(1);
+    queue.PointsRenumbered(map);
+}
+
 }  // namespace
 
 TEST(CheckQueue, WalksWorstFirstAndRecordsWhatWasDone) {
@@ -77,11 +87,7 @@ TEST(CheckQueue, WalksWorstFirstAndRecordsWhatWasDone) {
 
     // A save drops record 0: everything moves down one and keeps its status.
     ground.GetPoint(0)->id = -1;
-    const std::vector<int> map = CompactionMap(ground);
-    ground.Compact();
-    for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
-    ground.BuildIndex(1);
-    queue.PointsRenumbered(map);
+    SaveCompacting(ground, queue);
     EXPECT_EQ(queue.Current(), spikes[2] - 1);
     EXPECT_EQ(queue.Statuses().Get(spikes[2] - 1), CheckState::Checked);
     EXPECT_EQ(queue.Statuses().Get(spikes[1] - 1), CheckState::Edited);
@@ -108,11 +114,7 @@ TEST(CheckQueue, OnlySavedEditsAreKeptAsEdited) {
     EXPECT_EQ(keep.Get(spikes[2]), CheckState::Checked);    // looking needs no save
     // A compacting save that drops record 0: the edit now lasts, renumbered.
     ground.GetPoint(0)->id = -1;
-    const std::vector<int> map = CompactionMap(ground);
-    ground.Compact();
-    for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
-    ground.BuildIndex(1);
-    queue.PointsRenumbered(map);
+    SaveCompacting(ground, queue);
     // Until the save succeeds the sidecar stays in the file's numbering.
     keep = queue.StatusesToKeep();
     EXPECT_EQ(keep.GetCount(), ground.GetCount() + 1);
@@ -141,11 +143,7 @@ TEST(CheckQueue, RecordsPutBackByAnUndoKeepTheirNeighboursStatuses) {
     ground.GetPoint(3)->id = -1;
     ground.GetPoint(7)->id = -1;
     queue.PointsChanged({3, 7});
-    const std::vector<int> map = CompactionMap(ground);
-    ground.Compact();
-    for (int i = 0; i < ground.GetCount(); ++i) ground.GetPoint(i)->id = i;
-    ground.BuildIndex(1);
-    queue.PointsRenumbered(map);
+    SaveCompacting(ground, queue);
     queue.MarkSaved();
     // Undo: the two records come back where they were.
     std::vector<int> back;

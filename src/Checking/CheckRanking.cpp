@@ -57,20 +57,11 @@ void CCheckRanking::ScoreAll(const std::vector<int>& indices, int64_t threadedFr
 
 int CCheckRanking::Rank(const CheckOptions& options) {
     m_bRanked = false;
-    if (m_surface.Build(m_ground, options) < 0) {
-        for (auto* v : {&m_score, &m_residual, &m_spread, &m_height, &m_reach2}) v->clear();
-        m_status.clear();
-        return -1;
-    }
+    ClearRecords();
+    if (m_surface.Build(m_ground, options) < 0) return -1;
     m_options = m_surface.Options();
     const int n = m_surface.Count();
-    m_status.assign(n, SurfaceStatus::Deleted);
-    m_score.assign(n, kNaN);
-    m_residual.assign(n, kNaN);
-    m_spread.assign(n, kNaN);
-    m_height.assign(n, kNaN);
-    m_reach2.assign(n, 0.0);
-    m_marked.assign(n, 0);
+    ResizeRecords(n);
     ReserveForAdditions(m_status, m_score, m_residual, m_spread, m_height, m_reach2, m_marked);
     // Live points in the grid's storage order: neighbours of consecutive
     // points overlap, so their records stay in the cache.
@@ -102,6 +93,21 @@ int CCheckRanking::Rank(const CheckOptions& options) {
     return fitted;
 }
 
+void CCheckRanking::ClearRecords() {
+    for (auto* v : {&m_score, &m_residual, &m_spread, &m_height, &m_reach2}) v->clear();
+    m_status.clear();
+    m_marked.clear();
+}
+
+void CCheckRanking::ResizeRecords(int n) {
+    // Records beyond the old count start deleted and unscored.
+    const auto size = static_cast<size_t>(n);
+    m_status.resize(size, SurfaceStatus::Deleted);
+    for (auto* v : {&m_score, &m_residual, &m_spread, &m_height}) v->resize(size, kNaN);
+    m_reach2.resize(size, 0.0);
+    m_marked.resize(size, 0);
+}
+
 int CCheckRanking::Update(const std::vector<int>& changedIds) {
     if (!m_bRanked) return -1;
     std::vector<int> changed = changedIds;
@@ -109,13 +115,7 @@ int CCheckRanking::Update(const std::vector<int>& changedIds) {
     if (m_surface.Refresh(m_ground, changed, before) < 0) return -2;
     const int n = m_surface.Count();
     const int old = GetCount();
-    m_status.resize(n, SurfaceStatus::Deleted);
-    m_score.resize(n, kNaN);
-    m_residual.resize(n, kNaN);
-    m_spread.resize(n, kNaN);
-    m_height.resize(n, kNaN);
-    m_reach2.resize(n, 0.0);
-    m_marked.resize(n, 0);
+    ResizeRecords(n);
 
     // A point that is not itself changed has, as its old neighbourhood, only
     // unchanged points, all within its reach; they are all still there, so its

@@ -112,6 +112,9 @@ public:
     const CheckOptions& Options() const { return m_options; }
 
 private:
+    // The per-record lists: emptied, or sized to n records keeping the first ones.
+    void ClearRecords();
+    void ResizeRecords(int n);
     void ScoreOne(int index);
     void SetScore(int index);
     // Scores the records listed, on several threads from threadedFrom of them.
