@@ -25,6 +25,7 @@
 #include "Editing/PointEditor.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/FileHandle.h"
+#include "Project/Project.h"
 #include "TIN/TINPoints.h"
 
 namespace {
@@ -57,37 +58,23 @@ std::string DemoFolder() {
 }
 
 struct Project {
-    CTINPoints ground;
-    CAerialPhoto left, right;
-    bool zEdited = false;
+    CProject project;
+    CTINPoints& ground = project.m_points;
+    CAerialPhoto& left = project.m_leftPhoto;
+    CAerialPhoto& right = project.m_rightPhoto;
+    CPointEditor& editor = project.m_editor;
     double meanZ = 0.0;
     std::string error;  // why the project could not be loaded (empty: loaded)
-    CPointEditor editor{ground, left, right, zEdited};
     Project() {
         const std::string dir = DemoFolder();
-        if (left.ReadOrientation(dir + "/left.ORN") < 0 ||
-            right.ReadOrientation(dir + "/right.ORN") < 0) {
-            error = "cannot read the orientations in " + dir;
+        const ProjectLoadResult loaded =
+            project.Load({dir + "/left.lan", dir + "/right.lan", dir + "/left.ORN",
+                          dir + "/right.ORN", dir + "/points.pts"});
+        if (!loaded.Loaded() || ground.GetCount() < 200000) {
+            error = std::string("cannot load the project in ") + dir + ": " +
+                    ProjectInputName(loaded.failed);
             return;
         }
-        for (auto [photo, name] :
-             {std::pair{&left, "/left.lan"}, std::pair{&right, "/right.lan"}}) {
-            Platform::FilePtr f = Platform::OpenFile(dir + name, "rb");
-            if (!f || photo->m_image.ReadImage(f.get()) < 0) {
-                error = "cannot read " + dir + name;
-                return;
-            }
-        }
-        if (ground.ReadPts(dir + "/points.pts") < 0 || ground.GetCount() < 200000) {
-            error = dir + "/points.pts is missing or holds fewer than 200,000 points";
-            return;
-        }
-        ground.BuildIndex(1);
-        left.ProjectAll(ground);
-        right.ProjectAll(ground);
-        left.m_pImagePoints->BuildPlacedIndex(1);
-        right.m_pImagePoints->BuildPlacedIndex(1);
-        editor.PrepareSelection();
         // 100,000 points: a square block around the middle of the left image
         // positions, as a rectangle selection makes it.
         const CTINPoints& l = *left.m_pImagePoints;

@@ -1,7 +1,7 @@
 // Application-level costs of the editing workstation on a large generated
 // project (two 10000 x 10000 8-bit LAN images, 1,000,000 ground points):
 //
-//   Load    - LoadProjectFiles as a whole and each of its steps (reading each
+//   Load    - LoadProject as a whole and each of its steps (reading each
 //             image, reading the points, indexing them, projecting them into
 //             both photographs and indexing the image-point sets), against a
 //             plain fread of the three files' bytes;
@@ -247,7 +247,7 @@ struct App {
         view->m_strLeftOrientation = paths.leftOrientation;
         view->m_strRightOrientation = paths.rightOrientation;
         view->m_strMatchedPoints = paths.matchedPoints;
-        const int result = doc->LoadProjectFiles(paths, view);
+        const int result = doc->LoadProject(paths);
         loaded = result == 1 ? paths.matchedPoints : std::string();
         return result;
     }
@@ -516,13 +516,13 @@ void BM_Load_ProjectAllAndIndex(benchmark::State& state) {
     }
 }
 
-void BM_Load_LoadProjectFiles(benchmark::State& state) {
+void BM_Load_LoadProject(benchmark::State& state) {
     if (!Ready(state)) return;
     for (auto _ : state) {
         const auto t0 = Clock::now();
         const int result = g_app->Load(DemoPaths());
-        Record(state, "LoadProjectFiles", Seconds(t0, Clock::now()));
-        if (result != 1) state.SkipWithError("LoadProjectFiles failed");
+        Record(state, "LoadProject", Seconds(t0, Clock::now()));
+        if (result != 1) state.SkipWithError("LoadProject failed");
     }
     g_app->scroll = CPoint();
 }
@@ -706,7 +706,7 @@ void PrintSummary() {
     std::printf("\n| %-44s | %14s | %-50s | %8s | %-9s | %-3s |\n", "measure", "ours", "reference",
                 "ratio", "target", "");
     const double fread = MedianOf("fread");
-    Row("LoadProjectFiles (whole)", MedianOf("LoadProjectFiles"), fread, "fread of the 3 files",
+    Row("LoadProject (whole)", MedianOf("LoadProject"), fread, "fread of the 3 files",
         3.0);
     Row("  ReadImage left", MedianOf("ReadImage left"), fread, "fread of the 3 files", 0);
     Row("  ReadImage right", MedianOf("ReadImage right"), fread, "fread of the 3 files", 0);
@@ -753,7 +753,7 @@ BENCHMARK(BM_Load_ProjectAllAndIndex)
     ->Iterations(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Load_LoadProjectFiles)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load_LoadProject)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Redraw)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Frame_Pan)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Edit_Wheel100k)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);

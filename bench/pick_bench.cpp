@@ -20,6 +20,7 @@
 #include "DemoProject.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/FileHandle.h"
+#include "Project/Project.h"
 #include "TIN/TINPoints.h"
 #include "TIN/TINTestSupport.h"
 
@@ -33,11 +34,11 @@ constexpr int kNear = 4;            // clicks within this many pixels of a point
 
 // The demo project (default size: two 2000 x 2000 images, 40,000 points) in a
 // private folder, loaded as the document loads it: the left photograph with
-// its image and its indexed image-point set.
+// its image and its indexed image-point set (the right one is loaded too).
 struct LoadedDemo {
     std::string dir;
-    CAerialPhoto left;
-    CTINPoints ground;
+    CProject project;
+    CAerialPhoto& left = project.m_leftPhoto;
     std::string error;
 
     LoadedDemo() {
@@ -52,13 +53,11 @@ struct LoadedDemo {
         options.threads = 2;
         demo::DemoResult result;
         if (demo::MakeDemoProject(options, result, error) != 1) return;
-        Platform::FilePtr image = Platform::OpenFile(result.leftImage, "rb");
-        const bool imageRead = image && left.m_image.ReadImage(image.get()) == 1;
-        if (left.ReadOrientation(result.leftOrientation) != 1 || !imageRead ||
-            ground.ReadPts(result.pointsFile) != 1 || ground.BuildIndex(1) != 0 ||
-            left.ProjectAll(ground) != 1 || left.m_pImagePoints->BuildPlacedIndex(1) != 0) {
+        if (!project
+                 .Load({result.leftImage, result.rightImage, result.leftOrientation,
+                        result.rightOrientation, result.pointsFile})
+                 .Loaded())
             error = "the demo project does not load";
-        }
     }
     ~LoadedDemo() {
         std::error_code ignored;

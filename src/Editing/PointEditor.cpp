@@ -127,11 +127,19 @@ std::vector<int> CPointEditor::SelectionIndices() const {
 }
 
 void CPointEditor::SetSelection(const std::vector<int>& indices) {
+    ReplaceSelection(indices);
+    Notify(EditorChange::Selection);
+}
+
+void CPointEditor::ReplaceSelection(const std::vector<int>& indices) {
     m_left.ClearSelection();
     m_right.ClearSelection();
     m_left.m_selection.reserve(indices.size());
     m_right.m_selection.reserve(indices.size());
-    for (int i : indices) Select(i);
+    for (int i : indices) {
+        m_left.SelectImagePoint(i);
+        m_right.SelectImagePoint(i);
+    }
 }
 
 void CPointEditor::SelectInRect(double left, double top, double right, double bottom) {
@@ -156,6 +164,7 @@ void CPointEditor::SelectInRect(double left, double top, double right, double bo
         m_left.AddToSelection(records[i]);
         m_right.AddToSelection(*rightSet.GetPoint(i));
     }
+    Notify(EditorChange::Selection);
 }
 
 void CPointEditor::PrepareSelection() {
@@ -177,6 +186,7 @@ void CPointEditor::PrepareSelection() {
 void CPointEditor::Select(int index) {
     m_left.SelectImagePoint(index);
     m_right.SelectImagePoint(index);
+    Notify(EditorChange::Selection);
 }
 
 void CPointEditor::CloseMerging() {
@@ -202,7 +212,7 @@ void CPointEditor::Commit(EditStep&& step) {
     HistoryEntry entry;
     entry.step = std::move(step);
     m_nDropped += m_history.Push(std::move(entry));
-    AfterEdit();
+    AfterEdit(EditorChange::Edit);
 }
 
 int CPointEditor::TakeDroppedSteps() {
@@ -211,10 +221,11 @@ int CPointEditor::TakeDroppedSteps() {
     return n;
 }
 
-void CPointEditor::AfterEdit() {
+void CPointEditor::AfterEdit(EditorChange change) {
 #ifdef ORVANE_CHECK_INVARIANTS
     Verify();
 #endif
+    Notify(change);
 }
 
 void CPointEditor::Verify() const {
@@ -275,7 +286,7 @@ int CPointEditor::RaiseSelection(double dZ, bool alongLeftRay) {
         for (int index : m_lastChanged) raise(index);
         open->zEditedAfter = true;
         m_bOpenStepStale = true;
-        AfterEdit();
+        AfterEdit(EditorChange::Edit);
         return 1;
     }
     Recorder recorder(*this, EditKind::Wheel);
@@ -407,6 +418,7 @@ bool CPointEditor::ReleaseSelection(bool* promoted) {
     if (promoted) *promoted = false;
     if (m_left.m_selection.empty()) return false;
     CloseMerging();
+    bool raised = false;  // any weight promoted
     if (m_bZEdited) {
         // The promotion belongs to the edits of these heights: each promoted
         // weight goes into the latest step that changed that record (back to
@@ -424,7 +436,8 @@ bool CPointEditor::ReleaseSelection(bool* promoted) {
         std::sort(promotedIndices.begin(), promotedIndices.end());
         promotedIndices.erase(std::unique(promotedIndices.begin(), promotedIndices.end()),
                               promotedIndices.end());
-        if (promoted) *promoted = !promotedIndices.empty();
+        raised = !promotedIndices.empty();
+        if (promoted) *promoted = raised;
         std::vector<int> epochIndex = promotedIndices;  // in the numbering of the entry visited
         std::vector<char> resolved(promotedIndices.size(), 0);
         size_t open = promotedIndices.size();
@@ -474,9 +487,11 @@ bool CPointEditor::ReleaseSelection(bool* promoted) {
             if (!step.zEditedBefore) break;  // the step that started these height edits
         }
         m_bZEdited = false;
+        if (raised) m_lastChanged = std::move(promotedIndices);
     }
     m_left.ClearSelection();
     m_right.ClearSelection();
+    Notify(raised ? EditorChange::Promotion : EditorChange::Selection);
     return true;
 }
 
@@ -506,7 +521,7 @@ void CPointEditor::ApplyStep(const EditStep& step, bool forward) {
         }
         if (refused) RebuildIndexes();
         for (const RecordChange& c : step.changes) Restore(c.index, c.after);
-        SetSelection(step.selectionAfter);
+        ReplaceSelection(step.selectionAfter);
         m_bZEdited = step.zEditedAfter;
     } else {
         for (size_t k = step.changes.size(); k-- > 0;)
@@ -516,7 +531,7 @@ void CPointEditor::ApplyStep(const EditStep& step, bool forward) {
                  {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()})
                 if (set) set->Truncate(step.countBefore);
         }
-        SetSelection(step.selectionBefore);
+        ReplaceSelection(step.selectionBefore);
         m_bZEdited = step.zEditedBefore;
     }
 }
@@ -539,7 +554,7 @@ std::string CPointEditor::Undo() {
     for (int& to : m_lastRenumbering)
         if (to >= m_ground.GetCount()) to = -1;
     m_history.SetPosition(p - 1);
-    AfterEdit();
+    AfterEdit(EditorChange::Undo);
     return EditName(target->kind);
 }
 
@@ -558,7 +573,7 @@ std::string CPointEditor::Redo() {
     while (p < m_history.Size() && m_history.At(p).isCompaction)
         NoteRenumbering(countBefore, ApplyCompaction(m_history.At(p++).compaction));
     m_history.SetPosition(p);
-    AfterEdit();
+    AfterEdit(EditorChange::Redo);
     return EditName(step.kind);
 }
 
@@ -625,7 +640,7 @@ std::vector<int> CPointEditor::ApplyCompaction(CompactionEntry& entry) {
     for (int i : entry.selectionBefore)
         if (i >= 0 && i < n && newIndexOfOld[static_cast<size_t>(i)] >= 0)
             selection.push_back(newIndexOfOld[static_cast<size_t>(i)]);
-    SetSelection(selection);
+    ReplaceSelection(selection);
     return newIndexOfOld;
 }
 
@@ -641,7 +656,7 @@ std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
         m_ground.m_dMinX = b.xmin, m_ground.m_dMaxX = b.xmax;
         m_ground.m_dMinY = b.ymin, m_ground.m_dMaxY = b.ymax;
         m_ground.m_dMinZ = b.zmin, m_ground.m_dMaxZ = b.zmax;
-        SetSelection(entry.selectionBefore);
+        ReplaceSelection(entry.selectionBefore);
         std::vector<int> same(static_cast<size_t>(kept));
         std::iota(same.begin(), same.end(), 0);
         return same;
@@ -672,7 +687,7 @@ std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
     m_ground.m_dMinY = b.ymin, m_ground.m_dMaxY = b.ymax;
     m_ground.m_dMinZ = b.zmin, m_ground.m_dMaxZ = b.zmax;
     RebuildIndexes();
-    SetSelection(entry.selectionBefore);
+    ReplaceSelection(entry.selectionBefore);
     // Record j of the compacted set is the j-th record that was not removed.
     std::vector<int> newIndexOfOld;
     newIndexOfOld.reserve(static_cast<size_t>(kept));
@@ -692,7 +707,7 @@ void CPointEditor::Compact(std::vector<int>& newIndexOfOld) {
     entry.isCompaction = true;
     newIndexOfOld = ApplyCompaction(entry.compaction);
     m_nDropped += m_history.Push(std::move(entry));
-    AfterEdit();
+    AfterEdit(EditorChange::Compaction);
 }
 
 // --- The rule -------------------------------------------------------------------

@@ -23,6 +23,24 @@
 class CAerialPhoto;
 class CTINPoints;
 
+// What an operation of the editor changed, for whoever follows the sets.
+enum class EditorChange {
+    Edit,        // an edit recorded (or extended) a step: LastChanged lists its records
+    Undo,        // a step was taken back: LastChanged, LastRenumbering
+    Redo,        // a step was made again: LastChanged, LastRenumbering
+    Compaction,  // a save's compaction renumbered the records
+    Promotion,   // releasing the selection raised weights to 0.95: LastChanged lists them
+    Selection,   // the selection changed, no record did
+};
+
+class IEditorListener {
+public:
+    virtual void OnEditorChange(EditorChange change) = 0;
+
+protected:
+    ~IEditorListener() = default;
+};
+
 // A new ground position for one record (Set To Surface).
 struct PointTarget {
     int index;
@@ -36,6 +54,9 @@ public:
     CPointEditor(CTINPoints& ground, CAerialPhoto& left, CAerialPhoto& right, bool& zEdited);
     CPointEditor(const CPointEditor&) = delete;
     CPointEditor& operator=(const CPointEditor&) = delete;
+
+    // The one listener told of every change below, after it was made (none: nobody).
+    void SetListener(IEditorListener* listener) { m_pListener = listener; }
 
     // --- Edits of the selection. Results: 1 done (a step recorded), or a
     // negative value with nothing changed and no step.
@@ -126,6 +147,8 @@ private:
     // Step under construction: records each touched index's before state once.
     struct Recorder;
     void Commit(EditStep&& step);
+    // The selection becomes these records, with no change reported.
+    void ReplaceSelection(const std::vector<int>& indices);
     void ApplyStep(const EditStep& step, bool forward);
     // Both return the index map of the compaction made or taken back (old
     // index -> new index, -1 for a dropped record).
@@ -138,7 +161,10 @@ private:
     void MoveAlongLeftRay(int index, double dZ);
     void RebuildIndexes();
     void Verify() const;
-    void AfterEdit();
+    void AfterEdit(EditorChange change);
+    void Notify(EditorChange change) const {
+        if (m_pListener) m_pListener->OnEditorChange(change);
+    }
     void NoteChanged(const EditStep& step);
 
     CTINPoints& m_ground;
@@ -151,4 +177,5 @@ private:
     std::vector<int> m_lastChanged;      // records the last edit, undo or redo changed
     std::vector<int> m_lastRenumbering;  // see LastRenumbering
     bool m_bOpenStepStale = false;       // notches since the open wheel step's after states
+    IEditorListener* m_pListener = nullptr;
 };

@@ -79,7 +79,26 @@ const std::map<int, const char*>& Prompts() {
 }  // namespace
 
 CMainFrame::CMainFrame() = default;
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    COrvaneDoc::s_fnFrameEvents = nullptr;
+}
+
+void CMainFrame::OnProjectEvent(const ProjectEvent& event) {
+    switch (event.change) {
+        case ProjectChange::HistoryChanged:
+            UpdateUndoActions();
+            break;
+        case ProjectChange::Loaded:
+        case ProjectChange::PointsEdited:
+            OnPointsEdited();
+            break;
+        case ProjectChange::ChecksChanged:
+            UpdateCheckQueue();
+            break;
+        default:
+            break;
+    }
+}
 
 QAction* CMainFrame::FindAction(int id) const {
     auto it = m_actions.find(id);
@@ -104,6 +123,10 @@ QAction* CMainFrame::MakeAction(int id, const QString& text, const QString& prom
 }
 
 int CMainFrame::OnCreate() {
+    // Every document's project events reach the menus and the docks.
+    COrvaneDoc::s_fnFrameEvents = [this](const COrvaneDoc&, const ProjectEvent& event) {
+        OnProjectEvent(event);
+    };
     // Toolbar 128.
     m_wndToolBar = addToolBar(QStringLiteral("Standard"));
     if (!m_wndToolBar) {

@@ -15,6 +15,7 @@ class QAction;
 class QActionGroup;
 class QMenu;
 class COrvaneView;
+struct ProjectEvent;
 class CCheckQueueDock;
 class QTimer;
 
@@ -80,6 +81,8 @@ public:
     void UpdateCheckQueue();
     // The points changed: the overview's density follows.
     void OnPointsEdited();
+    // A change of a document's project: the menus and the docks follow.
+    void OnProjectEvent(const ProjectEvent& event);
     CCheckQueueDock* CheckQueueDock() const { return m_pCheckQueue; }
     // Holds the hint on how to start in the status bar while the active
     // document has no project.

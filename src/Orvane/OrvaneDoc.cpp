@@ -1,84 +1,26 @@
 #include "Orvane/OrvaneDoc.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QApplication>
-#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QTimer>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <utility>
 
-#include "Checking/SurfaceTargets.h"
-#include "Framework/MDIFrame.h"
+#include "Checking/CheckStatuses.h"
 #include "Framework/Messages.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WaitCursor.h"
 #include "Framework/WinApp.h"
-#include "GdalImage/GdalImage.h"
-#include "Orvane/3DImgInput.h"
-#include "Orvane/MainFrm.h"
-#include "Orvane/OrvaneView.h"
-#include "Platform/AtomicFile.h"
-#include "Platform/FileHandle.h"
 #include "PointIO/PointIO.h"
-#include "TIN/PointsFileSave.h"
 
-namespace {
+std::function<void(const COrvaneDoc&, const ProjectEvent&)> COrvaneDoc::s_fnFrameEvents;
 
-using Platform::FilePtr;
-
-FilePtr OpenForReading(const std::string& path) {
-    if (path.empty()) return nullptr;
-    return FilePtr(std::fopen(path.c_str(), "rb"));
+COrvaneDoc::COrvaneDoc() {
+    SetEventSink(this);
 }
-
-// Moves the orientation of `from` (read into a temporary) into `to`.
-void TakeOrientation(CAerialPhoto& to, CAerialPhoto& from) {
-    std::swap(to.m_dFocalLength, from.m_dFocalLength);
-    std::swap(to.m_dPrincipalX, from.m_dPrincipalX);
-    std::swap(to.m_dPrincipalY, from.m_dPrincipalY);
-    std::swap(to.m_ppInterior, from.m_ppInterior);
-    std::swap(to.m_ppInteriorInv, from.m_ppInteriorInv);
-    std::swap(to.m_dOmega, from.m_dOmega);
-    std::swap(to.m_dPhi, from.m_dPhi);
-    std::swap(to.m_dKappa, from.m_dKappa);
-    std::swap(to.m_dXs, from.m_dXs);
-    std::swap(to.m_dYs, from.m_dYs);
-    std::swap(to.m_dZs, from.m_dZs);
-    std::swap(to.m_ppRotation, from.m_ppRotation);
-    std::swap(to.m_ppGroundToImage, from.m_ppGroundToImage);
-}
-
-// Moves a freshly read image into a photograph's image (the old one goes to `from`).
-void TakeImage(CErdasImage& to, CErdasImage& from) {
-    to.Swap(from);
-}
-
-// Moves a freshly read and indexed point set into the document's set.
-void TakePoints(CTINPoints& to, CTINPoints& from) {
-    to.Swap(from);
-}
-
-void ShowOpenError(const char* name, const std::string& path = std::string()) {
-    QString text = QStringLiteral("Open %1 error!").arg(QString::fromLatin1(name));
-    // An orientation file is named by the picker, not by the operator: the
-    // message says which file was tried.
-    if (!path.empty()) text += QStringLiteral("\n") + QString::fromLocal8Bit(path.c_str());
-    ReportMessage(text, Platform::MessageKind::Exclamation);
-}
-
-}  // namespace
-
-COrvaneDoc::COrvaneDoc() = default;
 
 COrvaneDoc::~COrvaneDoc() {
     m_overview.Cancel();  // its worker reads the left image
+    SetEventSink(nullptr);
 }
 
 bool COrvaneDoc::OnNewDocument() {
@@ -92,23 +34,44 @@ void COrvaneDoc::SelectPoint(int index) {
 }
 
 bool COrvaneDoc::ReleaseSelection() {
-    bool promoted = false;
-    if (!m_editor.ReleaseSelection(&promoted)) return false;
-    // A promoted weight is an edit of the points file like any other: it
-    // must not be lost when the document closes without asking.
-    if (promoted) SetModifiedFlag();
-    return true;
+    // A promoted weight is an edit of the points file like any other: the
+    // project reports it, and the document is then modified.
+    return m_editor.ReleaseSelection();
 }
 
-void COrvaneDoc::OnPointsEdited() {
-    SetModifiedFlag();
-    ChecksFollowEdit();
-    if (const int dropped = m_editor.TakeDroppedSteps(); dropped > 0)
-        ShowTimedStatus(QStringLiteral("The oldest %1 edits can no longer be undone: the undo "
-                                       "history keeps at most %2 MB.")
-                            .arg(dropped)
-                            .arg(static_cast<qulonglong>(m_editor.History().Limit() >> 20)));
-    HistoryChanged();
+void COrvaneDoc::OnProjectEvent(const ProjectEvent& event) {
+    switch (event.change) {
+        case ProjectChange::Loaded: {
+            const ImageSize size = m_leftPhoto.m_image.GetSize();
+            ExtendSceneSize(size.cx, size.cy);
+            break;
+        }
+        case ProjectChange::PointsEdited:
+            SetModifiedFlag(!event.atSavedState);
+            if (event.droppedSteps > 0)
+                ShowTimedStatus(
+                    QStringLiteral("The oldest %1 edits can no longer be undone: the "
+                                   "undo history keeps at most %2 MB.")
+                        .arg(event.droppedSteps)
+                        .arg(static_cast<qulonglong>(m_editor.History().Limit() >> 20)));
+            break;
+        case ProjectChange::ChecksChanged:
+            if (!m_pSidecarTimer) {
+                m_pSidecarTimer = std::make_unique<QTimer>();
+                m_pSidecarTimer->setSingleShot(true);
+                QObject::connect(m_pSidecarTimer.get(), &QTimer::timeout,
+                                 [this] { SaveCheckStatuses(); });
+            }
+            // At most every few seconds: a walk through the queue writes once per pause.
+            if (!m_pSidecarTimer->isActive()) m_pSidecarTimer->start(3000);
+            break;
+        default:
+            break;
+    }
+    // What the project's members look like changed for every view; the hint
+    // tells which change it was.
+    UpdateAllViews(nullptr, static_cast<long>(event.change), const_cast<ProjectEvent*>(&event));
+    if (s_fnFrameEvents) s_fnFrameEvents(*this, event);
 }
 
 std::string COrvaneDoc::OnEditUndo() {
@@ -120,51 +83,17 @@ std::string COrvaneDoc::OnEditRedo() {
 }
 
 std::string COrvaneDoc::StepHistory(bool redo) {
-    const std::string name = redo ? m_editor.Redo() : m_editor.Undo();
-    if (name.empty()) return name;
-    // Back at the state of the last save (or load): nothing to save.
-    SetModifiedFlag(!m_editor.AtSavedState());
-    // Undoing past a save puts its dropped records back (redoing drops them
-    // again): what keeps record indices follows, as after the save.
-    if (const std::vector<int>& map = m_editor.LastRenumbering(); !map.empty()) {
-        RenumberAfterCompact(map);
-        m_checks.PointsRenumbered(map);
-    }
-    ChecksFollowEdit();
-    for (CScrollView* view : GetViews()) view->Invalidate();
-    ShowTimedStatus((redo ? QStringLiteral("Redone: %1") : QStringLiteral("Undone: %1"))
-                        .arg(QString::fromStdString(name)));
-    HistoryChanged();
+    const std::string name = redo ? Redo() : Undo();
+    if (!name.empty())
+        ShowTimedStatus((redo ? QStringLiteral("Redone: %1") : QStringLiteral("Undone: %1"))
+                            .arg(QString::fromStdString(name)));
     return name;
 }
 
-void COrvaneDoc::ChecksFollowEdit() {
-    if (!m_editor.LastChanged().empty()) {
-        m_checks.PointsChanged(m_editor.LastChanged());
-        OnChecksChanged();
-    }
-}
-
-void COrvaneDoc::OnChecksChanged() {
-    CWinApp* app = CWinApp::GetApp();
-    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr)
-        frame->UpdateCheckQueue();
-    for (CScrollView* view : GetViews()) view->Invalidate();
-    if (!m_pSidecarTimer) {
-        m_pSidecarTimer = std::make_unique<QTimer>();
-        m_pSidecarTimer->setSingleShot(true);
-        QObject::connect(m_pSidecarTimer.get(), &QTimer::timeout, [this] { SaveCheckStatuses(); });
-    }
-    // At most every few seconds: a walk through the queue writes once per pause.
-    if (!m_pSidecarTimer->isActive()) m_pSidecarTimer->start(3000);
-}
-
 void COrvaneDoc::SaveCheckStatuses(const std::string& pointsPath) {
-    if (!m_bProjectLoaded || !m_checks.TakeStatusesChanged()) return;
     const std::string path =
         pointsPath.empty() ? GetPathName().toLocal8Bit().toStdString() : pointsPath;
-    // Edits not saved yet are not written as edited: they may still be lost.
-    if (m_checks.StatusesToKeep().Save(path) < 0)
+    if (CProject::SaveCheckStatuses(path) < 0)
         ShowTimedStatus(QStringLiteral("The check statuses could not be written to %1.")
                             .arg(QString::fromStdString(CCheckStatuses::SidecarPath(path))));
 }
@@ -176,180 +105,54 @@ void COrvaneDoc::OnCloseDocument() {
 }
 
 int COrvaneDoc::SetSelectionToSurface() {
-    const std::vector<int> indices = m_editor.SelectionIndices();
-    std::vector<SurfaceTarget> targets;
+    int without = 0;
+    int moved = -1;
     {
         CWaitCursor wait;
-        if (m_checks.Ranking())
-            ComputeSurfaceTargets(*m_checks.Ranking(), m_leftPhoto, indices, targets);
-        else
-            ComputeSurfaceTargets(m_points, m_leftPhoto, indices, targets);
-    }
-    std::vector<PointTarget> moves;
-    int without = 0;
-    for (const SurfaceTarget& t : targets) {
-        if (t.status == TargetStatus::Converged)
-            moves.push_back({t.index, t.x, t.y, t.z});
-        else if (t.status != TargetStatus::NotLive)
-            ++without;
+        moved = CProject::SetSelectionToSurface(&without);
     }
     if (without > 0)
         ShowTimedStatus(QStringLiteral("%1 of the selected points have no surface of neighbours "
                                        "to go to; they were left as they were.")
                             .arg(without));
-    if (moves.empty() || m_editor.MovePointsTo(moves, EditKind::SetToSurface) < 0) return -1;
-    OnPointsEdited();
-    return static_cast<int>(moves.size());
-}
-
-void COrvaneDoc::HistoryChanged() const {
-    CWinApp* app = CWinApp::GetApp();
-    if (auto* frame = app ? dynamic_cast<CMainFrame*>(app->m_pMainWnd) : nullptr) {
-        frame->UpdateUndoActions();
-        frame->OnPointsEdited();
-    }
+    return moved;
 }
 
 void COrvaneDoc::ShowTimedStatus(const QString& text) const {
     if (CStatusBar* bar = CWinApp::MainStatusBar()) bar->ShowTimedMessage(text);
 }
 
-void COrvaneDoc::LoadProject(COrvaneView* pView) {
-    // A second project replaces the points in place: unsaved edits are offered
-    // for saving first, as closing the document would (Cancel keeps everything).
-    if (m_bProjectLoaded && !SaveModified()) return;
-    C3DImgInput dlg(pView);
-    if (!pView->RunDialog(dlg)) return;
-    // The paths go into the view before the checks, as the operator typed them.
-    pView->m_strLeftImage = dlg.m_strLeftImage;
-    pView->m_strRightImage = dlg.m_strRightImage;
-    pView->m_strLeftOrientation = dlg.m_strLeftOrientation;
-    pView->m_strRightOrientation = dlg.m_strRightOrientation;
-    pView->m_strMatchedPoints = dlg.m_strMatchedPoints;
-    ProjectPaths paths{dlg.m_strLeftImage, dlg.m_strRightImage, dlg.m_strLeftOrientation,
-                       dlg.m_strRightOrientation, dlg.m_strMatchedPoints};
-    LoadProjectFiles(paths, pView);
-}
-
-int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) {
-    // Checks in the order the operator expects the names; the first failure ends them.
-    FilePtr left = OpenForReading(paths.leftImage);
-    if (!left) return ShowOpenError("Left Image"), -1;
-    FilePtr right = OpenForReading(paths.rightImage);
-    if (!right) return ShowOpenError("Right Image"), -1;
-    FilePtr points = OpenForReading(paths.matchedPoints);
-    if (!points) return ShowOpenError("Matched Points"), -1;
-    // What saves of this points file that died half way left behind goes now.
-    RemoveStalePointsSaves(paths.matchedPoints);
-    // Orientations go into temporaries: a failure later must not leave the
-    // displayed points projected with one orientation and later edits with another.
-    CAerialPhoto newLeft, newRight;
-    if (newLeft.ReadOrientation(paths.leftOrientation) < 0)
-        return ShowOpenError("Left Orientation Parameters File", paths.leftOrientation), -1;
-    if (newRight.ReadOrientation(paths.rightOrientation) < 0)
-        return ShowOpenError("Right Orientation Parameters File", paths.rightOrientation), -1;
-
-    CWaitCursor wait;
-    // A LAN file (by its magic) goes to the LAN reader, other rasters that
-    // GDAL recognises (TIFF, GeoTIFF, ...) to GDAL, into the same band buffers.
-    left.reset();
-    right.reset();
-    if (ReadPhotograph(paths.leftImage, newLeft.m_image) != 1 || !newLeft.m_image.GetBands()) {
-        return ShowOpenError("Left Image"), -1;
+int COrvaneDoc::LoadProject(const ProjectPaths& paths) {
+    ProjectLoadResult result;
+    {
+        CWaitCursor wait;
+        // The overview's worker reads the left image that is about to be replaced.
+        result = Load(paths, [this] { m_overview.Cancel(); });
     }
-    if (ReadPhotograph(paths.rightImage, newRight.m_image) != 1 || !newRight.m_image.GetBands()) {
-        return ShowOpenError("Right Image"), -1;
+    if (!result.Loaded()) {
+        QString text = QStringLiteral("Open %1 error!")
+                           .arg(QString::fromLatin1(ProjectInputName(result.failed)));
+        // An orientation file is named by the picker, not by the operator: the
+        // message says which file was tried.
+        if (!result.path.empty())
+            text += QStringLiteral("\n") + QString::fromLocal8Bit(result.path.c_str());
+        ReportMessage(text, Platform::MessageKind::Exclamation);
+        return -1;
     }
-    CTINPoints newPoints;
-    if (newPoints.ReadPts(points.get()) != 1 || newPoints.BuildIndex(1) < 0) {
-        return ShowOpenError("Matched Points"), -1;
-    }
-    points.reset();
-
-    // Everything was read: replace the project in one step. The overview's
-    // worker reads the left image that is about to be replaced.
-    m_overview.Cancel();
-    TakeOrientation(m_leftPhoto, newLeft);
-    TakeOrientation(m_rightPhoto, newRight);
-    m_leftPhoto.m_strImagePath = paths.leftImage;
-    TakeImage(m_leftPhoto.m_image, newLeft.m_image);
-    m_leftPhoto.InvalidateWindow();
-    m_rightPhoto.m_strImagePath = paths.rightImage;
-    TakeImage(m_rightPhoto.m_image, newRight.m_image);
-    m_rightPhoto.InvalidateWindow();
-    // Each photograph's contrast comes from its own whole band, so every view
-    // (a new window included) draws it the same way from the start.
-    m_leftPhoto.ComputeGreyMap();
-    m_rightPhoto.ComputeGreyMap();
-    TakePoints(m_points, newPoints);
-    m_bProjectLoaded = true;
-
-    ImageSize size = m_leftPhoto.m_image.GetSize();
-    ExtendSceneSize(size.cx, size.cy);
-    RebuildImagePoints();
-    for (CAerialPhoto* photo : {&m_leftPhoto, &m_rightPhoto}) {
-        photo->ClearSelection();
-        photo->m_polygon.clear();
-    }
-    m_bZEdited = false;
-    // The check statuses of this points file, if it has any.
-    m_checks.Reset();
-    switch (m_checks.Statuses().Load(paths.matchedPoints)) {
-        case -2:
-            ShowTimedStatus(
-                QStringLiteral("The check statuses in %1 belong to another version of "
-                               "the points file; they were ignored.")
-                    .arg(QString::fromStdString(CCheckStatuses::SidecarPath(paths.matchedPoints))));
-            break;
-        case -3:
-            ShowTimedStatus(
-                QStringLiteral("The check statuses in %1 could not be read; they were "
-                               "ignored.")
-                    .arg(QString::fromStdString(CCheckStatuses::SidecarPath(paths.matchedPoints))));
-            break;
-        default:
-            break;
-    }
-    m_checks.Statuses().Resize(m_points.GetCount());
-    m_checks.MarkSaved();
-    // Another project: nothing of the last one can be undone here.
-    m_editor.ClearHistory();
-    m_editor.MarkSaved();
-    m_editor.PrepareSelection();
-    HistoryChanged();
-
-    if (pView) pView->OnProjectLoaded((m_points.m_dMinZ + m_points.m_dMaxZ) / 2.0);
+    const QString sidecar =
+        QString::fromStdString(CCheckStatuses::SidecarPath(paths.matchedPoints));
+    if (result.statuses == -2)
+        ShowTimedStatus(QStringLiteral("The check statuses in %1 belong to another version of "
+                                       "the points file; they were ignored.")
+                            .arg(sidecar));
+    else if (result.statuses == -3)
+        ShowTimedStatus(
+            QStringLiteral("The check statuses in %1 could not be read; they were ignored.")
+                .arg(sidecar));
     SetPathName(QString::fromLocal8Bit(paths.matchedPoints.c_str()), true);
     SetModifiedFlag(false);
     m_overview.Start(m_leftPhoto.m_image);
     return 1;
-}
-
-void COrvaneDoc::RebuildImagePoints() {
-    m_leftPhoto.ProjectAll(m_points);
-    m_rightPhoto.ProjectAll(m_points);
-    // A ground point that does not project (NaN image position) stays in
-    // step in the image-point set but out of its index: it is never drawn or
-    // picked there, and the points after it are indexed as usual.
-    if (m_leftPhoto.m_pImagePoints) m_leftPhoto.m_pImagePoints->BuildPlacedIndex(1);
-    if (m_rightPhoto.m_pImagePoints) m_rightPhoto.m_pImagePoints->BuildPlacedIndex(1);
-}
-
-void COrvaneDoc::RenumberAfterCompact(const std::vector<int>& newIndexOfOld) {
-    auto remap = [&](std::vector<TINPoint>& list, CAerialPhoto& photo) {
-        std::vector<TINPoint> kept;
-        for (const TINPoint& e : list) {
-            if (e.id < 0 || e.id >= static_cast<int>(newIndexOfOld.size())) continue;
-            const int id = newIndexOfOld[static_cast<size_t>(e.id)];
-            if (id < 0) continue;
-            const TINPoint* p = photo.m_pImagePoints ? photo.m_pImagePoints->GetPoint(id) : nullptr;
-            if (p) kept.push_back(*p);
-        }
-        list.swap(kept);
-    };
-    for (CAerialPhoto* photo : {&m_leftPhoto, &m_rightPhoto}) remap(photo->m_polygon, *photo);
-    for (CScrollView* v : GetViews())
-        if (auto* view = dynamic_cast<COrvaneView*>(v)) view->OnPointsRenumbered(newIndexOfOld);
 }
 
 void COrvaneDoc::ShowStatus(const QString& text) const {
@@ -358,77 +161,50 @@ void COrvaneDoc::ShowStatus(const QString& text) const {
 
 bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     const std::string path = qpath.toLocal8Bit().toStdString();
-    // A document without a loaded project (File > New, or File > Open of a
-    // .pts, which reads nothing) must not overwrite a points file with nothing.
-    if (!m_bProjectLoaded) {
-        ReportMessage(QStringLiteral("There are no points to save: load a project with "
-                                     "TIN > Editing (Orvane) first."),
-                      Platform::MessageKind::Exclamation);
-        return false;
-    }
-    // Deleted records are left out of the file; a set with no live point
-    // could never be read back, so the old file stays as it is.
-    bool anyLive = false;
-    for (int i = 0; i < m_points.GetCount() && !anyLive; ++i)
-        anyLive = m_points.GetPoint(i)->id >= 0;
-    if (!anyLive) {
-        ReportMessage(QStringLiteral("All points are deleted; the points file was not changed."),
-                      Platform::MessageKind::Exclamation);
-        return false;
-    }
-    // A file the user may not write, or a folder where nothing can be
-    // created, is refused before anything changes.
-    const std::string target = Platform::SaveTarget(path);
-    const std::string folder = target.find('/') == std::string::npos
-                                   ? std::string(".")
-                                   : target.substr(0, std::max<size_t>(1, target.rfind('/')));
-    if ((access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) ||
-        access(folder.c_str(), W_OK | X_OK) != 0) {
-        ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
-                      Platform::MessageKind::Exclamation);
-        return false;
+    switch (SaveRefusal(path)) {
+        case kSaveNoProject:
+            // A document without a loaded project (File > New) must not
+            // overwrite a points file with nothing.
+            ReportMessage(QStringLiteral("There are no points to save: load a project with "
+                                         "TIN > Editing (Orvane) first."),
+                          Platform::MessageKind::Exclamation);
+            return false;
+        case kSaveAllDeleted:
+            ReportMessage(
+                QStringLiteral("All points are deleted; the points file was not changed."),
+                Platform::MessageKind::Exclamation);
+            return false;
+        case kSaveCannotWrite:
+            ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
+                          Platform::MessageKind::Exclamation);
+            return false;
+        default:
+            break;
     }
     ShowStatus(QStringLiteral("Writing PTS to %1").arg(qpath));
     int result = 0;
     {
         CWaitCursor wait;
-        // Every save compacts: besides dropping deleted records this takes the
-        // header bounds from the live records, which moves along a ray may
-        // have carried outside the bounds the file was loaded with. The
-        // editor records the compaction, so earlier steps stay undoable.
-        std::vector<int> newIndexOfOld;
-        m_editor.Compact(newIndexOfOld);
-        RenumberAfterCompact(newIndexOfOld);
-        m_checks.PointsRenumbered(newIndexOfOld);
-        // A temporary beside the file, renamed over it once complete: a
-        // failure at any step leaves the previous file untouched.
-        result = SavePointsFile(m_points, path);
+        result = Save(path);
     }
     ShowStatus(QStringLiteral("Done writing PTS."));
-    if (result == -1) {
+    if (result == kSaveOpenFailed || result == kSaveCannotWrite) {
         ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
                       Platform::MessageKind::Exclamation);
         return false;
     }
-    if (result != 1) {
+    if (result != kSaved) {
         ReportMessage(QStringLiteral("Write file %1 error!").arg(qpath),
                       Platform::MessageKind::Exclamation);
         return false;  // the document stays modified: nothing was saved
     }
-    m_editor.MarkSaved();
     SetModifiedFlag(false);
-    HistoryChanged();
-    // The statuses follow the renumbered records into their sidecar at once,
-    // now with the edits this save made lasting.
-    m_checks.MarkSaved();
-    m_checks.MarkStatusesChanged();
     SaveCheckStatuses(path);  // beside the file just written (Save As names it later)
-    OnChecksChanged();
     return true;
 }
 
 void COrvaneDoc::OnExportPoints() {
-    if (!m_bProjectLoaded || m_points.GetCount() == 0) {
+    if (!IsProjectLoaded() || m_points.GetCount() == 0) {
         ReportMessage(QStringLiteral("Please load images and points first."),
                       Platform::MessageKind::Plain);
         return;

@@ -102,7 +102,7 @@ TEST(OrvaneDocLoad, EachFailingInputNamesItselfAndKeepsTheEarlierProject) {
         ProjectPaths paths = DemoPaths();
         c.spoil(paths);
         ScopedMessageCapture capture;
-        EXPECT_EQ(h.doc->LoadProjectFiles(paths, h.view), -1) << c.message;
+        EXPECT_EQ(h.doc->LoadProject(paths), -1) << c.message;
         ASSERT_FALSE(capture.Messages().empty()) << c.message;
         EXPECT_EQ(capture.Messages().back().text, c.message);
         EXPECT_EQ(capture.Messages().back().kind, Platform::MessageKind::Exclamation);
@@ -130,7 +130,7 @@ TEST(OrvaneDocLoad, SecondLoadClearsSelectionsAndPolygon) {
 // weights are promoted: PointEditorEdits in src/Editing). No window needed.
 TEST(OrvaneDocSelection, PromotedWeightsMarkTheDocumentModified) {
     COrvaneDoc doc;
-    ASSERT_EQ(doc.LoadProjectFiles(DemoPaths(), nullptr), 1);
+    ASSERT_EQ(doc.LoadProject(DemoPaths()), 1);
     doc.m_points.GetPoint(1)->weight = 0.5;
     doc.m_points.GetPoint(2)->weight = 0.97;
     doc.SelectPoint(2);
@@ -221,7 +221,7 @@ int SaveInChild(const std::string& pts, const std::function<void()>& before) {
         COrvaneDoc doc;
         ProjectPaths paths = DemoPaths();
         paths.matchedPoints = pts;
-        if (doc.LoadProjectFiles(paths, nullptr) != 1) _exit(kNotLoaded);
+        if (doc.LoadProject(paths) != 1) _exit(kNotLoaded);
         doc.m_points.GetPoint(0)->z += 1.0;
         doc.SetModifiedFlag();
         before();

@@ -170,7 +170,7 @@ public:
         view->m_strLeftOrientation = paths.leftOrientation;
         view->m_strRightOrientation = paths.rightOrientation;
         view->m_strMatchedPoints = paths.matchedPoints;
-        return doc->LoadProjectFiles(paths, view);
+        return doc->LoadProject(paths);
     }
     // Loads the small demo with its points file copied to `pointsFile`, so a
     // test may save over it. 1, or the loader's result.

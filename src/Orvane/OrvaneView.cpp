@@ -13,6 +13,7 @@
 #include "Framework/WinApp.h"
 #include "Numerics/LinearAlgebra.h"
 #include "Orvane/3DCoordInput.h"
+#include "Orvane/3DImgInput.h"
 #include "Orvane/MevrithOpt.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/ValueInput.h"
@@ -421,7 +422,7 @@ bool COrvaneView::OnMouseWheel(unsigned int nFlags, short zDelta, CPoint /*point
     }
     // One notch: the selection's heights by the step, along the left ray with Shift.
     const double dZ = zDelta < 0 ? -m_dZIncrement : m_dZIncrement;
-    if (doc->m_editor.RaiseSelection(dZ, (nFlags & MK_SHIFT) != 0) > 0) doc->OnPointsEdited();
+    doc->m_editor.RaiseSelection(dZ, (nFlags & MK_SHIFT) != 0);
     Invalidate();
     return true;
 }
@@ -516,7 +517,6 @@ int COrvaneView::AddPointAtMark() {
     const double row = scroll.y + (ClientHeight() - m_ptMark.y);
     const int result = doc->m_editor.AddPointAt(column, row, m_dDefaultZ);
     if (result < 0) return result;
-    doc->OnPointsEdited();
     RedrawNow();
     return 1;
 }
@@ -608,8 +608,30 @@ bool COrvaneView::OnCommand(int id) {
 }
 
 void COrvaneView::OnEditingOrvane() {
-    GetDocument()->LoadProject(this);
+    COrvaneDoc* doc = GetDocument();
+    // A second project replaces the points in place: unsaved edits are offered
+    // for saving first, as closing the document would (Cancel keeps everything).
+    if (doc->IsProjectLoaded() && !doc->SaveModified()) return;
+    C3DImgInput dlg(this);
+    if (!RunDialog(dlg)) return;
+    // The paths go into the view before the checks, as the operator typed them.
+    m_strLeftImage = dlg.m_strLeftImage;
+    m_strRightImage = dlg.m_strRightImage;
+    m_strLeftOrientation = dlg.m_strLeftOrientation;
+    m_strRightOrientation = dlg.m_strRightOrientation;
+    m_strMatchedPoints = dlg.m_strMatchedPoints;
+    doc->LoadProject({m_strLeftImage, m_strRightImage, m_strLeftOrientation, m_strRightOrientation,
+                      m_strMatchedPoints});
     RedrawNow();
+}
+
+void COrvaneView::OnUpdate(CScrollView* pSender, long lHint, void* pHint) {
+    const auto* event = static_cast<const ProjectEvent*>(pHint);
+    if (event && event->change == ProjectChange::Loaded)
+        OnProjectLoaded(GetDocument()->MidHeight());
+    else if (event && event->change == ProjectChange::RecordsRenumbered && event->records)
+        OnPointsRenumbered(*event->records);
+    COpenGLView::OnUpdate(pSender, lHint, pHint);
 }
 
 void COrvaneView::OnProjectLoaded(double dDefaultZ) {
@@ -642,7 +664,6 @@ bool COrvaneView::FitSelectionToPlane(const std::vector<int>& sampleIds, bool bS
                       Platform::MessageKind::Plain);
         return false;
     }
-    if (result > 0) doc->OnPointsEdited();
     return true;
 }
 
@@ -686,7 +707,7 @@ void COrvaneView::OnSetNewZ() {
         Invalidate();
         return;
     }
-    if (doc->m_editor.SetSelectionZ(dlg.m_dValue) > 0) doc->OnPointsEdited();
+    doc->m_editor.SetSelectionZ(dlg.m_dValue);
     doc->SetModifiedFlag();  // also with nothing selected
     Invalidate();
 }
@@ -694,7 +715,7 @@ void COrvaneView::OnSetNewZ() {
 void COrvaneView::OnDeletePoints() {
     COrvaneDoc* doc = GetDocument();
     if (doc->m_leftPhoto.m_selection.empty()) return ShowPlain("Please select some points.");
-    if (doc->m_editor.DeleteSelection() > 0) doc->OnPointsEdited();
+    doc->m_editor.DeleteSelection();
     Invalidate();
 }
 
@@ -768,8 +789,7 @@ void COrvaneView::GoToSuspect(int index) {
                             : nullptr;
     if (!l || !r || !std::isfinite(l->x) || !std::isfinite(l->y)) return;
     // The suspect becomes the selection (the one released first, weight rule).
-    doc->ReleaseSelection();
-    doc->SelectPoint(index);
+    if (!doc->SelectSuspect(index)) return;
     // To the centre of the view, as Go To Point scrolls.
     CentreOn(l->x, l->y);
     // The floating mark on the point: the left cross at its left pixel, the
@@ -784,7 +804,6 @@ void COrvaneView::GoToSuspect(int index) {
     }
     if (const TINPoint* g = doc->m_points.GetPoint(index))
         ShowValues({g->x, g->y, g->z, g->weight});
-    doc->OnChecksChanged();
     RedrawNow();
 }
 
@@ -794,11 +813,10 @@ void COrvaneView::OnNextSuspect() {
     int index = -1;
     {
         CWaitCursor wait;  // the first use ranks the points
-        index = doc->m_checks.Next();
+        index = doc->NextSuspect();
     }
     if (index < 0) {
         doc->ShowTimedStatus(QStringLiteral("No further suspect points."));
-        doc->OnChecksChanged();
         return;
     }
     GoToSuspect(index);
@@ -810,7 +828,7 @@ void COrvaneView::OnPreviousSuspect() {
     int index = -1;
     {
         CWaitCursor wait;
-        index = doc->m_checks.Previous();
+        index = doc->PreviousSuspect();
     }
     if (index < 0) {
         doc->ShowTimedStatus(QStringLiteral("No suspect point before this one."));

@@ -76,6 +76,11 @@ public:
     // Mode 1: min-max stretch of the copy's grey values into m_greyMap.
     void ComputeGreyMap(const unsigned char* pixels, int rows, int columns);
 
+    // A change of the document's project (the hint is its ProjectChange, the
+    // pointer the ProjectEvent): a load scrolls to the new project, a
+    // renumbering moves the current point; every change redraws.
+    void OnUpdate(CScrollView* pSender, long lHint, void* pHint) override;
+
     // --- Mouse, wheel and keys -----------------------------------------------
     void OnMouseMove(unsigned int nFlags, CPoint point) override;
     void OnLButtonDown(unsigned int nFlags, CPoint point) override;
@@ -127,7 +132,7 @@ public:
     bool RunDialog(QDialog& dialog);
     std::function<bool(QDialog&)> m_fnRunDialog;
 
-    // Called by the document after a project was loaded: scroll area, grey map,
+    // After a project was loaded: scroll area, grey map,
     // Default Z; both display lists are rebuilt at the next draw.
     void OnProjectLoaded(double dDefaultZ);
     // Scrolls the middle of the points' extent to the centre of the view and
@@ -144,7 +149,7 @@ public:
     // Selected count, Z step, parallax and the mark's ground position in the
     // status bar's panes (the active view only).
     void UpdateStatusPanes();
-    // Called by the document after saving compacted the ground set.
+    // After a save's compaction (or its undo or redo) renumbered the records.
     void OnPointsRenumbered(const std::vector<int>& newIndexOfOld);
 
     // Number of display-list compilations since the view was made, per list

@@ -121,7 +121,7 @@ protected:
     // that `capture` (created by the caller) has seen.
     void ExpectRefused(const ProjectPaths& paths, const std::string& message,
                        const std::string& what, const ScopedMessageCapture& capture) {
-        EXPECT_EQ(h.doc->LoadProjectFiles(paths, h.view), -1) << what;
+        EXPECT_EQ(h.doc->LoadProject(paths), -1) << what;
         ASSERT_FALSE(capture.Messages().empty()) << what;
         EXPECT_EQ(capture.Messages().back().text, message) << what;
         EXPECT_EQ(capture.Messages().back().kind, Platform::MessageKind::Exclamation) << what;
