@@ -129,6 +129,10 @@ int COrvaneDoc::LoadProject(const ProjectPaths& paths) {
         // The overview's worker reads the left image that is about to be replaced.
         result = Load(paths, [this] { m_overview.Cancel(); });
     }
+    if (result.previousStatuses < 0)
+        ShowTimedStatus(QStringLiteral("The check statuses could not be written to %1.")
+                            .arg(QString::fromStdString(CCheckStatuses::SidecarPath(
+                                GetPathName().toLocal8Bit().toStdString()))));
     if (!result.Loaded()) {
         QString text = QStringLiteral("Open %1 error!")
                            .arg(QString::fromLatin1(ProjectInputName(result.failed)));

@@ -103,7 +103,11 @@ ProjectLoadResult CProject::Load(const ProjectPaths& paths,
         return Failed(ProjectInput::MatchedPoints);
     points.reset();
 
-    // Everything was read: replace the project in one step.
+    // Everything was read: replace the project in one step. What was
+    // checked in the last project and not written yet goes to its sidecar
+    // first: the queue is about to be reset.
+    ProjectLoadResult result;
+    result.previousStatuses = SaveCheckStatuses();
     if (beforeReplace) beforeReplace();
     TakeOrientation(m_leftPhoto, newLeft);
     TakeOrientation(m_rightPhoto, newRight);
@@ -126,8 +130,8 @@ ProjectLoadResult CProject::Load(const ProjectPaths& paths,
         photo->m_polygon.clear();
     }
     m_bZEdited = false;
+    m_strPointsPath = paths.matchedPoints;
     // The check statuses of this points file, if it has any.
-    ProjectLoadResult result;
     m_checks.Reset();
     result.statuses = m_checks.Statuses().Load(paths.matchedPoints);
     m_checks.Statuses().Resize(m_points.GetCount());
@@ -228,6 +232,7 @@ int CProject::Save(const std::string& path) {
     if (written == -1) return kSaveOpenFailed;
     if (written != 1) return kSaveWriteFailed;
     m_editor.MarkSaved();
+    m_strPointsPath = path;
     Emit({ProjectChange::HistoryChanged});
     // The statuses follow the renumbered records into their sidecar at once,
     // now with the edits this save made lasting.
@@ -240,7 +245,8 @@ int CProject::Save(const std::string& path) {
 int CProject::SaveCheckStatuses(const std::string& pointsPath) {
     if (!m_bProjectLoaded || !m_checks.TakeStatusesChanged()) return 0;
     // Edits not saved yet are not written as edited: they may still be lost.
-    return m_checks.StatusesToKeep().Save(pointsPath) < 0 ? -1 : 1;
+    const std::string& path = pointsPath.empty() ? m_strPointsPath : pointsPath;
+    return m_checks.StatusesToKeep().Save(path) < 0 ? -1 : 1;
 }
 
 int CProject::SetSelectionToSurface(int* without) {

@@ -54,6 +54,9 @@ struct ProjectLoadResult {
     // The check statuses' sidecar: CCheckStatuses::Load's result (-2 it
     // belongs to another version of the points file, -3 unreadable).
     int statuses = 0;
+    // The last project's statuses not written yet went to its sidecar
+    // before the queue was reset: SaveCheckStatuses's result.
+    int previousStatuses = 0;
     bool Loaded() const { return failed == ProjectInput::None; }
 };
 
@@ -126,9 +129,12 @@ public:
     // written beside `path`. A ProjectSaveResult.
     int Save(const std::string& path);
 
-    // Writes the check statuses beside `pointsPath` when they changed since
-    // the last write: 1 written, 0 nothing to write, -1 not written.
-    int SaveCheckStatuses(const std::string& pointsPath);
+    // Writes the check statuses beside `pointsPath` (empty: the points file
+    // as last loaded or saved) when they changed since the last write: 1
+    // written, 0 nothing to write, -1 not written.
+    int SaveCheckStatuses(const std::string& pointsPath = {});
+    // The points file as last loaded or saved ("" before a load).
+    const std::string& PointsPath() const { return m_strPointsPath; }
 
     // Set To Surface: every selected point to the robust surface of its
     // neighbours along its left ray, one step. `without` receives the number
@@ -182,6 +188,7 @@ private:
     void Renumbered(const std::vector<int>& newIndexOfOld);
 
     IProjectEvents* m_pEvents = nullptr;
+    std::string m_strPointsPath;
     bool m_bProjectLoaded = false;
     std::uint64_t m_nEditGeneration = 0;
 };

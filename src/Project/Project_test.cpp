@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
+#include "Checking/SurfaceTargets.h"
 #include "DemoTestSupport.h"
 #include "Platform/PlatformTestSupport.h"
 
@@ -35,8 +38,12 @@ struct Recorder : IProjectEvents {
     void Clear() { events.clear(), records.clear(); }
 };
 
+// The "small" demo project of the test run (900 x 900, 3,000 points).
 ProjectPaths DemoProjectPaths(const std::string& points) {
     demo::DemoOptions options;
+    options.cols = 900;
+    options.rows = 900;
+    options.points = 3000;
     options.threads = 2;
     std::string error;
     const demo::DemoResult& d = demo::SharedDemo("small", options, &error);
@@ -135,6 +142,84 @@ TEST(ProjectEvents, EveryKindOfChangeIsReported) {
     ASSERT_TRUE(project.SelectSuspect(suspect));
     EXPECT_TRUE(rec.Saw(ProjectChange::SelectionChanged));
     EXPECT_EQ(project.m_editor.SelectionIndices(), std::vector<int>{suspect});
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The walk through the check queue on a loaded project: the worst suspect
+// first, put on its neighbours' surface as one undoable step, its status
+// kept through a save (beside the file saved, Save As too) and a new load;
+// a sidecar of another state of the points file is ignored.
+TEST(ProjectChecks, NextFixUndoSaveAndReload) {
+    platformtest::TempDir dir("orvane_checks");
+    const std::string pts = dir / "points.pts";
+    const std::string original = DemoProjectPaths({}).matchedPoints;
+    std::filesystem::copy_file(original, pts);
+    CProject project;
+    ASSERT_TRUE(project.Load(DemoProjectPaths(pts)).Loaded());
+    CCheckQueue& queue = project.m_checks;
+
+    // Next: the worst suspect becomes current and the selection.
+    const int worst = project.NextSuspect();
+    ASSERT_GE(worst, 0);
+    std::vector<int> top;
+    queue.Ranking()->Worst(1, 0.0, top);
+    EXPECT_EQ(worst, top[0]);
+    ASSERT_TRUE(project.SelectSuspect(worst));
+    EXPECT_EQ(project.m_editor.SelectionIndices(), std::vector<int>{worst});
+
+    // Set To Surface: along the left ray (its left position stays), one step.
+    const double z = project.m_points.GetPoint(worst)->z;
+    const double column = project.m_leftPhoto.m_pImagePoints->GetPoint(worst)->x;
+    ASSERT_EQ(project.SetSelectionToSurface(), 1);
+    const TINPoint fixed = *project.m_points.GetPoint(worst);
+    const SurfaceEstimate there = queue.Ranking()->SurfaceAt(fixed.x, fixed.y, worst);
+    EXPECT_NEAR(fixed.z, there.height, 0.05);
+    EXPECT_NEAR(project.m_leftPhoto.m_pImagePoints->GetPoint(worst)->x, column, 1e-6);
+    EXPECT_EQ(queue.Statuses().Get(worst), CheckState::Edited);
+    EXPECT_LT(queue.Ranking()->Score(worst), 10.0);
+    EXPECT_EQ(project.m_editor.UndoName(), "Set To Surface");
+    EXPECT_EQ(project.Undo(), "Set To Surface");
+    EXPECT_EQ(+project.m_points.GetPoint(worst)->z, z);
+    EXPECT_EQ(project.Redo(), "Set To Surface");
+    // Next moves on: the fixed point stays edited.
+    EXPECT_NE(project.NextSuspect(), worst);
+    EXPECT_EQ(queue.Statuses().Get(worst), CheckState::Edited);
+
+    // A save writes the statuses beside the points; Save As beside the new file.
+    ASSERT_EQ(project.Save(pts), kSaved);
+    ASSERT_EQ(project.SaveCheckStatuses(pts), 1);
+    EXPECT_TRUE(std::filesystem::exists(pts + ".check.csv"));
+    const std::string other = dir / "other.pts";
+    ASSERT_EQ(project.Save(other), kSaved);
+    ASSERT_EQ(project.SaveCheckStatuses(other), 1);
+    EXPECT_NE(Slurp(other + ".check.csv").find(std::to_string(worst) + ",edited"),
+              std::string::npos);
+    const int checked = queue.Statuses().CountOf(CheckState::Checked);
+    const int edited = queue.Statuses().CountOf(CheckState::Edited);
+    EXPECT_EQ(edited, 1);
+
+    // A new load reads them back.
+    ASSERT_TRUE(project.Load(DemoProjectPaths(pts)).Loaded());
+    EXPECT_EQ(queue.Statuses().CountOf(CheckState::Checked), checked);
+    EXPECT_EQ(queue.Statuses().CountOf(CheckState::Edited), edited);
+    // A sidecar of another state of the points file is ignored (-2).
+    std::filesystem::copy_file(original, pts, std::filesystem::copy_options::overwrite_existing);
+    const ProjectLoadResult reloaded = project.Load(DemoProjectPaths(pts));
+    ASSERT_TRUE(reloaded.Loaded());
+    EXPECT_EQ(reloaded.statuses, -2);
+    EXPECT_EQ(queue.Statuses().CountOf(CheckState::Edited), 0);
+
+    // Statuses changed just before another load are written first.
+    ASSERT_GE(project.NextSuspect(), 0);
+    ASSERT_GE(project.NextSuspect(), 0);  // the one left is checked
+    ASSERT_TRUE(project.Load(DemoProjectPaths(pts)).Loaded());
+    EXPECT_EQ(queue.Statuses().CountOf(CheckState::Checked), 1);
 }
 
 }  // namespace
