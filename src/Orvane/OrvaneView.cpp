@@ -19,6 +19,7 @@
 #include "Photogrammetry/Intersection.h"
 #include "Photogrammetry/StereoAlignment.h"
 #include "Platform/IntConversion.h"
+#include "StereoView/PhotoEye.h"
 
 namespace {
 
@@ -33,27 +34,6 @@ CPoint ToPixel(StereoPoint p) {
     Platform::TruncClamped(std::floor(p.x), x);
     Platform::TruncClamped(std::floor(p.y), y);
     return CPoint(x, y);
-}
-
-// A photograph as an eye of the stereo frame: its size (none without an
-// image) and its display window as last computed.
-StereoEye EyeOf(const CAerialPhoto& photo) {
-    StereoEye eye;
-    if (photo.m_image.GetBands()) {
-        eye.columns = photo.m_image.GetSize().cx;
-        eye.rows = photo.m_image.GetSize().cy;
-    }
-    eye.window = {photo.m_nFirstCol, photo.m_nLastCol, photo.m_nFirstRow,
-                  photo.m_nLastRow,  photo.m_nRasterX, photo.m_nRasterY};
-    return eye;
-}
-
-// The eye's display window for this frame, kept in the photograph and in the frame.
-void ComputeEyeWindow(CAerialPhoto& photo, CStereoFrame& frame, int eye) {
-    const StereoWindowRequest r = frame.WindowRequest(eye);
-    photo.ComputeWindow(r.xOffset, r.yOffset, r.visible.left, r.visible.top, r.visible.right,
-                        r.visible.bottom, r.sceneHeight);
-    frame.m_eyes[eye] = EyeOf(photo);
 }
 
 }  // namespace

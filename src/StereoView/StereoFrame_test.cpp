@@ -11,6 +11,7 @@
 #include <random>
 
 #include "Photogrammetry/AerialPhoto.h"
+#include "StereoView/PhotoEye.h"
 #include "erdasimg/erdasimg.h"
 
 namespace {
@@ -129,11 +130,7 @@ TEST(StereoFrame, ConversionsRoundTripOverRandomFramesAndScales) {
             header.nrows = f.m_eyes[eye].rows;
             ASSERT_EQ(
                 photo.m_image.AdoptBands(header, AllocBands(1, header.nrows, header.ncols, 1)), 1);
-            const StereoWindowRequest r = f.WindowRequest(eye);
-            photo.ComputeWindow(r.xOffset, r.yOffset, r.visible.left, r.visible.top,
-                                r.visible.right, r.visible.bottom, r.sceneHeight);
-            f.m_eyes[eye].window = {photo.m_nFirstCol, photo.m_nLastCol, photo.m_nFirstRow,
-                                    photo.m_nLastRow,  photo.m_nRasterX, photo.m_nRasterY};
+            ComputeEyeWindow(photo, f, eye);
             // The window's lower-left pixel: its lower-left corner in the GL window.
             const StereoRect v = f.VisibleSubImage(eye);
             const StereoPoint corner = f.SubImageToGL(eye, {1.0 * v.left, v.bottom + 1.0});
