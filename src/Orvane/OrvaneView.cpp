@@ -20,11 +20,21 @@
 #include "Photogrammetry/Intersection.h"
 #include "Photogrammetry/StereoAlignment.h"
 #include "Platform/IntConversion.h"
+#include "StereoView/PhotoEye.h"
 
 namespace {
 
 void ShowPlain(const char* text) {
     ReportMessage(QString::fromLatin1(text), Platform::MessageKind::Plain);
+}
+
+// The whole pixel of a position of the stereo frame (positions of whole
+// pixels at scale 1 stay as they are), clamped to the int range.
+CPoint ToPixel(StereoPoint p) {
+    int x = 0, y = 0;
+    Platform::TruncClamped(std::floor(p.x), x);
+    Platform::TruncClamped(std::floor(p.y), y);
+    return CPoint(x, y);
 }
 
 }  // namespace
@@ -42,8 +52,26 @@ bool COrvaneView::RunDialog(QDialog& dialog) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-int COrvaneView::ClientHeight() const {
-    return GetClientRect().Height();
+CStereoFrame COrvaneView::GetStereoFrame() const {
+    CStereoFrame frame;
+    const CPoint scroll = GetScrollPosition();
+    const CRect client = GetClientRect();
+    frame.m_nScrollX = scroll.x;
+    frame.m_nScrollY = scroll.y;
+    frame.m_nClientWidth = client.Width();
+    frame.m_nClientHeight = client.Height();
+    frame.m_dScale = m_dScale;
+    frame.m_nMarkX = m_ptMark.x;
+    frame.m_nMarkY = m_ptMark.y;
+    frame.m_dParallax = m_nParallax;
+    frame.m_nXOffset = m_nXOffset;
+    frame.m_nYOffset = m_nYOffset;
+    if (const COrvaneDoc* doc = GetDocument()) {
+        frame.m_nSceneHeight = doc->GetSceneSize().cy;
+        frame.m_eyes[CStereoFrame::kLeft] = EyeOf(doc->m_leftPhoto);
+        frame.m_eyes[CStereoFrame::kRight] = EyeOf(doc->m_rightPhoto);
+    }
+    return frame;
 }
 
 // ---------------------------------------------------------------------------
@@ -79,14 +107,14 @@ void COrvaneView::ShowProjectCentre() {
         return;
     left.ScannedToSubImage(column, row, column, row);
     CentreOn(column, row);
-    const CRect client = GetClientRect();
     // ...and the pair fused at the ground point under the centre (the scroll
     // range may have kept the view from centring exactly), at the points'
     // median height, with the floating mark on that height.
-    const CPoint scroll = GetScrollPosition();
+    const CStereoFrame frame = GetStereoFrame();
+    const StereoPoint centre = frame.ClientToSubImage(
+        CStereoFrame::kLeft, {frame.m_nClientWidth / 2.0, frame.m_nClientHeight / 2.0});
     int xOffset = m_nXOffset, yOffset = m_nYOffset;
-    if (FusingOffsets(left, doc->m_rightPhoto, scroll.x + client.Width() / 2.0,
-                      scroll.y + client.Height() / 2.0, z, xOffset, yOffset) > 0) {
+    if (FusingOffsets(left, doc->m_rightPhoto, centre.x, centre.y, z, xOffset, yOffset) > 0) {
         m_nXOffset = xOffset;
         m_nYOffset = yOffset;
         m_nParallax = 0;
@@ -96,13 +124,9 @@ void COrvaneView::ShowProjectCentre() {
 }
 
 bool COrvaneView::CentreOn(double column, double row) {
-    // Logical units are left sub-image pixels: the scroll position is the
-    // top-left corner, half the client area before the position.
-    const CRect client = GetClientRect();
+    // The scroll position is the top-left corner, half the client area before the position.
     int x = 0, y = 0;
-    if (!Platform::TruncToInt(column - client.Width() / 2, x) ||
-        !Platform::TruncToInt(row - client.Height() / 2, y))
-        return false;
+    if (!GetStereoFrame().ScrollToCentre(CStereoFrame::kLeft, {column, row}, x, y)) return false;
     ScrollToPosition(CPoint(x, y));
     return true;
 }
@@ -112,15 +136,14 @@ int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
     if (!doc || !doc->IsProjectLoaded()) return -1;
     const CAerialPhoto& left = doc->m_leftPhoto;
     const CAerialPhoto& right = doc->m_rightPhoto;
-    // Logical position of each cross: the left one is a left sub-image pixel;
-    // the right one, parallax pixels to its right, shows the right image
-    // shifted by the offsets.
-    const CPoint scroll = GetScrollPosition();
-    const double lc = scroll.x + m_ptMark.x, lr = scroll.y + (ClientHeight() - m_ptMark.y);
-    const double rc = lc + m_nParallax - m_nXOffset, rr = lr + m_nYOffset;
+    // The sub-image position under each cross: the right one, parallax
+    // pixels to the right of the left one, shows the right image shifted by the offsets.
+    const CStereoFrame frame = GetStereoFrame();
+    const StereoPoint l = frame.MarkSubImage(CStereoFrame::kLeft);
+    const StereoPoint r = frame.MarkSubImage(CStereoFrame::kRight);
     double slc = 0.0, slr = 0.0, src = 0.0, srr = 0.0;  // scanned-image pixels
-    left.SubImageToScanned(lc, lr, slc, slr);
-    right.SubImageToScanned(rc, rr, src, srr);
+    left.SubImageToScanned(l.x, l.y, slc, slr);
+    right.SubImageToScanned(r.x, r.y, src, srr);
     // The right image is only shifted, never rotated, to fuse with the left:
     // away from where it was fused the two crosses keep a y-parallax of up to
     // about ten pixels on the demo pair (rotation differences of the frames),
@@ -151,10 +174,7 @@ void COrvaneView::UpdateStatusPanes() {
 
 void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     COrvaneDoc* doc = GetDocument();
-    // Visible rectangle in logical coordinates.
-    CRect visible = GetClientRect();
-    CPoint origin = DPtoLP(CPoint(0, 0));
-    visible.OffsetRect(origin.x, origin.y);
+    CStereoFrame frame = GetStereoFrame();
 
     if (!MakeCurrent()) {
         ShowPlain("OnDraw(3D): wglMakeCurrent() failed.");
@@ -164,19 +184,17 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     ClearBuffers();
     if (doc) {
         const CAerialPhoto* photos[2] = {&doc->m_leftPhoto, &doc->m_rightPhoto};
-        m_pointPasses.BeginFrame(*this, photos, {m_rgbPoints, m_rgbSelected, m_nPointSize},
+        m_pointPasses.BeginFrame(*this, frame, photos, {m_rgbPoints, m_rgbSelected, m_nPointSize},
                                  m_bPointBitmaps);
     }
-    const CSize scene = doc ? doc->GetSceneSize() : CSize();
     const bool rebuild = m_bRebuildLists;
     m_bRebuildLists = false;
 
     if (doc && doc->m_rightPhoto.m_image.GetBands()) {
         CAerialPhoto& right = doc->m_rightPhoto;
         SelectBuffer(GL_BACK_RIGHT);
-        right.ComputeWindow(m_nXOffset, m_nYOffset, visible.left, visible.top, visible.right,
-                            visible.bottom, scene.cy);
-        DrawPhotoList(right, 2, rebuild || m_bRefreshGreyMap || m_bOffsetChanged);
+        ComputeEyeWindow(right, frame, CStereoFrame::kRight);
+        DrawPhotoList(right, frame, 2, rebuild || m_bRefreshGreyMap || m_bOffsetChanged);
         m_bRefreshGreyMap = false;
         m_bOffsetChanged = false;
         if (right.m_pImagePoints) {
@@ -191,9 +209,8 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     if (doc && doc->m_leftPhoto.m_image.GetBands()) {
         CAerialPhoto& left = doc->m_leftPhoto;
         SelectBuffer(GL_BACK_LEFT);
-        left.ComputeWindow(0, 0, visible.left, visible.top, visible.right, visible.bottom,
-                           scene.cy);
-        DrawPhotoList(left, 1, rebuild);
+        ComputeEyeWindow(left, frame, CStereoFrame::kLeft);
+        DrawPhotoList(left, frame, 1, rebuild);
         if (left.m_pImagePoints) {
             glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
             DrawImagePoints(left);
@@ -209,12 +226,13 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     UpdateStatusPanes();
 }
 
-void COrvaneView::DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild) {
+void COrvaneView::DrawPhotoList(CAerialPhoto& photo, const CStereoFrame& frame, GLuint list,
+                                bool rebuild) {
     const int eye = list == 1 ? 0 : 1;
     ListWindow* lists = m_listWindows[eye];
     if (rebuild) lists[0].valid = lists[1].valid = false;
     // The points of this frame decide which of the eye's two lists is drawn.
-    m_pointPasses.Gather(photo, eye);
+    m_pointPasses.Gather(photo, frame, eye);
     const int which = m_pointPasses.IntoImage(eye) ? 1 : 0;
     const GLuint id = list + 2 * static_cast<GLuint>(which);
     // A list holds pixels drawn at a raster position: when only the raster
@@ -287,10 +305,10 @@ void COrvaneView::DrawSuspectRing(CAerialPhoto& photo) {
     if (current < 0 || !photo.m_pImagePoints) return;
     const TINPoint* p = photo.m_pImagePoints->GetPoint(current);
     if (!p || p->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) return;
-    // Sub-image position to GL window coordinates, as the points are drawn.
-    const int rows = photo.m_image.GetSize().cy;
-    const double x = std::floor(p->x + photo.m_nRasterX - photo.m_nFirstCol) + 0.5;
-    const double y = std::floor(photo.m_nRasterY + rows - photo.m_nFirstRow - p->y) + 0.5;
+    // At the centre of the GL window pixel that holds the point, as the points are drawn.
+    const int eye = &photo == &doc->m_leftPhoto ? CStereoFrame::kLeft : CStereoFrame::kRight;
+    const StereoPoint at = GetStereoFrame().SubImageToGL(eye, {p->x, p->y});
+    const double x = std::floor(at.x) + 0.5, y = std::floor(at.y) + 0.5;
     const double radius = m_nPointSize + 7.0;
     glColor3ub(m_rgbSuspect.r, m_rgbSuspect.g, m_rgbSuspect.b);
     glBegin(GL_LINE_LOOP);
@@ -309,15 +327,17 @@ int COrvaneView::DrawSelectPoly(CAerialPhoto& photo, GLenum buffer) {
         return -1;
     }
     SelectBuffer(buffer);
-    const int rows = photo.m_image.GetSize().cy;
-    const double dx = photo.m_nRasterX - photo.m_nFirstCol;
-    const double dy = photo.m_nRasterY + rows - photo.m_nFirstRow;
-    const TINPoint& a = photo.m_polygon[n - 2];
-    const TINPoint& b = photo.m_polygon[n - 1];
+    const int eye =
+        &photo == &GetDocument()->m_leftPhoto ? CStereoFrame::kLeft : CStereoFrame::kRight;
+    const CStereoFrame frame = GetStereoFrame();
+    const StereoPoint a =
+        frame.SubImageToGL(eye, {photo.m_polygon[n - 2].x, photo.m_polygon[n - 2].y});
+    const StereoPoint b =
+        frame.SubImageToGL(eye, {photo.m_polygon[n - 1].x, photo.m_polygon[n - 1].y});
     glColor3f(1.0f, 1.0f, 0.0f);
     glBegin(GL_LINES);
-    glVertex2d(std::floor(a.x + dx) + 0.5, std::floor(dy - a.y) + 0.5);
-    glVertex2d(std::floor(b.x + dx) + 0.5, std::floor(dy - b.y) + 0.5);
+    glVertex2d(std::floor(a.x) + 0.5, std::floor(a.y) + 0.5);
+    glVertex2d(std::floor(b.x) + 0.5, std::floor(b.y) + 0.5);
     glEnd();
     Finish();
     ReleaseCurrent();
@@ -330,8 +350,9 @@ int COrvaneView::DrawSelectPoly(CAerialPhoto& photo, GLenum buffer) {
 int COrvaneView::PickPoint(CPoint client) const {
     const COrvaneDoc* doc = GetDocument();
     if (!doc) return -1;
-    CPoint logical = DPtoLP(client);
-    return doc->m_leftPhoto.FindImagePoint(logical.x, logical.y, m_dPickTolerance);
+    const CPoint at = ToPixel(
+        GetStereoFrame().ClientToSubImage(CStereoFrame::kLeft, {1.0 * client.x, 1.0 * client.y}));
+    return doc->m_leftPhoto.FindImagePoint(at.x, at.y, m_dPickTolerance);
 }
 
 void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
@@ -349,7 +370,7 @@ void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
         }
     }
     SetCursorVisible(false);
-    m_ptMark = CPoint(point.x, ClientHeight() - point.y);
+    m_ptMark = ToPixel(GetStereoFrame().ClientToGL({1.0 * point.x, 1.0 * point.y}));
     COpenGLView::OnMouseMove(nFlags, point);
     Invalidate();
 }
@@ -357,8 +378,9 @@ void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
 void COrvaneView::OnLButtonDown(unsigned int nFlags, CPoint point) {
     if (m_nMode == 2) {
         COrvaneDoc* doc = GetDocument();
-        CPoint logical = DPtoLP(point);
-        doc->m_leftPhoto.AddPolygonVertex(logical.x, logical.y, m_dPickTolerance);
+        const CPoint at = ToPixel(
+            GetStereoFrame().ClientToSubImage(CStereoFrame::kLeft, {1.0 * point.x, 1.0 * point.y}));
+        doc->m_leftPhoto.AddPolygonVertex(at.x, at.y, m_dPickTolerance);
         DrawSelectPoly(doc->m_leftPhoto, GL_FRONT_LEFT);
         return;
     }
@@ -382,10 +404,15 @@ void COrvaneView::OnLButtonUp(unsigned int nFlags, CPoint point) {
             if (hadSelection) Invalidate();
             return;
         }
-        CPoint scroll = GetScrollPosition();
-        r.OffsetRect(scroll.x, scroll.y);
-        ShowRect(r.left, r.top, r.right, r.bottom);
-        SelectInRect(r.left, r.top, r.right, r.bottom);
+        // Shown in logical coordinates, selected in left sub-image pixels.
+        const CStereoFrame frame = GetStereoFrame();
+        const StereoPoint from{1.0 * r.left, 1.0 * r.top}, to{1.0 * r.right, 1.0 * r.bottom};
+        const CPoint a = ToPixel(frame.ClientToLogical(from)),
+                     b = ToPixel(frame.ClientToLogical(to));
+        ShowRect(a.x, a.y, b.x, b.y);
+        const CPoint c = ToPixel(frame.ClientToSubImage(CStereoFrame::kLeft, from));
+        const CPoint d = ToPixel(frame.ClientToSubImage(CStereoFrame::kLeft, to));
+        SelectInRect(c.x, c.y, d.x, d.y);
         Invalidate();
     }
     COpenGLView::OnLButtonUp(nFlags, point);
@@ -511,11 +538,9 @@ void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int 
 
 int COrvaneView::AddPointAtMark() {
     COrvaneDoc* doc = GetDocument();
-    // The left image pixel under the left cross (logical = sub-image pixels).
-    const CPoint scroll = GetScrollPosition();
-    const double column = scroll.x + m_ptMark.x;
-    const double row = scroll.y + (ClientHeight() - m_ptMark.y);
-    const int result = doc->m_editor.AddPointAt(column, row, m_dDefaultZ);
+    // The left image pixel under the left cross.
+    const StereoPoint at = GetStereoFrame().MarkSubImage(CStereoFrame::kLeft);
+    const int result = doc->m_editor.AddPointAt(at.x, at.y, m_dDefaultZ);
     if (result < 0) return result;
     RedrawNow();
     return 1;
@@ -794,13 +819,12 @@ void COrvaneView::GoToSuspect(int index) {
     CentreOn(l->x, l->y);
     // The floating mark on the point: the left cross at its left pixel, the
     // right one shifted by the parallax that puts it on its right pixel.
-    const CPoint scroll = GetScrollPosition();
-    const int column = static_cast<int>(std::floor(l->x)), row = static_cast<int>(std::floor(l->y));
-    m_ptMark = CPoint(column - scroll.x, ClientHeight() - (row - scroll.y));
+    const CStereoFrame frame = GetStereoFrame();
+    m_ptMark = ToPixel(frame.MarkAt({l->x, l->y}));
     if (std::isfinite(r->x)) {
-        int rightColumn = 0;
-        if (Platform::TruncToInt(std::floor(r->x) + m_nXOffset, rightColumn))
-            m_nParallax = rightColumn - column;
+        int parallax = 0;
+        if (Platform::TruncToInt(frame.MarkParallax({l->x, l->y}, {r->x, r->y}), parallax))
+            m_nParallax = parallax;
     }
     if (const TINPoint* g = doc->m_points.GetPoint(index))
         ShowValues({g->x, g->y, g->z, g->weight});
@@ -847,11 +871,12 @@ void COrvaneView::OnSetToSurface() {
     const int current = doc->m_checks.Current();
     const TINPoint* l = doc->m_leftPhoto.m_pImagePoints->GetPoint(current);
     const TINPoint* r = doc->m_rightPhoto.m_pImagePoints->GetPoint(current);
+    const CStereoFrame frame = GetStereoFrame();
     if (l && r && std::isfinite(l->x) && std::isfinite(r->x) &&
-        m_ptMark.x == static_cast<int>(std::floor(l->x)) - GetScrollPosition().x) {
-        int rightColumn = 0;
-        if (Platform::TruncToInt(std::floor(r->x) + m_nXOffset, rightColumn))
-            m_nParallax = rightColumn - static_cast<int>(std::floor(l->x));
+        m_ptMark.x == frame.MarkAt({l->x, l->y}).x) {
+        int parallax = 0;
+        if (Platform::TruncToInt(frame.MarkParallax({l->x, l->y}, {r->x, r->y}), parallax))
+            m_nParallax = parallax;
     }
     Invalidate();
 }

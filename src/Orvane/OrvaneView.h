@@ -19,6 +19,7 @@
 #include "OpenGL/OpenGLView.h"
 #include "Orvane/DialogSupport.h"
 #include "Orvane/PointPasses.h"
+#include "StereoView/StereoFrame.h"
 
 class COrvaneDoc;
 class CAerialPhoto;
@@ -89,6 +90,10 @@ public:
     bool OnMouseWheel(unsigned int nFlags, short zDelta, CPoint point) override;
     void OnKeyDown(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) override;
     void OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) override;
+
+    // The screen geometry of this moment: scroll position, client size, scale,
+    // mark, parallax, offsets and both photographs' display windows.
+    CStereoFrame GetStereoFrame() const;
 
     // Index of the left image point within m_dPickTolerance of a client point, or -1.
     int PickPoint(CPoint client) const;
@@ -191,11 +196,10 @@ private:
     // right), or with its points from list `list` + 2, rebuilding the list
     // when `rebuild`, or the window, raster position or points changed since
     // it was built.
-    void DrawPhotoList(CAerialPhoto& photo, GLuint list, bool rebuild);
+    void DrawPhotoList(CAerialPhoto& photo, const CStereoFrame& frame, GLuint list, bool rebuild);
     // The plane through sample points (least squares) applied to every entry of
     // the left selection; false (and a message) when the samples give no plane.
     bool FitSelectionToPlane(const std::vector<int>& sampleIds, bool bSmooth);
-    int ClientHeight() const;
 
     // The points of both eyes: gathered each frame, drawn as GL points or
     // painted into the images' display lists.

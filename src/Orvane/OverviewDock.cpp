@@ -9,6 +9,7 @@
 
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
+#include "Overview/PointDensity.h"
 #include "Platform/IntConversion.h"
 
 namespace {
@@ -81,9 +82,12 @@ QRectF COverviewWidget::ImageRect() const {
 
 QRectF COverviewWidget::ViewRect() const {
     if (!m_pView) return QRectF();
-    const CPoint scroll = m_pView->GetScrollPosition();
-    const CRect client = m_pView->GetClientRect();
-    return QRectF(scroll.x, scroll.y, client.Width(), client.Height());
+    // The client area's corners in left sub-image pixels.
+    const CStereoFrame frame = m_pView->GetStereoFrame();
+    const StereoPoint a = frame.ClientToSubImage(CStereoFrame::kLeft, {0.0, 0.0});
+    const StereoPoint b = frame.ClientToSubImage(
+        CStereoFrame::kLeft, {1.0 * frame.m_nClientWidth, 1.0 * frame.m_nClientHeight});
+    return QRectF(QPointF(a.x, a.y), QPointF(b.x, b.y));
 }
 
 QPointF COverviewWidget::ToImage(QPointF widget) const {
@@ -184,55 +188,20 @@ void COverviewWidget::ComputeDensity() {
     // One cell per widget pixel the photograph is drawn on.
     const int w = std::max(1, static_cast<int>(std::lround(target.width())));
     const int h = std::max(1, static_cast<int>(std::lround(target.height())));
-    std::vector<int> counts(static_cast<size_t>(w) * h, 0);
-    const CTINPoints& ground = doc->m_points;
-    const CTINPoints& left = *doc->m_leftPhoto.m_pImagePoints;
-    const int n = std::min(ground.GetCount(), left.GetCount());
-    const double sx = static_cast<double>(w) / m_nColumns, sy = static_cast<double>(h) / m_nRows;
-    for (int i = 0; i < n; ++i) {
-        if (ground.GetPoint(i)->id < 0) continue;
-        const TINPoint* p = left.GetPoint(i);
-        const double x = p->x * sx, y = p->y * sy;
-        if (!(x >= 0.0 && y >= 0.0 && x < w && y < h)) continue;  // NaN too
-        ++counts[static_cast<size_t>(y) * w + static_cast<size_t>(x)];
-    }
-    // Points within a few pixels of each cell (a box of 2 kRadius + 1 cells),
-    // so that a sparse area shows as a shade rather than as scattered dots.
-    constexpr int kRadius = 3;
-    std::vector<int> rowSums(counts.size(), 0), boxes(counts.size(), 0);
-    for (int r = 0; r < h; ++r) {
-        const int* src = counts.data() + static_cast<size_t>(r) * w;
-        int* dst = rowSums.data() + static_cast<size_t>(r) * w;
-        int sum = 0;
-        for (int c = 0; c < std::min(kRadius, w); ++c) sum += src[c];
-        for (int c = 0; c < w; ++c) {
-            if (c + kRadius < w) sum += src[c + kRadius];
-            if (c - kRadius - 1 >= 0) sum -= src[c - kRadius - 1];
-            dst[c] = sum;
-        }
-    }
-    int most = 0;
-    for (int c = 0; c < w; ++c) {
-        int sum = 0;
-        for (int r = 0; r < std::min(kRadius, h); ++r)
-            sum += rowSums[static_cast<size_t>(r) * w + c];
-        for (int r = 0; r < h; ++r) {
-            if (r + kRadius < h) sum += rowSums[static_cast<size_t>(r + kRadius) * w + c];
-            if (r - kRadius - 1 >= 0) sum -= rowSums[static_cast<size_t>(r - kRadius - 1) * w + c];
-            boxes[static_cast<size_t>(r) * w + c] = sum;
-            most = std::max(most, sum);
-        }
+    PointDensity grid;
+    if (ComputePointDensity(doc->m_points, *doc->m_leftPhoto.m_pImagePoints, m_nColumns, m_nRows, w,
+                            h, grid) < 0) {
+        m_density = QImage();
+        return;
     }
     // Shaded in the points' colour, more opaque where more points lie
     // (logarithmically, so that a sparse area still shows).
     const RGBColor colour = m_pView ? m_pView->m_rgbPoints : RGBColor{0, 255, 255};
     QImage density(w, h, QImage::Format_ARGB32_Premultiplied);
-    const double norm = most > 0 ? 1.0 / std::log1p(most) : 0.0;
     for (int r = 0; r < h; ++r) {
         auto* dst = reinterpret_cast<QRgb*>(density.scanLine(r));
         for (int c = 0; c < w; ++c) {
-            const int count = boxes[static_cast<size_t>(r) * w + c];
-            const int alpha = count ? 35 + static_cast<int>(85.0 * std::log1p(count) * norm) : 0;
+            const int alpha = DensityAlpha(grid.counts[static_cast<size_t>(r) * w + c], grid.most);
             dst[c] = qPremultiply(qRgba(colour.r, colour.g, colour.b, alpha));
         }
     }

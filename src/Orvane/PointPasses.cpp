@@ -7,6 +7,7 @@
 
 #include "OpenGL/OpenGLView.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "StereoView/PointSquares.h"
 #include "TIN/GridIndex.h"
 #include "TIN/TINPoints.h"
 
@@ -40,13 +41,16 @@ bool operator==(const CPointPasses::Style& a, const CPointPasses::Style& b) {
 // ---------------------------------------------------------------------------
 // The frame
 
-void CPointPasses::BeginFrame(COpenGLView& view, const CAerialPhoto* const photos[2],
-                              const Style& style, bool enabled) {
+void CPointPasses::BeginFrame(COpenGLView& view, const CStereoFrame& frame,
+                              const CAerialPhoto* const photos[2], const Style& style,
+                              bool enabled) {
     m_style = style;
     m_bEnabled = enabled;
     m_nWidth = view.m_nWidth;
     m_nHeight = view.m_nHeight;
-    m_bPixelProjection = PixelTransforms(m_nWidth, m_nHeight);
+    // The picture covers the GL viewport, which must be the frame's client area.
+    m_bPixelProjection = m_nWidth == frame.m_nClientWidth && m_nHeight == frame.m_nClientHeight &&
+                         PixelTransforms(frame);
     QOpenGLContext* ctx = QOpenGLContext::currentContext();
     m_windowPos = ctx ? ctx->getProcAddress("glWindowPos2i") : nullptr;
     if (!m_windowPos) m_bEnabled = false;
@@ -60,16 +64,13 @@ void CPointPasses::BeginFrame(COpenGLView& view, const CAerialPhoto* const photo
     }
 }
 
-bool CPointPasses::PixelTransforms(int width, int height) const {
-    if (width < 1 || height < 1) return false;
+bool CPointPasses::PixelTransforms(const CStereoFrame& frame) const {
     GLfloat mv[16], pr[16];
     glGetFloatv(GL_MODELVIEW_MATRIX, mv);
     glGetFloatv(GL_PROJECTION_MATRIX, pr);
     for (int k = 0; k < 16; ++k)
         if (mv[k] != (k % 5 == 0 ? 1.0f : 0.0f)) return false;
-    return pr[0] == static_cast<float>(2.0 / width) && pr[1] == 0.0f && pr[3] == 0.0f &&
-           pr[4] == 0.0f && pr[5] == static_cast<float>(2.0 / height) && pr[7] == 0.0f &&
-           pr[12] == -1.0f && pr[13] == -1.0f && pr[15] == 1.0f;
+    return frame.IsPixelProjection(pr);
 }
 
 int CPointPasses::FindTable(const std::array<float, 256>& map) const {
@@ -110,7 +111,7 @@ bool CPointPasses::ReadBackTable(COpenGLView& view, const std::array<float, 256>
     return true;
 }
 
-void CPointPasses::Gather(const CAerialPhoto& photo, int eye) {
+void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, int eye) {
     Eye& e = m_eyes[eye];
     e.vertices.clear();
     e.unselected = 0;
@@ -118,13 +119,11 @@ void CPointPasses::Gather(const CAerialPhoto& photo, int eye) {
     e.greyTable = -1;
     const CTINPoints* set = photo.m_pImagePoints.get();
     if (!set) return;
-    const int rows = photo.m_image.GetSize().cy;
-    // Sub-image (column, row) to GL window coordinates of this photograph's window.
-    const double dx = photo.m_nRasterX - photo.m_nFirstCol;
-    const double dy = photo.m_nRasterY + rows - photo.m_nFirstRow;
-    const int top = rows - photo.m_nLastRow - 1, bottom = rows - photo.m_nFirstRow - 1;
+    // The window's sub-image pixels; each point at its GL window position.
+    const StereoRect visible = frame.VisibleSubImage(eye);
     auto add = [&](const TINPoint& p) {
-        const float x = static_cast<float>(p.x + dx), y = static_cast<float>(dy - p.y);
+        const StereoPoint at = frame.SubImageToGL(eye, {p.x, p.y});
+        const float x = static_cast<float>(at.x), y = static_cast<float>(at.y);
         if (std::isfinite(x) && std::isfinite(y)) {
             e.vertices.push_back(x);
             e.vertices.push_back(y);
@@ -132,7 +131,7 @@ void CPointPasses::Gather(const CAerialPhoto& photo, int eye) {
     };
     if (const CGridIndex* index = set->GetIndex()) {
         m_keys.clear();
-        index->QueryRect(photo.m_nFirstCol, top, photo.m_nLastCol, bottom, m_keys);
+        index->QueryRect(visible.left, visible.top, visible.right, visible.bottom, m_keys);
         e.vertices.reserve(2 * (m_keys.size() + photo.m_selection.size()));
         for (int k : m_keys) {
             const TINPoint* p = set->GetPoint(k);
@@ -142,8 +141,8 @@ void CPointPasses::Gather(const CAerialPhoto& photo, int eye) {
         for (int i = 0; i < set->GetCount(); ++i) {
             const TINPoint* p = set->GetPoint(i);
             if (p->id < 0) continue;
-            if (p->x >= photo.m_nFirstCol && p->x <= photo.m_nLastCol && p->y >= top &&
-                p->y <= bottom)
+            if (p->x >= visible.left && p->x <= visible.right && p->y >= visible.top &&
+                p->y <= visible.bottom)
                 add(*p);
         }
     }
@@ -200,9 +199,10 @@ bool CPointPasses::DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, i
         view.m_greyMap = photo.m_greyMap;
     }
     // The two passes, in drawing order: the selection over the points.
-    PaintPass(e.vertices.data(), e.unselected, Rgba(m_style.points));
-    PaintPass(e.vertices.data() + 2 * e.unselected, e.vertices.size() / 2 - e.unselected,
-              Rgba(m_style.selected));
+    PaintPointSquares(m_picture.data(), width, height, e.vertices.data(), e.unselected,
+                      m_style.size, Rgba(m_style.points));
+    PaintPointSquares(m_picture.data(), width, height, e.vertices.data() + 2 * e.unselected,
+                      e.vertices.size() / 2 - e.unselected, m_style.size, Rgba(m_style.selected));
 
     glPushAttrib(GL_COLOR_BUFFER_BIT | GL_PIXEL_MODE_BIT);
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
@@ -231,36 +231,6 @@ bool CPointPasses::DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, i
     l.tableSerial = m_tables[static_cast<size_t>(e.greyTable)].serial;
     ++m_nPictures[eye];
     return true;
-}
-
-void CPointPasses::PaintPass(const float* xy, size_t count, uint32_t colour) {
-    // The square of each point where the GL puts a point of this size: the GL
-    // window position is formed as the vertex and viewport transforms form it,
-    // snapped to 1/256 pixel; an odd-sized square is centred on the pixel
-    // holding the point, an even-sized one on the nearest pixel corner; a
-    // point whose centre lies outside the window is not drawn at all, as GL
-    // clips points.
-    const int width = m_nWidth, height = m_nHeight, size = m_style.size;
-    // The projection (one unit per pixel) and the viewport, in single precision.
-    const float sx = static_cast<float>(2.0 / width), sy = static_cast<float>(2.0 / height);
-    const float hw = static_cast<float>(width) * 0.5f, hh = static_cast<float>(height) * 0.5f;
-    uint32_t* picture = m_picture.data();
-    for (size_t i = 0; i < count; ++i) {
-        // Clip coordinates: the product rounded, then the translation added.
-        const float px = xy[2 * i] * sx, py = xy[2 * i + 1] * sy;
-        const float cx = px + -1.0f, cy = py + -1.0f;
-        if (!(cx >= -1.0f && cx <= 1.0f && cy >= -1.0f && cy <= 1.0f)) continue;
-        // GL window position in 1/256 pixel, then the square's lower-left pixel.
-        const float xw = std::fma(cx, hw, hw), yw = std::fma(cy, hh, hh);
-        const int fx = static_cast<int>(std::lrint(xw * 256.0f));
-        const int fy = static_cast<int>(std::lrint(yw * 256.0f));
-        const int x0 = (fx + 128 - 128 * size) >> 8, y0 = (fy + 128 - 128 * size) >> 8;
-        const int a = std::max(x0, 0), b = std::min(x0 + size, width);  // columns [a, b)
-        if (a >= b) continue;
-        for (int r = std::max(y0, 0); r < std::min(y0 + size, height); ++r)
-            std::fill(picture + static_cast<size_t>(r) * width + a,
-                      picture + static_cast<size_t>(r) * width + b, colour);
-    }
 }
 
 // ---------------------------------------------------------------------------

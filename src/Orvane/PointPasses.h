@@ -17,7 +17,7 @@
 //
 // Coordinates: image points are sub-image pixels (column, row down from the
 // top); everything drawn is in GL window coordinates (one unit per pixel, y up
-// from the bottom edge of the client area).
+// from the bottom edge of the client area); the frame's conversions join them.
 #pragma once
 
 #include <GL/gl.h>
@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "Orvane/DialogSupport.h"
+#include "StereoView/StereoFrame.h"
 
 class CAerialPhoto;
 class COpenGLView;
@@ -47,13 +48,14 @@ public:
     // context current: reads back the colours of each photograph's grey map
     // that has none yet (drawn into a corner of the back buffers, which is
     // cleared again). `enabled` false draws GL points only (for comparisons).
-    void BeginFrame(COpenGLView& view, const CAerialPhoto* const photos[2], const Style& style,
-                    bool enabled);
+    void BeginFrame(COpenGLView& view, const CStereoFrame& frame,
+                    const CAerialPhoto* const photos[2], const Style& style, bool enabled);
 
     // Collects the eye's points for this frame from the photograph's
     // image-point set (none without one) and decides how they are drawn.
-    // The photograph's window must be computed for this frame.
-    void Gather(const CAerialPhoto& photo, int eye);
+    // The photograph's window must be computed for this frame and be the
+    // frame's window of the eye.
+    void Gather(const CAerialPhoto& photo, const CStereoFrame& frame, int eye);
     // The points go into this eye's image picture this frame.
     bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
     // The eye's picture list holds other points than this frame's (or other
@@ -97,12 +99,10 @@ private:
         int64_t serial = 0;
     };
 
-    // The pixel projection is in force (identity model-view, one unit per pixel).
-    bool PixelTransforms(int width, int height) const;
+    // The frame's pixel projection is in force (identity model-view, one unit per pixel).
+    bool PixelTransforms(const CStereoFrame& frame) const;
     int FindTable(const std::array<float, 256>& map) const;
     bool ReadBackTable(COpenGLView& view, const std::array<float, 256>& map);
-    // Paints vertices [first, first + count) as squares of `colour` into m_picture.
-    void PaintPass(const float* xy, size_t count, uint32_t colour);
 
     Eye m_eyes[2];
     ListContent m_lists[2];
