@@ -12,19 +12,10 @@
 #include "Overview/PointDensity.h"
 #include "Platform/IntConversion.h"
 
-namespace {
-
-// Milliseconds between two looks at whether the points changed.
-constexpr int kEditCheckMs = 1000;
-
-}  // namespace
-
 COverviewWidget::COverviewWidget(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::ClickFocus);  // a click keeps the keyboard in the dock
     setMinimumSize(64, 64);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_editTimer.setInterval(kEditCheckMs);
-    connect(&m_editTimer, &QTimer::timeout, this, [this] { CheckForEdits(); });
 }
 
 COrvaneDoc* COverviewWidget::Document() const {
@@ -40,7 +31,7 @@ void COverviewWidget::SetView(COrvaneView* view) {
     m_picture = QImage();
     m_density = QImage();
     m_nGeneration = -1;
-    m_signature.clear();
+    m_nDensityEdits = 0;
     if (view) {
         // The rectangle follows scrolling and resizing of the stereo view.
         auto moved = [this] { update(); };
@@ -54,9 +45,6 @@ void COverviewWidget::SetView(COrvaneView* view) {
             m_connections.push_back(connect(builder, &COverviewBuilder::started, this, moved));
             m_connections.push_back(connect(builder, &COverviewBuilder::finished, this, moved));
         }
-        m_editTimer.start();
-    } else {
-        m_editTimer.stop();
     }
     update();
 }
@@ -149,9 +137,11 @@ void COverviewWidget::UpdatePicture() {
     if (!level) return;
     if (level->shift == m_nShift && builder->GetGeneration() == m_nGeneration &&
         !m_picture.isNull()) {
-        // Same picture; the shading has one cell per widget pixel it covers.
+        // Same picture; the shading has one cell per widget pixel it covers,
+        // counted since the last change of the points.
         if (m_density.size() != QSize(static_cast<int>(std::lround(target.width())),
-                                      static_cast<int>(std::lround(target.height()))))
+                                      static_cast<int>(std::lround(target.height()))) ||
+            m_nDensityEdits != doc->EditGeneration())
             ComputeDensity();
         return;
     }
@@ -184,7 +174,7 @@ void COverviewWidget::ComputeDensity() {
         m_density = QImage();
         return;
     }
-    m_signature = Signature();
+    m_nDensityEdits = doc->EditGeneration();
     // One cell per widget pixel the photograph is drawn on.
     const int w = std::max(1, static_cast<int>(std::lround(target.width())));
     const int h = std::max(1, static_cast<int>(std::lround(target.height())));
@@ -206,31 +196,6 @@ void COverviewWidget::ComputeDensity() {
         }
     }
     m_density = density;
-}
-
-std::vector<long long> COverviewWidget::Signature() const {
-    const COrvaneDoc* doc = Document();
-    if (!doc || !doc->m_leftPhoto.m_pImagePoints) return {};
-    // Counts and the selection's ends: adding, deleting and wheel moves
-    // change them; counting a million points costs too much to do blindly.
-    const CAerialPhoto& left = doc->m_leftPhoto;
-    std::vector<long long> signature = {doc->m_points.GetCount(), doc->IsModified() ? 1 : 0,
-                                        static_cast<long long>(left.m_selection.size()),
-                                        doc->m_bZEdited ? 1 : 0};
-    if (!left.m_selection.empty()) {
-        for (int id : {left.m_selection.front().id, left.m_selection.back().id}) {
-            if (const TINPoint* p = left.m_pImagePoints->GetPoint(id)) {
-                signature.push_back(std::llround(p->x * 256.0));
-                signature.push_back(std::llround(p->y * 256.0));
-            }
-        }
-    }
-    return signature;
-}
-
-void COverviewWidget::CheckForEdits() {
-    if (!isVisible() || m_picture.isNull()) return;
-    if (Signature() != m_signature) RefreshDensity();
 }
 
 void COverviewWidget::paintEvent(QPaintEvent*) {

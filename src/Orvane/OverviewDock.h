@@ -13,8 +13,8 @@
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
-#include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <vector>
 
 class COrvaneView;
@@ -62,8 +62,6 @@ private:
     // The grey picture and the density shading for the current size and pyramid.
     void UpdatePicture();
     void ComputeDensity();
-    void CheckForEdits();
-    std::vector<long long> Signature() const;
 
     QPointer<COrvaneView> m_pView;
     std::vector<QMetaObject::Connection> m_connections;
@@ -73,10 +71,9 @@ private:
     int m_nGeneration = -1;  // the builder's generation it was made from
     int m_nColumns = 0, m_nRows = 0;
     std::vector<QPointF> m_marked;
-    // A cheap signature of the points, checked now and then: a change
-    // (points added, deleted, moved by the selection) counts them again.
-    QTimer m_editTimer;
-    std::vector<long long> m_signature;
+    // The project's edit generation the shading was counted at: a picture
+    // drawn after any change of the points counts them again.
+    std::uint64_t m_nDensityEdits = 0;
 };
 
 class COverviewDock : public QDockWidget {
