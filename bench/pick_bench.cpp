@@ -21,7 +21,7 @@
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/FileHandle.h"
 #include "TIN/TINPoints.h"
-#include "TIN/TINTestSupport.h"
+#include "testing/TINTestSupport.h"
 
 namespace {
 

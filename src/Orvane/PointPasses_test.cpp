@@ -5,7 +5,7 @@
 // unchanged frame replays its lists without painting again.
 #include <algorithm>
 
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 

@@ -1,5 +1,3 @@
-#include "TIN/TINPoints.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,7 +13,8 @@
 #include <vector>
 
 #include "Platform/Platform.h"
-#include "TIN/TINTestSupport.h"
+#include "TIN/TINPoints.h"
+#include "testing/TINTestSupport.h"
 
 namespace {
 
