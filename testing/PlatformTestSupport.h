@@ -23,9 +23,9 @@ namespace platformtest {
 // A new folder <prefix>_XXXXXX in the system's temporary folder ($TMPDIR,
 // else /tmp) with permission bits `mode` (0755 lets a test process running
 // as another user reach the files), removed with its contents when the
-// object goes, folders a test made read-only included. The one temporary
-// folder of every test program and benchmark. Path() is empty when no
-// folder could be made.
+// object goes, folders a test made read-only included. The temporary folder
+// of the tests below the Qt layers (those use QTemporaryDir) and of the
+// benchmarks. Path() is empty when no folder could be made.
 class TempDir {
 public:
     explicit TempDir(const std::string& prefix, mode_t mode = 0700) {
