@@ -8,12 +8,10 @@
 //   miss_rate            FindNearest
 //   own_cell_ns, FindNearest_ns  time per pick of each
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -22,11 +20,11 @@
 #include "Platform/FileHandle.h"
 #include "Project/Project.h"
 #include "TIN/TINPoints.h"
-#include "TIN/TINTestSupport.h"
+#include "testing/PlatformTestSupport.h"
+#include "testing/TINTestSupport.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kTolerance = 5.0;  // the view's default pick tolerance, pixels
@@ -36,20 +34,18 @@ constexpr int kNear = 4;            // clicks within this many pixels of a point
 // private folder, loaded as the document loads it: the left photograph with
 // its image and its indexed image-point set (the right one is loaded too).
 struct LoadedDemo {
-    std::string dir;
+    platformtest::TempDir dir{"pick_bench"};
     CProject project;
     CAerialPhoto& left = project.m_leftPhoto;
     std::string error;
 
     LoadedDemo() {
-        std::string pattern = (fs::temp_directory_path() / "pick_bench_XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
+        if (dir.Path().empty()) {
             error = "no temporary folder";
             return;
         }
-        dir = pattern;
         demo::DemoOptions options;
-        options.outDir = dir;
+        options.outDir = dir.Path();
         options.threads = 2;
         demo::DemoResult result;
         if (demo::MakeDemoProject(options, result, error) != 1) return;
@@ -58,10 +54,6 @@ struct LoadedDemo {
                         result.rightOrientation, result.pointsFile})
                  .Loaded())
             error = "the demo project does not load";
-    }
-    ~LoadedDemo() {
-        std::error_code ignored;
-        if (!dir.empty()) fs::remove_all(dir, ignored);
     }
 };
 

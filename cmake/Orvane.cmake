@@ -1,5 +1,6 @@
 # Helpers shared by every folder: one static library per folder built from its
-# *.cpp files, and one test program per folder built from its *_test.cpp files.
+# *.cpp files, and one test program per folder built from its *_test.cpp files
+# with the test support of testing/ (never linked into the libraries).
 
 # The demo projects of a test run: generated once each by the tests
 # DemoProjects.NAME (fixtures orvane_demo_NAME, tools/makedemo) into this
@@ -92,25 +93,47 @@ function(orvane_library name)
 endfunction()
 
 # orvane_tests(NAME [DEMOS project...] [DEPS lib...] [ENV var=value...]) builds
-# NAME_tests from *_test.cpp; DEMOS: the generated demo projects its tests read.
+# NAME_tests from *_test.cpp with the test support (testing/); DEMOS: the
+# generated demo projects its tests read.
 function(orvane_tests name)
   cmake_parse_arguments(ARG "" "" "DEMOS;DEPS;ENV" ${ARGN})
+  set(props)
+  if(ARG_ENV)
+    list(APPEND props ENVIRONMENT "${ARG_ENV}")
+  endif()
+  orvane_test_program(${name} "${ARG_DEMOS}" "${props}"
+                      ${ARG_DEPS} testing GTest::gtest GTest::gtest_main GTest::gmock)
+endfunction()
+
+# orvane_gui_tests(NAME [DEMOS project...] DEPS lib...): the same for the
+# Qt layers, run on the X server (xcb), never on Qt's offscreen platform, with
+# the gtest main that makes the QApplication (testing/TestMain.cpp).
+function(orvane_gui_tests name)
+  cmake_parse_arguments(ARG "" "" "DEMOS;DEPS" ${ARGN})
+  orvane_test_program(${name} "${ARG_DEMOS}"
+                      "ENVIRONMENT;QT_QPA_PLATFORM=xcb;TIMEOUT;300;LABELS;gui"
+                      ${ARG_DEPS} GuiTestMain)
+  if(TARGET ${name}_tests)
+    set_target_properties(${name}_tests PROPERTIES AUTOMOC ON)
+  endif()
+endfunction()
+
+# orvane_test_program(NAME DEMOS PROPERTIES lib...): NAME_tests from the
+# folder's *_test.cpp linking the libraries, one CTest test per suite with
+# the test properties PROPERTIES and the fixtures of the demo projects DEMOS.
+function(orvane_test_program name demos props)
   file(GLOB tsrcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT tsrcs)
     return()
   endif()
   add_executable(${name}_tests ${tsrcs})
-  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name}_tests PRIVATE ${ARGN})
   target_compile_definitions(${name}_tests PRIVATE ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   orvane_warnings(${name}_tests)
-  set(props)
-  if(ARG_ENV)
-    list(APPEND props ENVIRONMENT "${ARG_ENV}")
-  endif()
   set(fixtures)
-  if(ARG_DEMOS)
+  if(demos)
     orvane_test_demos(${name}_tests)
-    orvane_demo_fixtures(fixtures ${ARG_DEMOS})
+    orvane_demo_fixtures(fixtures ${demos})
   endif()
   orvane_suite_tests(${name}_tests FIXTURES ${fixtures} PROPERTIES ${props})
 endfunction()

@@ -1,5 +1,5 @@
 # The demo projects the tests read, generated once per test run (CTest
-# fixtures DemoProjects.*; tools/makedemo/DemoTestSupport.h reads them).
+# fixtures DemoProjects.*; testing/DemoTestSupport.h reads them).
 #
 #   cmake -DMODE=list -P TestDemos.cmake   (prints the project names)
 #   cmake -DMAKEDEMO=<orvane-makedemo> -DDIR=<folder> -DPROJECT=<name> -DMODE=make -P TestDemos.cmake
@@ -20,7 +20,7 @@
 # is kept when it is complete and unchanged, whatever program made it.
 
 # name|arguments (the folder is the first argument). Each test program asks
-# for its project by name with the same options (tools/makedemo/DemoTestSupport.h).
+# for its project by name with the same options (testing/DemoTestSupport.h).
 set(projects
   "small|--size 900x900 --points 3000 --threads 2"
   "dense|--size 900x900 --points 60000 --threads 2"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "Checking/Parallel.h"
+#include "Platform/Parallel.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ void CCheckRanking::SetScore(int index) {
 void CCheckRanking::ScoreAll(const std::vector<int>& indices, int64_t threadedFrom) {
     const int64_t n = static_cast<int64_t>(indices.size());
     constexpr int64_t kChunk = 512;
-    const int threads = n >= threadedFrom ? checking::ThreadCount(m_options.threads) : 1;
-    checking::RunParallel((n + kChunk - 1) / kChunk, threads, [&](int64_t chunk) {
+    const int threads = n >= threadedFrom ? Platform::ThreadCount(m_options.threads, 16) : 1;
+    Platform::RunParallel((n + kChunk - 1) / kChunk, threads, [&](int64_t chunk) {
         const int64_t end = std::min(n, (chunk + 1) * kChunk);
         for (int64_t t = chunk * kChunk; t < end; ++t) ScoreOne(indices[t]);
     });

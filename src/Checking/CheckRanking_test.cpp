@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "Checking/CheckingTestSupport.h"
+#include "testing/CheckingTestSupport.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Checking/CheckingTestSupport.h"
-#include "Platform/PlatformTestSupport.h"
+#include "testing/CheckingTestSupport.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace {
 

@@ -19,12 +19,12 @@
 #include <utility>
 
 #include "DemoProject.h"
-#include "DemoTestSupport.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/Platform.h"
-#include "Platform/PlatformTestSupport.h"
 #include "TIN/PointsFileSave.h"
 #include "TIN/TINPoints.h"
+#include "testing/DemoTestSupport.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -16,7 +16,7 @@
 #include "Framework/ScrollView.h"
 #include "Framework/StatusBar.h"
 #include "Framework/WaitCursor.h"
-#include "FrameworkTestViews.h"
+#include "testing/FrameworkTestViews.h"
 
 namespace {
 

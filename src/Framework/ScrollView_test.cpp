@@ -11,7 +11,7 @@
 #include <array>
 
 #include "Framework/WaitCursor.h"
-#include "FrameworkTestViews.h"
+#include "testing/FrameworkTestViews.h"
 
 namespace {
 

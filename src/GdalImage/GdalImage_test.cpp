@@ -23,12 +23,12 @@
 #include <vector>
 
 #include "DemoProject.h"
-#include "DemoTestSupport.h"
 #include "GdalConvert.h"
 #include "LanWriter.h"
 #include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
-#include "Platform/PlatformTestSupport.h"
+#include "testing/DemoTestSupport.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
 

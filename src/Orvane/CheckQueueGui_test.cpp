@@ -9,7 +9,7 @@
 
 #include "Orvane/CheckQueueDock.h"
 #include "Orvane/OverviewDock.h"
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 

@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "Framework/Messages.h"
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 using Platform::ScopedMessageCapture;

@@ -7,8 +7,8 @@
 #include <cmath>
 
 #include "LanWriter.h"
-#include "OrvaneTestSupport.h"
 #include "Photogrammetry/StereoAlignment.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 

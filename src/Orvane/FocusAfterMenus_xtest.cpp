@@ -10,7 +10,7 @@
 #include <QToolButton>
 #include <functional>
 
-#include "XInputTestSupport.h"
+#include "testing/XInputTestSupport.h"
 
 using namespace orvane_test;
 

@@ -2,8 +2,8 @@
 #include <QDir>
 
 #include "GdalConvert.h"
-#include "OrvaneTestSupport.h"
 #include "PointIO/PointIO.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 using Platform::ScopedMessageCapture;

@@ -4,7 +4,7 @@
 #include <QMenuBar>
 
 #include "Framework/StatusBar.h"
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 

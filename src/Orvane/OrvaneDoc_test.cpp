@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 using Platform::ScopedMessageCapture;

@@ -11,7 +11,7 @@
 #include "Orvane/3DCoordInput.h"
 #include "Orvane/MevrithOpt.h"
 #include "Orvane/ValueInput.h"
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 using Platform::ScopedMessageCapture;

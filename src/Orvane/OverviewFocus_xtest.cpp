@@ -5,7 +5,7 @@
 #include <QProcess>
 
 #include "Orvane/OverviewDock.h"
-#include "XInputTestSupport.h"
+#include "testing/XInputTestSupport.h"
 
 using namespace orvane_test;
 

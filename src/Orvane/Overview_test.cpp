@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "Orvane/OverviewDock.h"
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 

@@ -7,7 +7,7 @@
 // of PaintPointSquares (src/StereoView).
 #include <algorithm>
 
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 

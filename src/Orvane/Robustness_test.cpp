@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "LanWriter.h"
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 using Platform::ScopedMessageCapture;

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "Orvane/ValueInput.h"
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 using namespace orvane_test;
 

@@ -1,7 +1,6 @@
 #include "Photogrammetry/AerialPhoto.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -9,40 +8,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "LanWriter.h"
 #include "Platform/Platform.h"
-
-namespace fs = std::filesystem;
+#include "testing/PlatformTestSupport.h"
 
 namespace {
-
-// A scratch directory for orientation files, removed with the fixture.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "aerialphoto-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty()) {
-            fs::remove_all(m_path, ec);
-        }
-    }
-    std::string Write(const std::string& name, const std::string& text) const {
-        const std::string path = (m_path / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-    fs::path m_path;
-};
 
 // Tilted photograph, identity affine: scanned-image pixels equal photo coordinates.
 const char* const kTilted =
@@ -136,7 +110,7 @@ std::unique_ptr<CTINPoints> GroundSet(const std::vector<std::array<double, 3>>& 
 
 class AerialPhotoTest : public ::testing::Test {
 protected:
-    TempDir dir;
+    platformtest::TempDir dir{"aerialphoto"};  // orientation files
 };
 
 }  // namespace
@@ -322,7 +296,7 @@ TEST_F(AerialPhotoTest, BadFilesAreRefusedAndLeaveThePhotographAsItWas) {
         EXPECT_EQ(Snapshot(photo), before) << what;
     }
     EXPECT_EQ(photo.ReadOrientation(std::string()), -1);
-    EXPECT_EQ(photo.ReadOrientation((dir.m_path / "missing.ORN").string()), -1);
+    EXPECT_EQ(photo.ReadOrientation(dir / "missing.ORN"), -1);
     EXPECT_EQ(photo.ReadOrientation(static_cast<FILE*>(nullptr)), -1);
     EXPECT_EQ(Snapshot(photo), before);
 
@@ -360,13 +334,13 @@ TEST_F(AerialPhotoTest, NumbersUseTheDecimalPointWhateverTheLocale) {
                                          "thousands_sep \"<U002E>\"\ngrouping 3;3\n"
                                          "END LC_NUMERIC\n");
     const std::string cmd = "localedef -c -i '" + source + "' -f ANSI_X3.4-1968 '" +
-                            (dir.m_path / "comma").string() + "' >/dev/null 2>&1";
+                            (dir / "comma") + "' >/dev/null 2>&1";
     if (std::system(cmd.c_str()) == -1) {
         GTEST_SKIP() << "localedef not available";
     }
     const char* oldPath = std::getenv("LOCPATH");
     const std::string saved = oldPath ? oldPath : "";
-    setenv("LOCPATH", dir.m_path.c_str(), 1);
+    setenv("LOCPATH", dir.Path().c_str(), 1);
     const std::string oldLocale = std::setlocale(LC_NUMERIC, nullptr);
     if (std::setlocale(LC_NUMERIC, "comma") == nullptr) {
         GTEST_SKIP() << "decimal-comma locale could not be built or loaded";

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "Platform/PlatformTestSupport.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "Platform/Platform.h"
-#include "Platform/PlatformTestSupport.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "Checking/SurfaceTargets.h"
-#include "DemoTestSupport.h"
-#include "Platform/PlatformTestSupport.h"
+#include "testing/DemoTestSupport.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace {
 

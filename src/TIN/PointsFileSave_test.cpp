@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "Platform/AtomicFile.h"
-#include "Platform/PlatformTestSupport.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace {
 

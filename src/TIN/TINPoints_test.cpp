@@ -1,12 +1,10 @@
 #include "TIN/TINPoints.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -15,11 +13,10 @@
 #include <vector>
 
 #include "Platform/Platform.h"
-#include "TIN/TINTestSupport.h"
+#include "testing/PlatformTestSupport.h"
+#include "testing/TINTestSupport.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const char* const kOutsideText = "There is error in points extension!!";
 
@@ -27,22 +24,7 @@ struct FileRecord {
     double x, y, z, weight;
 };
 
-// A private directory under the system temp folder, removed with its files.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "tin_test_XXXXXX").string();
-        if (mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!m_path.empty()) fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
+using platformtest::TempDir;
 
 struct Header {
     int32_t n;
@@ -134,9 +116,9 @@ TEST(TINPointsAccess, SizedConstructionAndSetPoint) {
 // ------------------------------------------------------------------ files
 
 TEST(TINPointsFile, ReadNumbersRecordsAndWriteReproducesTheFile) {
-    TempDir dir;
-    const std::string in = dir.File("in.pts");
-    const std::string out = dir.File("out.pts");
+    TempDir dir("tin_test");
+    const std::string in = dir / "in.pts";
+    const std::string out = dir / "out.pts";
     const std::string bytes = Bytes({3, 10.0, 40.0, 30.0, 20.0, 2.5, 3.5}, kRecords);
     WriteFile(in, bytes);
 
@@ -185,8 +167,8 @@ TEST(TINPointsFile, ReadNumbersRecordsAndWriteReproducesTheFile) {
 }
 
 TEST(TINPointsFile, HeaderCasesFromTheFileItself) {
-    TempDir dir;
-    const std::string path = dir.File("p.pts");
+    TempDir dir("tin_test");
+    const std::string path = dir / "p.pts";
     CTINPoints set;
 
     // y bounds in either order.
@@ -205,13 +187,13 @@ TEST(TINPointsFile, HeaderCasesFromTheFileItself) {
     WriteFile(path, Bytes({3, 10.0, 40.0, std::nan(""), 20.0, 1, 1}, kRecords));
     EXPECT_EQ(set.ReadPts(path), -2);
 
-    EXPECT_EQ(set.ReadPts(dir.File("missing.pts")), -1);
+    EXPECT_EQ(set.ReadPts(dir / "missing.pts"), -1);
     EXPECT_EQ(set.GetCount(), 0);
 }
 
 TEST(TINPointsFile, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {
-    TempDir dir;
-    const std::string path = dir.File("bad.pts");
+    TempDir dir("tin_test");
+    const std::string path = dir / "bad.pts";
     CTINPoints set;
 
     struct Case {
@@ -253,11 +235,11 @@ TEST(TINPointsFile, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {
 
 TEST(TINPointsFile, WriteFailuresAreReported) {
     CTINPoints set;
-    TempDir dir;
-    const std::string path = dir.File("in.pts");
+    TempDir dir("tin_test");
+    const std::string path = dir / "in.pts";
     WriteFile(path, Bytes({3, 10.0, 40.0, 30.0, 20.0, 1, 1}, kRecords));
     ASSERT_EQ(set.ReadPts(path), 1);
-    EXPECT_EQ(set.WritePts(dir.File("no/such/dir/out.pts")), -1);
+    EXPECT_EQ(set.WritePts(dir / "no/such/dir/out.pts"), -1);
     EXPECT_EQ(set.WritePts(static_cast<FILE*>(nullptr)), -1);
     if (FILE* full = std::fopen("/dev/full", "wb")) {
         std::fclose(full);
@@ -329,8 +311,8 @@ TEST(TINPointsEdit, DegenerateRangesWidenToAProperOne) {
 // Compact the bounds hold every point, the written file reads back into a
 // fresh set and gives the same records, and its z range is the survivors'.
 TEST(TINPointsEdit, CompactedSetsAlwaysReadBack) {
-    TempDir dir;
-    const std::string path = dir.File("compact.pts");
+    TempDir dir("tin_test");
+    const std::string path = dir / "compact.pts";
     std::mt19937 random(41);
     std::uniform_real_distribution<double> u(-1000, 1000);
     for (int trial = 0; trial < 120; ++trial) {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "Platform/FileHandle.h"
-#include "Platform/PlatformTestSupport.h"
 #include "erdasimg/erdasimg.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace {
 

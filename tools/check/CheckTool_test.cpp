@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "Platform/PlatformTestSupport.h"
 #include "TIN/TINPoints.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace {
 

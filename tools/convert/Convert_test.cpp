@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "Platform/PlatformTestSupport.h"
 #include "PointIO/PointIO.h"
 #include "TIN/TINPoints.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
 

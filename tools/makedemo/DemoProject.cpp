@@ -14,10 +14,10 @@
 #include <system_error>
 #include <thread>
 
-#include "DemoParallel.h"
 #include "LanWriter.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/FileHandle.h"
+#include "Platform/Parallel.h"
 #include "TIN/TINPoints.h"
 
 static_assert(
@@ -40,13 +40,11 @@ constexpr double kBaseZ = 312.0;  // mean terrain height
 constexpr double kSpikeMin = 6.0, kSpikeMax = 25.0, kPitMin = 6.0, kPitMax = 20.0;
 
 using Platform::FilePtr;
+using Platform::RunParallel;
 
+// Every hardware thread, up to 64, unless the options ask for a count.
 int ThreadCount(const DemoOptions& options) {
-    if (options.threads > 0) {
-        return options.threads;
-    }
-    const unsigned hw = std::thread::hardware_concurrency();
-    return hw == 0 ? 1 : static_cast<int>(std::min(hw, 64u));
+    return Platform::ThreadCount(options.threads, 64);
 }
 
 bool ParseInt64(const std::string& text, int64_t& value) {

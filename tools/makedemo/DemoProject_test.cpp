@@ -5,7 +5,6 @@
 #include "DemoProject.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -24,25 +23,12 @@
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/Platform.h"
 #include "TIN/TINPoints.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace demo;
 
 namespace {
-
-fs::path TempDir(const std::string& name) {
-    return fs::temp_directory_path() / ("makedemo_test_" + std::to_string(getpid()) + "_" + name);
-}
-
-// Removes a folder when the test ends, however it ends.
-struct RemoveOnExit {
-    explicit RemoveOnExit(std::vector<fs::path> dirs) : m_dirs(std::move(dirs)) {}
-    ~RemoveOnExit() {
-        std::error_code ec;
-        for (const fs::path& d : m_dirs) fs::remove_all(d, ec);
-    }
-    std::vector<fs::path> m_dirs;
-};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -68,9 +54,9 @@ unsigned char Pixel(const CAerialPhoto& photo, int col, int row) {
 class DemoProjectTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = TempDir("main");
+        s_dir = std::make_unique<platformtest::TempDir>("makedemo_test");
         DemoOptions o;
-        o.outDir = (s_dir / "sub").string();  // a folder that does not exist yet
+        o.outDir = *s_dir / "sub";  // a folder that does not exist yet
         o.cols = 1100;
         o.rows = 900;
         o.points = 6000;
@@ -87,15 +73,14 @@ protected:
     static void TearDownTestSuite() {
         s_left.reset();
         s_right.reset();
-        std::error_code ec;
-        fs::remove_all(s_dir, ec);
+        s_dir.reset();
     }
     void SetUp() override {
         ASSERT_EQ(s_rc, 1) << s_error;
         ASSERT_TRUE(s_loaded);
     }
 
-    static inline fs::path s_dir;
+    static inline std::unique_ptr<platformtest::TempDir> s_dir;
     static inline DemoOptions s_options;
     static inline DemoResult s_result;
     static inline std::string s_error;
@@ -318,7 +303,7 @@ TEST_F(DemoProjectTest, TruthFileNamesEveryPlantedErrorWithItsHeights) {
         EXPECT_GE(std::fabs(b.plantedZ - b.trueZ), 4.5);
     }
     EXPECT_EQ(ReadDemoTruth(s_result.pointsFile, made, truth), -2);
-    EXPECT_EQ(ReadDemoTruth((s_dir / "none.txt").string(), made, truth), -1);
+    EXPECT_EQ(ReadDemoTruth(*s_dir / "none.txt", made, truth), -1);
 }
 
 // Away from what ReliefAt reports the surface has no break of slope: its
@@ -439,8 +424,8 @@ TEST(DemoTerrainTest, RaysMeetTheTerrainOnceFromNadirToSteepCorners) {
 }
 
 TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
-    const fs::path a = TempDir("det_a"), b = TempDir("det_b"), c = TempDir("det_c");
-    const RemoveOnExit cleanup({a, b, c});
+    const platformtest::TempDir dir("makedemo_test");
+    const fs::path a = dir / "det_a", b = dir / "det_b", c = dir / "det_c";
     DemoOptions o;
     o.cols = 320;
     o.rows = 256;
@@ -471,8 +456,8 @@ TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
 }
 
 TEST(DemoProjectEdges, OnePointAndSmallestImagesStillMakeALoadableProject) {
-    const fs::path d = TempDir("one");
-    const RemoveOnExit cleanup({d});
+    const platformtest::TempDir dir("makedemo_test");
+    const fs::path d = dir / "one";
     DemoOptions o;
     o.cols = 256;
     o.rows = 256;
@@ -522,15 +507,15 @@ TEST(DemoProjectEdges, RefusesInvalidOptionsAndAnUnwritableFolder) {
     std::string error;
     o.outDir = "";
     EXPECT_EQ(MakeDemoProject(o, r, error), -1);
-    o.outDir = TempDir("bad").string();
+    const platformtest::TempDir dir("makedemo_test");
+    o.outDir = dir / "bad";
     o.cols = 255;
     EXPECT_EQ(MakeDemoProject(o, r, error), -1);
     o.cols = 300;
     o.points = 0;
     EXPECT_EQ(MakeDemoProject(o, r, error), -1);
     // A folder path that runs through a regular file.
-    const fs::path file = TempDir("file");
-    const RemoveOnExit cleanup({file});
+    const fs::path file = dir / "file";
     std::ofstream(file.string()) << "x";
     o.points = 10;
     o.outDir = (file / "inside").string();
@@ -606,8 +591,8 @@ TEST(DemoArgumentsTest, ParsesSizesAndRejectsBadValues) {
 // points fall on the same sub-image pixels, and the images agree but for the
 // odd pixel where the shifted affine origin rounds a ray differently.
 TEST(DemoProjectZeroStart, SameSceneWithTheStartInTheOrientation) {
-    const fs::path a = TempDir("start_a"), b = TempDir("start_b");
-    const RemoveOnExit cleanup({a, b});
+    const platformtest::TempDir dir("makedemo_test");
+    const fs::path a = dir / "start_a", b = dir / "start_b";
     DemoOptions o;
     o.cols = 400;
     o.rows = 300;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "DemoParallel.h"
+#include "Platform/Parallel.h"
 
 namespace demo {
 
@@ -282,7 +282,7 @@ void CDemoTerrain::BuildRenderGrid(double minX, double maxX, double minY, double
     g.height.resize(n);
     g.slopeX.resize(n);
     g.slopeY.resize(n);
-    RunParallel(g.ny, threads, [&](int64_t j) {
+    Platform::RunParallel(g.ny, threads, [&](int64_t j) {
         float* row = g.height.data() + j * g.nx;
         const double y = g.y0 + j * step;
         for (int64_t i = 0; i < g.nx; ++i) {
@@ -290,7 +290,7 @@ void CDemoTerrain::BuildRenderGrid(double minX, double maxX, double minY, double
         }
     });
     // Slopes by central differences (one-sided at the border).
-    RunParallel(g.ny, threads, [&](int64_t j) {
+    Platform::RunParallel(g.ny, threads, [&](int64_t j) {
         const int64_t jm = std::max<int64_t>(j - 1, 0), jp = std::min<int64_t>(j + 1, g.ny - 1);
         for (int64_t i = 0; i < g.nx; ++i) {
             const int64_t im = std::max<int64_t>(i - 1, 0), ip = std::min<int64_t>(i + 1, g.nx - 1);

@@ -20,14 +20,19 @@
 
 namespace platformtest {
 
-// A new folder /tmp/<prefix>_XXXXXX with permission bits `mode` (0755 lets
-// a test process running as another user reach the files), removed with its
-// contents when the object goes, folders a test made read-only included.
-// Path() is empty when no folder could be made.
+// A new folder <prefix>_XXXXXX in the system's temporary folder ($TMPDIR,
+// else /tmp) with permission bits `mode` (0755 lets a test process running
+// as another user reach the files), removed with its contents when the
+// object goes, folders a test made read-only included. The temporary folder
+// of the tests below the Qt layers (those use QTemporaryDir) and of the
+// benchmarks. Path() is empty when no folder could be made.
 class TempDir {
 public:
     explicit TempDir(const std::string& prefix, mode_t mode = 0700) {
-        std::string pattern = "/tmp/" + prefix + "_XXXXXX";
+        std::error_code noTemp;
+        std::filesystem::path base = std::filesystem::temp_directory_path(noTemp);
+        if (noTemp) base = "/tmp";
+        std::string pattern = (base / (prefix + "_XXXXXX")).string();
         if (mkdtemp(pattern.data())) {
             m_path = pattern;
             chmod(m_path.c_str(), mode);
@@ -54,6 +59,8 @@ public:
     const std::string& Path() const { return m_path; }
     // The path of `name` inside the folder.
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    // Writes `bytes` as the file `name` inside the folder; returns its path.
+    std::string Write(const std::string& name, const std::string& bytes) const;
     // The names in the folder, sorted (to see that nothing stray was left).
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
@@ -90,6 +97,12 @@ inline std::string SlurpText(const std::string& path) {
 inline void SpitText(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+    const std::string path = *this / name;
+    SpitText(path, bytes);
+    return path;
 }
 
 // Lowers this process's file size limit to `bytes` while it lives. A write

@@ -1,5 +1,5 @@
 // Shared by the application's tests: the generated demo projects (made once
-// per test run, tools/makedemo/DemoTestSupport.h) and a running application
+// per test run, testing/DemoTestSupport.h) and a running application
 // with its main frame, document and editing view on the X server.
 #pragma once
 
@@ -24,7 +24,6 @@
 #include <string>
 
 #include "DemoProject.h"
-#include "DemoTestSupport.h"
 #include "Framework/MDIFrame.h"
 #include "Framework/StatusBar.h"
 #include "Orvane/MainFrm.h"
@@ -32,6 +31,7 @@
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/OrvaneView.h"
 #include "Platform/Platform.h"
+#include "testing/DemoTestSupport.h"
 
 // Fields of the packed point record are compared as values (+p->x): gtest
 // takes its arguments by reference, and a reference to a packed double is

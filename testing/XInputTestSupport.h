@@ -10,7 +10,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "OrvaneTestSupport.h"
+#include "testing/OrvaneTestSupport.h"
 
 namespace orvane_test {
 

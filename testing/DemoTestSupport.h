@@ -11,8 +11,6 @@
 // project into a temporary folder of its own instead (removed at exit).
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +24,7 @@
 #include <vector>
 
 #include "DemoProject.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace demo {
 
@@ -43,16 +42,9 @@ inline std::string SharedDemoFolder() {
 #endif
 }
 
-inline std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The options a folder of the set was made with; false when they cannot be read.
 inline bool FolderOptions(const fs::path& folder, DemoOptions& options) {
-    std::istringstream words(ReadText(folder / "args.txt"));
+    std::istringstream words(platformtest::SlurpText(folder / "args.txt"));
     std::vector<std::string> args{folder.string()};
     for (std::string w; words >> w;) args.push_back(w);
     std::string error;
@@ -96,7 +88,7 @@ inline bool ReadFolder(const fs::path& folder, const DemoOptions& options, DemoR
     DemoOptions truth;
     if (ReadDemoTruth(r.truthFile, truth, r.blunderTruth) != 1) return false;
     for (const DemoBlunder& b : r.blunderTruth) r.blunders.push_back(b.id);
-    std::istringstream lines(ReadText(folder / "made.txt"));
+    std::istringstream lines(platformtest::SlurpText(folder / "made.txt"));
     for (std::string line; std::getline(lines, line);) {
         long long count = 0, columns = 0, rows = 0;
         if (std::sscanf(line.c_str(), " points.pts %lld points, grid %lld x %lld", &count, &columns,
@@ -112,31 +104,12 @@ inline bool ReadFolder(const fs::path& folder, const DemoOptions& options, DemoR
     return r.gridColumns > 0 && (!options.targets || !r.targets.empty());
 }
 
-// A temporary folder removed when the test program ends normally.
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (fs::temp_directory_path() / "orvane-demo-XXXXXX").string();
-        if (mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ec;
-        if (!m_path.empty()) fs::remove_all(m_path, ec);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 struct Entry {
     bool ready = false;
     int rc = 0;
     std::string error;
     DemoResult result;
-    std::unique_ptr<TemporaryFolder> temporary;
+    std::unique_ptr<platformtest::TempDir> temporary;  // removed at exit
 };
 
 }  // namespace test_support_detail
@@ -170,7 +143,7 @@ inline const DemoResult& SharedDemo(const std::string& name, const DemoOptions& 
             }
         }
         if (e.rc != 1) {
-            e.temporary = std::make_unique<d::TemporaryFolder>();
+            e.temporary = std::make_unique<platformtest::TempDir>("orvane-demo");
             DemoOptions own = options;
             own.outDir = e.temporary->Path() + "/" + name;
             e.rc = e.temporary->Path().empty() ? -2 : MakeDemoProject(own, e.result, e.error);

@@ -1,4 +1,5 @@
-// Runs independent work items on a few threads.
+// Runs independent work items on a few threads (the check ranking, the demo
+// project generator).
 #pragma once
 
 #include <algorithm>
@@ -8,18 +9,20 @@
 #include <thread>
 #include <vector>
 
-namespace checking {
+namespace Platform {
 
-// Threads to use for `requested` (0: every hardware thread, at most 16).
-inline int ThreadCount(int requested) {
+// Threads to use for `requested` threads: `requested` when above 0, else every
+// hardware thread but at most `most` (1 when the count is unknown).
+inline int ThreadCount(int requested, unsigned most) {
     if (requested > 0) return requested;
     const unsigned hw = std::thread::hardware_concurrency();
-    return hw == 0 ? 1 : static_cast<int>(std::min(hw, 16u));
+    return hw == 0 ? 1 : static_cast<int>(std::min(hw, std::max(most, 1u)));
 }
 
 // Runs work(i) for i = 0 .. count-1 on up to `threads` threads (the calling
 // thread included). Items must be independent, so the result does not depend
-// on how they are shared out. Fewer threads are used when they cannot be started.
+// on how they are shared out. Fewer threads are used when they cannot be
+// started: the calling thread then does the rest.
 template <typename Work>
 void RunParallel(int64_t count, int threads, const Work& work) {
     std::atomic<int64_t> next{0};
@@ -38,4 +41,4 @@ void RunParallel(int64_t count, int threads, const Work& work) {
     for (std::thread& h : helpers) h.join();
 }
 
-}  // namespace checking
+}  // namespace Platform
