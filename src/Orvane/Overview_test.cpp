@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "Orvane/OverviewDock.h"
 #include "testing/OrvaneTestSupport.h"
@@ -166,8 +167,10 @@ TEST_F(OverviewTest, DensityShowsWherePointsAreAndMarkedPositionsAsDots) {
     EXPECT_TRUE(tinted(QPointF((e.xmin + e.xmax) / 2, (e.ymin + e.ymax) / 2)));
     // Deleting every point (as the editing commands do) removes the shading
     // at the next look.
-    for (int i = 0; i < h.doc->m_points.GetCount(); ++i) h.doc->m_points.GetPoint(i)->id = -1;
-    h.doc->SetModifiedFlag();
+    std::vector<int> all(static_cast<size_t>(h.doc->m_points.GetCount()));
+    std::iota(all.begin(), all.end(), 0);
+    h.doc->m_editor.SetSelection(all);
+    ASSERT_EQ(h.doc->m_editor.DeleteSelection(), 1);
     const QPoint centre =
         overview->ToWidget(QPointF((e.xmin + e.xmax) / 2, (e.ymin + e.ymax) / 2)).toPoint();
     QRgb middle = 0;
