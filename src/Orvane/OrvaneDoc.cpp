@@ -239,8 +239,6 @@ int COrvaneDoc::LoadProjectFiles(const ProjectPaths& paths, COrvaneView* pView) 
     if (!right) return ShowOpenError("Right Image"), -1;
     FilePtr points = OpenForReading(paths.matchedPoints);
     if (!points) return ShowOpenError("Matched Points"), -1;
-    // What saves of this points file that died half way left behind goes now.
-    RemoveStalePointsSaves(paths.matchedPoints);
     // Orientations go into temporaries: a failure later must not leave the
     // displayed points projected with one orientation and later edits with another.
     CAerialPhoto newLeft, newRight;
