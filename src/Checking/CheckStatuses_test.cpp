@@ -64,9 +64,10 @@ TEST_F(CheckStatusesTest, RoundTripThroughTheSidecar) {
     for (int i = 0; i < 600; ++i) ASSERT_EQ(back.Get(i), statuses.Get(i)) << i;
     EXPECT_EQ(back.CountOf(CheckState::Edited), statuses.CountOf(CheckState::Edited));
 
-    // The file states the count and bounds of the points file on its first line.
+    // The file states the count, bounds and records' checksum of the points
+    // file on its first line.
     const std::string text = SlurpText(CCheckStatuses::SidecarPath(m_points));
-    EXPECT_EQ(text.rfind("# orvane-check 1 count=600 minx=", 0), 0u) << text.substr(0, 80);
+    EXPECT_EQ(text.rfind("# orvane-check 2 count=600 minx=", 0), 0u) << text.substr(0, 80);
     EXPECT_NE(text.find("\nrecord,status\n"), std::string::npos);
 }
 
