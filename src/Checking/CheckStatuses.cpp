@@ -172,7 +172,7 @@ bool RecordsChecksum(FILE* file, uint64_t& checksum) {
 
 int ReadPointsFileIdentity(const std::string& pointsPath, PointsFileIdentity& identity) {
     identity = PointsFileIdentity();
-    Platform::FilePtr file = Platform::OpenFile(pointsPath, "rb");
+    Platform::FilePtr file = Platform::OpenRegularFile(pointsPath, "rb");
     if (!file) return -1;
     struct stat info {};
     if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
@@ -193,7 +193,7 @@ int ReadPointsFileIdentity(const std::string& pointsPath, PointsFileIdentity& id
 }
 
 int ReadPointsFileKey(const std::string& pointsPath, PointsFileKey& key) {
-    Platform::FilePtr file = Platform::OpenFile(pointsPath, "rb");
+    Platform::FilePtr file = Platform::OpenRegularFile(pointsPath, "rb");
     if (!file) return -1;
     unsigned char header[52];
     if (std::fread(header, 1, sizeof header, file.get()) != sizeof header) return -5;
@@ -279,7 +279,7 @@ int CCheckStatuses::Load(const std::string& pointsPath, PointsFileIdentity* iden
         *identity = points;
     }
     const std::string path = SidecarPath(pointsPath);
-    Platform::FilePtr file = Platform::OpenFile(path, "rb");
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "rb");
     if (!file) return errno == ENOENT ? 0 : -3;
     std::string line;
     PointsFileKey stated;

@@ -1,6 +1,7 @@
 #include "Checking/CheckStatuses.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -106,12 +107,21 @@ TEST_F(CheckStatusesTest, MismatchedOrBrokenSidecarsAreIgnored) {
     for (const std::string& bad :
          {std::string(""), std::string("hello\n"), good + "12,maybe\n", good + "599,checked\n",
           good + "-1,checked\n", good + "x,checked\n",
-          good.substr(0, good.find('\n') + 1) + "index,state\n"}) {
+          good.substr(0, good.find('\n') + 1) + "index,state\n",
+          good + std::string(5000, '7') + ",checked\n"}) {
         SpitText(sidecar, bad);
         other.Set(1, CheckState::Edited);
         EXPECT_EQ(other.Load(m_points), -3) << bad;
         EXPECT_EQ(other.CountOf(CheckState::Unchecked), 599);
     }
+    // A sidecar that is no regular file is not read (a named pipe would block).
+    fs::remove(sidecar);
+    ASSERT_EQ(mkfifo(sidecar.c_str(), 0600), 0);
+    EXPECT_EQ(other.Load(m_points), -3);
+    fs::remove(sidecar);
+    fs::create_symlink("/dev/zero", sidecar);
+    EXPECT_EQ(other.Load(m_points), -3);
+    fs::remove(sidecar);
     // A points file that cannot be read: nothing changes.
     other.Set(2, CheckState::Checked);
     EXPECT_EQ(other.Load(m_dir / "missing.pts"), -1);

@@ -1,6 +1,7 @@
 #include "TIN/TINPoints.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,6 +208,13 @@ TEST(TINPointsFile, HeaderCasesFromTheFileItself) {
 
     EXPECT_EQ(set.ReadPts(dir.File("missing.pts")), -1);
     EXPECT_EQ(set.GetCount(), 0);
+    // No regular file: refused before it is read (a named pipe would block
+    // the load, a link to /dev/zero feed it without end).
+    ASSERT_EQ(mkfifo(dir.File("fifo.pts").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.File("zero.pts"));
+    std::filesystem::create_directory(dir.File("folder.pts"));
+    for (const char* name : {"fifo.pts", "zero.pts", "folder.pts"})
+        EXPECT_EQ(set.ReadPts(dir.File(name)), -1) << name;
 }
 
 TEST(TINPointsFile, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {
