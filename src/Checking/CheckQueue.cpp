@@ -12,6 +12,7 @@ void CCheckQueue::Reset() {
     m_nCurrent = -1;
     m_dCurrentScore = std::numeric_limits<double>::infinity();
     m_bStatusesChanged = false;
+    m_fileIdentity = PointsFileIdentity();
 }
 
 int CCheckQueue::Rank() {
@@ -83,6 +84,13 @@ CCheckStatuses CCheckQueue::StatusesToKeep() const {
         keep.Set(i, state);
     }
     return keep;
+}
+
+int CCheckQueue::SaveStatuses(const std::string& pointsPath) {
+    if (!m_bStatusesChanged) return 0;
+    const int result = StatusesToKeep().Save(pointsPath, &m_fileIdentity);
+    m_bStatusesChanged = result < 0;
+    return result;
 }
 
 void CCheckQueue::LeaveCurrent() {

@@ -16,6 +16,7 @@
 
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "Checking/CheckRanking.h"
@@ -69,6 +70,17 @@ public:
     // except that a record edited since the last MarkSaved has its status of
     // then; records appended since are left out.
     CCheckStatuses StatusesToKeep() const;
+    // The points file as this program just loaded or saved it (taken by
+    // CCheckStatuses::Load, or ReadPointsFileIdentity after a save): the
+    // sidecar is written only while the file on disk is still that one.
+    void SetPointsFileIdentity(const PointsFileIdentity& identity) { m_fileIdentity = identity; }
+    const PointsFileIdentity& FileIdentity() const { return m_fileIdentity; }
+    // Writes StatusesToKeep to the sidecar of `pointsPath` when statuses
+    // changed since the last write: 0 nothing to write, 1 written, or
+    // CCheckStatuses::Save's failure (kSidecarPointsReplaced when another
+    // program saved the points file since), in which case the statuses stay
+    // pending for the next call (after this program's next load or save).
+    int SaveStatuses(const std::string& pointsPath);
 
 private:
     void EnsureRanked();
@@ -87,4 +99,5 @@ private:
     // lowers its score, and the walk must still go on from where it was.
     double m_dCurrentScore = std::numeric_limits<double>::infinity();
     bool m_bStatusesChanged = false;
+    PointsFileIdentity m_fileIdentity;
 };

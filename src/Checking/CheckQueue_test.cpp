@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
+
+#include "TIN/PointsFileSave.h"
+#include "testing/PlatformTestSupport.h"
 
 namespace {
 
@@ -172,4 +177,98 @@ TEST(CheckQueue, RecordsPutBackByAnUndoKeepTheirNeighboursStatuses) {
     // The sidecar still speaks of the file as saved, without the two.
     EXPECT_EQ(queue.StatusesToKeep().GetCount(), ground.GetCount() - 2);
     EXPECT_EQ(queue.StatusesToKeep().Get(spikes[2] - 2), CheckState::Checked);
+}
+
+// Two programs with one points file, each with its queue: B deletes a point
+// and saves; A, which walked its queue on the file as it loaded it, may not
+// write its statuses under B's records (they would mark points one record
+// off), and keeps them for its own next save. The same records re-ordered
+// under the same count and bounds do not take the sidecar either; a sidecar
+// of version 1 is read while count and bounds match, and written again as
+// version 2.
+TEST(CheckQueueSidecar, StatusesAreWrittenOnlyUnderThePointsTheyWereMadeOn) {
+    platformtest::TempDir dir("check_two_queues");
+    ASSERT_FALSE(dir.Path().empty());
+    const std::string path = dir / "points.pts";
+    const std::string sidecar = CCheckStatuses::SidecarPath(path);
+    int spikes[3];
+    {
+        CTINPoints made;
+        MakeField(made, spikes);
+        ASSERT_EQ(SavePointsFile(made, path), 1);
+    }
+    struct Program {
+        CTINPoints ground;
+        CCheckQueue queue{ground};
+        explicit Program(const std::string& path) {
+            EXPECT_EQ(ground.ReadPts(path), 1);
+            ground.BuildIndex(1);
+            queue.Reset();
+            PointsFileIdentity identity;
+            EXPECT_GE(queue.Statuses().Load(path, &identity), 0);
+            EXPECT_TRUE(identity.known);
+            queue.SetPointsFileIdentity(identity);
+            queue.MarkSaved();
+        }
+        void Save(const std::string& path) {
+            SaveCompacting(ground, queue);
+            ASSERT_EQ(SavePointsFile(ground, path), 1);
+            queue.MarkSaved();
+            PointsFileIdentity identity;
+            ASSERT_EQ(ReadPointsFileIdentity(path, identity), 1);
+            queue.SetPointsFileIdentity(identity);
+            queue.MarkStatusesChanged();
+        }
+    };
+    Program a(path), b(path);
+    // A looks at the two worst spikes (checked) and stands on the third.
+    EXPECT_EQ(a.queue.Next(), spikes[2]);
+    EXPECT_EQ(a.queue.Next(), spikes[1]);
+    EXPECT_EQ(a.queue.Next(), spikes[0]);
+    // B deletes record 5 (before every spike), saves, and checks one point.
+    b.ground.GetPoint(5)->id = -1;
+    b.Save(path);
+    EXPECT_EQ(b.queue.Next(), spikes[2] - 1);
+    EXPECT_EQ(b.queue.Next(), spikes[1] - 1);
+    ASSERT_EQ(b.queue.SaveStatuses(path), 1);
+    const std::string written = platformtest::SlurpText(sidecar);
+
+    EXPECT_EQ(a.queue.SaveStatuses(path), kSidecarPointsReplaced);
+    EXPECT_EQ(platformtest::SlurpText(sidecar), written);
+    EXPECT_EQ(a.queue.SaveStatuses(path), kSidecarPointsReplaced);  // still pending
+    CCheckStatuses back;
+    ASSERT_EQ(back.Load(path), 1);
+    EXPECT_EQ(back.GetCount(), 1599);
+    EXPECT_EQ(back.CountOf(CheckState::Checked), 1);
+    EXPECT_EQ(back.Get(spikes[2] - 1), CheckState::Checked);
+
+    // A saves its points: its statuses go with them.
+    a.Save(path);
+    ASSERT_EQ(a.queue.SaveStatuses(path), 1);
+    ASSERT_EQ(back.Load(path), 1);
+    EXPECT_EQ(back.CountOf(CheckState::Checked), 2);
+    EXPECT_EQ(back.Get(spikes[2]), CheckState::Checked);
+    EXPECT_EQ(back.Get(spikes[1]), CheckState::Checked);
+
+    // Another tool writes the same records in reverse order: same count,
+    // same bounds, other records at each index.
+    {
+        CTINPoints reversed;
+        ASSERT_EQ(reversed.ReadPts(path), 1);
+        std::reverse(reversed.GetPoint(0), reversed.GetPoint(0) + reversed.GetCount());
+        const std::string saved = platformtest::SlurpText(sidecar);
+        ASSERT_EQ(reversed.WritePts(path + ".new"), 1600);
+        std::rename((path + ".new").c_str(), path.c_str());
+        EXPECT_EQ(back.Load(path), -2);
+        EXPECT_EQ(back.CountOf(CheckState::Unchecked), 1600);
+        // A version 1 sidecar (no checksum) of that file is still read.
+        std::string v1 = saved.substr(0, saved.find(" records="));
+        v1.replace(v1.find("check 2"), 7, "check 1");
+        platformtest::SpitText(sidecar, v1 + saved.substr(saved.find('\n')));
+        ASSERT_EQ(back.Load(path), 1);
+        EXPECT_EQ(back.CountOf(CheckState::Checked), 2);
+        ASSERT_EQ(back.Save(path), 1);
+        EXPECT_EQ(platformtest::SlurpText(sidecar).rfind("# orvane-check 2 count=1600", 0), 0u);
+        EXPECT_EQ(back.Load(path), 1);
+    }
 }

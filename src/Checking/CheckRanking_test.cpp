@@ -291,3 +291,56 @@ TEST(CheckRanking, NextAndPreviousWalkTheOrderOfWorst) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ranking does not trust the header's spacing: with the header saying a
+// tenth, the same or a hundredfold of the points' real spacing, the same
+// planted blunders are the worst points, with the very same scores, and the
+// point set keeps the header's spacing.
+TEST(CheckRanking, PlantedBlundersRankFirstWhateverSpacingTheHeaderStates) {
+    auto hills = [](double x, double y) {
+        return 120.0 + 6.0 * std::sin((x - 500000.0) / 35.0) * std::cos((y - 4000000.0) / 50.0);
+    };
+    std::mt19937 rng(17);
+    std::vector<int> planted;
+    std::vector<double> reference;
+    for (double factor : {0.1, 1.0, 100.0}) {
+        CTINPoints set;
+        MakeGrid(set, 120, 100, 2.0, 0.25, 0.03, hills, 7);
+        if (planted.empty()) {
+            std::uniform_int_distribution<int> pick(0, set.GetCount() - 1);
+            while (planted.size() < 12) {
+                const int i = pick(rng);
+                if (std::find(planted.begin(), planted.end(), i) == planted.end())
+                    planted.push_back(i);
+            }
+            std::sort(planted.begin(), planted.end());
+        }
+        for (size_t k = 0; k < planted.size(); ++k)
+            set.GetPoint(planted[k])->z += (k % 2 ? -1.0 : 1.0) * (1.5 + 0.25 * k);
+        set.SetSpacing(2.0 * factor, 2.0 * factor);
+        CCheckRanking ranking(set);
+        ASSERT_EQ(ranking.Rank(), set.GetCount()) << factor;
+        std::vector<int> worst;
+        ASSERT_EQ(ranking.Worst(static_cast<int>(planted.size()), 0.0, worst),
+                  static_cast<int>(planted.size()));
+        std::sort(worst.begin(), worst.end());
+        EXPECT_EQ(worst, planted) << "header spacing x " << factor;
+        // The points' spacing as measured: below the grid's 2 m (jitter makes
+        // neighbours closer), far from 0.2 m or 200 m.
+        EXPECT_GT(ranking.Surface().Spacing(), 1.0);
+        EXPECT_LT(ranking.Surface().Spacing(), 2.0);
+        double sx = 0.0, sy = 0.0;
+        set.GetSpacing(&sx, &sy);
+        EXPECT_EQ(sx, 2.0 * factor);
+        std::vector<double> scores;
+        for (int i = 0; i < set.GetCount(); ++i) scores.push_back(ranking.Score(i));
+        if (reference.empty()) reference = scores;
+        EXPECT_TRUE(std::equal(scores.begin(), scores.end(), reference.begin(),
+                               [](double a, double b) { return a == b; }))
+            << "header spacing x " << factor;
+    }
+}
+
+}  // namespace

@@ -4,23 +4,34 @@
 // touched.
 //
 // Sidecar file (text, one record per line):
-//   # orvane-check 1 count=N minx=A maxx=B miny=C maxy=D
+//   # orvane-check 2 count=N minx=A maxx=B miny=C maxy=D records=H
 //   record,status
 //   17,checked
 //   230,edited
-// The first line names the points file it belongs to by its record count and
+// The first line names the points file it belongs to by its record count,
 // the bounds of its header (min Y <= max Y; exact decimal forms of the
-// doubles). Records not listed are unchecked. A sidecar whose count or bounds
-// differ from the points file's (the file was saved, compacted or replaced
-// without it) is ignored. The file is written to a temporary file in the same
-// folder and renamed over the old one, so it is always whole.
+// doubles) and a checksum of its records (H: 16 hex digits of
+// RecordsChecksum), so that a file re-ordered or re-written by another
+// program with the same count and bounds does not take statuses that were
+// made for other records. Version 1 (the same line without records=) is
+// still read when count and bounds match; the next write makes it version 2.
+// Records not listed are unchecked. A sidecar that does not match the
+// points file (it was saved, compacted or replaced without it) is ignored.
+// The file is written to a temporary file in the same folder and renamed
+// over the old one, so it is always whole; and only while the points file
+// is the one this program last loaded or saved (PointsFileIdentity), so
+// that statuses are never written under another program's points.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "TIN/TINPoints.h"
+
+// CCheckStatuses::Save: the points file is not the one last loaded or saved.
+constexpr int kSidecarPointsReplaced = -4;
 
 enum class CheckState : uint8_t {
     Unchecked = 0,
@@ -38,6 +49,34 @@ struct PointsFileKey {
                maxY == o.maxY;
     }
 };
+
+// A points file as this program last loaded or saved it: the file system's
+// identity of the file (device, inode), its size and modification time, and
+// the checksum of its records. Another program that saves the same path
+// replaces the file (a new inode) or at least its size or time.
+struct PointsFileIdentity {
+    bool known = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t mtimeSeconds = 0;
+    int64_t mtimeNanoseconds = 0;
+    uint64_t checksum = 0;  // RecordsChecksum of the file's records
+    // Same file in the same state (the checksum follows from that).
+    bool SameFile(const PointsFileIdentity& o) const {
+        return known && o.known && device == o.device && inode == o.inode && size == o.size &&
+               mtimeSeconds == o.mtimeSeconds && mtimeNanoseconds == o.mtimeNanoseconds;
+    }
+};
+
+// The identity of the points file at `pointsPath` now, checksum included
+// (which reads the whole file). 1; -1 it cannot be opened or read.
+int ReadPointsFileIdentity(const std::string& pointsPath, PointsFileIdentity& identity);
+
+// A 64-bit checksum of the bytes after the 52-byte header of a points file
+// (the records), read from `file`'s position 52 on. Order matters: the same
+// records in another order give another checksum. false when reading fails.
+bool RecordsChecksum(FILE* file, uint64_t& checksum);
 
 // Reads the 52-byte header of a points file. Results as CTINPoints::ReadPts
 // for the header: 1; -1 the file cannot be opened or holds no records; -2 max
@@ -77,15 +116,20 @@ public:
     // Reads the sidecar of the points file. 1 read; 0 there is none (all
     // unchecked); -1 the points file's header cannot be read (ReadPointsFileKey;
     // statuses left as they were); -2 the sidecar belongs to another state of
-    // the points file (count or bounds differ): ignored, all unchecked; -3 the
-    // sidecar cannot be read or is not in the format above: ignored, all
-    // unchecked. Unless -1, the count becomes the points file's.
-    int Load(const std::string& pointsPath);
-    // Writes the sidecar for the points file as it is on disk now (call after
-    // saving the points): the first key.count records. 1; -1 the points file's
-    // header cannot be read; -2 fewer statuses than the file has records; -3
-    // the sidecar cannot be written (the old one, if any, is left as it was).
-    int Save(const std::string& pointsPath) const;
+    // the points file (count, bounds or, from version 2, the records'
+    // checksum differ): ignored, all unchecked; -3 the sidecar cannot be read
+    // or is not in the format above: ignored, all unchecked. Unless -1, the
+    // count becomes the points file's. `identity` (optional) receives the
+    // points file's identity as read (unknown after -1).
+    int Load(const std::string& pointsPath, PointsFileIdentity* identity = nullptr);
+    // Writes the sidecar (version 2) for the points file as it is on disk now
+    // (call after saving the points): the first key.count records. With
+    // `expected` known, only while the points file is still that one. 1; -1
+    // the points file's header cannot be read; -2 fewer statuses than the
+    // file has records; -3 the sidecar cannot be written (the old one, if
+    // any, is left as it was); kSidecarPointsReplaced: the points file is no
+    // longer `expected` (another program saved it): nothing written.
+    int Save(const std::string& pointsPath, const PointsFileIdentity* expected = nullptr) const;
 
 private:
     std::vector<CheckState> m_states;

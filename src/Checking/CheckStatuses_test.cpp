@@ -1,6 +1,7 @@
 #include "Checking/CheckStatuses.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -64,9 +65,10 @@ TEST_F(CheckStatusesTest, RoundTripThroughTheSidecar) {
     for (int i = 0; i < 600; ++i) ASSERT_EQ(back.Get(i), statuses.Get(i)) << i;
     EXPECT_EQ(back.CountOf(CheckState::Edited), statuses.CountOf(CheckState::Edited));
 
-    // The file states the count and bounds of the points file on its first line.
+    // The file states the count, bounds and records' checksum of the points
+    // file on its first line.
     const std::string text = SlurpText(CCheckStatuses::SidecarPath(m_points));
-    EXPECT_EQ(text.rfind("# orvane-check 1 count=600 minx=", 0), 0u) << text.substr(0, 80);
+    EXPECT_EQ(text.rfind("# orvane-check 2 count=600 minx=", 0), 0u) << text.substr(0, 80);
     EXPECT_NE(text.find("\nrecord,status\n"), std::string::npos);
 }
 
@@ -105,12 +107,21 @@ TEST_F(CheckStatusesTest, MismatchedOrBrokenSidecarsAreIgnored) {
     for (const std::string& bad :
          {std::string(""), std::string("hello\n"), good + "12,maybe\n", good + "599,checked\n",
           good + "-1,checked\n", good + "x,checked\n",
-          good.substr(0, good.find('\n') + 1) + "index,state\n"}) {
+          good.substr(0, good.find('\n') + 1) + "index,state\n",
+          good + std::string(5000, '7') + ",checked\n"}) {
         SpitText(sidecar, bad);
         other.Set(1, CheckState::Edited);
         EXPECT_EQ(other.Load(m_points), -3) << bad;
         EXPECT_EQ(other.CountOf(CheckState::Unchecked), 599);
     }
+    // A sidecar that is no regular file is not read (a named pipe would block).
+    fs::remove(sidecar);
+    ASSERT_EQ(mkfifo(sidecar.c_str(), 0600), 0);
+    EXPECT_EQ(other.Load(m_points), -3);
+    fs::remove(sidecar);
+    fs::create_symlink("/dev/zero", sidecar);
+    EXPECT_EQ(other.Load(m_points), -3);
+    fs::remove(sidecar);
     // A points file that cannot be read: nothing changes.
     other.Set(2, CheckState::Checked);
     EXPECT_EQ(other.Load(m_dir / "missing.pts"), -1);

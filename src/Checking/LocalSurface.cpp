@@ -48,22 +48,54 @@ int CLocalSurface::Build(const CTINPoints& ground, const CheckOptions& options) 
         minY = std::min(minY, m_y[i]);
         maxY = std::max(maxY, m_y[i]);
     }
-    double sx = 0.0, sy = 0.0;
-    ground.GetSpacing(&sx, &sy);
-    if (sx > 0.0 && sy > 0.0 && std::isfinite(sx) && std::isfinite(sy)) {
-        m_dSpacing = 0.5 * (sx + sy);
-    } else if (live > 1 && (maxX - minX) * (maxY - minY) > 0.0) {
-        m_dSpacing = std::sqrt((maxX - minX) * (maxY - minY) / live);
-    } else {
-        m_dSpacing = 1.0;
+    // The spacing comes from the points themselves: a header's spacing may
+    // be off by any factor (a tenth would leave every point without
+    // neighbours, a hundredfold would put thousands in each grid cell). A
+    // first guess from the density lays out a grid, the median distance from
+    // a sample of points to their nearest neighbour is the spacing, and the
+    // grid is laid out again when the guess was far off.
+    double guess = 1.0;
+    if (live > 1 && (maxX - minX) * (maxY - minY) > 0.0) {
+        guess = std::sqrt((maxX - minX) * (maxY - minY) / live);
+    } else if (live > 1 && std::max(maxX - minX, maxY - minY) > 0.0) {
+        guess = std::max(maxX - minX, maxY - minY) / (live - 1);  // all on one line
     }
+    m_grid.Build(m_x.data(), m_y.data(), m_live.data(), n, std::sqrt(2.0) * guess);
+    m_dSpacing = MedianNearestDistance(guess);
+    if (m_dSpacing > 2.0 * guess || m_dSpacing < 0.5 * guess)
+        m_grid.Build(m_x.data(), m_y.data(), m_live.data(), n, std::sqrt(2.0) * m_dSpacing);
     m_options = options;
     if (m_options.searchRadius == 0.0) m_options.searchRadius = 8.0 * m_dSpacing;
     if (m_options.spreadFloor == 0.0) m_options.spreadFloor = 0.005 * m_dSpacing;
-    // About two points per cell: the k nearest then lie within a block of a
-    // few cells.
-    m_grid.Build(m_x.data(), m_y.data(), m_live.data(), n, std::sqrt(2.0) * m_dSpacing);
     return 1;
+}
+
+double CLocalSurface::MedianNearestDistance(double fallback) const {
+    // Up to kSample live points spread evenly over the record order.
+    constexpr int kSample = 4096;
+    std::vector<int> live;
+    for (int i = 0; i < Count(); ++i)
+        if (m_live[i]) live.push_back(i);
+    if (live.size() < 2) return fallback;
+    const size_t step = std::max<size_t>(1, live.size() / kSample);
+    std::vector<double> distances;
+    distances.reserve(live.size() / step + 1);
+    const double unlimited = std::numeric_limits<double>::infinity();
+    for (size_t t = 0; t < live.size(); t += step) {
+        const int p = live[t];
+        NeighbourHit hit[1];
+        // Points at the very same position (repeated records) are no spacing.
+        const int found = m_grid.Nearest(
+            m_x[p], m_y[p], 1, unlimited,
+            [&](int i) { return i != p && (m_x[i] != m_x[p] || m_y[i] != m_y[p]); }, hit);
+        if (found == 1) distances.push_back(std::sqrt(hit[0].distance2));
+    }
+    if (distances.empty()) return fallback;
+    const size_t mid = distances.size() / 2;
+    std::nth_element(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(mid),
+                     distances.end());
+    const double median = distances[mid];
+    return median > 0.0 && std::isfinite(median) ? median : fallback;
 }
 
 int CLocalSurface::Refresh(const CTINPoints& ground, std::vector<int>& changed,

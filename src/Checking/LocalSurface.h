@@ -31,9 +31,9 @@ struct CheckOptions {
     // Fewer neighbours than this within searchRadius: no surface (status
     // Insufficient). At least 4 (a plane and one residual to spare).
     int minNeighbours = 6;
-    // Ground units; 0: 8 x the set's spacing.
+    // Ground units; 0: 8 x the points' spacing (measured, CLocalSurface::Build).
     double searchRadius = 0.0;
-    // Smallest spread (ground units) of any fit; 0: 0.005 x the set's
+    // Smallest spread (ground units) of any fit; 0: 0.005 x the points'
     // spacing. Keeps a perfectly flat set from dividing by zero.
     double spreadFloor = 0.0;
     // Smallest spread (ground units) a score divides by: a few neighbours can
@@ -74,11 +74,11 @@ public:
     CLocalSurface(const CLocalSurface&) = delete;
     CLocalSurface& operator=(const CLocalSurface&) = delete;
 
-    // Copies the live points of `ground` and indexes them. The set's spacing
-    // (the mean of its X and Y spacing when both are positive and finite,
-    // otherwise sqrt(area of the live points' box / live count), otherwise 1)
-    // fills in searchRadius and spreadFloor left at 0; Options() returns the
-    // values in force, which Refresh keeps. 1; -1 for options out of range
+    // Copies the live points of `ground` and indexes them. The spacing of the
+    // points, measured from them (the median distance from a sample of live
+    // points to their nearest other position; the header's spacing is not
+    // trusted), fills in searchRadius and spreadFloor left at 0; Options()
+    // returns the values in force, which Refresh keeps. 1; -1 for options out of range
     // (neighbours, minNeighbours) or a negative radius, floor, factor, gain
     // or thread count.
     int Build(const CTINPoints& ground, const CheckOptions& options);
@@ -107,7 +107,7 @@ public:
     SurfaceEstimate At(double x, double y, int skip, const uint8_t* skipMask) const;
 
     const CheckOptions& Options() const { return m_options; }
-    // The set's spacing as Build resolved it (ground units).
+    // The points' spacing as Build measured it (ground units).
     double Spacing() const { return m_dSpacing; }
     int Count() const { return static_cast<int>(m_live.size()); }
     bool IsLive(int index) const { return m_live[index] != 0; }
@@ -119,6 +119,9 @@ public:
 
 private:
     void CopyRecord(const TINPoint& p, int index);
+    // Median distance from up to 4096 live points to their nearest other
+    // position, through the grid; `fallback` when there is none.
+    double MedianNearestDistance(double fallback) const;
 
     CheckOptions m_options;
     double m_dSpacing = 1.0;

@@ -40,16 +40,17 @@ void CEditHistory::Clear() {
     m_nBytes = 0;
 }
 
+void CEditHistory::DropUndone() {
+    if (m_nPosition >= m_entries.size()) return;
+    // The undone entries can no longer be redone; neither can a save among
+    // them be reached again.
+    if (m_nSaved > static_cast<long>(m_nPosition)) m_nSaved = -1;
+    for (size_t i = m_nPosition; i < m_entries.size(); ++i) m_nBytes -= m_entries[i].countedBytes;
+    m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(m_nPosition), m_entries.end());
+}
+
 int CEditHistory::Push(HistoryEntry&& entry) {
-    if (m_nPosition < m_entries.size()) {
-        // The undone entries can no longer be redone; neither can a save
-        // among them be reached again.
-        if (m_nSaved > static_cast<long>(m_nPosition)) m_nSaved = -1;
-        for (size_t i = m_nPosition; i < m_entries.size(); ++i)
-            m_nBytes -= m_entries[i].countedBytes;
-        m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(m_nPosition),
-                        m_entries.end());
-    }
+    DropUndone();
     entry.countedBytes = entry.Bytes();
     m_nBytes += entry.countedBytes;
     m_entries.push_back(std::move(entry));

@@ -90,6 +90,9 @@ public:
     // after it are dropped. Then the oldest entries are dropped while the
     // history holds more than its limit: the number of steps dropped.
     int Push(HistoryEntry&& entry);
+    // Drops the undone entries after the position (a change that is no step
+    // of its own, such as a weight promotion, makes them unreachable).
+    void DropUndone();
     // The last done entry (null when none): a wheel notch extends it.
     HistoryEntry* Last();
 

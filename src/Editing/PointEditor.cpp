@@ -28,6 +28,25 @@ void SetId(CTINPoints& set, int index, int32_t id) {
     if (TINPoint* p = set.GetPoint(index)) p->id = id;
 }
 
+// Widens a set's x/y bounds to hold (x, y) (the set's own units); a position
+// that is not finite is no position and widens nothing. The bounds of every
+// set hold its live, placed records, so that an index built over them (after
+// an undo of a save, say) has a cell for each.
+void HoldInBounds(CTINPoints& set, double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) return;
+    set.m_dMinX = std::min(set.m_dMinX, x);
+    set.m_dMaxX = std::max(set.m_dMaxX, x);
+    set.m_dMinY = std::min(set.m_dMinY, y);
+    set.m_dMaxY = std::max(set.m_dMaxY, y);
+}
+
+void HoldEveryLiveRecord(CTINPoints& set) {
+    for (int i = 0; i < set.GetCount(); ++i) {
+        const TINPoint* p = set.GetPoint(i);
+        if (p->id >= 0) HoldInBounds(set, p->x, p->y);
+    }
+}
+
 }  // namespace
 
 // Collects the before state of each record an edit touches, once per record.
@@ -36,6 +55,10 @@ struct CPointEditor::Recorder {
     EditStep step;
 
     Recorder(CPointEditor& e, EditKind kind) : editor(e) {
+        // An open wheel step takes its after states now, before this edit
+        // changes any record, whichever way the edit came (a key, a menu, the
+        // check queue): otherwise redoing the wheel step would redo this edit.
+        e.CloseMerging();
         step.kind = kind;
         step.countBefore = e.m_ground.GetCount();
         step.selectionBefore = e.SelectionIndices();
@@ -391,6 +414,9 @@ int CPointEditor::AddPointAt(double column, double row, double z) {
         for (int j = 0; j <= k; ++j) sets[j]->Truncate(id);
         return -(k + 1);
     }
+    // The grid took the point (it reaches a little beyond the bounds, or was
+    // built over a wider header); the bounds take it too.
+    for (int k = 0; k < 3; ++k) HoldInBounds(*sets[k], records[k].x, records[k].y);
     recorder.step.appended.push_back(Capture(id));
     Commit(recorder.Finish());
     return id;
@@ -414,80 +440,85 @@ int CPointEditor::MovePointsTo(const std::vector<PointTarget>& targets, EditKind
     return 1;
 }
 
+void CPointEditor::FoldPromotions(const std::vector<std::pair<int, double>>& promotedIndices) {
+    // Steps undone before the release were recorded from the weights before
+    // it: redoing one and undoing it again would not come back to these.
+    if (!promotedIndices.empty()) m_history.DropUndone();
+    size_t e = m_history.Position();
+    std::vector<int> epochIndex;  // in the numbering just after the entry visited
+    epochIndex.reserve(promotedIndices.size());
+    for (const auto& [index, weight] : promotedIndices) epochIndex.push_back(index);
+    int after = m_ground.GetCount();  // records just after the entry visited
+    for (; e > 0 && m_history.At(e - 1).isCompaction; --e) {
+        // Indices after the compaction -> indices before it.
+        const CompactionEntry& c = m_history.At(e - 1).compaction;
+        const int total = after + static_cast<int>(c.removed.size());
+        std::vector<int> old;
+        old.reserve(static_cast<size_t>(after));
+        size_t r = 0;
+        for (int k = 0; k < total; ++k) {
+            if (r < c.removed.size() && c.removed[r].first == k)
+                ++r;
+            else
+                old.push_back(k);
+        }
+        for (int& index : epochIndex)
+            index = index >= 0 && index < after ? old[static_cast<size_t>(index)] : -1;
+        after = total;
+    }
+    if (e == 0) return;  // no step left in the history to hold it
+    EditStep& step = m_history.At(e - 1).step;
+    step.selectionAfter.clear();
+    step.zEditedAfter = false;
+    std::unordered_map<int, size_t> slot;
+    for (size_t k = 0; k < step.changes.size(); ++k) slot.emplace(step.changes[k].index, k);
+    for (size_t k = 0; k < epochIndex.size(); ++k) {
+        const int index = epochIndex[k];
+        if (index < 0) continue;
+        if (auto it = slot.find(index); it != slot.end()) {
+            step.changes[it->second].after.weight = kPromotedWeight;
+        } else if (index >= step.countBefore &&
+                   static_cast<size_t>(index - step.countBefore) < step.appended.size()) {
+            step.appended[static_cast<size_t>(index - step.countBefore)].weight = kPromotedWeight;
+        } else {
+            // Untouched by the step: the same before and after it but for the weight.
+            RecordState state = Capture(promotedIndices[k].first);
+            state.id = index;
+            RecordChange change{index, state, state};
+            change.before.weight = promotedIndices[k].second;
+            slot.emplace(index, step.changes.size());
+            step.changes.push_back(change);
+        }
+    }
+}
+
 bool CPointEditor::ReleaseSelection(bool* promoted) {
     if (promoted) *promoted = false;
     if (m_left.m_selection.empty()) return false;
     CloseMerging();
     bool raised = false;  // any weight promoted
     if (m_bZEdited) {
-        // The promotion belongs to the edits of these heights: each promoted
-        // weight goes into the latest step that changed that record (back to
-        // the step that started the height edits), so undoing the steps
-        // restores the weights and redoing them promotes again. Saves between
-        // them and now renumbered the records: indices are carried back
-        // through their compactions.
-        std::vector<int> promotedIndices;
+        // The promotion is part of the latest step (the release ends the
+        // state after it): undoing that step takes the weights back, redoing
+        // it promotes again, and every other history position keeps exactly
+        // the weights it had. A record the step did not touch joins it as a
+        // change of its weight alone. Saves since the step renumbered the
+        // records: indices are carried back through their compactions.
+        std::vector<std::pair<int, double>> promotedIndices;  // index, weight before
         for (const TINPoint& entry : m_left.m_selection) {
             TINPoint* p = m_ground.GetPoint(entry.id);
             if (!p || p->id < 0 || !(p->weight < kPromotedWeight)) continue;
+            promotedIndices.emplace_back(entry.id, p->weight);
             p->weight = kPromotedWeight;
-            promotedIndices.push_back(entry.id);
         }
-        std::sort(promotedIndices.begin(), promotedIndices.end());
-        promotedIndices.erase(std::unique(promotedIndices.begin(), promotedIndices.end()),
-                              promotedIndices.end());
         raised = !promotedIndices.empty();
         if (promoted) *promoted = raised;
-        std::vector<int> epochIndex = promotedIndices;  // in the numbering of the entry visited
-        std::vector<char> resolved(promotedIndices.size(), 0);
-        size_t open = promotedIndices.size();
-        int after = m_ground.GetCount();  // records just after the entry visited
-        bool latestStep = true;
-        for (size_t e = m_history.Position(); e-- > 0 && (open > 0 || latestStep);) {
-            HistoryEntry& entry = m_history.At(e);
-            if (entry.isCompaction) {
-                // Indices after it -> indices before it.
-                const CompactionEntry& c = entry.compaction;
-                const int total = after + static_cast<int>(c.removed.size());
-                std::vector<int> old;
-                old.reserve(static_cast<size_t>(after));
-                size_t r = 0;
-                for (int k = 0; k < total; ++k) {
-                    if (r < c.removed.size() && c.removed[r].first == k)
-                        ++r;
-                    else
-                        old.push_back(k);
-                }
-                for (int& index : epochIndex)
-                    index = index >= 0 && index < after ? old[static_cast<size_t>(index)] : -1;
-                after = total;
-                continue;
-            }
-            EditStep& step = entry.step;
-            if (latestStep) {
-                // The state after the latest step is the one the release ends.
-                step.selectionAfter.clear();
-                step.zEditedAfter = false;
-                latestStep = false;
-            }
-            if (open > 0 && !step.changes.empty()) {
-                std::unordered_map<int, size_t> slot;
-                for (size_t k = 0; k < step.changes.size(); ++k)
-                    slot.emplace(step.changes[k].index, k);
-                for (size_t k = 0; k < epochIndex.size(); ++k) {
-                    if (resolved[k]) continue;
-                    auto it = slot.find(epochIndex[k]);
-                    if (it == slot.end()) continue;
-                    step.changes[it->second].after.weight = kPromotedWeight;
-                    resolved[k] = 1;
-                    --open;
-                }
-            }
-            if (step.countBefore > 0 && !step.appended.empty()) after = step.countBefore;
-            if (!step.zEditedBefore) break;  // the step that started these height edits
-        }
+        FoldPromotions(promotedIndices);
         m_bZEdited = false;
-        if (raised) m_lastChanged = std::move(promotedIndices);
+        if (raised) {
+            m_lastChanged.clear();
+            for (const auto& [index, weight] : promotedIndices) m_lastChanged.push_back(index);
+        }
     }
     m_left.ClearSelection();
     m_right.ClearSelection();
@@ -518,6 +549,9 @@ void CPointEditor::ApplyStep(const EditStep& step, bool forward) {
             refused |= m_ground.AddPoint(g) < 0;
             refused |= ImageSet(m_left).AddPoint(l) < 0;
             refused |= ImageSet(m_right).AddPoint(r) < 0;
+            HoldInBounds(m_ground, g.x, g.y);
+            HoldInBounds(ImageSet(m_left), l.x, l.y);
+            HoldInBounds(ImageSet(m_right), r.x, r.y);
         }
         if (refused) RebuildIndexes();
         for (const RecordChange& c : step.changes) Restore(c.index, c.after);
@@ -580,11 +614,17 @@ std::string CPointEditor::Redo() {
 void CPointEditor::ClearHistory() {
     m_history.Clear();
     m_nDropped = 0;
+    m_bOpenStepStale = false;
 }
 
 // --- Compaction ---------------------------------------------------------------
 
 void CPointEditor::RebuildIndexes() {
+    // Bounds restored from before a save may predate points added since (a
+    // header wider than the points lets a point in beyond them): every live
+    // record must find a cell, without the index's message.
+    for (CTINPoints* set : {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()})
+        if (set) HoldEveryLiveRecord(*set);
     m_ground.BuildIndex(1);
     if (m_left.m_pImagePoints) m_left.m_pImagePoints->BuildPlacedIndex(1);
     if (m_right.m_pImagePoints) m_right.m_pImagePoints->BuildPlacedIndex(1);
@@ -656,6 +696,7 @@ std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
         m_ground.m_dMinX = b.xmin, m_ground.m_dMaxX = b.xmax;
         m_ground.m_dMinY = b.ymin, m_ground.m_dMaxY = b.ymax;
         m_ground.m_dMinZ = b.zmin, m_ground.m_dMaxZ = b.zmax;
+        HoldEveryLiveRecord(m_ground);
         ReplaceSelection(entry.selectionBefore);
         std::vector<int> same(static_cast<size_t>(kept));
         std::iota(same.begin(), same.end(), 0);

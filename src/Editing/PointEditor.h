@@ -16,6 +16,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Editing/EditHistory.h"
@@ -87,8 +88,8 @@ public:
     void Select(int index);  // appends record `index` to both photographs' selections
     // The weight rule: false when the selection is empty; otherwise, when
     // zEdited is set, every selected live point below weight 0.95 gets 0.95
-    // (folded into the step that edited the heights, so undoing it restores
-    // the weights too), zEdited is cleared and both selections emptied.
+    // (folded into the latest step, so undoing it restores the weights too),
+    // zEdited is cleared and both selections emptied.
     // `promoted` (optional) tells whether any weight changed.
     bool ReleaseSelection(bool* promoted = nullptr);
     std::vector<int> SelectionIndices() const;
@@ -154,6 +155,9 @@ private:
     // index -> new index, -1 for a dropped record).
     std::vector<int> ApplyCompaction(CompactionEntry& entry);
     std::vector<int> UndoCompaction(const CompactionEntry& entry);
+    // Records the weights a release promoted (index now, weight before) in
+    // the latest step.
+    void FoldPromotions(const std::vector<std::pair<int, double>>& promotedIndices);
     // Follows m_lastRenumbering by one more map (countBefore: the records
     // before the undo or redo began).
     void NoteRenumbering(int countBefore, const std::vector<int>& newIndexOfOld);

@@ -693,3 +693,220 @@ TEST(PointEditorEdits, SaveAfterMovesBeyondTheBoundsAndWithoutAnImageReadsBack) 
     EXPECT_TRUE(found);
     fs::remove_all(dir);
 }
+
+namespace {
+
+// The three sets, record for record: what a history position must give back.
+struct Sets {
+    std::vector<TINPoint> ground, left, right;
+    bool operator==(const Sets& o) const {
+        auto same = [](const std::vector<TINPoint>& a, const std::vector<TINPoint>& b) {
+            return a.size() == b.size() &&
+                   std::memcmp(a.data(), b.data(), a.size() * sizeof(TINPoint)) == 0;
+        };
+        return same(ground, o.ground) && same(left, o.left) && same(right, o.right);
+    }
+};
+
+Sets TakeSets(Project& p) {
+    const Snapshot s = Take(p);
+    return {s.ground, s.left, s.right};
+}
+
+// The demo points under a header wider than the points by a fifth of their
+// extent on every side (ground units): the grid reaches beyond the points,
+// so points can be added where the bounds of the last save do not reach.
+// Every third point has a matching weight below 0.95, for releases to promote.
+std::string WideHeaderCopy(const fs::path& dir) {
+    CTINPoints points;
+    EXPECT_EQ(points.ReadPts(Demo().pointsFile), 1);
+    for (int i = 0; i < points.GetCount(); i += 3)
+        points.GetPoint(i)->weight = 0.5 + i % 40 / 100.0;
+    const double wx = (points.m_dMaxX - points.m_dMinX) / 5,
+                 wy = (points.m_dMaxY - points.m_dMinY) / 5;
+    points.m_dMinX -= wx, points.m_dMaxX += wx;
+    points.m_dMinY -= wy, points.m_dMaxY += wy;
+    const std::string path = (dir / "wide.pts").string();
+    EXPECT_EQ(points.WritePts(path), points.GetCount());
+    return path;
+}
+
+}  // namespace
+
+// A random walk of edits issued the way the view issues them: menu commands
+// (Set To A New Z, Fit To Plane, smoothing, Delete Points) after the main
+// frame closed the wheel step, keys and the wheel without that (wheel and
+// Shift wheel, "A" near the edges of the points and beyond them under the
+// wide header, "f" through MovePointsTo), selections and releases, saves
+// between. The sets seen at every history position are recorded; after
+// every undo and redo the sets equal, bit for bit, those of the position
+// reached, obey the editor's rule, hold every live record within the ground
+// bounds, and no message was shown.
+TEST(PointEditorHistory, RandomWalkReturnsToTheSetsOfEachHistoryPosition) {
+    Platform::ScopedMessageCapture messages;
+    const fs::path dir = fs::temp_directory_path() / ("editing-walk-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string file = (dir / "points.pts").string();
+    Project p(WideHeaderCopy(dir));
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<Sets> seen(1, TakeSets(p));  // by history position
+    int undos = 0, redos = 0, adds = 0, addsOutside = 0;
+    // The header's bounds (ground) and the points' own box within them.
+    const TINExtent header{
+        p.ground.m_dMinX, p.ground.m_dMaxX, p.ground.m_dMinY, p.ground.m_dMaxY, 0.0, 0.0};
+    TINExtent box{1e300, -1e300, 1e300, -1e300, 0.0, 0.0};
+    for (int i = 0; i < p.ground.GetCount(); ++i) {
+        const TINPoint* g = p.ground.GetPoint(i);
+        box.xmin = std::min(box.xmin, +g->x), box.xmax = std::max(box.xmax, +g->x);
+        box.ymin = std::min(box.ymin, +g->y), box.ymax = std::max(box.ymax, +g->y);
+    }
+
+    auto expectPosition = [&](const char* what, int k) {
+        const size_t at = p.editor.History().Position();
+        ASSERT_LT(at, seen.size());
+        ASSERT_TRUE(TakeSets(p) == seen[at]) << what << " at step " << k << " to position " << at;
+        std::string why;
+        ASSERT_TRUE(p.editor.CheckParallel(&why)) << what << " at step " << k << ": " << why;
+        for (int i = 0; i < p.ground.GetCount(); ++i) {
+            const TINPoint* g = p.ground.GetPoint(i);
+            if (g->id < 0) continue;
+            ASSERT_TRUE(g->x >= p.ground.m_dMinX && g->x <= p.ground.m_dMaxX &&
+                        g->y >= p.ground.m_dMinY && g->y <= p.ground.m_dMaxY)
+                << what << " at step " << k << ": record " << i << " outside the bounds";
+        }
+    };
+    auto liveLeft = [&]() -> const TINPoint* {
+        const CTINPoints& l = *p.left.m_pImagePoints;
+        for (int tries = 0; tries < 50; ++tries) {
+            const TINPoint* q =
+                l.GetPoint(std::uniform_int_distribution<int>(0, l.GetCount() - 1)(rng));
+            if (q->id >= 0 && std::isfinite(q->x)) return q;
+        }
+        return nullptr;
+    };
+    auto edgePoint = [&]() -> int {  // the live point farthest in a random direction
+        const int dir = std::uniform_int_distribution<int>(0, 3)(rng);
+        int best = -1;
+        for (int i = 0; i < p.ground.GetCount(); ++i) {
+            const TINPoint* g = p.ground.GetPoint(i);
+            if (g->id < 0) continue;
+            if (best < 0) best = i;
+            const TINPoint* b = p.ground.GetPoint(best);
+            const double v[4] = {-g->x, g->x, -g->y, g->y}, w[4] = {-b->x, b->x, -b->y, b->y};
+            if (v[dir] > w[dir]) best = i;
+        }
+        return best;
+    };
+
+    for (int k = 0; k < 600; ++k) {
+        // Redo runs mostly follow undo runs, before a new edit drops what they redo.
+        const int op = p.editor.CanRedo() && unit(rng) < 0.4
+                           ? 14
+                           : std::uniform_int_distribution<int>(0, 13)(rng);
+        if (op >= 13) {
+            // A run of undos or redos, each checked.
+            const int run = std::uniform_int_distribution<int>(1, 4)(rng);
+            for (int r = 0; r < run; ++r) {
+                const size_t before = messages.Messages().size();
+                const bool undo = op == 13;
+                if ((undo ? p.editor.Undo() : p.editor.Redo()).empty()) break;
+                (undo ? undos : redos)++;
+                expectPosition(undo ? "undo" : "redo", k);
+                ASSERT_EQ(messages.Messages().size(), before) << "message on undo/redo at " << k;
+            }
+            continue;
+        }
+        const bool menu = op == 3 || op == 4 || op == 5 || op == 6;
+        if (menu) p.editor.CloseMerging();  // as CMainFrame::OnCommand does
+        switch (op) {
+            case 0: {  // rubber band
+                p.editor.ReleaseSelection();
+                if (const TINPoint* c = liveLeft()) {
+                    const double h = 6 + 30 * unit(rng);
+                    p.editor.SelectInRect(c->x - h, c->y - h, c->x + h, c->y + h);
+                }
+                break;
+            }
+            case 1:
+            case 2:  // wheel notches, Shift now and then
+                for (int n = std::uniform_int_distribution<int>(2, 4)(rng); n > 0; --n)
+                    p.editor.RaiseSelection(unit(rng) < 0.5 ? 0.05 : -0.1, unit(rng) < 0.3);
+                break;
+            case 3:
+                p.editor.SetSelectionZ(p.ground.m_dMinZ + 40 * unit(rng));
+                break;
+            case 4: {
+                std::vector<int> corners = p.editor.SelectionIndices();
+                if (corners.size() > 3) corners.resize(3);
+                p.editor.FitSelectionToPlane(corners, EditKind::FitToPlane);
+                break;
+            }
+            case 5:
+                p.editor.FitSelectionToPlane(p.editor.SelectionIndices(), EditKind::Smooth);
+                break;
+            case 6:
+                p.editor.DeleteSelection();
+                break;
+            case 7:
+            case 8: {  // "A" beside an edge point, or out in the header's margin
+                const int e = edgePoint();
+                if (e < 0) break;
+                const TINPoint* l = p.left.m_pImagePoints->GetPoint(e);
+                double column = +l->x + 20 * unit(rng) - 10, row = +l->y + 20 * unit(rng) - 10;
+                const double z = +p.ground.GetPoint(e)->z;
+                if (op == 8) {
+                    const double gx = header.xmin + (header.xmax - header.xmin) * unit(rng);
+                    const double gy = header.ymin + (header.ymax - header.ymin) * unit(rng);
+                    if (p.left.GroundToImage(gx, gy, z, column, row) != 1) break;
+                    column -= p.left.GetXStart(), row -= p.left.GetYStart();
+                }
+                if (p.editor.AddPointAt(column, row, z) >= 0) {
+                    ++adds;
+                    const TINPoint* g = p.ground.GetPoint(p.ground.GetCount() - 1);
+                    addsOutside +=
+                        g->x < box.xmin || g->x > box.xmax || g->y < box.ymin || g->y > box.ymax;
+                }
+                break;
+            }
+            case 9: {  // "f": every selected live point along its left ray to the mean height
+                double mean = 0.0;
+                if (!p.editor.SelectionMeanZ(mean)) break;
+                std::vector<PointTarget> targets;
+                for (int i : p.editor.SelectionIndices()) {
+                    TINPoint g = *p.ground.GetPoint(i);
+                    if (g.id < 0 || p.left.MoveAlongRay(g, mean - g.z) <= 0) continue;
+                    targets.push_back({i, g.x, g.y, g.z});
+                }
+                if (!targets.empty()) p.editor.MovePointsTo(targets, EditKind::SetToSurface);
+                break;
+            }
+            case 10: {  // a neighbour key: release, select one point
+                p.editor.ReleaseSelection();
+                if (const TINPoint* c = liveLeft()) p.editor.Select(c->id);
+                break;
+            }
+            case 11:
+                p.editor.ReleaseSelection();
+                break;
+            default:
+                p.Save(file);
+                break;
+        }
+        seen.resize(p.editor.History().Size() + 1);
+        seen[p.editor.History().Position()] = TakeSets(p);
+        std::string why;
+        ASSERT_TRUE(p.editor.CheckParallel(&why)) << "op " << op << " at " << k << ": " << why;
+    }
+    EXPECT_EQ(p.editor.TakeDroppedSteps(), 0);
+    std::printf("walk: %d undos, %d redos, %d points added (%d beyond the points)\n", undos, redos,
+                adds, addsOutside);
+    EXPECT_GT(undos, 60);
+    EXPECT_GT(redos, 30);
+    EXPECT_GT(adds, 10);
+    EXPECT_GT(addsOutside, 2);
+    // Everything undone, then everything redone, position by position.
+    while (!p.editor.Undo().empty()) expectPosition("final undo", -1);
+    while (!p.editor.Redo().empty()) expectPosition("final redo", -1);
+    fs::remove_all(dir);
+}

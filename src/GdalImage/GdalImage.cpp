@@ -3,6 +3,8 @@
 #include "GdalImage/GdalImage.h"
 
 #include <gdal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +22,10 @@ namespace {
 
 const char kAllocFails[] = "Allocate Memory for Image Fails";
 
+// The largest side of a photograph read through GDAL (pixels); a scanned
+// aerial photograph has some 20,000.
+constexpr int kMaxSide = 100000;
+
 // A strip read across all bands holds about this many bytes, so that the
 // blocks GDAL decodes for one band are still cached when the next band asks.
 constexpr int64_t kStripBytes = int64_t{4} << 20;
@@ -28,8 +34,9 @@ struct DatasetCloser {
     void operator()(void* ds) const { GDALClose(static_cast<GDALDatasetH>(ds)); }
 };
 
-// Names of every raster driver except GDAL's LAN driver, for GDALOpenEx and
-// GDALIdentifyDriverEx; registered once per process.
+// The GDAL drivers photographs come through: TIFF (GeoTIFF included), PNG
+// and JPEG. Never VRT or any other driver that can name further files or
+// network addresses inside a file; registered once per process.
 class CRasterDrivers {
 public:
     static const CRasterDrivers& Get() {
@@ -41,19 +48,35 @@ public:
 private:
     CRasterDrivers() {
         GDALAllRegister();
-        for (int i = 0; i < GDALGetDriverCount(); ++i) {
-            GDALDriverH d = GDALGetDriver(i);
-            const char* name = GDALGetDriverShortName(d);
-            if (!name || std::strcmp(name, "LAN") == 0) continue;
-            if (!GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr)) continue;
-            m_names.emplace_back(name);
+        for (const char* name : {"GTiff", "PNG", "JPEG"}) {
+            GDALDriverH d = GDALGetDriverByName(name);
+            if (d && GDALGetMetadataItem(d, GDAL_DCAP_RASTER, nullptr)) m_list.push_back(name);
         }
-        for (const std::string& n : m_names) m_list.push_back(n.c_str());
         m_list.push_back(nullptr);
     }
-    std::vector<std::string> m_names;
     std::vector<const char*> m_list;
 };
+
+// Why GDAL must not be given `path`: a virtual file system path (/vsicurl/,
+// /vsimem/, ...), a URL, or no regular file (a named pipe would block, a
+// device never end); empty when it may.
+std::string RefusedPath(const std::string& path) {
+    if (path.rfind("/vsi", 0) == 0) return "a virtual file system path is not a photograph";
+    if (path.find("://") != std::string::npos) return "a URL is not a photograph";
+    return Platform::NotARegularFile(path);
+}
+
+// The memory this process can be given (bytes): the machine's physical
+// memory, or the process's address space limit when that is lower.
+int64_t AvailableMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    int64_t bytes = pages > 0 && pageSize > 0 ? int64_t(pages) * pageSize : INT64_MAX;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        bytes = std::min<int64_t>(bytes, static_cast<int64_t>(limit.rlim_cur));
+    return bytes;
+}
 
 // Collects GDAL's failure texts while it lives instead of letting GDAL print
 // them; the last one goes to the debug trace.
@@ -146,7 +169,8 @@ bool HasLanMagic(const unsigned char* bytes, size_t n) {
 }
 
 PhotoReader ChoosePhotographReader(const std::string& path) {
-    Platform::FilePtr file = Platform::OpenFile(path, "rb");
+    if (!RefusedPath(path).empty()) return PhotoReader::None;
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "rb");
     if (!file) return PhotoReader::None;
     unsigned char head[6];
     const size_t n = std::fread(head, 1, sizeof head, file.get());
@@ -160,6 +184,10 @@ PhotoReader ChoosePhotographReader(const std::string& path) {
 
 int ReadGdalImage(const std::string& path, CErdasImage& image) {
     CGdalErrors errors;
+    if (const std::string why = RefusedPath(path); !why.empty()) {
+        errors.Trace(path, why.c_str());
+        return kPhotoCannotOpen;
+    }
     const CRasterDrivers& drivers = CRasterDrivers::Get();
     std::unique_ptr<void, DatasetCloser> ds(GDALOpenEx(
         path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers.List(), nullptr, nullptr));
@@ -201,6 +229,21 @@ int ReadGdalImage(const std::string& path, CErdasImage& image) {
     int64_t rowBytes = 0, bandBytes = 0;
     if (!LanBandBytes(nBands, rows, cols, bps, &rowBytes, &bandBytes)) {
         errors.Trace(path, "the raster is too large to address");
+        return kPhotoBadSize;
+    }
+    // The size the file declares, before anything is allocated for it: a
+    // small file (compressed, or a header alone) may declare any size.
+    if (cols > kMaxSide || rows > kMaxSide) {
+        errors.Trace(path, ("the raster is " + std::to_string(cols) + " x " + std::to_string(rows) +
+                            " pixels; a photograph has at most 100000 a side")
+                               .c_str());
+        return kPhotoBadSize;
+    }
+    const int64_t needed = int64_t(nBands) * rows * cols * bps;
+    if (needed > AvailableMemory()) {
+        errors.Trace(path, ("the raster needs " + std::to_string(needed >> 20) +
+                            " MB, more than this machine can give")
+                               .c_str());
         return kPhotoBadSize;
     }
     std::unique_ptr<CBandArray> bands = AllocBands(nBands, rows, cols, bps);
@@ -263,7 +306,7 @@ int ReadPhotograph(const std::string& path, CErdasImage& image, PhotoReader* use
 
     // The LAN reader fills a scratch image; its header and bands are taken
     // over only when the read succeeded.
-    Platform::FilePtr file = Platform::OpenFile(path, "rb");
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "rb");
     if (!file) {
         if (used) *used = PhotoReader::None;
         return kPhotoCannotOpen;

@@ -1,7 +1,13 @@
 // Photographs in the formats users have: a file that starts with the LAN
 // magic is read by the LAN reader (CErdasImage::ReadImage); any other file
-// that a GDAL raster driver other than GDAL's own LAN driver recognises is
-// read through GDAL; everything else goes to the LAN reader as well.
+// that GDAL's TIFF (GeoTIFF), PNG or JPEG driver recognises is read through
+// GDAL; everything else goes to the LAN reader as well. Only regular files
+// are read; GDAL is never given a virtual file system path (/vsi...) or a
+// URL, nor a driver (VRT and the like) that can name other files or network
+// addresses inside a file. A raster read through GDAL may have at most
+// 100,000 pixels a side and must fit the memory the machine can give; both
+// are checked against the size the file declares, before anything is
+// allocated.
 //
 // GDAL fills the same buffers as the LAN reader: one block per band of
 // rows x columns x bytes-per-sample bytes, row 0 (the top row of the file)
@@ -33,9 +39,11 @@ enum class PhotoReader {
 enum PhotoReadResult : int {
     kPhotoRead = 1,
     kPhotoNoMemory = -1,     // the bands cannot be allocated ("Allocate Memory for Image Fails")
-    kPhotoBadSize = -2,      // sizes not positive, too many bands, or too large to address
+    kPhotoBadSize = -2,      // sizes not positive, too many bands, too large to address, or
+                             // (GDAL) a side above 100,000 pixels or more than the memory
     kPhotoShortHeader = -3,  // LAN: the file ends inside the 128-byte header
-    kPhotoCannotOpen = -4,   // the file cannot be opened
+    kPhotoCannotOpen = -4,   // the file cannot be opened, is no regular file, or (GDAL) the
+                             // path is a virtual file system path or a URL
     kPhotoUnreadable = -5,   // GDAL cannot open or decode the file (damaged, truncated)
     kPhotoUnsupported = -6   // GDAL sample type without an equivalent (complex samples)
 };
@@ -53,7 +61,7 @@ PhotoReader ChoosePhotographReader(const std::string& path);
 // the reader (None when the file cannot be opened).
 int ReadPhotograph(const std::string& path, CErdasImage& image, PhotoReader* used = nullptr);
 
-// Reads any raster file that GDAL opens (its LAN driver excluded) into the
-// image; the image is unchanged on failure. GDAL's own failure text goes to
-// the debug trace; a refused sample type is shown as a message.
+// Reads a TIFF, PNG or JPEG file through GDAL into the image (see above); the image is unchanged on
+// failure. GDAL's own failure text goes to the debug trace; a refused sample type is shown as a
+// message.
 int ReadGdalImage(const std::string& path, CErdasImage& image);

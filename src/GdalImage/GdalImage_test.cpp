@@ -8,6 +8,7 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdint>
@@ -360,29 +361,64 @@ TEST(GdalImageFailures, DamagedTiffsFailAndLeaveTheImageAsItWas) {
         EXPECT_FALSE(capture.Traces().empty());  // GDAL's reason, for the debug trace
     }
 
-    // A raster too large for memory, and one too large to address at all.
-    const char vrt[] =
-        "<VRTDataset rasterXSize=\"%d\" rasterYSize=\"%d\">"
-        "<VRTRasterBand dataType=\"%s\" band=\"1\"/></VRTDataset>";
-    char text[256];
-    std::snprintf(text, sizeof text, vrt, 2000000, 1000000, "Byte");
-    std::ofstream(dir / "huge.vrt") << text;
-    std::snprintf(text, sizeof text, vrt, std::numeric_limits<int>::max(),
-                  std::numeric_limits<int>::max(), "Float64");
-    std::ofstream(dir / "vast.vrt") << text;
-    {
+    // Inputs refused before anything is read or allocated: rasters whose
+    // declared size is beyond a photograph's or the machine's memory (tiny
+    // sparse files), a "left.tif" that is a VRT naming a local file (or,
+    // as easily, a network address), virtual and network paths, and files
+    // that are no regular files.
+    auto declare = [](const std::string& path, GDALDataType type, int cols, int rows, int bands) {
+        const char* options[] = {"TILED=YES",       "SPARSE_OK=TRUE",  "BIGTIFF=YES",
+                                 "BLOCKXSIZE=1024", "BLOCKYSIZE=1024", nullptr};
+        GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), path.c_str(), cols, rows, bands,
+                                     type, const_cast<char**>(options));
+        if (ds) GDALClose(ds);
+        return ds != nullptr;
+    };
+    ASSERT_TRUE(declare(dir / "wide.tif", GDT_Byte, 100001, 2, 1));
+    ASSERT_TRUE(declare(dir / "huge.tif", GDT_Float64, 99999, 99999, 16));
+    EXPECT_LT(fs::file_size(dir / "huge.tif"), 4u << 20);
+    std::ofstream(dir / "left.tif")
+        << "<VRTDataset rasterXSize=\"300\" rasterYSize=\"200\"><VRTRasterBand "
+           "dataType=\"Byte\" band=\"1\"><SimpleSource><SourceFilename>"
+        << (dir / "plain.tif")
+        << "</SourceFilename><SourceBand>1</SourceBand></SimpleSource></VRTRasterBand>"
+           "</VRTDataset>";
+    ASSERT_EQ(mkfifo((dir / "fifo.tif").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.tif");
+    struct Refused {
+        std::string path;
+        int result;  // of ReadPhotograph; 0: any failure
+        PhotoReader used;
+        const char* trace;  // in the debug trace of ReadGdalImage
+    };
+    const Refused refused[] = {
+        {dir / "wide.tif", kPhotoBadSize, PhotoReader::Gdal, "100000 a side"},
+        {dir / "huge.tif", kPhotoBadSize, PhotoReader::Gdal, "more than this machine"},
+        {dir / "left.tif", 0, PhotoReader::Lan, "cannot open"},
+        {"/vsicurl/http://127.0.0.1:9/left.tif", kPhotoCannotOpen, PhotoReader::None, "virtual"},
+        {"http://127.0.0.1:9/left.tif", kPhotoCannotOpen, PhotoReader::None, "URL"},
+        {"/vsimem/left.tif", kPhotoCannotOpen, PhotoReader::None, "virtual"},
+        {dir / "fifo.tif", kPhotoCannotOpen, PhotoReader::None, "named pipe"},
+        {dir / "zero.tif", kPhotoCannotOpen, PhotoReader::None, "device"},
+        {dir / "missing.tif", kPhotoCannotOpen, PhotoReader::None, "No such file"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.path);
         Platform::ScopedMessageCapture capture;
-        EXPECT_EQ(ReadPhotograph(dir / "huge.vrt", image), kPhotoNoMemory);
+        PhotoReader used = PhotoReader::Gdal;
+        const int rc = ReadPhotograph(r.path, image, &used);
+        if (r.result != 0)
+            EXPECT_EQ(rc, r.result);
+        else
+            EXPECT_LT(rc, 0);
+        EXPECT_EQ(used, r.used);
         before.ExpectSame(image);
-        ASSERT_EQ(capture.Texts().size(), 1u);
-        EXPECT_EQ(capture.Texts()[0], "Allocate Memory for Image Fails");
-        EXPECT_EQ(capture.Messages()[0].kind, Platform::MessageKind::Exclamation);
-    }
-    {
-        Platform::ScopedMessageCapture capture;
-        EXPECT_EQ(ReadPhotograph(dir / "vast.vrt", image), kPhotoBadSize);
+        EXPECT_LT(ReadGdalImage(r.path, image), 0);
         before.ExpectSame(image);
-        EXPECT_TRUE(capture.Texts().empty());
+        bool traced = false;
+        for (const std::string& t : capture.Traces())
+            traced |= t.find(r.trace) != std::string::npos;
+        EXPECT_TRUE(traced) << (capture.Traces().empty() ? "" : capture.Traces().back());
     }
     PhotoReader used = PhotoReader::Gdal;
     EXPECT_EQ(ReadPhotograph(dir / "missing.tif", image, &used), kPhotoCannotOpen);

@@ -7,7 +7,10 @@
 #include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
@@ -122,11 +125,36 @@ int CAerialPhoto::ReadOrientation(const std::string& path) {
     if (path.empty()) {
         return -1;
     }
-    Platform::FilePtr file = Platform::OpenFile(path, "r");
+    // A regular file only (a named pipe or a device would block or never
+    // end), of a size an orientation file can have, with lines of a sane
+    // length; read whole, then parsed from memory.
+    constexpr int64_t kMaxBytes = 64 * 1024;
+    constexpr size_t kMaxLine = 4096;
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "r");
     if (!file) {
+        Platform::DebugTrace("ReadOrientation: " + path + ": " + Platform::NotARegularFile(path) +
+                             "\n");
         return -1;
     }
-    return ReadOrientation(file.get());
+    const int64_t size = Platform::BytesRemaining(file.get());
+    if (size <= 0 || size > kMaxBytes) {
+        Platform::DebugTrace("ReadOrientation: " + path + " is empty or larger than 64 kB\n");
+        return -1;
+    }
+    std::vector<char> text(static_cast<size_t>(size));
+    if (std::fread(text.data(), 1, text.size(), file.get()) != text.size()) return -1;
+    file.reset();
+    size_t line = 0;
+    for (char c : text) {
+        line = c == '\n' ? 0 : line + 1;
+        if (line > kMaxLine) {
+            Platform::DebugTrace("ReadOrientation: " + path + " has a line longer than 4096\n");
+            return -1;
+        }
+    }
+    Platform::FilePtr memory(fmemopen(text.data(), text.size(), "r"));
+    if (!memory) return -1;
+    return ReadOrientation(memory.get());
 }
 
 int CAerialPhoto::ReadOrientation(FILE* stream) {

@@ -1,6 +1,8 @@
 #include "Photogrammetry/AerialPhoto.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -285,6 +287,11 @@ TEST_F(AerialPhotoTest, BadFilesAreRefusedAndLeaveThePhotographAsItWas) {
         {"zero focal length",
          "ORIENTATION a b\n0\n1000 1000 1800\n2 -3 30\n0 0 0\n1 0 0\n"
          "0 1 0\n0 0\n"},
+        {"overlong line", "ORIENTATION a b\n152.916" + std::string(5000, ' ') +
+                              "\n1000 1000 1800\n2 -3 30\n0 0 0\n1 0 0\n0 1 0\n0 0\n"},
+        {"larger than an orientation file can be",
+         "ORIENTATION a b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n1 0 0\n0 1 0\n0 0\n" +
+             std::string(70000, '\n')},
         {"overlong header word", "ORIENTATION " + longWord +
                                      " b\n152.916\n1000 1000 1800\n2 -3 30\n0 0 0\n"
                                      "1 0 0\n0 1 0\n0 0\n"},
@@ -298,6 +305,14 @@ TEST_F(AerialPhotoTest, BadFilesAreRefusedAndLeaveThePhotographAsItWas) {
     EXPECT_EQ(photo.ReadOrientation(std::string()), -1);
     EXPECT_EQ(photo.ReadOrientation(dir / "missing.ORN"), -1);
     EXPECT_EQ(photo.ReadOrientation(static_cast<FILE*>(nullptr)), -1);
+    // Files that are no regular files, refused before they are read (a named
+    // pipe would block, /dev/zero never end).
+    const fs::path fifo = fs::path(dir / "fifo.ORN");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.ORN");
+    fs::create_directory(dir / "folder.ORN");
+    for (const char* name : {"fifo.ORN", "zero.ORN", "folder.ORN"})
+        EXPECT_EQ(photo.ReadOrientation(dir / name), -1) << name;
     EXPECT_EQ(Snapshot(photo), before);
 
     // 511 characters is the longest header word accepted.

@@ -6,9 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -20,6 +24,7 @@ namespace {
 constexpr char kTemporaryMark[] = ".orvane-save-";
 constexpr size_t kRandomLength = 6;  // the XXXXXX of mkostemp
 constexpr int kMaxLinks = 40;        // as the kernel's own limit on link chains
+constexpr size_t kStemBytes = 200;   // of the file's name kept in a temporary's name
 
 // Folder and file name of a path ("." for a bare name).
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
@@ -71,13 +76,15 @@ private:
     int m_fd;
 };
 
-// Creates the temporary for `target` and locks it. The lock is taken after
-// the file exists, so a cleaner may remove it in between (it is unlocked for
-// that moment); the name is then checked to still be this file, and a new one
-// is made otherwise. The descriptor, or -1 with errno set.
-int CreateLockedTemporary(const std::string& target, std::string& temporary) {
+// Creates the temporary for `target` (in `folder`, named after `name`) and locks it. The lock is
+// taken after the file exists, so a cleaner may remove it in between (it is unlocked for that
+// moment); the name is then checked to still be this file, and a new one is made otherwise. The
+// descriptor, or -1 with errno set.
+int CreateLockedTemporary(const std::string& folder, const std::string& name,
+                          std::string& temporary) {
+    const std::string stem = Join(folder, SaveTemporaryStem(name));
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string pattern = target + kTemporaryMark + std::string(kRandomLength, 'X');
+        std::string pattern = stem + kTemporaryMark + std::string(kRandomLength, 'X');
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         const int fd = mkostemp(name.data(), O_CLOEXEC);
@@ -145,6 +152,48 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string SaveTemporaryStem(const std::string& fileName) {
+    // FNV-1a over every byte: names alike in their first 200 bytes still get
+    // temporaries of their own (and clean-ups of their own).
+    uint32_t hash = 2166136261u;
+    for (const unsigned char c : fileName) hash = (hash ^ c) * 16777619u;
+    size_t keep = std::min(fileName.size(), kStemBytes);
+    // Not inside a UTF-8 sequence: back over its continuation bytes.
+    if (keep < fileName.size())
+        while (keep > 0 && (static_cast<unsigned char>(fileName[keep]) & 0xC0) == 0x80) --keep;
+    char digits[10];
+    std::snprintf(digits, sizeof digits, ".%08x", static_cast<unsigned>(hash));
+    return fileName.substr(0, keep) + digits;
+}
+
+std::string SaveFailureReason(const SaveFailure& failure) {
+    switch (failure.error) {
+        case 0:
+            return std::string();
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return failure.inFolder || failure.replacing
+                       ? "The folder cannot be written; use File > Save As to save elsewhere."
+                       : "The file cannot be written; use File > Save As to save elsewhere.";
+        case ENOSPC:
+            return "No space left on device.";
+        case EDQUOT:
+            return "The disk quota is exhausted.";
+        case EFBIG:
+            return "The file is larger than this system allows.";
+        case ENAMETOOLONG:
+            return "The file name is too long.";
+        case EIO:
+            return "The device reported an input/output error.";
+        default: {
+            std::string text = std::strerror(failure.error);
+            if (!text.empty() && text.back() != '.') text.push_back('.');
+            return text;
+        }
+    }
+}
+
 std::string SaveTarget(const std::string& path) {
     std::string current = path;
     for (int hop = 0; hop < kMaxLinks; ++hop) {
@@ -165,10 +214,12 @@ std::string SaveTarget(const std::string& path) {
     return current;
 }
 
-int RemoveStaleSaveTemporaries(const std::string& path) {
+int RemoveStaleSaveTemporaries(const std::string& path, time_t minimumAge) {
     std::string folder, name;
     SplitPath(SaveTarget(path), folder, name);
-    const std::string prefix = name + kTemporaryMark;
+    if (name.empty()) return 0;
+    const std::string prefix = SaveTemporaryStem(name) + kTemporaryMark;
+    const time_t now = std::time(nullptr);
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), &closedir);
     if (!dir) return -1;
     const int dirFd = dirfd(dir.get());
@@ -185,6 +236,9 @@ int RemoveStaleSaveTemporaries(const std::string& path) {
         if (fd.Get() < 0) continue;  // a link, or not ours to read
         struct stat opened {};
         if (fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
+        // Another user's file, or one written to lately (a save whose lock
+        // this file system does not show), is not certainly a dead save's.
+        if (opened.st_uid != geteuid() || opened.st_mtime > now - minimumAge) continue;
         // A save in progress holds the lock; the lock of a process that died
         // went with it.
         if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
@@ -224,8 +278,11 @@ int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>
 
     std::string temporary;
     // Holds the lock until the temporary has been renamed or removed.
-    ScopedDescriptor lock(CreateLockedTemporary(target, temporary));
-    if (lock.Get() < 0) return refuse(errno);
+    ScopedDescriptor lock(CreateLockedTemporary(folder, name, temporary));
+    if (lock.Get() < 0) {
+        why.inFolder = true;
+        return refuse(errno);
+    }
     TakeOverAttributes(lock.Get(), exists, old);
     const int streamFd = fcntl(lock.Get(), F_DUPFD_CLOEXEC, 0);
     FilePtr stream(streamFd >= 0 ? fdopen(streamFd, "wb") : nullptr);
@@ -239,6 +296,9 @@ int SaveFileAtomically(const std::string& path, const std::function<bool(FILE*)>
     // Each step runs even after a failure (the stream must be closed); the
     // reason kept is that of the first step that failed.
     bool ok = write(stream.get());
+    // A writer that stopped at a failed write of the stream (a full disk)
+    // left the system's reason in errno.
+    if (!ok && std::ferror(stream.get())) why.error = errno;
     auto step = [&ok, &why](bool done) {
         if (!done && ok) why.error = errno;
         ok = done && ok;

@@ -309,8 +309,8 @@ int WriteLas(const std::string& path, const CTINPoints& points) {
 }
 
 int ReadLas(const std::string& path, CTINPoints& points) {
-    Platform::FilePtr file = Platform::OpenFile(path, "rb");
-    if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "rb");
+    if (!file) return ReadError(path, OpenFailure(path), kPointsCannotOpen);
     const int64_t size = FileSize(file.get());
     if (size < 0) return ReadError(path, "not a regular file", kPointsCannotOpen);
 

@@ -31,6 +31,12 @@ int WriteError(const std::string& path, const std::string& reason, int result) {
     return result;
 }
 
+std::string OpenFailure(const std::string& path) {
+    const int error = errno;
+    const std::string what = Platform::NotARegularFile(path);
+    return what.empty() ? std::strerror(error ? error : EIO) : what;
+}
+
 int WriteFailed(const std::string& path) {
     return WriteError(path, std::strerror(errno ? errno : EIO), kPointsWriteFailed);
 }
@@ -118,8 +124,8 @@ int WritePtsLive(const std::string& path, const CTINPoints& points) {
 }
 
 int ReadPtsFile(const std::string& path, CTINPoints& points) {
-    Platform::FilePtr file = Platform::OpenFile(path, "rb");
-    if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "rb");
+    if (!file) return ReadError(path, OpenFailure(path), kPointsCannotOpen);
     CTINPoints set;
     const int read = set.ReadPts(file.get());
     if (read < 0) {

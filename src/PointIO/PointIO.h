@@ -71,10 +71,13 @@ int WriteXyz(const std::string& path, const CTINPoints& points);
 // "weight" when the file has one, else 1.0. 1 or a PointIOResult.
 int ReadLas(const std::string& path, CTINPoints& points);
 
-// XYZ text: "x y z [weight]" a line, separated by blanks, tabs or commas;
-// x, y and z finite numbers, the weight any number (1.0 when left out);
-// blank lines and '#' comments (to the end of the line) skipped; Windows
-// line ends accepted. 1 or a PointIOResult.
+// XYZ text: "x y z [weight]" a line, separated by blanks and tabs, or by
+// one comma each (blanks around it allowed: "1.0, 2.0, 3.0"); a line that
+// mixes the two, has two commas in a row or a comma before its first number is
+// refused, naming the line. x, y and z finite numbers, the weight any
+// number (1.0 when left out); blank lines and '#' comments (to the end of
+// the line) skipped; Windows line ends and a UTF-8 byte-order mark
+// accepted; lines of at most 4096 bytes. 1 or a PointIOResult.
 int ReadXyz(const std::string& path, CTINPoints& points);
 
 // Sets the bounds, z range and spacing of a set filled with `GetCount()` >= 1

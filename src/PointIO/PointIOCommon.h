@@ -19,6 +19,9 @@ namespace pointio {
 // Shows "Cannot read points file PATH: REASON" (or write) and returns `result`.
 int ReadError(const std::string& path, const std::string& reason, int result);
 int WriteError(const std::string& path, const std::string& reason, int result);
+// Why `path` could not be opened for reading, just after the attempt: what
+// it is when it is no regular file, else the system's reason (errno).
+std::string OpenFailure(const std::string& path);
 // Shows why the last write failed (errno, or EIO when the failing call did
 // not set it) and returns kPointsWriteFailed.
 int WriteFailed(const std::string& path);

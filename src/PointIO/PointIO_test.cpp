@@ -5,6 +5,7 @@
 #include "PointIO/PointIO.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -523,6 +524,18 @@ TEST(PointImportErrors, BadFilesNameTheFileAndTheLineOrByte) {
         {"d.xyz", "1 2 3\n1 nan 3\n", kPointsBadText, "line 2"},
         {"e.xyz", "1 2 3\n4 5 6,\n7 8 9 1 x\n", kPointsBadText, "line 3"},
         {"f.xyz", "# nothing\n\n", kPointsNone, "no points"},
+        // Commas: an empty value would shift the weight into z, a decimal
+        // comma split one number in two.
+        {"empty.xyz", "1 2 3\n431000,5378000,,0.9\n", kPointsBadText, "line 2: two commas"},
+        {"decimal.xyz", "431000 5378000,25 300\n", kPointsBadText, "line 1: some numbers"},
+        {"mixed.xyz", "1, 2 3\n", kPointsBadText, "line 1: some numbers"},
+        {"lead.xyz", "1 2 3\n,1,2,3\n", kPointsBadText, "line 2: a comma"},
+        {"long.xyz", "1 2 3\n" + std::string(5000, ' ') + "4 5 6\n", kPointsBadText,
+         "line 2: longer than"},
+        // Not regular files: refused before anything is read from them.
+        {"folder.xyz", "", kPointsCannotOpen, "it is a folder"},
+        {"fifo.xyz", "", kPointsCannotOpen, "it is a named pipe"},
+        {"zero.pts", "", kPointsCannotOpen, "it is a device"},
         {"g.txt", "1 2 3\n", kPointsUnknownType, "unknown file type"},
         {"h.laz", std::string(good.begin(), good.end()), kPointsCompressed, "LAZ"},
     };
@@ -555,7 +568,15 @@ TEST(PointImportErrors, BadFilesNameTheFileAndTheLineOrByte) {
                      kPointsBadFormat, "byte 375"});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::ofstream(dir / c.name, std::ios::binary) << c.content;
+        if (c.name == "folder.xyz") {
+            fs::create_directory(dir / c.name);
+        } else if (c.name == "fifo.xyz") {
+            ASSERT_EQ(mkfifo((dir / c.name).c_str(), 0600), 0);
+        } else if (c.name == "zero.pts") {
+            fs::create_symlink("/dev/zero", dir / c.name);
+        } else {
+            std::ofstream(dir / c.name, std::ios::binary) << c.content;
+        }
         CTINPoints set;
         RandomSet(set, 5, 0, 0, 1, rng, false);
         const TINPoint first = *set.GetPoint(0);
@@ -569,6 +590,17 @@ TEST(PointImportErrors, BadFilesNameTheFileAndTheLineOrByte) {
         ASSERT_EQ(set.GetCount(), 5);
         EXPECT_EQ(std::memcmp(set.GetPoint(0), &first, sizeof first), 0);
     }
+    // What does read: one comma between each two numbers, blanks around it,
+    // after a UTF-8 byte-order mark.
+    std::ofstream(dir / "commas.xyz") << "\xEF\xBB\xBF"
+                                         "1.0, 2.0, 3.0\n4,5,6,0.5\n7 8 9\n";
+    CTINPoints read;
+    ASSERT_EQ(ImportPoints(dir / "commas.xyz", read), 1);
+    ASSERT_EQ(read.GetCount(), 3);
+    EXPECT_EQ(+read.GetPoint(0)->x, 1.0);
+    EXPECT_EQ(+read.GetPoint(0)->z, 3.0);
+    EXPECT_EQ(+read.GetPoint(1)->z, 6.0);
+    EXPECT_EQ(+read.GetPoint(1)->weight, 0.5);
 }
 
 TEST(PointExportErrors, FailuresLeaveNoFileAndTheOldTargetIntact) {

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -15,6 +16,10 @@
 using namespace pointio;
 
 namespace {
+
+// Longer lines are no XYZ text (its longest, four numbers of 24 characters
+// and a comment, is far shorter).
+constexpr long kMaxLineBytes = 4096;
 
 inline bool IsSeparator(char c) {
     return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\v' || c == '\f';
@@ -66,8 +71,8 @@ int WriteXyz(const std::string& path, const CTINPoints& points) {
 }
 
 int ReadXyz(const std::string& path, CTINPoints& points) {
-    Platform::FilePtr file = Platform::OpenFile(path, "rb");
-    if (!file) return ReadError(path, std::strerror(errno), kPointsCannotOpen);
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "rb");
+    if (!file) return ReadError(path, OpenFailure(path), kPointsCannotOpen);
     const int64_t size = FileSize(file.get());
     if (size < 0) return ReadError(path, "not a regular file", kPointsCannotOpen);
     std::vector<char> text;
@@ -84,47 +89,53 @@ int ReadXyz(const std::string& path, CTINPoints& points) {
 
     const char* p = text.data();
     const char* const end = p + text.size();
+    // A UTF-8 byte-order mark, as some editors put before the first line.
+    if (end - p >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
     int64_t line = 0;
+    auto refuse = [&](const std::string& why) {
+        return ReadError(path, "line " + std::to_string(line) + ": " + why, kPointsBadText);
+    };
     while (p < end) {
         ++line;
         const char* eol = std::find(p, end, '\n');
+        if (eol - p > kMaxLineBytes)
+            return refuse("longer than " + std::to_string(kMaxLineBytes) + " characters");
         const char* stop = std::find(p, eol, '#');  // a comment runs to the end of the line
         double v[4] = {0.0, 0.0, 0.0, 1.0};
         int fields = 0;
+        // Numbers are separated either each by one comma (blanks around it
+        // allowed) or each by blanks alone: a line that mixes the two
+        // (a decimal comma, "5378000,25") or has two commas in a row (an
+        // empty value) would shift its values into the wrong fields.
+        int commaGaps = 0, blankGaps = 0;
         const char* q = p;
         while (true) {
-            while (q < stop && IsSeparator(*q)) ++q;
-            if (q == stop) break;
+            int commas = 0;
+            while (q < stop && IsSeparator(*q)) commas += *q++ == ',';
+            if (q == stop) break;  // separators after the last number say nothing
+            if (fields == 0 && commas > 0) return refuse("a comma with no number before it");
+            if (commas > 1) return refuse("two commas in a row (an empty value)");
+            if (fields > 0) (commas == 1 ? commaGaps : blankGaps) += 1;
+            if (commaGaps > 0 && blankGaps > 0)
+                return refuse(
+                    "some numbers are separated by a comma and some are not (a decimal comma?)");
             const char* t = q;
             while (q < stop && !IsSeparator(*q)) ++q;
-            if (fields == 4) {
-                return ReadError(path,
-                                 "line " + std::to_string(line) +
-                                     ": more than four values (a line holds x y z [weight])",
-                                 kPointsBadText);
-            }
+            if (fields == 4) return refuse("more than four values (a line holds x y z [weight])");
             if (!ParseNumber(t, q, &v[fields])) {
-                return ReadError(path,
-                                 "line " + std::to_string(line) + ": \"" +
-                                     std::string(t, std::min<size_t>(q - t, 40)) +
-                                     "\" is not a number",
-                                 kPointsBadText);
+                std::string why(1, '"');
+                why.append(t, std::min<size_t>(static_cast<size_t>(q - t), 40));
+                why += "\" is not a number";
+                return refuse(why);
             }
             ++fields;
         }
         p = eol == end ? end : eol + 1;
         if (fields == 0) continue;  // blank or comment
-        if (fields < 3) {
-            return ReadError(path,
-                             "line " + std::to_string(line) + ": " + std::to_string(fields) +
-                                 " value(s); a line holds x y z [weight]",
-                             kPointsBadText);
-        }
-        if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) {
-            return ReadError(path,
-                             "line " + std::to_string(line) + ": x, y and z must be finite numbers",
-                             kPointsBadText);
-        }
+        if (fields < 3)
+            return refuse(std::to_string(fields) + " value(s); a line holds x y z [weight]");
+        if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]))
+            return refuse("x, y and z must be finite numbers");
         if (values.size() / 4 >= static_cast<size_t>(INT_MAX))
             return ReadError(path, "more than " + std::to_string(INT_MAX) + " points",
                              kPointsOutOfRange);

@@ -236,7 +236,7 @@ int CTINPoints::ReadPts(FILE* file) {
 }
 
 int CTINPoints::ReadPts(const std::string& path) {
-    Platform::FilePtr file = Platform::OpenFile(path, "rb");
+    Platform::FilePtr file = Platform::OpenRegularFile(path, "rb");
     if (!file) {
         ReadPts(static_cast<FILE*>(nullptr));  // drops the old records as any failed read does
         return -1;

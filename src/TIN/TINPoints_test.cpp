@@ -1,6 +1,8 @@
 #include "TIN/TINPoints.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -189,6 +191,13 @@ TEST(TINPointsFile, HeaderCasesFromTheFileItself) {
 
     EXPECT_EQ(set.ReadPts(dir / "missing.pts"), -1);
     EXPECT_EQ(set.GetCount(), 0);
+    // No regular file: refused before it is read (a named pipe would block
+    // the load, a link to /dev/zero feed it without end).
+    ASSERT_EQ(mkfifo((dir / "fifo.pts").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", (dir / "zero.pts"));
+    std::filesystem::create_directory((dir / "folder.pts"));
+    for (const char* name : {"fifo.pts", "zero.pts", "folder.pts"})
+        EXPECT_EQ(set.ReadPts((dir / name)), -1) << name;
 }
 
 TEST(TINPointsFile, CountsTheFileCannotHoldAreRefusedBeforeAllocating) {

@@ -1,12 +1,16 @@
 // The orvane-check command. See CheckTool.h.
 #include "CheckTool.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "Checking/CheckRanking.h"
+#include "Platform/FileHandle.h"
+#include "Platform/Platform.h"
 #include "TIN/TINPoints.h"
 
 namespace {
@@ -19,7 +23,7 @@ const char* const kUsage =
     "  --min-score S   only points scoring at least S\n"
     "  -h, --help      this text\n"
     "Exit status: 0 ranked; 1-6 the points file cannot be read (the reason is printed);\n"
-    "64 a bad command line.\n";
+    "64 a bad command line; 74 the ranking cannot be written (a full disk, a closed pipe).\n";
 
 bool ParseCount(const std::string& text, int& value) {
     if (text.empty()) return false;
@@ -37,6 +41,19 @@ bool ParseNumber(const std::string& text, double& value) {
     errno = 0;
     value = std::strtod(text.c_str(), &end);
     return errno == 0 && *end == '\0' && !std::isnan(value);
+}
+
+// The first record the program's loader would refuse (BuildIndex over the
+// header's bounds), or -1 when every record is indexed.
+int FirstUnindexedRecord(CTINPoints& points) {
+    Platform::ScopedMessageCapture quiet;  // the index's message box text is not for a terminal
+    if (points.BuildIndex(1) >= 0) return -1;
+    const CGridIndex& index = points.m_index;
+    for (int i = 0; i < points.GetCount(); ++i) {
+        const TINPoint* p = points.GetPoint(i);
+        if (index.CellNumber(p->x, p->y) == CGridIndex::kNoCell) return i;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -89,12 +106,39 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
         return kCheckToolUsage;
     }
 
+    // A folder, a named pipe or a device (/dev/null) is no points file; a
+    // pipe would also block the read.
+    if (struct stat info{}; stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        std::fprintf(err, "orvane-check: cannot read %s: %s, not a points file\n", path.c_str(),
+                     Platform::NotARegularFile(path).c_str());
+        return 1;
+    }
     CTINPoints points;
     const int read = points.ReadPts(path);
     if (read < 0) {
         std::fprintf(err, "orvane-check: cannot read %s: %s\n", path.c_str(),
                      CTINPoints::ReadPtsFailure(read));
         return -read;
+    }
+    // The program refuses a file whose records it cannot index over the
+    // header's bounds (an X or Y that is not a number, or a point far
+    // outside them): so does the tool, instead of leaving those points out.
+    if (const int bad = FirstUnindexedRecord(points); bad >= 0) {
+        const TINPoint* p = points.GetPoint(bad);
+        const double x = p->x, y = p->y;
+        if (!std::isfinite(x) || !std::isfinite(y)) {
+            std::fprintf(err,
+                         "orvane-check: cannot read %s: record %d: its X or Y is not a finite "
+                         "number\n",
+                         path.c_str(), bad);
+        } else {
+            std::fprintf(err,
+                         "orvane-check: cannot read %s: record %d at X %.4f, Y %.4f lies far "
+                         "outside the header's bounds (X %.4f to %.4f, Y %.4f to %.4f)\n",
+                         path.c_str(), bad, x, y, points.m_dMinX, points.m_dMaxX, points.m_dMinY,
+                         points.m_dMaxY);
+        }
+        return 1;
     }
     CCheckRanking ranking(points);
     ranking.Rank();
@@ -107,13 +151,15 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
         std::fprintf(out, "%zu,%d,%.4f,%.4f,%.4f,%.4f,%.3f\n", r + 1, order[r], x, y, z, w,
                      ranking.Score(order[r]));
     }
+    // One line for a failed write (a closed pipe, a full disk), and nothing else.
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        std::fprintf(err, "orvane-check: cannot write the ranking: %s\n",
+                     std::strerror(errno ? errno : EIO));
+        return kCheckToolOutput;
+    }
     if (const int insufficient = ranking.InsufficientCount(); insufficient > 0) {
         std::fprintf(err, "orvane-check: %d points of %s have too few neighbours to be scored\n",
                      insufficient, path.c_str());
-    }
-    if (std::fflush(out) != 0 || std::ferror(out)) {
-        std::fprintf(err, "orvane-check: cannot write the ranking: %s\n", std::strerror(errno));
-        return kCheckToolOutput;
     }
     return 0;
 }

@@ -12,8 +12,14 @@
 #include <vector>
 
 // Exit statuses of the tool: 0 ranked; 1 .. 6 the points file could not be
-// read, the status being minus CTINPoints::ReadPts's result; 64 bad command
-// line; 74 the ranking could not be written (a full disk, a closed pipe).
+// read, the status being minus CTINPoints::ReadPts's result, or 1 for a
+// path that is no regular file (a folder, a named pipe, /dev/null) and for
+// a file the program would refuse too (a record whose X or Y is not a
+// finite number, or that lies far outside the header's bounds: outside the
+// grid index over them), the first such record named; 64 bad command line;
+// 74 the ranking could not be written (a full disk, a closed pipe).
+// main() ignores SIGPIPE and SIGXFSZ, so that a closed pipe or a file size
+// limit is such a failed write, reported, not the end of the process.
 constexpr int kCheckToolUsage = 64;
 constexpr int kCheckToolOutput = 74;
 

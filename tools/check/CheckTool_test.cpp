@@ -3,12 +3,16 @@
 #include "CheckTool.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
@@ -176,8 +180,26 @@ TEST_F(CheckToolTest, UnreadableFilesAreNamedWithTheReason) {
         int status;
         const char* reason;
     };
+    // Files the program refuses: an X that is not a number, a point far
+    // outside the header's bounds (the tool used to leave them out and rank
+    // the rest).
+    const double nanX[4] = {NAN, 5.0, 1.0, 1.0}, far[4] = {5.0, 500.0, 1.0, 1.0};
+    const double inside[4] = {5.0, 5.0, 1.0, 1.0};
+    std::string nanXBytes(32, '\0'), farBytes(32, '\0'), insideBytes(32, '\0');
+    std::memcpy(nanXBytes.data(), nanX, 32);
+    std::memcpy(farBytes.data(), far, 32);
+    std::memcpy(insideBytes.data(), inside, 32);
+    ASSERT_EQ(mkfifo((m_dir / "fifo.pts").c_str(), 0600), 0);
+    std::filesystem::create_directory(m_dir / "folder.pts");
     const Case cases[] = {
         {m_dir / "missing.pts", 1, "cannot be opened"},
+        {Write("nanx.pts", withHeader(2, 0.0, 10.0) + insideBytes + nanXBytes), 1,
+         "record 1: its X or Y is not a finite number"},
+        {Write("far.pts", withHeader(3, 0.0, 10.0) + insideBytes + farBytes + insideBytes), 1,
+         "record 1 at X 5.0000, Y 500.0000 lies far outside the header's bounds"},
+        {m_dir / "folder.pts", 1, "it is a folder, not a points file"},
+        {m_dir / "fifo.pts", 1, "it is a named pipe (FIFO), not a points file"},
+        {"/dev/null", 1, "it is a device, not a points file"},
         {Write("empty.pts", withHeader(0, 0.0, 10.0)), 1, "no points"},
         {Write("flat.pts", withHeader(1, 5.0, 5.0) + record), 2, "max X"},
         {Write("short.pts", withHeader(3, 0.0, 10.0) + record), 5, "cut short"},
@@ -224,6 +246,38 @@ TEST_F(CheckToolTest, TheProgramPrintsAndExitsAsTheFunctionDoes) {
         (std::string(ORVANE_CHECK_TOOL) + " '" + (m_dir / "missing.pts") + "' 2>/dev/null")
             .c_str());
     EXPECT_TRUE(WIFEXITED(bad) && WEXITSTATUS(bad) == 1);
+
+    // Output that cannot be written: a pipe whose reader is gone, a file
+    // size limit. Exit 74 with one line on standard error, not a signal.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    close(ends[0]);
+    const std::string errPath = m_dir / "err.txt";
+    for (int limit : {0, 4}) {
+        SCOPED_TRACE(limit ? "file size limit" : "closed pipe");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (limit) {
+                const rlimit small{static_cast<rlim_t>(limit * 1024),
+                                   static_cast<rlim_t>(limit * 1024)};
+                setrlimit(RLIMIT_FSIZE, &small);
+                freopen((m_dir / "out.csv").c_str(), "w", stdout);
+            } else {
+                dup2(ends[1], 1);
+            }
+            freopen(errPath.c_str(), "w", stderr);
+            execl(ORVANE_CHECK_TOOL, ORVANE_CHECK_TOOL, m_points.c_str(), nullptr);
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), kCheckToolOutput);
+        const std::vector<std::string> lines = Lines(platformtest::SlurpText(errPath));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("cannot write the ranking"), std::string::npos) << lines[0];
+    }
+    close(ends[1]);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +86,7 @@ TEST(ConvertProgram, ErrorsExitNonZeroNameTheFileAndWriteNothing) {
     std::ofstream(dir / "empty.pts");
     std::ofstream(dir / "packed.laz") << "LASF";
     std::ofstream(dir / "points.csv") << "1 2 3\n";
+    fs::create_directory(dir / "sub.xyz");
     const std::vector<std::string> before = dir.Names();
 
     struct Case {
@@ -103,6 +106,13 @@ TEST(ConvertProgram, ErrorsExitNonZeroNameTheFileAndWriteNothing) {
          dir / "o.las", "", 1},
         {(dir / "good.pts") + " " + (dir / "o.xyz"), "trap \"\" XFSZ; ulimit -f 64; ",
          dir / "o.xyz", "", 1},
+        // The same without the shell's help: the program itself must not be
+        // killed by the signal (exit 153, no word, a temporary left).
+        {(dir / "good.pts") + " " + (dir / "o.las"), "ulimit -f 64; ", dir / "o.las",
+         "File too large", 1},
+        // Inputs that are no regular files.
+        {"/dev/null " + (dir / "o.las"), "", "/dev/null", "", 1},
+        {(dir / "sub.xyz") + " " + (dir / "o.las"), "", dir / "sub.xyz", "it is a folder", 1},
         {dir / "good.pts", "", "usage", "", 2},
     };
     for (const Case& c : cases) {
@@ -113,6 +123,38 @@ TEST(ConvertProgram, ErrorsExitNonZeroNameTheFileAndWriteNothing) {
         EXPECT_NE(r.err.find(c.also), std::string::npos) << r.err;
         EXPECT_EQ(dir.Names(), before);  // nothing written, no temporary left
     }
+
+    // Standard output a pipe whose reader is gone: the file is written, the
+    // summary cannot be; exit 74 with one line, no temporary.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    close(ends[0]);
+    const std::string errPath = dir / "closed.err";
+    const std::string in = dir / "good.pts", out = dir / "o.xyz";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(ends[1], 1);
+        if (!freopen(errPath.c_str(), "w", stderr)) _exit(126);
+        execl(ORVANE_CONVERT, ORVANE_CONVERT, in.c_str(), out.c_str(), nullptr);
+        _exit(127);
+    }
+    close(ends[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::string err;
+    {
+        std::ifstream errIn(errPath);
+        err.assign(std::istreambuf_iterator<char>(errIn), {});
+    }
+    fs::remove(errPath);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 74) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("standard output"), std::string::npos) << err;
+    std::vector<std::string> after = before;
+    after.push_back("o.xyz");
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(dir.Names(), after);
 }
 
 }  // namespace
