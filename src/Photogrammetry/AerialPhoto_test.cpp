@@ -307,10 +307,10 @@ TEST_F(AerialPhotoTest, BadFilesAreRefusedAndLeaveThePhotographAsItWas) {
     EXPECT_EQ(photo.ReadOrientation(static_cast<FILE*>(nullptr)), -1);
     // Files that are no regular files, refused before they are read (a named
     // pipe would block, /dev/zero never end).
-    const fs::path fifo = fs::path(dir / "fifo.ORN");
+    const std::filesystem::path fifo = std::filesystem::path(dir / "fifo.ORN");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    fs::create_symlink("/dev/zero", dir / "zero.ORN");
-    fs::create_directory(dir / "folder.ORN");
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.ORN");
+    std::filesystem::create_directory(dir / "folder.ORN");
     for (const char* name : {"fifo.ORN", "zero.ORN", "folder.ORN"})
         EXPECT_EQ(photo.ReadOrientation(dir / name), -1) << name;
     EXPECT_EQ(Snapshot(photo), before);
