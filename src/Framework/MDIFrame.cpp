@@ -1,5 +1,6 @@
 #include "Framework/MDIFrame.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -20,6 +21,8 @@ CMDIFrame::CMDIFrame(QWidget* parent) : QMainWindow(parent) {
         OnUpdateFrameTitle();
         emit activeViewChanged(GetActiveView());
     });
+    // Sees every modal window of the program close (eventFilter).
+    qApp->installEventFilter(this);
 }
 
 CMDIFrame::~CMDIFrame() {
@@ -142,6 +145,34 @@ bool CMDIFrame::event(QEvent* event) {
         return true;
     }
     return QMainWindow::event(event);
+}
+
+bool CMDIFrame::eventFilter(QObject* watched, QEvent* event) {
+    // A window manager gives the X input focus back to the window a dialog was
+    // opened over; without one (a bare virtual display) the focus falls to the
+    // root window when the dialog unmaps, no window of the program is active,
+    // and the window shortcuts and menu keys (Ctrl+Z, Alt+F) are lost until
+    // some window asks for the activation again. Asked here at once, while the
+    // dialog closes: a dialog shown right after this one asks later and so
+    // stays in front.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::WindowDeactivate || type == QEvent::Hide) && watched->isWidgetType() &&
+        watched != this) {
+        auto* dialog = static_cast<QWidget*>(watched);
+        // Qt takes the activation from a window while it unmaps it (still
+        // visible, no longer mapped); a deactivation of a mapped window is the
+        // operator turning to another program and is left alone.
+        const bool closingActive =
+            type == QEvent::WindowDeactivate
+                ? dialog->isVisible() && !dialog->testAttribute(Qt::WA_Mapped)
+                : dialog->isActiveWindow();
+        if (closingActive && dialog->isWindow() && dialog->isModal()) {
+            QWidget* owner = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
+            if (!owner || !owner->isVisible()) owner = this;
+            if (owner->isVisible()) owner->activateWindow();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMDIFrame::closeEvent(QCloseEvent* event) {

@@ -52,6 +52,9 @@ protected:
     bool event(QEvent* event) override;
     // Exit: the save prompt for every modified document; closing stops on Cancel.
     void closeEvent(QCloseEvent* event) override;
+    // A modal window of the program that closes while it is the active one
+    // gives the activation back to the window it was opened over.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QMdiArea* m_pMDIArea = nullptr;

@@ -28,6 +28,16 @@ bool CGLSurfaceWindow::event(QEvent* event) {
     if (!m_pView) return QWindow::event(event);
     switch (event->type()) {
         case QEvent::MouseButtonPress:
+            // A press makes the view's top-level window the active one, as Qt
+            // does for a press into any window that takes focus. This window
+            // takes none, and without a window manager nothing else gives the
+            // X input focus back to the top-level window once a dialog has
+            // closed: keys would still reach the view under the pointer, but
+            // the window's shortcuts and menu keys need an active window.
+            // Asked before the press is handled, so that a dialog the press
+            // opens stays in front.
+            if (!m_pView->isActiveWindow()) m_pView->activateWindow();
+            [[fallthrough]];
         case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick:
         case QEvent::MouseMove:
