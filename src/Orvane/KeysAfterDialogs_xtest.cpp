@@ -9,7 +9,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "XInputTestSupport.h"
+#include "testing/XInputTestSupport.h"
 
 using namespace orvane_test;
 
