@@ -8,7 +8,7 @@ void CCheckQueue::Reset() {
     m_ranking.reset();
     m_statuses.Reset(m_ground.GetCount());
     m_savedStatuses.Reset(m_ground.GetCount());
-    m_fileToCurrent.clear();
+    m_fileToCurrent = CRenumbering();
     m_nCurrent = -1;
     m_dCurrentScore = std::numeric_limits<double>::infinity();
     m_bStatusesChanged = false;
@@ -40,44 +40,33 @@ void CCheckQueue::PointsChanged(const std::vector<int>& indices) {
     if (m_ranking && m_ranking->Update(indices) == -2) Rank();
 }
 
-void CCheckQueue::PointsRenumbered(const std::vector<int>& newIndexOfOld) {
-    if (m_statuses.Remap(newIndexOfOld) < 0) m_statuses.Reset(m_ground.GetCount());
+void CCheckQueue::PointsRenumbered(const CRenumbering& renumbering) {
+    if (m_statuses.Remap(renumbering) < 0) m_statuses.Reset(m_ground.GetCount());
     m_statuses.Resize(m_ground.GetCount());
     // The points file keeps its numbering until the next save (which may
     // still fail): remember where its records are now.
-    if (m_fileToCurrent.empty()) {
-        m_fileToCurrent = newIndexOfOld;
-    } else {
-        for (int& to : m_fileToCurrent)
-            to = to >= 0 && to < static_cast<int>(newIndexOfOld.size())
-                     ? newIndexOfOld[static_cast<size_t>(to)]
-                     : -1;
-    }
-    if (m_nCurrent >= 0)
-        m_nCurrent = m_nCurrent < static_cast<int>(newIndexOfOld.size())
-                         ? newIndexOfOld[static_cast<size_t>(m_nCurrent)]
-                         : -1;
+    m_fileToCurrent.Then(renumbering);
+    if (m_nCurrent >= 0) m_nCurrent = renumbering.NewIndex(m_nCurrent);
     // A compaction that dropped nothing leaves every record where it was and
     // every neighbourhood as it was: the scores stand.
-    bool same = newIndexOfOld.size() == static_cast<size_t>(m_ground.GetCount());
-    for (size_t i = 0; same && i < newIndexOfOld.size(); ++i)
-        same = newIndexOfOld[i] == static_cast<int>(i);
+    const bool same =
+        renumbering.OldCount() == m_ground.GetCount() && renumbering.KeepsEveryIndex();
     if (m_ranking && !same) Rank();
     m_bStatusesChanged = true;
 }
 
 void CCheckQueue::MarkSaved() {
     m_savedStatuses = m_statuses;
-    m_fileToCurrent.clear();
+    m_fileToCurrent = CRenumbering();
 }
 
 CCheckStatuses CCheckQueue::StatusesToKeep() const {
     // In the numbering of the points file as last loaded or saved.
-    const bool renumbered = !m_fileToCurrent.empty();
-    const int count = renumbered ? static_cast<int>(m_fileToCurrent.size()) : m_statuses.GetCount();
+    const bool renumbered = !m_fileToCurrent.Empty();
+    const int count = renumbered ? m_fileToCurrent.OldCount() : m_statuses.GetCount();
     CCheckStatuses keep(count);
     for (int i = 0; i < count; ++i) {
-        const int now = renumbered ? m_fileToCurrent[static_cast<size_t>(i)] : i;
+        const int now = renumbered ? m_fileToCurrent.NewIndex(i) : i;
         const CheckState saved = m_savedStatuses.Get(i);
         CheckState state = now >= 0 ? m_statuses.Get(now) : saved;
         if (state == CheckState::Edited && saved != CheckState::Edited) state = saved;

@@ -40,7 +40,7 @@ public:
     // or an undo took a compaction back): statuses follow the records, the
     // ranking is made again unless nothing moved, the current suspect follows
     // its record (or is gone).
-    void PointsRenumbered(const std::vector<int>& newIndexOfOld);
+    void PointsRenumbered(const CRenumbering& renumbering);
 
     // The next / previous suspect in the order (ranking first if needed); the
     // suspect left is marked checked unless it was edited. The new current
@@ -93,7 +93,7 @@ private:
     CCheckStatuses m_savedStatuses;  // as at the last MarkSaved (the file's numbering)
     // Index now of each record of the points file (-1: dropped); empty while
     // the numbering is the file's.
-    std::vector<int> m_fileToCurrent;
+    CRenumbering m_fileToCurrent;
     int m_nCurrent = -1;
     // The current suspect's place in the order when it was visited: a fix
     // lowers its score, and the walk must still go on from where it was.

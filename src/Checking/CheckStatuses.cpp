@@ -246,19 +246,20 @@ int CCheckStatuses::CountOf(CheckState state) const {
     return static_cast<int>(std::count(m_states.begin(), m_states.end(), state));
 }
 
-int CCheckStatuses::Remap(const std::vector<int>& newIndexOfOld) {
-    if (newIndexOfOld.size() != m_states.size()) return -1;
+int CCheckStatuses::Remap(const CRenumbering& renumbering) {
+    if (renumbering.OldCount() != static_cast<int>(m_states.size())) return -1;
     // Records keep their order: a save's compaction closes gaps, taking one
     // back opens them again for the records it puts back (unchecked).
     int next = 0;
-    for (int to : newIndexOfOld) {
+    for (int to : renumbering.NewIndexOfOld()) {
         if (to < 0) continue;
         if (to < next) return -1;
         next = to + 1;
     }
     std::vector<CheckState> kept(static_cast<size_t>(next), CheckState::Unchecked);
-    for (size_t i = 0; i < newIndexOfOld.size(); ++i) {
-        if (newIndexOfOld[i] >= 0) kept[newIndexOfOld[i]] = m_states[i];
+    for (int i = 0; i < renumbering.OldCount(); ++i) {
+        if (const int to = renumbering.NewIndex(i); to >= 0)
+            kept[static_cast<size_t>(to)] = m_states[static_cast<size_t>(i)];
     }
     m_states.swap(kept);
     return 1;

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "TIN/Renumbering.h"
 #include "TIN/TINPoints.h"
 
 // CCheckStatuses::Save: the points file is not the one last loaded or saved.
@@ -105,11 +106,11 @@ public:
     int CountOf(CheckState state) const;
     // Follows a renumbering of the records that keeps their order (a save's
     // compaction, or taking one back): old record i becomes record
-    // newIndexOfOld[i], or is dropped when that is -1 (see CompactionMap).
+    // renumbering.NewIndex(i), or is dropped when that is -1.
     // Indices the map skips are new records, unchecked; the count becomes
     // one past the last index named. 1; -1 (nothing changed) when the map's
     // length differs from the count or it names an index twice or out of order.
-    int Remap(const std::vector<int>& newIndexOfOld);
+    int Remap(const CRenumbering& renumbering);
 
     // POINTS + ".check.csv".
     static std::string SidecarPath(const std::string& pointsPath);

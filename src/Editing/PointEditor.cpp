@@ -575,7 +575,7 @@ std::string CPointEditor::Undo() {
     if (!target) return "";
     CloseMerging();
     size_t p = m_history.Position();
-    m_lastRenumbering.clear();
+    m_lastRenumbering = CRenumbering();
     const int countBefore = m_ground.GetCount();
     // Compactions made after the step are taken back first, so that the step
     // finds its records at the indices it knew.
@@ -585,8 +585,7 @@ std::string CPointEditor::Undo() {
     }
     ApplyStep(m_history.At(p - 1).step, false);
     // Records the step had appended are gone again.
-    for (int& to : m_lastRenumbering)
-        if (to >= m_ground.GetCount()) to = -1;
+    m_lastRenumbering.DropFrom(m_ground.GetCount());
     m_history.SetPosition(p - 1);
     AfterEdit(EditorChange::Undo);
     return EditName(target->kind);
@@ -595,7 +594,7 @@ std::string CPointEditor::Undo() {
 std::string CPointEditor::Redo() {
     if (!m_history.StepToRedo()) return "";
     size_t p = m_history.Position();
-    m_lastRenumbering.clear();
+    m_lastRenumbering = CRenumbering();
     const int countBefore = m_ground.GetCount();
     while (m_history.At(p).isCompaction)
         NoteRenumbering(countBefore, ApplyCompaction(m_history.At(p++).compaction));
@@ -630,20 +629,14 @@ void CPointEditor::RebuildIndexes() {
     if (m_right.m_pImagePoints) m_right.m_pImagePoints->BuildPlacedIndex(1);
 }
 
-void CPointEditor::NoteRenumbering(int countBefore, const std::vector<int>& newIndexOfOld) {
+void CPointEditor::NoteRenumbering(int countBefore, const CRenumbering& renumbering) {
     // From the indices before the undo or redo; a step between compactions
     // keeps the indices of the records it does not append or remove.
-    if (m_lastRenumbering.empty()) {
-        m_lastRenumbering.resize(static_cast<size_t>(countBefore));
-        std::iota(m_lastRenumbering.begin(), m_lastRenumbering.end(), 0);
-    }
-    for (int& to : m_lastRenumbering)
-        to = to >= 0 && to < static_cast<int>(newIndexOfOld.size())
-                 ? newIndexOfOld[static_cast<size_t>(to)]
-                 : -1;
+    if (m_lastRenumbering.Empty()) m_lastRenumbering = CRenumbering::Identity(countBefore);
+    m_lastRenumbering.Then(renumbering);
 }
 
-std::vector<int> CPointEditor::ApplyCompaction(CompactionEntry& entry) {
+CRenumbering CPointEditor::ApplyCompaction(CompactionEntry& entry) {
     entry.removed.clear();
     entry.selectionBefore = SelectionIndices();
     m_ground.GetExtent(&entry.groundBounds);
@@ -684,7 +677,7 @@ std::vector<int> CPointEditor::ApplyCompaction(CompactionEntry& entry) {
     return newIndexOfOld;
 }
 
-std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
+CRenumbering CPointEditor::UndoCompaction(const CompactionEntry& entry) {
     // The removed records go back to their places; the others take the
     // indices they had before (in order between them).
     CTINPoints* sets[3] = {&m_ground, m_left.m_pImagePoints.get(), m_right.m_pImagePoints.get()};
@@ -742,11 +735,11 @@ std::vector<int> CPointEditor::UndoCompaction(const CompactionEntry& entry) {
     return newIndexOfOld;
 }
 
-void CPointEditor::Compact(std::vector<int>& newIndexOfOld) {
+void CPointEditor::Compact(CRenumbering& renumbering) {
     CloseMerging();
     HistoryEntry entry;
     entry.isCompaction = true;
-    newIndexOfOld = ApplyCompaction(entry.compaction);
+    renumbering = ApplyCompaction(entry.compaction);
     m_nDropped += m_history.Push(std::move(entry));
     AfterEdit(EditorChange::Compaction);
 }

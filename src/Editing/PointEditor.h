@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Editing/EditHistory.h"
+#include "TIN/Renumbering.h"
 
 class CAerialPhoto;
 class CTINPoints;
@@ -130,14 +131,14 @@ public:
     // the index each record had before it has now (-1: the record was
     // dropped; records put back have no old index); empty when indices did
     // not change. Whatever keeps record indices must follow it, as after Compact.
-    const std::vector<int>& LastRenumbering() const { return m_lastRenumbering; }
+    const CRenumbering& LastRenumbering() const { return m_lastRenumbering; }
 
     // --- Saving.
     // Drops deleted records from the three sets, renumbers the rest (ids =
     // indices), recomputes the ground bounds (Compact) and rebuilds the
     // indexes; the selection follows its points. Recorded in the history.
-    // newIndexOfOld receives each old record's new index (-1: removed).
-    void Compact(std::vector<int>& newIndexOfOld);
+    // `renumbering` receives each old record's new index (-1: removed).
+    void Compact(CRenumbering& renumbering);
 
     // The rule of this editor (see above): true when it holds.
     bool CheckParallel(std::string* why = nullptr) const;
@@ -153,14 +154,14 @@ private:
     void ApplyStep(const EditStep& step, bool forward);
     // Both return the index map of the compaction made or taken back (old
     // index -> new index, -1 for a dropped record).
-    std::vector<int> ApplyCompaction(CompactionEntry& entry);
-    std::vector<int> UndoCompaction(const CompactionEntry& entry);
+    CRenumbering ApplyCompaction(CompactionEntry& entry);
+    CRenumbering UndoCompaction(const CompactionEntry& entry);
     // Records the weights a release promoted (index now, weight before) in
     // the latest step.
     void FoldPromotions(const std::vector<std::pair<int, double>>& promotedIndices);
     // Follows m_lastRenumbering by one more map (countBefore: the records
     // before the undo or redo began).
-    void NoteRenumbering(int countBefore, const std::vector<int>& newIndexOfOld);
+    void NoteRenumbering(int countBefore, const CRenumbering& renumbering);
     // Record `index` dZ higher on its left ray (ground units).
     void MoveAlongLeftRay(int index, double dZ);
     void RebuildIndexes();
@@ -177,9 +178,9 @@ private:
     bool& m_bZEdited;
     CEditHistory m_history;
     int m_nDropped = 0;
-    std::vector<char> m_touched;         // per record: touched by the step being recorded
-    std::vector<int> m_lastChanged;      // records the last edit, undo or redo changed
-    std::vector<int> m_lastRenumbering;  // see LastRenumbering
-    bool m_bOpenStepStale = false;       // notches since the open wheel step's after states
+    std::vector<char> m_touched;     // per record: touched by the step being recorded
+    std::vector<int> m_lastChanged;  // records the last edit, undo or redo changed
+    CRenumbering m_lastRenumbering;  // see LastRenumbering
+    bool m_bOpenStepStale = false;   // notches since the open wheel step's after states
     IEditorListener* m_pListener = nullptr;
 };

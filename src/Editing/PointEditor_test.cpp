@@ -21,6 +21,7 @@
 #include "DemoProject.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/Platform.h"
+#include "Project/Project.h"
 #include "TIN/PointsFileSave.h"
 #include "TIN/TINPoints.h"
 #include "testing/DemoTestSupport.h"
@@ -44,37 +45,25 @@ const demo::DemoResult& Demo() {
     return d;
 }
 
-// The project as the document holds it: ground set, two photographs with
-// their image-point sets and indexes, and the editor over them.
+// The project as the document holds it (loaded with one call): ground set,
+// two photographs with their image-point sets and indexes, and the editor.
 struct Project {
-    CTINPoints ground;
-    CAerialPhoto left, right;
-    bool zEdited = false;
-    CPointEditor editor{ground, left, right, zEdited};
+    CProject project;
+    CTINPoints& ground = project.m_points;
+    CAerialPhoto& left = project.m_leftPhoto;
+    CAerialPhoto& right = project.m_rightPhoto;
+    bool& zEdited = project.m_bZEdited;
+    CPointEditor& editor = project.m_editor;
 
     explicit Project(const std::string& points = Demo().pointsFile) {
         const demo::DemoResult& d = Demo();
-        EXPECT_EQ(left.ReadOrientation(d.leftOrientation), 1);
-        EXPECT_EQ(right.ReadOrientation(d.rightOrientation), 1);
-        for (auto [photo, path] :
-             {std::pair{&left, d.leftImage}, std::pair{&right, d.rightImage}}) {
-            FILE* f = std::fopen(path.c_str(), "rb");
-            EXPECT_EQ(photo->m_image.ReadImage(f), 1);
-            std::fclose(f);
-        }
-        EXPECT_EQ(ground.ReadPts(points), 1);
-        EXPECT_EQ(ground.BuildIndex(1), 0);
-        left.ProjectAll(ground);
-        right.ProjectAll(ground);
-        left.m_pImagePoints->BuildPlacedIndex(1);
-        right.m_pImagePoints->BuildPlacedIndex(1);
+        EXPECT_TRUE(
+            project.Load({d.leftImage, d.rightImage, d.leftOrientation, d.rightOrientation, points})
+                .Loaded());
     }
     // Compacts and writes the points file, as a save does; the bytes written.
     std::string Save(const std::string& path) {
-        std::vector<int> map;
-        editor.Compact(map);
-        EXPECT_EQ(SavePointsFile(ground, path), 1);
-        editor.MarkSaved();
+        EXPECT_EQ(project.Save(path), kSaved);
         return platformtest::SlurpText(path);
     }
 };
@@ -291,14 +280,14 @@ TEST(PointEditor, UndoAndRedoAcrossSavesSayWhereEachRecordWent) {
         const std::vector<TINPoint> before(p.ground.GetPoint(0),
                                            p.ground.GetPoint(0) + p.ground.GetCount());
         if ((redo ? p.editor.Redo() : p.editor.Undo()).empty()) return false;
-        const std::vector<int>& map = p.editor.LastRenumbering();
-        if (!map.empty()) {
+        const CRenumbering& map = p.editor.LastRenumbering();
+        if (!map.Empty()) {
             ++renumbered;
-            EXPECT_EQ(map.size(), before.size());
+            EXPECT_EQ(static_cast<size_t>(map.OldCount()), before.size());
         }
         const std::vector<int>& changed = p.editor.LastChanged();
         for (size_t j = 0; j < before.size(); ++j) {
-            const int to = map.empty() ? static_cast<int>(j) : map[j];
+            const int to = map.Empty() ? static_cast<int>(j) : map.NewIndex(static_cast<int>(j));
             if (to < 0 || to >= p.ground.GetCount() ||
                 std::find(changed.begin(), changed.end(), to) != changed.end())
                 continue;

@@ -48,11 +48,11 @@ void COrvaneDoc::OnProjectEvent(const ProjectEvent& event) {
         }
         case ProjectChange::PointsEdited:
             SetModifiedFlag(!event.atSavedState);
-            if (event.droppedSteps > 0)
+            if (const int dropped = m_editor.TakeDroppedSteps(); dropped > 0)
                 ShowTimedStatus(
                     QStringLiteral("The oldest %1 edits can no longer be undone: the "
                                    "undo history keeps at most %2 MB.")
-                        .arg(event.droppedSteps)
+                        .arg(dropped)
                         .arg(static_cast<qulonglong>(m_editor.History().Limit() >> 20)));
             break;
         case ProjectChange::ChecksChanged:
@@ -93,9 +93,15 @@ std::string COrvaneDoc::StepHistory(bool redo) {
 void COrvaneDoc::SaveCheckStatuses(const std::string& pointsPath) {
     const std::string path =
         pointsPath.empty() ? GetPathName().toLocal8Bit().toStdString() : pointsPath;
-    if (CProject::SaveCheckStatuses(path) < 0)
-        ShowTimedStatus(QStringLiteral("The check statuses could not be written to %1.")
-                            .arg(QString::fromStdString(CCheckStatuses::SidecarPath(path))));
+    const int written = CProject::SaveCheckStatuses(path);
+    const QString sidecar = QString::fromStdString(CCheckStatuses::SidecarPath(path));
+    if (written == kSidecarPointsReplaced)
+        ShowTimedStatus(QStringLiteral("%1 was saved by another program: the check statuses were "
+                                       "not written to %2; they are kept for your next save.")
+                            .arg(QString::fromStdString(path), sidecar));
+    else if (written < 0)
+        ShowTimedStatus(
+            QStringLiteral("The check statuses could not be written to %1.").arg(sidecar));
 }
 
 void COrvaneDoc::OnCloseDocument() {
@@ -163,9 +169,18 @@ void COrvaneDoc::ShowStatus(const QString& text) const {
     if (CStatusBar* bar = CWinApp::MainStatusBar()) bar->SetPaneText(0, text);
 }
 
+QString COrvaneDoc::WithReason(const QString& message, const Platform::SaveFailure& failure) {
+    // The file's message first, as always; the system's reason, when there
+    // is one, on a second line.
+    const std::string reason = Platform::SaveFailureReason(failure);
+    return reason.empty() ? message
+                          : message + QStringLiteral("\n") + QString::fromLocal8Bit(reason.c_str());
+}
+
 bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     const std::string path = qpath.toLocal8Bit().toStdString();
-    switch (SaveRefusal(path)) {
+    Platform::SaveFailure refused;
+    switch (SaveRefusal(path, &refused)) {
         case kSaveNoProject:
             // A document without a loaded project (File > New) must not
             // overwrite a points file with nothing.
@@ -179,7 +194,7 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
                 Platform::MessageKind::Exclamation);
             return false;
         case kSaveCannotWrite:
-            ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
+            ReportMessage(WithReason(QStringLiteral("Open file %1 error!").arg(qpath), refused),
                           Platform::MessageKind::Exclamation);
             return false;
         default:
@@ -193,13 +208,15 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     }
     ShowStatus(QStringLiteral("Done writing PTS."));
     if (result == kSaveOpenFailed || result == kSaveCannotWrite) {
-        ReportMessage(QStringLiteral("Open file %1 error!").arg(qpath),
-                      Platform::MessageKind::Exclamation);
+        ReportMessage(
+            WithReason(QStringLiteral("Open file %1 error!").arg(qpath), LastSaveFailure()),
+            Platform::MessageKind::Exclamation);
         return false;
     }
     if (result != kSaved) {
-        ReportMessage(QStringLiteral("Write file %1 error!").arg(qpath),
-                      Platform::MessageKind::Exclamation);
+        ReportMessage(
+            WithReason(QStringLiteral("Write file %1 error!").arg(qpath), LastSaveFailure()),
+            Platform::MessageKind::Exclamation);
         return false;  // the document stays modified: nothing was saved
     }
     SetModifiedFlag(false);

@@ -83,6 +83,8 @@ private:
     void OnProjectEvent(const ProjectEvent& event) override;
     // Undo (false) or redo (true) and its status message.
     std::string StepHistory(bool redo);
+    // A save's message with the system's reason for the failure on a second line.
+    static QString WithReason(const QString& message, const Platform::SaveFailure& failure);
     // Writes pane 0 of the main frame's status bar.
     void ShowStatus(const QString& text) const;
 

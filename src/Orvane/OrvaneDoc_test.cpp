@@ -207,14 +207,16 @@ TEST(OrvaneDocSave, DocumentWithoutProjectRefusesToOverwritePointsFile) {
 namespace {
 
 enum ChildResult {
-    kSaved = 10,
+    kChildSaved = 10,
     kRefused = 11,
     kBadMessage = 12,
     kStillModified = 13,
     kNotLoaded = 14
 };
 
-int SaveInChild(const std::string& pts, const std::function<void()>& before) {
+// `reason`: the second line the message must carry (the system's reason).
+int SaveInChild(const std::string& pts, const std::function<void()>& before,
+                const std::string& reason) {
     pid_t pid = fork();
     if (pid == 0) {
         ScopedMessageCapture capture;
@@ -226,11 +228,12 @@ int SaveInChild(const std::string& pts, const std::function<void()>& before) {
         doc.SetModifiedFlag();
         before();
         bool saved = doc.OnSaveDocument(QString::fromStdString(pts));
-        if (saved) _exit(kSaved);
+        if (saved) _exit(kChildSaved);
         if (!doc.IsModified()) _exit(kStillModified);
         if (capture.Messages().empty()) _exit(kBadMessage);
         const std::string& text = capture.Messages().back().text;
-        if (text != "Write file " + pts + " error!" && text != "Open file " + pts + " error!")
+        if (text != "Write file " + pts + " error!\n" + reason &&
+            text != "Open file " + pts + " error!\n" + reason)
             _exit(kBadMessage);
         _exit(kRefused);
     }
@@ -248,13 +251,16 @@ TEST(OrvaneDocSaveFaults, FullFileSystemKeepsOldFileMessageAndModifiedFlag) {
     CopyFile(SmallDemo().pointsFile, pts);
     const std::string original = ReadAll(pts);
     // The file-size limit stops the write half way, like a full disk.
-    int result = SaveInChild(pts, [] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {
-            4096, 4096
-        };
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
+    int result = SaveInChild(
+        pts,
+        [] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit {
+                4096, 4096
+            };
+            setrlimit(RLIMIT_FSIZE, &limit);
+        },
+        "The file is larger than this system allows.");
     EXPECT_EQ(result, kRefused);
     EXPECT_EQ(ReadAll(pts), original);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);  // no temporary left
@@ -268,10 +274,13 @@ TEST(OrvaneDocSaveFaults, FolderWithoutWritePermissionKeepsOldFile) {
     CopyFile(SmallDemo().pointsFile, pts);
     const std::string original = ReadAll(pts);
     chmod(folder.c_str(), 0555);
-    int result = SaveInChild(pts, [] {
-        // Root ignores permissions: save as an ordinary user.
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
-    });
+    int result = SaveInChild(
+        pts,
+        [] {
+            // Root ignores permissions: save as an ordinary user.
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+        },
+        "The folder cannot be written; use File > Save As to save elsewhere.");
     chmod(folder.c_str(), 0755);
     EXPECT_EQ(result, kRefused);
     EXPECT_EQ(ReadAll(pts), original);

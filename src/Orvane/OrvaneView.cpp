@@ -654,8 +654,8 @@ void COrvaneView::OnUpdate(CScrollView* pSender, long lHint, void* pHint) {
     const auto* event = static_cast<const ProjectEvent*>(pHint);
     if (event && event->change == ProjectChange::Loaded)
         OnProjectLoaded(GetDocument()->MidHeight());
-    else if (event && event->change == ProjectChange::RecordsRenumbered && event->records)
-        OnPointsRenumbered(*event->records);
+    else if (event && event->change == ProjectChange::RecordsRenumbered && event->renumbering)
+        OnPointsRenumbered(*event->renumbering);
     COpenGLView::OnUpdate(pSender, lHint, pHint);
 }
 
@@ -670,11 +670,8 @@ void COrvaneView::OnProjectLoaded(double dDefaultZ) {
     ShowProjectCentre();
 }
 
-void COrvaneView::OnPointsRenumbered(const std::vector<int>& newIndexOfOld) {
-    if (m_nCurrentPoint >= 0 && m_nCurrentPoint < static_cast<int>(newIndexOfOld.size()))
-        m_nCurrentPoint = newIndexOfOld[m_nCurrentPoint];
-    else
-        m_nCurrentPoint = -1;
+void COrvaneView::OnPointsRenumbered(const CRenumbering& renumbering) {
+    m_nCurrentPoint = renumbering.NewIndex(m_nCurrentPoint);
     Invalidate();
 }
 

@@ -22,6 +22,7 @@
 #include "StereoView/StereoFrame.h"
 
 class COrvaneDoc;
+class CRenumbering;
 class CAerialPhoto;
 
 // Command ids of the view.
@@ -155,7 +156,7 @@ public:
     // status bar's panes (the active view only).
     void UpdateStatusPanes();
     // After a save's compaction (or its undo or redo) renumbered the records.
-    void OnPointsRenumbered(const std::vector<int>& newIndexOfOld);
+    void OnPointsRenumbered(const CRenumbering& renumbering);
 
     // Number of display-list compilations since the view was made, per list
     // (1 left, 2 right): tests tell a replay from a rebuild.

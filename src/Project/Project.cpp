@@ -16,9 +16,11 @@ namespace {
 
 using Platform::FilePtr;
 
+// Only regular files: a named pipe or a link to a device given as an input
+// would block the load or feed it without end.
 FilePtr OpenForReading(const std::string& path) {
     if (path.empty()) return nullptr;
-    return FilePtr(std::fopen(path.c_str(), "rb"));
+    return Platform::OpenRegularFile(path, "rb");
 }
 
 // Moves the orientation of `from` (read into a temporary) into `to`.
@@ -133,7 +135,10 @@ ProjectLoadResult CProject::Load(const ProjectPaths& paths,
     m_strPointsPath = paths.matchedPoints;
     // The check statuses of this points file, if it has any.
     m_checks.Reset();
-    result.statuses = m_checks.Statuses().Load(paths.matchedPoints);
+    PointsFileIdentity identity;
+    result.statuses = m_checks.Statuses().Load(paths.matchedPoints, &identity);
+    // The sidecar is written only while the points file is the one read here.
+    m_checks.SetPointsFileIdentity(identity);
     m_checks.Statuses().Resize(m_points.GetCount());
     m_checks.MarkSaved();
     // Another project: nothing of the last one can be undone here.
@@ -165,13 +170,12 @@ void CProject::OnEditorChange(EditorChange change) {
     // Undoing past a save puts its dropped records back (redoing drops them
     // again): what keeps record indices follows, as after the save.
     if (change == EditorChange::Undo || change == EditorChange::Redo) {
-        if (const std::vector<int>& map = m_editor.LastRenumbering(); !map.empty()) Renumbered(map);
+        if (!m_editor.LastRenumbering().Empty()) Renumbered(m_editor.LastRenumbering());
     }
     ProjectEvent edited{ProjectChange::PointsEdited, &m_editor.LastChanged()};
     // An edit always leaves the file behind; an undo or redo may come back to it.
     edited.atSavedState =
         (change == EditorChange::Undo || change == EditorChange::Redo) && m_editor.AtSavedState();
-    edited.droppedSteps = m_editor.TakeDroppedSteps();
     // A promoted weight changes no score: the queue is not asked.
     const bool rescore = change != EditorChange::Promotion && !m_editor.LastChanged().empty();
     if (rescore) m_checks.PointsChanged(m_editor.LastChanged());
@@ -180,12 +184,11 @@ void CProject::OnEditorChange(EditorChange change) {
     Emit({ProjectChange::HistoryChanged});
 }
 
-void CProject::Renumbered(const std::vector<int>& newIndexOfOld) {
+void CProject::Renumbered(const CRenumbering& renumbering) {
     for (CAerialPhoto* photo : {&m_leftPhoto, &m_rightPhoto}) {
         std::vector<TINPoint> kept;
         for (const TINPoint& e : photo->m_polygon) {
-            if (e.id < 0 || e.id >= static_cast<int>(newIndexOfOld.size())) continue;
-            const int id = newIndexOfOld[static_cast<size_t>(e.id)];
+            const int id = renumbering.NewIndex(e.id);
             if (id < 0) continue;
             const TINPoint* p =
                 photo->m_pImagePoints ? photo->m_pImagePoints->GetPoint(id) : nullptr;
@@ -193,11 +196,13 @@ void CProject::Renumbered(const std::vector<int>& newIndexOfOld) {
         }
         photo->m_polygon.swap(kept);
     }
-    m_checks.PointsRenumbered(newIndexOfOld);
-    Emit({ProjectChange::RecordsRenumbered, &newIndexOfOld});
+    m_checks.PointsRenumbered(renumbering);
+    ProjectEvent renumbered{ProjectChange::RecordsRenumbered};
+    renumbered.renumbering = &renumbering;
+    Emit(renumbered);
 }
 
-int CProject::SaveRefusal(const std::string& path) const {
+int CProject::SaveRefusal(const std::string& path, Platform::SaveFailure* why) const {
     if (!m_bProjectLoaded) return kSaveNoProject;
     // Deleted records are left out of the file; a set with no live point
     // could never be read back, so the old file stays as it is.
@@ -211,26 +216,34 @@ int CProject::SaveRefusal(const std::string& path) const {
     const std::string folder = target.find('/') == std::string::npos
                                    ? std::string(".")
                                    : target.substr(0, std::max<size_t>(1, target.rfind('/')));
-    if ((access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) ||
-        access(folder.c_str(), W_OK | X_OK) != 0)
+    const bool fileRefused = access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0;
+    if (fileRefused || access(folder.c_str(), W_OK | X_OK) != 0) {
+        if (why) *why = Platform::SaveFailure{errno, false, !fileRefused};
         return kSaveCannotWrite;
+    }
     return kSaved;
 }
 
 int CProject::Save(const std::string& path) {
-    if (const int refusal = SaveRefusal(path); refusal != kSaved) return refusal;
+    m_lastSaveFailure = Platform::SaveFailure{};
+    if (const int refusal = SaveRefusal(path, &m_lastSaveFailure); refusal != kSaved)
+        return refusal;
     // Every save compacts: besides dropping deleted records this takes the
     // header bounds from the live records, which moves along a ray may have
     // carried outside the bounds the file was loaded with. The editor
     // records the compaction, so earlier steps stay undoable.
-    std::vector<int> newIndexOfOld;
-    m_editor.Compact(newIndexOfOld);
-    Renumbered(newIndexOfOld);
+    CRenumbering renumbering;
+    m_editor.Compact(renumbering);
+    Renumbered(renumbering);
     // A temporary beside the file, renamed over it once complete: a failure
     // at any step leaves the previous file untouched.
-    const int written = SavePointsFile(m_points, path);
+    const int written = SavePointsFile(m_points, path, &m_lastSaveFailure);
     if (written == -1) return kSaveOpenFailed;
     if (written != 1) return kSaveWriteFailed;
+    // The statuses' sidecar belongs to the file as this program wrote it.
+    PointsFileIdentity identity;
+    ReadPointsFileIdentity(path, identity);
+    m_checks.SetPointsFileIdentity(identity);
     m_editor.MarkSaved();
     m_strPointsPath = path;
     Emit({ProjectChange::HistoryChanged});
@@ -243,10 +256,11 @@ int CProject::Save(const std::string& path) {
 }
 
 int CProject::SaveCheckStatuses(const std::string& pointsPath) {
-    if (!m_bProjectLoaded || !m_checks.TakeStatusesChanged()) return 0;
+    if (!m_bProjectLoaded) return 0;
     // Edits not saved yet are not written as edited: they may still be lost.
-    const std::string& path = pointsPath.empty() ? m_strPointsPath : pointsPath;
-    return m_checks.StatusesToKeep().Save(path) < 0 ? -1 : 1;
+    // Statuses not written (the points file was replaced by another program)
+    // stay pending for this program's next save.
+    return m_checks.SaveStatuses(pointsPath.empty() ? m_strPointsPath : pointsPath);
 }
 
 int CProject::SetSelectionToSurface(int* without) {

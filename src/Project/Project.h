@@ -22,6 +22,7 @@
 #include "Checking/CheckQueue.h"
 #include "Editing/PointEditor.h"
 #include "Photogrammetry/AerialPhoto.h"
+#include "Platform/AtomicFile.h"
 #include "TIN/TINPoints.h"
 
 // The five inputs of a project, as the image-pair picker gives them.
@@ -74,18 +75,17 @@ enum class ProjectChange {
     Loaded,             // a new project replaced the last one
     PointsEdited,       // records changed: an edit, an undo or a redo (records: the changed ones)
     SelectionChanged,   // the selection changed without an edit
-    RecordsRenumbered,  // records: the new index of each old record (-1: dropped)
+    RecordsRenumbered,  // renumbering: the new index of each old record
     ChecksChanged,      // the queue's statuses, scores or current suspect
     HistoryChanged,     // what Undo and Redo would do
 };
 
 struct ProjectEvent {
     ProjectChange change;
-    const std::vector<int>* records = nullptr;  // see ProjectChange
+    const std::vector<int>* records = nullptr;  // PointsEdited: the changed records
+    const CRenumbering* renumbering = nullptr;  // RecordsRenumbered
     // After PointsEdited: the sets are as the last save (or load) left them.
     bool atSavedState = false;
-    // After PointsEdited: the undo history dropped its oldest steps.
-    int droppedSteps = 0;
 };
 
 class IProjectEvents {
@@ -120,18 +120,24 @@ public:
     double MidHeight() const { return (m_points.m_dMinZ + m_points.m_dMaxZ) / 2.0; }
 
     // Why a save to `path` would be refused before anything changes
-    // (kSaveNoProject, kSaveAllDeleted, kSaveCannotWrite), or kSaved.
-    int SaveRefusal(const std::string& path) const;
+    // (kSaveNoProject, kSaveAllDeleted, kSaveCannotWrite), or kSaved; `why`
+    // (optional) receives the system's reason for kSaveCannotWrite.
+    int SaveRefusal(const std::string& path, Platform::SaveFailure* why = nullptr) const;
     // Compacts the sets (recorded in the history, so earlier steps stay
     // undoable; everything that keeps record indices follows) and writes the
     // points through a temporary renamed over `path`. On success the history
     // and the queue take this as the saved state and the statuses are
     // written beside `path`. A ProjectSaveResult.
     int Save(const std::string& path);
+    // The system's reason for the last refused or failed save (errno and
+    // where it failed), for the message's second line.
+    const Platform::SaveFailure& LastSaveFailure() const { return m_lastSaveFailure; }
 
     // Writes the check statuses beside `pointsPath` (empty: the points file
     // as last loaded or saved) when they changed since the last write: 1
-    // written, 0 nothing to write, -1 not written.
+    // written, 0 nothing to write, kSidecarPointsReplaced when another
+    // program saved the points file since (nothing written, the statuses
+    // stay pending), another negative value when the write failed.
     int SaveCheckStatuses(const std::string& pointsPath = {});
     // The points file as last loaded or saved ("" before a load).
     const std::string& PointsPath() const { return m_strPointsPath; }
@@ -185,10 +191,11 @@ private:
     void RebuildImagePoints();
     // The records were renumbered: the polygons and the queue follow, then
     // the event goes out.
-    void Renumbered(const std::vector<int>& newIndexOfOld);
+    void Renumbered(const CRenumbering& renumbering);
 
     IProjectEvents* m_pEvents = nullptr;
     std::string m_strPointsPath;
+    Platform::SaveFailure m_lastSaveFailure;
     bool m_bProjectLoaded = false;
     std::uint64_t m_nEditGeneration = 0;
 };

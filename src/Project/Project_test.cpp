@@ -20,7 +20,9 @@ struct Recorder : IProjectEvents {
     std::vector<std::vector<int>> records;  // copies: the event's list lives only during the call
     void OnProjectEvent(const ProjectEvent& e) override {
         events.push_back(e);
-        records.push_back(e.records ? *e.records : std::vector<int>{});
+        records.push_back(e.records       ? *e.records
+                          : e.renumbering ? e.renumbering->NewIndexOfOld()
+                                          : std::vector<int>{});
     }
     bool Saw(ProjectChange c) const {
         for (const ProjectEvent& e : events)
