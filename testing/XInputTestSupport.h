@@ -22,18 +22,18 @@ inline bool HaveXDo() {
     return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("version")}) == 0;
 }
 
-// A left click at a global position, then events until `done` holds (three
-// seconds at most).
+// A left click at a global position, then events until `done` holds (ten
+// seconds at most: a loaded machine can be slow to deliver).
 inline void Click(QPoint global, const std::function<bool()>& done) {
     ASSERT_TRUE(
         XDo({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"}));
-    EXPECT_TRUE(WaitFor(done, 3000));
+    EXPECT_TRUE(WaitFor(done, 10000));
 }
 
 // A key by its X name ("x", "Escape", "ctrl+z"), then events until `done`
-// holds (three seconds at most); false when it does not.
+// holds (ten seconds at most); false when it does not.
 inline bool Key(const QString& key, const std::function<bool()>& done) {
-    return XDo({"key", key}) && WaitFor(done, 3000);
+    return XDo({"key", key}) && WaitFor(done, 10000);
 }
 
 inline bool NoPopup() {

@@ -35,9 +35,19 @@ bool AboutBoxOpenedAndClosed(CMainFrame* frame) {
         XDo({"key", "Return"});
     });
     poll.start();
-    const QPoint at = about->mapToGlobal(about->rect().center());
-    XDo({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
-    return WaitFor([&] { return shown && !QApplication::activeModalWidget(); }, 5000);
+    // A window manager may still be placing the window when the first click
+    // comes (it then lands beside the button): clicked again while no box opened.
+    for (int attempt = 0; attempt < 3 && !shown && !QApplication::activeModalWidget(); ++attempt) {
+        const QPoint at = about->mapToGlobal(about->rect().center());
+        XDo({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+        WaitFor([&] { return shown || QApplication::activeModalWidget(); }, 3000);
+    }
+    if (WaitFor([&] { return shown && !QApplication::activeModalWidget(); }, 15000)) return true;
+    QWidget* box = QApplication::activeModalWidget();
+    ADD_FAILURE() << "About box: answered " << shown << ", open " << (box != nullptr) << ", active "
+                  << (box && box->isActiveWindow()) << ", main window active "
+                  << frame->isActiveWindow();
+    return false;
 }
 
 }  // namespace
