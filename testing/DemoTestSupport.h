@@ -11,6 +11,8 @@
 // project into a temporary folder of its own instead (removed at exit).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -153,6 +155,20 @@ inline const DemoResult& SharedDemo(const std::string& name, const DemoOptions& 
     }
     if (error) *error = e.error;
     return e.result;
+}
+
+// The test run's "small" project: two 900 x 900 photographs, 3,000 points.
+// A failure to make it fails the calling test.
+inline const DemoResult& SmallProject() {
+    DemoOptions options;
+    options.cols = 900;
+    options.rows = 900;
+    options.points = 3000;
+    options.threads = 2;
+    std::string error;
+    const DemoResult& d = SharedDemo("small", options, &error);
+    if (d.pointsFile.empty()) ADD_FAILURE() << "demo project small: " << error;
+    return d;
 }
 
 }  // namespace demo

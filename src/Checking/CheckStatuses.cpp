@@ -118,16 +118,23 @@ bool ParseRow(const std::string& line, int count, int& index, CheckState& state)
     return ParseState(line.substr(comma + 1), state);
 }
 
-// Identity without the checksum (stat of the file the path names now).
-bool StatPointsFile(const std::string& pointsPath, PointsFileIdentity& identity) {
-    struct stat info {};
-    if (stat(pointsPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+// Device, inode, size and modification time of a file (no checksum).
+PointsFileIdentity IdentityOf(const struct stat& info) {
+    PointsFileIdentity identity;
     identity.known = true;
     identity.device = static_cast<uint64_t>(info.st_dev);
     identity.inode = static_cast<uint64_t>(info.st_ino);
     identity.size = static_cast<int64_t>(info.st_size);
     identity.mtimeSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
     identity.mtimeNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+    return identity;
+}
+
+// Identity without the checksum (stat of the file the path names now).
+bool StatPointsFile(const std::string& pointsPath, PointsFileIdentity& identity) {
+    struct stat info {};
+    if (stat(pointsPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    identity = IdentityOf(info);
     return true;
 }
 
@@ -176,13 +183,7 @@ int ReadPointsFileIdentity(const std::string& pointsPath, PointsFileIdentity& id
     if (!file) return -1;
     struct stat info {};
     if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-    PointsFileIdentity read;
-    read.known = true;
-    read.device = static_cast<uint64_t>(info.st_dev);
-    read.inode = static_cast<uint64_t>(info.st_ino);
-    read.size = static_cast<int64_t>(info.st_size);
-    read.mtimeSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
-    read.mtimeNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+    PointsFileIdentity read = IdentityOf(info);
     if (read.size < static_cast<int64_t>(kHeaderBytes) ||
         fseeko(file.get(), static_cast<off_t>(kHeaderBytes), SEEK_SET) != 0 ||
         !RecordsChecksum(file.get(), read.checksum)) {

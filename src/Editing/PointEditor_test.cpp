@@ -34,15 +34,7 @@ namespace {
 // The small demo project of the test run (read-only), or one made once for
 // the test program.
 const demo::DemoResult& Demo() {
-    demo::DemoOptions options;
-    options.cols = 900;
-    options.rows = 900;
-    options.points = 3000;
-    options.threads = 2;
-    std::string error;
-    const demo::DemoResult& d = demo::SharedDemo("small", options, &error);
-    if (d.pointsFile.empty()) ADD_FAILURE() << error;
-    return d;
+    return demo::SmallProject();
 }
 
 // The project as the document holds it (loaded with one call): ground set,

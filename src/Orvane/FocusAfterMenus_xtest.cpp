@@ -79,27 +79,9 @@ TEST_F(FocusTest, KeysReachTheViewAfterAMenuLeftWithEscape) {
 }
 
 TEST_F(FocusTest, KeysReachTheViewAfterAToolbarDialog) {
-    QToolButton* about = nullptr;
-    for (QAction* a : h.frame->m_wndToolBar->actions())
-        if (a->data().toInt() == 57664)
-            about = qobject_cast<QToolButton*>(h.frame->m_wndToolBar->widgetForAction(a));
-    ASSERT_TRUE(about);
-    // The box runs its own loop: it is answered with a real Return from
+    // The About box runs its own loop: it is answered with a real Return from
     // there, once it is the active window.
-    bool shown = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (!box || !box->isActiveWindow()) return;
-        poll.stop();
-        shown = true;
-        XDo({"key", "Return"});
-    });
-    poll.start();
-    Click(about->mapToGlobal(about->rect().center()),
-          [&] { return shown && !QApplication::activeModalWidget(); });
-    EXPECT_TRUE(shown);
+    EXPECT_TRUE(AboutBoxOpenedAndClosed(h.frame));
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_TRUE(KeysReachTheView());
 }

@@ -5,52 +5,10 @@
 // without a window manager only the program itself gives the X input focus
 // back to its main window.
 #include <QMenu>
-#include <QTimer>
-#include <QToolBar>
-#include <QToolButton>
 
 #include "testing/XInputTestSupport.h"
 
 using namespace orvane_test;
-
-namespace {
-
-// The About box opened from its toolbar button with a real click and answered
-// with a real Return once it is the active window; true when it showed and
-// has gone.
-bool AboutBoxOpenedAndClosed(CMainFrame* frame) {
-    QToolButton* about = nullptr;
-    for (QAction* a : frame->m_wndToolBar->actions())
-        if (a->data().toInt() == ID_APP_ABOUT)
-            about = qobject_cast<QToolButton*>(frame->m_wndToolBar->widgetForAction(a));
-    if (!about) return false;
-    bool shown = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (!box || !box->isActiveWindow()) return;
-        poll.stop();
-        shown = true;
-        XDo({"key", "Return"});
-    });
-    poll.start();
-    // A window manager may still be placing the window when the first click
-    // comes (it then lands beside the button): clicked again while no box opened.
-    for (int attempt = 0; attempt < 3 && !shown && !QApplication::activeModalWidget(); ++attempt) {
-        const QPoint at = about->mapToGlobal(about->rect().center());
-        XDo({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
-        WaitFor([&] { return shown || QApplication::activeModalWidget(); }, 3000);
-    }
-    if (WaitFor([&] { return shown && !QApplication::activeModalWidget(); }, 15000)) return true;
-    QWidget* box = QApplication::activeModalWidget();
-    ADD_FAILURE() << "About box: answered " << shown << ", open " << (box != nullptr) << ", active "
-                  << (box && box->isActiveWindow()) << ", main window active "
-                  << frame->isActiveWindow();
-    return false;
-}
-
-}  // namespace
 
 TEST(KeysAfterDialogs, ShortcutsAndMenuKeysWorkAfterADialogAndAfterAClickIntoTheView) {
     if (!HaveXDo()) GTEST_SKIP() << "xdotool missing";

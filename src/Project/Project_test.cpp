@@ -42,14 +42,7 @@ struct Recorder : IProjectEvents {
 
 // The "small" demo project of the test run (900 x 900, 3,000 points).
 ProjectPaths DemoProjectPaths(const std::string& points) {
-    demo::DemoOptions options;
-    options.cols = 900;
-    options.rows = 900;
-    options.points = 3000;
-    options.threads = 2;
-    std::string error;
-    const demo::DemoResult& d = demo::SharedDemo("small", options, &error);
-    EXPECT_FALSE(d.pointsFile.empty()) << error;
+    const demo::DemoResult& d = demo::SmallProject();
     return {d.leftImage, d.rightImage, d.leftOrientation, d.rightOrientation,
             points.empty() ? d.pointsFile : points};
 }
