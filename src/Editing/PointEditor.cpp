@@ -508,7 +508,8 @@ bool CPointEditor::ReleaseSelection(bool* promoted) {
         for (const TINPoint& entry : m_left.m_selection) {
             TINPoint* p = m_ground.GetPoint(entry.id);
             if (!p || p->id < 0 || !(p->weight < kPromotedWeight)) continue;
-            promotedIndices.emplace_back(entry.id, p->weight);
+            promotedIndices.emplace_back(entry.id,
+                                         double{p->weight});  // a copy: the record is packed
             p->weight = kPromotedWeight;
         }
         raised = !promotedIndices.empty();
