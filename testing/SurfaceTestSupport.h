@@ -8,8 +8,10 @@
 #include <array>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
+#include "Surface/Contours.h"
 #include "Surface/Surface.h"
 #include "TIN/TINPoints.h"
 
@@ -81,6 +83,16 @@ inline std::vector<std::array<int, 3>> Canonical(const CSurface& s) {
         std::rotate(v.begin(), std::min_element(v.begin(), v.end()), v.end());
         out.push_back(v);
     }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The contour segments as (level, x0, y0, x1, y1), sorted.
+using Segment = std::tuple<int, double, double, double, double>;
+inline std::vector<Segment> Segments(const CContours& c) {
+    std::vector<Segment> out;
+    c.ForEachSegment(
+        [&](const ContourSegment& s) { out.emplace_back(s.level, s.x0, s.y0, s.x1, s.y1); });
     std::sort(out.begin(), out.end());
     return out;
 }

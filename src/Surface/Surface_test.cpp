@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "Surface/Contours.h"
 #include "TIN/TINPoints.h"
 #include "testing/SurfaceTestSupport.h"
 
@@ -183,6 +184,8 @@ TEST(SurfaceUpdate, RandomEditsEqualARebuild) {
     MakeSet(points, set);
     CSurface s;
     s.Build(set);
+    CContours contours;
+    contours.Build(s, 2.0);
     for (int round = 0; round < 60; ++round) {
         std::vector<int> changed;
         const int kind = round % 6;
@@ -218,9 +221,14 @@ TEST(SurfaceUpdate, RandomEditsEqualARebuild) {
         } else {
             s.Update(set, changed);
         }
+        contours.Refresh(s);
         CSurface fresh;
         fresh.Build(set);
         ASSERT_EQ(Canonical(s), Canonical(fresh)) << "round " << round;
+        CContours again;
+        again.Build(fresh, 2.0);
+        ASSERT_EQ(surfacetest::Segments(contours), surfacetest::Segments(again))
+            << "round " << round;
         std::string why;
         ASSERT_TRUE(s.CheckStructure(&why)) << why;
         for (int r = 0; r < set.GetCount(); ++r) {
