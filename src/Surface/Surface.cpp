@@ -126,7 +126,8 @@ void CSurface::TakeTouched(std::vector<int>& touched, bool& all) {
 }
 
 size_t CSurface::ArrayBytes() const {
-    return (m_tv.capacity() + m_tn.capacity() + m_vt.capacity() + m_free.capacity()) *
+    return (m_tv.capacity() + m_tn.capacity() + m_vt.capacity() + m_free.capacity() +
+            m_jump.capacity()) *
                sizeof(int32_t) +
            m_mark.capacity();
 }
@@ -136,7 +137,8 @@ size_t CSurface::PointBytes() const {
 }
 
 void CSurface::Clear(int records) {
-    m_tv.clear(), m_tn.clear(), m_mark.clear(), m_free.clear();
+    m_tv.clear(), m_tn.clear(), m_mark.clear(), m_free.clear(), m_jump.clear();
+    m_nJumpSide = 0;
     m_vt.assign(static_cast<size_t>(records), kAbsent);
     m_hidden.clear();
     m_nTriangles = 0;
@@ -201,11 +203,52 @@ void CSurface::Rebuild() {
     m_nHint = t;
     for (size_t i = 2; i < order.size(); ++i)
         if (i != third) InsertVertex(order[i]);
+    BuildJumpGrid();
     m_touched.clear();
     m_bAllTouched = true;
 }
 
 // ---------------------------------------------------------------- location
+
+void CSurface::BuildJumpGrid() {
+    m_jump.clear();
+    m_nJumpSide = 0;
+    double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+    int vertices = 0;
+    for (int r = 0; r < RecordCount(); ++r) {
+        if (!IsVertex(r)) continue;
+        x0 = std::min(x0, X(r)), x1 = std::max(x1, X(r));
+        y0 = std::min(y0, Y(r)), y1 = std::max(y1, Y(r));
+        ++vertices;
+    }
+    // About 64 vertices a cell: a walk from a cell's triangle takes a few steps.
+    const int side = std::clamp(static_cast<int>(std::sqrt(vertices / 64.0)), 1, 256);
+    const double span = std::max(x1 - x0, y1 - y0);
+    if (vertices < 256 || !(span > 0.0)) return;
+    m_nJumpSide = side;
+    m_dJumpX0 = x0, m_dJumpY0 = y0, m_dJumpCell = span / side;
+    m_jump.assign(static_cast<size_t>(side) * static_cast<size_t>(side), -1);
+    for (int r = 0; r < RecordCount(); ++r) {
+        if (!IsVertex(r)) continue;
+        const auto cx =
+            static_cast<size_t>(std::min(side - 1, static_cast<int>((X(r) - x0) / m_dJumpCell)));
+        const auto cy =
+            static_cast<size_t>(std::min(side - 1, static_cast<int>((Y(r) - y0) / m_dJumpCell)));
+        m_jump[cy * static_cast<size_t>(side) + cx] = m_vt[static_cast<size_t>(r)] / 3;
+    }
+}
+
+int CSurface::JumpStart(const XY& p) const {
+    if (m_nJumpSide == 0) return -1;
+    auto cell = [&](double v, double origin) {
+        const double f = (v - origin) / m_dJumpCell;
+        return !(f > 0.0) ? 0 : (f >= m_nJumpSide - 1 ? m_nJumpSide - 1 : static_cast<int>(f));
+    };
+    const int t =
+        m_jump[static_cast<size_t>(cell(p.y, m_dJumpY0)) * static_cast<size_t>(m_nJumpSide) +
+               static_cast<size_t>(cell(p.x, m_dJumpX0))];
+    return t >= 0 && t < Slots() && IsTriangle(t) ? t : -1;
+}
 
 bool CSurface::InConflict(int t, int r) const {
     const int32_t* v = &m_tv[3 * static_cast<size_t>(t)];
@@ -218,6 +261,14 @@ int CSurface::Locate(const XY& p, int& t, int& k) const {
         while (!IsTriangle(m_nHint)) ++m_nHint;
     }
     t = m_nHint;
+    if (m_nJumpSide > 0) {
+        // Far from the last triangle: start in the position's cell instead.
+        const XY h = P(m_tv[3 * static_cast<size_t>(t)]);
+        if (std::fabs(h.x - p.x) + std::fabs(h.y - p.y) > 2.0 * m_dJumpCell) {
+            const int j = JumpStart(p);
+            if (j >= 0) t = j;
+        }
+    }
     int from = -1;  // the edge (corner) we came in by
     const long long limit = 4LL * Slots() + 64;
     for (long long step = 0;; ++step) {

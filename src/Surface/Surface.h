@@ -146,6 +146,15 @@ private:
     std::unordered_map<uint64_t, std::vector<int>> m_hidden;
     std::vector<int32_t> m_touched;
     bool m_bAllTouched = true;
+    // Where a walk to a far position starts: a coarse grid over the points'
+    // box at the last build, each cell naming a triangle that then held a
+    // vertex in it (a slot freed since is skipped; one reused is as good a
+    // start as any).
+    void BuildJumpGrid();
+    int JumpStart(const surface::XY& p) const;
+    std::vector<int32_t> m_jump;
+    int m_nJumpSide = 0;
+    double m_dJumpX0 = 0.0, m_dJumpY0 = 0.0, m_dJumpCell = 1.0;
     // Scratch of the insertion and removal.
     struct Edge {
         int a, b, outer;
