@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace surface {
@@ -139,24 +140,30 @@ using UInt128 = unsigned __int128;
 // they do not fit.
 bool CommonIntegers(const double* d, int n, int64_t* m) {
     int lowest = 1 << 30, highest = -(1 << 30);
-    bool any = false;
+    int64_t mantissa[6];
+    int exponent[6];
     for (int i = 0; i < n; ++i) {
-        if (d[i] == 0.0) continue;
-        if (!std::isfinite(d[i])) return false;
-        int e = 0;
-        const double f = std::frexp(d[i], &e);  // d = f 2^e, 0.5 <= |f| < 1
-        const auto mantissa = static_cast<int64_t>(std::ldexp(f, 53));
-        const int zeros = __builtin_ctzll(static_cast<uint64_t>(std::llabs(mantissa)));
-        lowest = std::min(lowest, e - 53 + zeros);
-        highest = std::max(highest, e);
-        any = true;
-    }
-    if (!any) {
-        std::fill(m, m + n, 0);
-        return true;
+        // d = mantissa x 2^exponent, read from the bits (frexp and ldexp
+        // cost more than all the rest of this path).
+        uint64_t bits;
+        std::memcpy(&bits, &d[i], 8);
+        const int field = static_cast<int>((bits >> 52) & 0x7FF);
+        if (field == 0x7FF) return false;
+        const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+        mantissa[i] = static_cast<int64_t>(field == 0 ? fraction : fraction | (uint64_t{1} << 52));
+        exponent[i] = (field == 0 ? 1 : field) - 1075;
+        if (mantissa[i] == 0) continue;
+        const int zeros = __builtin_ctzll(static_cast<uint64_t>(mantissa[i]));
+        mantissa[i] >>= zeros;
+        exponent[i] += zeros;
+        lowest = std::min(lowest, exponent[i]);
+        highest = std::max(highest,
+                           exponent[i] + 64 - __builtin_clzll(static_cast<uint64_t>(mantissa[i])));
+        if (bits >> 63) mantissa[i] = -mantissa[i];
     }
     if (highest - lowest > 62) return false;
-    for (int i = 0; i < n; ++i) m[i] = static_cast<int64_t>(std::ldexp(d[i], -lowest));
+    for (int i = 0; i < n; ++i)
+        m[i] = mantissa[i] == 0 ? 0 : mantissa[i] * (int64_t{1} << (exponent[i] - lowest));
     return true;
 }
 

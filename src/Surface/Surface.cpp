@@ -65,9 +65,11 @@ void HilbertSort(std::vector<int>& records, const std::vector<double>& xs,
 // ordering of the input makes the triangulation degenerate on the way.
 void InsertionOrder(std::vector<int>& records, const std::vector<double>& xs,
                     const std::vector<double>& ys) {
-    std::mt19937 random(20261207u);
+    // A fixed sequence (xorshift), so that every build inserts alike.
+    uint64_t state = 0x9E3779B97F4A7C15ull;
     for (size_t i = records.size(); i > 1; --i) {
-        std::swap(records[i - 1], records[std::uniform_int_distribution<size_t>(0, i - 1)(random)]);
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        std::swap(records[i - 1], records[static_cast<size_t>(state % i)]);
     }
     size_t end = records.size();
     while (end > 0) {
@@ -165,34 +167,54 @@ int CSurface::Build(const CTINPoints& ground) {
 }
 
 void CSurface::Rebuild() {
+    // Without sorting out the points at one position first (which costs a
+    // sort of the records): the insertion finds them. Should a point be
+    // found where one of a larger record index made a triangle that cannot
+    // give way locally (only while the first few triangles are made), the
+    // build starts again with them sorted out.
+    if (!Rebuild(false)) Rebuild(true);
+}
+
+bool CSurface::Rebuild(bool sortOutDuplicates) {
     m_bRebuild = false;
     std::vector<int> live;
     for (int i = 0; i < RecordCount(); ++i)
         if (m_vt[static_cast<size_t>(i)] != kAbsent) live.push_back(i);
     Clear(RecordCount());
-    // One vertex per position: the smallest record index; the rest hidden.
-    std::sort(live.begin(), live.end(), [&](int a, int b) {
-        if (X(a) != X(b)) return X(a) < X(b);
-        if (Y(a) != Y(b)) return Y(a) < Y(b);
-        return a < b;
-    });
     std::vector<int> order;
-    order.reserve(live.size());
-    for (size_t i = 0; i < live.size(); ++i) {
-        if (i > 0 && X(live[i]) == X(live[i - 1]) && Y(live[i]) == Y(live[i - 1])) {
-            Hide(live[i]);
-        } else {
-            order.push_back(live[i]);
+    if (sortOutDuplicates) {
+        // One vertex per position: the smallest record index; the rest hidden.
+        std::sort(live.begin(), live.end(), [&](int a, int b) {
+            if (X(a) != X(b)) return X(a) < X(b);
+            if (Y(a) != Y(b)) return Y(a) < Y(b);
+            return a < b;
+        });
+        for (size_t i = 0; i < live.size(); ++i) {
+            if (i > 0 && X(live[i]) == X(live[i - 1]) && Y(live[i]) == Y(live[i - 1])) {
+                Hide(live[i]);
+            } else {
+                order.push_back(live[i]);
+            }
         }
+    } else {
+        // Points at one position meet in the insertion (Locate finds the
+        // vertex there): the smallest record index stays, the rest are hidden.
+        order.swap(live);
     }
     for (int r : order) m_vt[static_cast<size_t>(r)] = kLoose;
-    std::vector<int>().swap(live);
     InsertionOrder(order, m_x, m_y);
-    // The first triangle: the first two points and the next one off their line.
-    if (order.size() < 3) return;
+    // The first triangle: the first point, the next one elsewhere and the
+    // next one off their line.
+    if (order.size() < 3) return true;
+    size_t second = 1;
+    while (second < order.size() && X(order[second]) == X(order[0]) &&
+           Y(order[second]) == Y(order[0]))
+        ++second;
+    if (second == order.size()) return true;
+    std::swap(order[1], order[second]);
     size_t third = 2;
     while (third < order.size() && Orient(P(order[0]), P(order[1]), P(order[third])) == 0) ++third;
-    if (third == order.size()) return;
+    if (third == order.size()) return true;
     const size_t expected = 2 * order.size() + 16;
     m_tv.reserve(3 * expected), m_tn.reserve(3 * expected), m_mark.reserve(expected);
     int a = order[0], b = order[1], c = order[third];
@@ -201,11 +223,20 @@ void CSurface::Rebuild() {
     m_vt[static_cast<size_t>(a)] = 3 * t, m_vt[static_cast<size_t>(b)] = 3 * t + 1;
     m_vt[static_cast<size_t>(c)] = 3 * t + 2;
     m_nHint = t;
-    for (size_t i = 2; i < order.size(); ++i)
+    for (size_t i = 2; i < order.size() && !m_bRebuild; ++i)
         if (i != third) InsertVertex(order[i]);
+    if (m_bRebuild) {
+        // Everything live again for the second attempt.
+        for (int r = 0; r < RecordCount(); ++r)
+            if (m_vt[static_cast<size_t>(r)] != kAbsent) m_vt[static_cast<size_t>(r)] = kLoose;
+        for (int r : order) m_vt[static_cast<size_t>(r)] = kLoose;
+        m_bRebuild = false;
+        return false;
+    }
     BuildJumpGrid();
     m_touched.clear();
     m_bAllTouched = true;
+    return true;
 }
 
 // ---------------------------------------------------------------- location

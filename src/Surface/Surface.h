@@ -123,6 +123,9 @@ private:
     void Clear(int records);
     // Triangulates the live records afresh from the copy.
     void Rebuild();
+    // One attempt; false when it must be made again with the points at one
+    // position sorted out first.
+    bool Rebuild(bool sortOutDuplicates);
     void InsertRecord(int r);
     void RemoveRecord(int r);
     void InsertVertex(int r);

@@ -118,7 +118,10 @@ TEST(SurfaceDelaunay, RandomPointsGridsAndDuplicates) {
     // Points on a few lines only (collinear hull edges, long thin triangles).
     std::vector<std::array<double, 3>> lines;
     for (int i = 0; i < 300; ++i) lines.push_back({double(i % 100), double(i / 100) * 50.0, 1.0});
-    for (const auto* points : {&cloud, &whole, &demo, &lines}) {
+    // Few positions, each held by many records (the first triangles meet them).
+    std::vector<std::array<double, 3>> stacked;
+    for (int i = 0; i < 400; ++i) stacked.push_back({double(i % 7), double((i * 3) % 5), 1.0});
+    for (const auto* points : {&cloud, &whole, &demo, &lines, &stacked}) {
         CTINPoints set;
         MakeSet(*points, set);
         CSurface s;
