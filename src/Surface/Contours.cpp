@@ -227,7 +227,7 @@ double DefaultContourInterval(const CTINPoints& ground) {
     std::vector<double> heights;
     for (int i = 0; i < ground.GetCount(); ++i) {
         const TINPoint& p = *ground.GetPoint(i);
-        if (p.id >= 0) heights.push_back(p.z);
+        if (p.id >= 0) heights.push_back(double{p.z});  // a copy: the record is packed
     }
     return DefaultContourInterval(std::move(heights), HeightSpread(ground));
 }

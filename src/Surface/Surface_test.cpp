@@ -83,7 +83,7 @@ void ExpectDelaunay(const CSurface& s, const CTINPoints& set) {
     std::vector<std::tuple<double, double, int>> live;
     for (int i = 0; i < set.GetCount(); ++i) {
         const TINPoint& p = *set.GetPoint(i);
-        if (p.id >= 0) live.emplace_back(p.x, p.y, i);
+        if (p.id >= 0) live.emplace_back(double{p.x}, double{p.y}, i);
     }
     std::sort(live.begin(), live.end());
     std::vector<int> expected;
@@ -236,7 +236,7 @@ TEST(SurfaceUpdate, RandomEditsEqualARebuild) {
         ASSERT_TRUE(s.CheckStructure(&why)) << why;
         for (int r = 0; r < set.GetCount(); ++r) {
             if (s.IsVertex(r)) {
-                ASSERT_EQ(s.Z(r), set.GetPoint(r)->z);
+                ASSERT_EQ(s.Z(r), double{set.GetPoint(r)->z});
             }
         }
     }
