@@ -12,7 +12,7 @@ void CProjectSurface::OnProjectEvent(const ProjectEvent& event) {
             m_contours.Refresh(m_surface);
             break;
         case ProjectChange::RecordsRenumbered:
-            if (event.records) m_surface.Renumber(*event.records, m_ground);
+            if (event.renumbering) m_surface.Renumber(event.renumbering->NewIndexOfOld(), m_ground);
             m_contours.Refresh(m_surface);
             break;
         default:
