@@ -138,6 +138,9 @@ class AppHarness {
 public:
     AppHarness() {
         // Settings go to the test program's own folder (the test main sets it).
+        // The shared demo projects are read, never written: no project file
+        // beside their points unless a test that works on a copy asks for it.
+        COrvaneDoc::s_bWriteProjectFiles = false;
         app = std::make_unique<COrvaneApp>();
         if (!app->InitInstance(QStringList())) {
             ADD_FAILURE() << "InitInstance failed";

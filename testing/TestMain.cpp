@@ -38,6 +38,16 @@ private:
     std::unique_ptr<QTemporaryDir> m_settings;
 };
 
+// Each test starts from empty settings: what one test leaves there (recent
+// files, docks, the picker's last paths) must not change the next one.
+class FreshSettings : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override {
+        QSettings(QStringLiteral("Local AppWizard-Generated Applications"),
+                  QStringLiteral("Orvane"))
+            .clear();
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,5 +55,6 @@ int main(int argc, char** argv) {
     static int s_argc = 1;
     static char* s_argv[] = {argv[0], nullptr};
     ::testing::AddGlobalTestEnvironment(new QtEnvironment(s_argc, s_argv));
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettings);
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,6 @@
 #include "Checking/CheckQueue.h"
 
+#include <algorithm>
 #include <cmath>
 
 CCheckQueue::CCheckQueue(const CTINPoints& ground) : m_ground(ground) {}
@@ -10,7 +11,10 @@ void CCheckQueue::Reset() {
     m_savedStatuses.Reset(m_ground.GetCount());
     m_fileToCurrent = CRenumbering();
     m_nCurrent = -1;
-    m_dCurrentScore = std::numeric_limits<double>::infinity();
+    m_nWalkIndex = -1;
+    m_dWalkScore = std::numeric_limits<double>::infinity();
+    m_visited.clear();
+    m_nVisitPos = -1;
     m_bStatusesChanged = false;
     m_fileIdentity = PointsFileIdentity();
 }
@@ -30,7 +34,7 @@ void CCheckQueue::PointsChanged(const std::vector<int>& indices) {
     m_statuses.Resize(m_ground.GetCount());
     for (int i : indices) {
         if (i < 0 || i >= m_statuses.GetCount()) continue;
-        if (i == m_nCurrent || m_statuses.Get(i) == CheckState::Checked) {
+        if (i == m_nCurrent || m_statuses.Get(i) == CheckState::Checked || Visited(i)) {
             if (m_statuses.Get(i) != CheckState::Edited) {
                 m_statuses.Set(i, CheckState::Edited);
                 m_bStatusesChanged = true;
@@ -46,7 +50,18 @@ void CCheckQueue::PointsRenumbered(const CRenumbering& renumbering) {
     // The points file keeps its numbering until the next save (which may
     // still fail): remember where its records are now.
     m_fileToCurrent.Then(renumbering);
-    if (m_nCurrent >= 0) m_nCurrent = renumbering.NewIndex(m_nCurrent);
+    m_nCurrent = renumbering.NewIndex(m_nCurrent);
+    m_nWalkIndex = renumbering.NewIndex(m_nWalkIndex);  // gone: the walk goes on from its score
+    // The visits follow their records; dropped ones are forgotten.
+    std::vector<int> visited;
+    int position = -1;
+    for (size_t k = 0; k < m_visited.size(); ++k) {
+        const int to = renumbering.NewIndex(m_visited[k]);
+        if (to >= 0) visited.push_back(to);
+        if (static_cast<int>(k) <= m_nVisitPos) position = static_cast<int>(visited.size()) - 1;
+    }
+    m_visited.swap(visited);
+    m_nVisitPos = position;
     // A compaction that dropped nothing leaves every record where it was and
     // every neighbourhood as it was: the scores stand.
     const bool same =
@@ -82,42 +97,71 @@ int CCheckQueue::SaveStatuses(const std::string& pointsPath) {
     return result;
 }
 
-void CCheckQueue::LeaveCurrent() {
-    if (m_nCurrent < 0) return;
-    if (m_statuses.Get(m_nCurrent) == CheckState::Unchecked) {
-        m_statuses.Set(m_nCurrent, CheckState::Checked);
-        m_bStatusesChanged = true;
-    }
+bool CCheckQueue::Visited(int index) const {
+    return std::find(m_visited.begin(), m_visited.end(), index) != m_visited.end();
 }
 
-void CCheckQueue::MoveTo(int index) {
-    LeaveCurrent();
+void CCheckQueue::Visit(int index) {
     m_nCurrent = index;
-    m_dCurrentScore = m_ranking->Score(index);
+    m_visited.push_back(index);
+    m_nVisitPos = static_cast<int>(m_visited.size()) - 1;
 }
 
 int CCheckQueue::Next() {
     EnsureRanked();
-    const int next = m_ranking->Next(m_dCurrentScore, m_nCurrent);
-    if (next < 0) return -1;
-    MoveTo(next);
-    return next;
+    // From the walk's furthest place, past what the operator has already
+    // accepted or fixed.
+    double score = m_dWalkScore;
+    int index = m_nWalkIndex;
+    for (;;) {
+        const int next = m_ranking->Next(score, index);
+        if (next < 0) return -1;
+        score = m_ranking->Score(next);
+        index = next;
+        if (m_statuses.Get(next) == CheckState::Unchecked) break;
+    }
+    m_nWalkIndex = index;
+    m_dWalkScore = score;
+    Visit(index);
+    return index;
 }
 
 int CCheckQueue::Previous() {
     EnsureRanked();
-    if (m_nCurrent < 0) return -1;
-    const int previous = m_ranking->Previous(m_dCurrentScore, m_nCurrent);
-    if (previous < 0) return -1;
-    MoveTo(previous);
-    return previous;
+    for (int k = m_nVisitPos - 1; k >= 0; --k) {
+        const int index = m_visited[static_cast<size_t>(k)];
+        const TINPoint* p = m_ground.GetPoint(index);
+        if (!p || p->id < 0) continue;  // deleted since
+        m_nVisitPos = k;
+        m_nCurrent = index;
+        return index;
+    }
+    return -1;
 }
 
 int CCheckQueue::SetCurrent(int index) {
     EnsureRanked();
     if (!std::isfinite(m_ranking->Score(index))) return -1;
-    MoveTo(index);
+    m_nWalkIndex = index;
+    m_dWalkScore = m_ranking->Score(index);
+    Visit(index);
     return index;
+}
+
+int CCheckQueue::Accept() {
+    if (m_nCurrent < 0 || m_nCurrent >= m_statuses.GetCount()) return -1;
+    if (m_statuses.Get(m_nCurrent) == CheckState::Unchecked) {
+        m_statuses.Set(m_nCurrent, CheckState::Checked);
+        m_bStatusesChanged = true;
+    }
+    return m_nCurrent;
+}
+
+int CCheckQueue::ReviewedCount(const std::vector<int>& records) const {
+    int reviewed = 0;
+    for (int i : records)
+        if (m_statuses.Get(i) != CheckState::Unchecked) ++reviewed;
+    return reviewed;
 }
 
 std::vector<int> CCheckQueue::Suspects(double minScore, bool hideChecked, int top) const {

@@ -2,9 +2,13 @@
 // first, with what has been done to each.
 //
 // It joins the ranking (CheckRanking.h) and the statuses (CheckStatuses.h) of
-// one ground set and keeps the current suspect. Moving on from a suspect marks
-// it checked; an edit that changes a suspect the operator has visited (the
-// current one, or one already checked) marks it edited. The ranking is made
+// one ground set and keeps the current suspect. Visiting a suspect changes
+// nothing: the operator says what it is. Accept marks it checked (looked at
+// and right as it is); an edit that changes a suspect the operator has
+// visited (the current one, one visited this session, or one already
+// checked) marks it edited. Next goes on to the next suspect still
+// unchecked; Previous goes back through the suspects visited this session,
+// checked and edited ones included. The ranking is made
 // when first needed (it takes about a second for a million points) and kept
 // up to date after edits by scoring again only the neighbourhoods they touch.
 // Only saved edits count as edited on disk: the sidecar gets StatusesToKeep,
@@ -42,15 +46,23 @@ public:
     // its record (or is gone).
     void PointsRenumbered(const CRenumbering& renumbering);
 
-    // The next / previous suspect in the order (ranking first if needed); the
-    // suspect left is marked checked unless it was edited. The new current
-    // record, or -1 at the end of the order (the current one then stays).
+    // The next unchecked suspect after the furthest one the walk reached, in
+    // the order (ranking first if needed); statuses stay as they are. The new
+    // current record, or -1 at the end of the order (the current one then
+    // stays).
     int Next();
+    // The suspect visited before the current one this session (checked and
+    // edited ones included, deleted ones passed over), or -1 at the start.
     int Previous();
-    // Makes `index` the current suspect (a choice in the table): the one left
-    // is marked checked as by Next. -1 for an index that has no score.
+    // Makes `index` the current suspect (a choice in the table); the walk
+    // goes on from it. -1 for an index that has no score.
     int SetCurrent(int index);
     int Current() const { return m_nCurrent; }
+    // The operator accepts the current suspect as it is: checked (an edited
+    // one stays edited). The record, or -1 without a current suspect.
+    int Accept();
+    // How many of `records` are checked or edited.
+    int ReviewedCount(const std::vector<int>& records) const;
 
     // Fitted points scoring at least minScore, worst first (at most `top`,
     // top < 0: all), without the visited ones (checked or edited) when hideChecked.
@@ -84,8 +96,9 @@ public:
 
 private:
     void EnsureRanked();
-    void LeaveCurrent();
-    void MoveTo(int index);
+    // Makes `index` current and appends it to this session's visits.
+    void Visit(int index);
+    bool Visited(int index) const;
 
     const CTINPoints& m_ground;
     std::unique_ptr<CCheckRanking> m_ranking;
@@ -95,9 +108,15 @@ private:
     // the numbering is the file's.
     CRenumbering m_fileToCurrent;
     int m_nCurrent = -1;
-    // The current suspect's place in the order when it was visited: a fix
-    // lowers its score, and the walk must still go on from where it was.
-    double m_dCurrentScore = std::numeric_limits<double>::infinity();
+    // The furthest place of the walk in the order (record and its score when
+    // it was reached): a fix lowers the score, and the walk must still go on
+    // from where it was; going back does not move it.
+    int m_nWalkIndex = -1;
+    double m_dWalkScore = std::numeric_limits<double>::infinity();
+    // The records visited this session in the order they were visited, and
+    // the current one's place among them (Previous steps back through them).
+    std::vector<int> m_visited;
+    int m_nVisitPos = -1;
     bool m_bStatusesChanged = false;
     PointsFileIdentity m_fileIdentity;
 };

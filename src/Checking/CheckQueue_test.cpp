@@ -1,6 +1,7 @@
-// The check queue on a synthetic field: the walk goes worst first, moving on
-// marks checked, edits of visited points mark them edited, a save's
-// renumbering keeps statuses and the current suspect with their records.
+// The check queue on a synthetic field: the walk goes worst first, visiting
+// changes nothing, accepting marks checked, edits of visited points mark them
+// edited, a save's renumbering keeps statuses and the current suspect with
+// their records.
 #include "Checking/CheckQueue.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,7 @@ TEST(CheckQueue, WalksWorstFirstAndRecordsWhatWasDone) {
     EXPECT_EQ(queue.Next(), spikes[2]);
     EXPECT_TRUE(queue.IsRanked());
     EXPECT_EQ(queue.Statuses().Get(spikes[2]), CheckState::Unchecked);
+    EXPECT_EQ(queue.Accept(), spikes[2]);
     EXPECT_EQ(queue.Next(), spikes[1]);
     EXPECT_EQ(queue.Statuses().Get(spikes[2]), CheckState::Checked);
     // Fixing the current suspect marks it edited; its place in the walk stays.
@@ -72,8 +74,11 @@ TEST(CheckQueue, WalksWorstFirstAndRecordsWhatWasDone) {
     EXPECT_LT(queue.Ranking()->Score(spikes[1]), 5.0);
     EXPECT_EQ(queue.Next(), spikes[0]);
     EXPECT_EQ(queue.Statuses().Get(spikes[1]), CheckState::Edited);  // not downgraded
-    // Back: the fixed point scores low now and is no longer before it.
+    // Back through the visits, the fixed point included.
+    EXPECT_EQ(queue.Previous(), spikes[1]);
     EXPECT_EQ(queue.Previous(), spikes[2]);
+    EXPECT_EQ(queue.Previous(), -1);
+    EXPECT_EQ(queue.Current(), spikes[2]);
     // An edit of a point never visited leaves it unchecked.
     const int other = 5;
     ground.GetPoint(other)->z += 0.001;
@@ -110,7 +115,8 @@ TEST(CheckQueue, OnlySavedEditsAreKeptAsEdited) {
     queue.Reset();
     queue.MarkSaved();
     ASSERT_EQ(queue.Next(), spikes[2]);
-    ASSERT_EQ(queue.Next(), spikes[1]);  // spikes[2] checked
+    ASSERT_EQ(queue.Accept(), spikes[2]);
+    ASSERT_EQ(queue.Next(), spikes[1]);
     ground.GetPoint(spikes[1])->z -= 5.0;
     queue.PointsChanged({spikes[1]});
     ASSERT_EQ(queue.Statuses().Get(spikes[1]), CheckState::Edited);
@@ -143,6 +149,7 @@ TEST(CheckQueue, RecordsPutBackByAnUndoKeepTheirNeighboursStatuses) {
     queue.Reset();
     queue.MarkSaved();
     ASSERT_EQ(queue.Next(), spikes[2]);
+    ASSERT_EQ(queue.Accept(), spikes[2]);
     ASSERT_EQ(queue.Next(), spikes[1]);
     // Saved with records 3 and 7 deleted.
     ground.GetPoint(3)->id = -1;
@@ -221,14 +228,17 @@ TEST(CheckQueueSidecar, StatusesAreWrittenOnlyUnderThePointsTheyWereMadeOn) {
         }
     };
     Program a(path), b(path);
-    // A looks at the two worst spikes (checked) and stands on the third.
+    // A accepts the two worst spikes and stands on the third.
     EXPECT_EQ(a.queue.Next(), spikes[2]);
+    EXPECT_EQ(a.queue.Accept(), spikes[2]);
     EXPECT_EQ(a.queue.Next(), spikes[1]);
+    EXPECT_EQ(a.queue.Accept(), spikes[1]);
     EXPECT_EQ(a.queue.Next(), spikes[0]);
     // B deletes record 5 (before every spike), saves, and checks one point.
     b.ground.GetPoint(5)->id = -1;
     b.Save(path);
     EXPECT_EQ(b.queue.Next(), spikes[2] - 1);
+    EXPECT_EQ(b.queue.Accept(), spikes[2] - 1);
     EXPECT_EQ(b.queue.Next(), spikes[1] - 1);
     ASSERT_EQ(b.queue.SaveStatuses(path), 1);
     const std::string written = platformtest::SlurpText(sidecar);

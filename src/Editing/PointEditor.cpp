@@ -340,7 +340,8 @@ int CPointEditor::SetSelectionZ(double z) {
     return 1;
 }
 
-int CPointEditor::FitSelectionToPlane(const std::vector<int>& sampleIndices, EditKind kind) {
+int CPointEditor::FitSelectionToPlane(const std::vector<int>& sampleIndices, EditKind kind,
+                                      PlaneFitReport* report) {
     if (m_left.m_selection.empty() || !m_left.m_pImagePoints || !m_right.m_pImagePoints) return -1;
     const double xmin = m_ground.m_dMinX, ymin = m_ground.m_dMinY;
     // One row (X - smallest X, Y - smallest Y, Z) per sample point.
@@ -358,14 +359,23 @@ int CPointEditor::FitSelectionToPlane(const std::vector<int>& sampleIndices, Edi
     double coeff[3] = {0.0, 0.0, 0.0};
     if (FitLinear(data.get(), static_cast<int>(samples.size()), 3, coeff) != 1) return -2;
     Recorder recorder(*this, kind);
+    PlaneFitReport done;
+    double sumSquares = 0.0;
     for (int index : recorder.step.selectionBefore) {
         TINPoint* p = m_ground.GetPoint(index);
         if (!p) continue;
         recorder.Touch(index);
-        p->z = coeff[0] * (p->x - xmin) + coeff[1] * (p->y - ymin) + coeff[2];
+        const double z = coeff[0] * (p->x - xmin) + coeff[1] * (p->y - ymin) + coeff[2];
+        const double change = std::fabs(z - p->z);
+        ++done.points;
+        sumSquares += change * change;
+        done.largestChange = std::max(done.largestChange, change);
+        p->z = z;
         m_left.UpdateImagePoint(*p, index);
         m_right.UpdateImagePoint(*p, index);
     }
+    if (done.points > 0) done.rmsChange = std::sqrt(sumSquares / done.points);
+    if (report) *report = done;
     // Fitting to the polygon's plane is a height edit of the selection;
     // smoothing leaves the flag as it was.
     if (kind == EditKind::FitToPlane) m_bZEdited = true;

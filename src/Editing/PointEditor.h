@@ -72,7 +72,14 @@ public:
     // The least-squares plane Z = a (X - xmin) + b (Y - ymin) + c through the
     // sample records (xmin, ymin: the ground set's bounds), applied to every
     // selected point. -1 empty selection; -2 the samples define no plane.
-    int FitSelectionToPlane(const std::vector<int>& sampleIndices, EditKind kind);
+    // `report` (optional) receives what the fit did to the heights.
+    struct PlaneFitReport {
+        int points = 0;              // selected points put on the plane
+        double rmsChange = 0.0;      // root mean square of their height changes, ground units
+        double largestChange = 0.0;  // largest absolute height change, ground units
+    };
+    int FitSelectionToPlane(const std::vector<int>& sampleIndices, EditKind kind,
+                            PlaneFitReport* report = nullptr);
     // Marks every selected point deleted in the three sets and releases the
     // selection (weight rule). -1 empty selection.
     int DeleteSelection();

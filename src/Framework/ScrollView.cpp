@@ -58,12 +58,23 @@ void CScrollView::UpdateScrollBars() {
     QSize client = viewport()->size();
     QScrollBar* h = horizontalScrollBar();
     QScrollBar* v = verticalScrollBar();
-    h->setRange(0, std::max(0, m_sizeTotal.cx - client.width()));
-    v->setRange(0, std::max(0, m_sizeTotal.cy - client.height()));
+    if (m_bCentreAnywhere && m_sizeTotal.cx > 0 && m_sizeTotal.cy > 0) {
+        // From the area's left edge at the client's centre to its right edge there.
+        h->setRange(-(client.width() / 2), m_sizeTotal.cx - client.width() / 2);
+        v->setRange(-(client.height() / 2), m_sizeTotal.cy - client.height() / 2);
+    } else {
+        h->setRange(0, std::max(0, m_sizeTotal.cx - client.width()));
+        v->setRange(0, std::max(0, m_sizeTotal.cy - client.height()));
+    }
     h->setPageStep(std::max(1, std::min(m_sizePage.cx, std::max(1, client.width()))));
     v->setPageStep(std::max(1, std::min(m_sizePage.cy, std::max(1, client.height()))));
     h->setSingleStep(std::max(1, m_sizeLine.cx));
     v->setSingleStep(std::max(1, m_sizeLine.cy));
+}
+
+void CScrollView::SetCentreAnywhere(bool on) {
+    m_bCentreAnywhere = on;
+    UpdateScrollBars();
 }
 
 CPoint CScrollView::GetScrollPosition() const {

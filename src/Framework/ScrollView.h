@@ -35,6 +35,10 @@ public:
     CPoint GetScrollPosition() const;
     // Scrolls to a logical position, limited to the scroll range.
     void ScrollToPosition(CPoint pt);
+    // With `on`, the scroll range reaches half the client area beyond each
+    // edge of the scroll area, so that every logical position of the area
+    // can be brought to the centre of the client area.
+    void SetCentreAnywhere(bool on);
 
     // Client rectangle (0, 0, width, height) of the viewport in pixels.
     CRect GetClientRect() const;
@@ -97,6 +101,7 @@ protected:
 private:
     CDocument* m_pDocument = nullptr;  // not owned
     CSize m_sizeTotal;
+    bool m_bCentreAnywhere = false;
     CSize m_sizePage;
     CSize m_sizeLine;
 };

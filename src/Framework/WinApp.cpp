@@ -54,6 +54,16 @@ void CWinApp::LoadStdProfileSettings(int nMaxMRU) {
     RefreshRecentFileMenus();
 }
 
+QVariant CWinApp::GetProfileValue(const QString& key, const QVariant& fallback) const {
+    if (m_strRegistryKey.isEmpty()) return fallback;
+    return QSettings(m_strRegistryKey, m_strAppName).value(key, fallback);
+}
+
+void CWinApp::WriteProfileValue(const QString& key, const QVariant& value) {
+    if (m_strRegistryKey.isEmpty()) return;
+    QSettings(m_strRegistryKey, m_strAppName).setValue(key, value);
+}
+
 void CWinApp::SaveRecentFiles() const {
     if (m_strRegistryKey.isEmpty()) return;  // settings are stored only under a key
     QSettings settings(m_strRegistryKey, m_strAppName);
@@ -148,9 +158,13 @@ void CWinApp::OnFileNew() {
 void CWinApp::OnFileOpen() {
     CDocTemplate* tpl = GetDocTemplate();
     if (!tpl) return;
-    QString path = QFileDialog::getOpenFileName(m_pMainWnd, QStringLiteral("Open"), QString(),
+    // The dialog starts in the folder of the last file opened (kept in the settings).
+    const QString folder = GetProfileValue(QStringLiteral("Folders/Open")).toString();
+    QString path = QFileDialog::getOpenFileName(m_pMainWnd, QStringLiteral("Open"), folder,
                                                 tpl->GetFileDialogFilter());
-    if (!path.isEmpty()) OpenDocumentFile(path);
+    if (path.isEmpty()) return;
+    WriteProfileValue(QStringLiteral("Folders/Open"), QFileInfo(path).absolutePath());
+    OpenDocumentFile(path);
 }
 
 void CWinApp::OnFilePrintSetup() {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -32,6 +33,10 @@ public:
 
     // Settings are stored with QSettings(organisation = key, application = app name).
     void SetRegistryKey(const QString& key);
+    // One value of the settings under the key ("Section/Entry"); nothing is
+    // stored or read while no key is set.
+    QVariant GetProfileValue(const QString& key, const QVariant& fallback = QVariant()) const;
+    void WriteProfileValue(const QString& key, const QVariant& value);
     // Loads the recent-file list with at most nMaxMRU entries.
     void LoadStdProfileSettings(int nMaxMRU = 4);
     void AddToRecentFileList(const QString& path);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "Framework/WinApp.h"
 #include "Orvane/DialogSupport.h"
 
 using DialogSupport::DialogUnitsToPixels;
@@ -116,8 +118,17 @@ void C3DImgInput::showEvent(QShowEvent* pEvent) {
 }
 
 std::string C3DImgInput::ChooseDefault(const std::string& strTitle, const std::string& strFilter) {
+    // Images and points each start in the folder last chosen for them
+    // (kept in the settings between sessions), else the working folder.
+    CWinApp* app = CWinApp::GetApp();
+    const QString key = strTitle == kPointsPrompt ? QStringLiteral("Folders/Points")
+                                                  : QStringLiteral("Folders/Images");
+    const QString folder =
+        app ? app->GetProfileValue(key, QDir::currentPath()).toString() : QDir::currentPath();
     const QString path = QFileDialog::getOpenFileName(
-        this, QString::fromStdString(strTitle), QDir::currentPath(),
+        this, QString::fromStdString(strTitle), folder,
         QString::fromStdString(DialogSupport::QtFileFilter(strFilter)));
-    return path.isEmpty() ? std::string() : QFile::encodeName(path).toStdString();
+    if (path.isEmpty()) return std::string();
+    if (app) app->WriteProfileValue(key, QFileInfo(path).absolutePath());
+    return QFile::encodeName(path).toStdString();
 }

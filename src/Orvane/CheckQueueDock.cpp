@@ -95,7 +95,7 @@ QVariant CSuspectModel::data(const QModelIndex& index, int role) const {
 
 QVariant CSuspectModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    static const char* const names[kColumns] = {"Rank", "Id", "Z", "Score", "Weight", "Status"};
+    static const char* const names[kColumns] = {"Rank", "Status", "Id", "Z", "Score", "Weight"};
     return section >= 0 && section < kColumns ? QString::fromLatin1(names[section]) : QVariant();
 }
 
@@ -158,7 +158,8 @@ CCheckQueueDock::CCheckQueueDock(QWidget* parent)
     column->addWidget(m_pSummary);
     setWidget(body);
 
-    connect(m_pTable, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    // One click goes to the point (a double click is two clicks: the same point).
+    connect(m_pTable, &QTableView::clicked, this, [this](const QModelIndex& index) {
         const int record = m_pModel->RecordAt(index.row());
         if (record >= 0 && m_fnGoTo) m_fnGoTo(record);
     });
@@ -172,6 +173,16 @@ CCheckQueueDock::CCheckQueueDock(QWidget* parent)
 
 void CCheckQueueDock::Refresh(const COrvaneDoc* doc) {
     m_pModel->Refresh(doc, m_pThreshold->value(), m_pHideChecked->isChecked());
+    // The progress in the title: suspects above the threshold (hidden ones
+    // too) that the operator accepted or fixed.
+    QString title = QStringLiteral("Check Queue");
+    if (doc && doc->m_checks.Ranking()) {
+        const std::vector<int> all = doc->m_checks.Suspects(m_pThreshold->value(), false);
+        title += QStringLiteral(": %1 of %2 reviewed")
+                     .arg(doc->m_checks.ReviewedCount(all))
+                     .arg(all.size());
+    }
+    setWindowTitle(title);
     if (!doc || !doc->IsProjectLoaded()) {
         m_pSummary->setText(QStringLiteral("Load a project with TIN > Editing (Orvane)."));
         return;

@@ -1,7 +1,8 @@
 // The check queue's dock beside the stereo view: the suspect points of the
 // active document, worst first, with their rank, record id, height, score,
-// weight and status; a threshold on the score and "Hide checked". A double
-// click takes the stereo view to the point (as the n key does).
+// weight and status; a threshold on the score and "Hide checked". One click
+// on a row takes the stereo view to the point (as the n key does); the title
+// counts the suspects reviewed ("12 of 30 reviewed").
 #pragma once
 
 #include <QAbstractTableModel>
@@ -19,7 +20,7 @@ class QTableView;
 class CSuspectModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { kRank, kId, kZ, kScore, kWeight, kStatus, kColumns };
+    enum Column { kRank, kStatus, kId, kZ, kScore, kWeight, kColumns };
     explicit CSuspectModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     // Reads the suspects of `doc` (null: none) scoring at least minScore.
@@ -52,7 +53,7 @@ public:
     // Shows the queue of `doc` (null: nothing loaded), keeping the current
     // suspect's row in sight.
     void Refresh(const COrvaneDoc* doc);
-    // A double click on a row asks for its record.
+    // A click on a row asks for its record.
     std::function<void(int record)> m_fnGoTo;
     // The threshold or "Hide checked" changed: the owner refreshes the dock
     // (and whatever else shows the suspects) for the active document.

@@ -4,6 +4,7 @@
 // version of the points file is ignored with a message. The walk, the fix,
 // its undo and the statuses' sidecar themselves: ProjectChecks in src/Project.
 #include <QDoubleSpinBox>
+#include <QScreen>
 #include <QTableView>
 #include <QTest>
 
@@ -54,12 +55,14 @@ TEST(CheckQueueGui, NextFixDockAndSidecarMessage) {
     v->OnChar('f', 1, 0);
     EXPECT_EQ(queue.Statuses().Get(worst), CheckState::Edited);
     EXPECT_EQ(h.doc->m_editor.UndoName(), "Set To Surface");
-    // n moves on: the fixed point stays edited, the next becomes current.
+    // n moves on: the fixed point stays edited, the next becomes current
+    // and stays unchecked (visiting says nothing about a point).
     v->OnChar('n', 1, 0);
     EXPECT_NE(queue.Current(), worst);
     EXPECT_EQ(queue.Statuses().Get(worst), CheckState::Edited);
+    EXPECT_EQ(queue.Statuses().Get(queue.Current()), CheckState::Unchecked);
 
-    // The dock lists the suspects; a double click goes to one.
+    // The dock lists the suspects; one click goes to one.
     h.frame->FindAction(32791)->trigger();
     CCheckQueueDock* dock = h.frame->CheckQueueDock();
     ASSERT_TRUE(WaitFor([&] { return dock->isVisible(); }));
@@ -73,9 +76,16 @@ TEST(CheckQueueGui, NextFixDockAndSidecarMessage) {
     const int third = dock->Model()->RecordAt(2);
     const QRect cell = dock->Table()->visualRect(dock->Model()->index(2, 1));
     QTest::mouseClick(dock->Table()->viewport(), Qt::LeftButton, {}, cell.center());
-    QTest::mouseDClick(dock->Table()->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_EQ(queue.Current(), third);
     EXPECT_EQ(+h.doc->m_leftPhoto.m_selection[0].id, third);
+    // The status comes right after the rank; the title counts the reviewed
+    // suspects: the fixed one, then one more accepted with k.
+    EXPECT_EQ(dock->Model()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Status");
+    const int above = static_cast<int>(queue.Suspects(0.0, false).size());
+    EXPECT_EQ(dock->windowTitle(), QStringLiteral("Check Queue: 1 of %1 reviewed").arg(above));
+    v->OnChar('k', 1, 0);
+    EXPECT_EQ(queue.Statuses().Get(third), CheckState::Checked);
+    EXPECT_EQ(dock->windowTitle(), QStringLiteral("Check Queue: 2 of %1 reviewed").arg(above));
     // (Escape in a dock gives the keys back to the stereo view: every dock
     // goes through CMainFrame::AddDock, tested with real X input.)
 
@@ -87,4 +97,42 @@ TEST(CheckQueueGui, NextFixDockAndSidecarMessage) {
     ASSERT_EQ(h.Load(paths), 1);
     EXPECT_EQ(queue.Statuses().CountOf(CheckState::Edited), 0);
     EXPECT_TRUE(h.frame->GetStatusBar()->GetShownMessage().contains("another version"));
+}
+
+// After n in a maximised main window the suspect is at the centre of the
+// view, wherever it lies in the photograph, and the right image's offsets
+// put its picture on the left one's: the pair fuses there. The arrow keys
+// still move the right image by hand afterwards.
+TEST(CheckQueueGui, AfterNTheSuspectIsCentredAndFusedInAMaximisedWindow) {
+    AppHarness h;
+    ASSERT_TRUE(h.view);
+    // Maximised (on an X server without a window manager: the whole screen).
+    h.frame->setGeometry(h.frame->screen()->availableGeometry());
+    h.frame->showMaximized();
+    ASSERT_TRUE(WaitFor([&] { return h.frame->width() > 1000 && h.view->width() > 1000; }));
+    ASSERT_EQ(h.Load(), 1);
+    ProcessPending();
+    COrvaneView* v = h.view;
+    const CRect rc = v->GetClientRect();
+    ASSERT_GT(rc.Width(), 900);  // wider than the photograph: no scrolling would centre
+    for (int step = 0; step < 5; ++step) {
+        v->OnChar('n', 1, 0);
+        const int index = h.doc->m_checks.Current();
+        ASSERT_GE(index, 0);
+        const TINPoint l = *h.doc->m_leftPhoto.m_pImagePoints->GetPoint(index);
+        const TINPoint r = *h.doc->m_rightPhoto.m_pImagePoints->GetPoint(index);
+        const CStereoFrame f = v->GetStereoFrame();
+        const StereoPoint a = f.SubImageToClient(CStereoFrame::kLeft, {l.x, l.y});
+        const StereoPoint b = f.SubImageToClient(CStereoFrame::kRight, {r.x, r.y});
+        EXPECT_NEAR(a.x, rc.Width() / 2, 1.0) << "suspect " << index;
+        EXPECT_NEAR(a.y, rc.Height() / 2, 1.0) << "suspect " << index;
+        EXPECT_NEAR(a.x, b.x, 0.51) << "suspect " << index;
+        EXPECT_NEAR(a.y, b.y, 0.51) << "suspect " << index;
+        // The mark stands on it in both eyes.
+        EXPECT_EQ(v->m_ptMark.x, static_cast<int>(std::floor(a.x)));
+        EXPECT_NEAR(v->m_ptMark.x + v->m_nParallax, b.x, 1.0);
+    }
+    const int xOffset = v->m_nXOffset;
+    v->OnKeyDown(VK_RIGHT, 1, 0);
+    EXPECT_EQ(v->m_nXOffset, xOffset + 5);
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "LanWriter.h"
+#include "Orvane/3DImgInput.h"
 #include "Photogrammetry/StereoAlignment.h"
 #include "testing/OrvaneTestSupport.h"
 
@@ -51,16 +52,13 @@ TEST(FirstPicture, LoadingCentresThePointsAndFusesThePair) {
     const CRect rc = v->GetClientRect();
     const CPoint s = v->GetScrollPosition();
     // The middle of the points' extent, at their median height, is at the
-    // centre, as far as the scroll range allows.
+    // centre (the scroll range reaches half a view beyond the photograph).
     const CTINPoints& g = h.doc->m_points;
     double c = 0, r = 0;
     h.doc->m_leftPhoto.GroundToImage((g.m_dMinX + g.m_dMaxX) / 2, (g.m_dMinY + g.m_dMaxY) / 2,
                                      MedianHeight(g), c, r);
-    const CSize total = v->GetTotalSize();
-    const double wantX = std::clamp(c - h.doc->m_leftPhoto.GetXStart() - rc.Width() / 2.0, 0.0,
-                                    double(std::max(0, total.cx - rc.Width())));
-    const double wantY = std::clamp(r - h.doc->m_leftPhoto.GetYStart() - rc.Height() / 2.0, 0.0,
-                                    double(std::max(0, total.cy - rc.Height())));
+    const double wantX = c - h.doc->m_leftPhoto.GetXStart() - rc.Width() / 2.0;
+    const double wantY = r - h.doc->m_leftPhoto.GetYStart() - rc.Height() / 2.0;
     EXPECT_NEAR(s.x, wantX, 1.5);
     EXPECT_NEAR(s.y, wantY, 1.5);
 
@@ -249,11 +247,21 @@ TEST(StatusPanes, StartHintHeldUntilAProjectLoadsAndBackForFileOpen) {
     ASSERT_EQ(h.Load(), 1);
     h.frame->UpdateMenus();
     EXPECT_EQ(bar->GetShownMessage(), "");
-    // File > Open of a points file opens a document without a project.
+    // File > Open of a points file without a project file opens a document
+    // without a project, and the image-pair picker with the points filled in.
     QTemporaryDir dir;
     const QString other = dir.path() + "/other.pts";
     CopyFile(DemoPaths().matchedPoints, other.toStdString());
     ASSERT_TRUE(h.app->OpenDocumentFile(other));
+    auto* opened = dynamic_cast<COrvaneView*>(h.frame->GetActiveView());
+    ASSERT_TRUE(opened && opened != h.view);
+    std::string proposedPoints;
+    opened->m_fnRunDialog = [&](QDialog& d) {
+        proposedPoints = dynamic_cast<C3DImgInput&>(d).m_strMatchedPoints;
+        return false;  // cancelled: the document stays without a project
+    };
+    EXPECT_TRUE(WaitFor([&] { return !proposedPoints.empty(); }, 2000));
+    EXPECT_EQ(proposedPoints, other.toStdString());
     {
         // A recent file that is gone is refused with a message and leaves the list.
         Platform::ScopedMessageCapture capture;

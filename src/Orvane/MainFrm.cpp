@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QMdiSubWindow>
@@ -69,6 +70,7 @@ const std::map<int, const char*>& Prompts() {
         {ID_VIEW_CHECKQUEUE, "Show or hide the queue of suspect points"},
         {ID_TIN_NEXTSUSPECT, "Go to the next suspect point of the check queue (key n)"},
         {ID_TIN_PREVIOUSSUSPECT, "Go back to the previous suspect point (key p)"},
+        {ID_TIN_ACCEPTSUSPECT, "Accept the current suspect point as it is: checked (key k)"},
         {ID_TIN_SETTOSURFACE,
          "Set the selected points to the surface of their neighbours, along the left ray (key f)"},
         {ID_VIEW_OVERVIEW, "Show or hide the overview of the whole left photograph\nOverview"},
@@ -81,6 +83,14 @@ const std::map<int, const char*>& Prompts() {
 CMainFrame::CMainFrame() = default;
 CMainFrame::~CMainFrame() {
     COrvaneDoc::s_fnFrameEvents = nullptr;
+    COrvaneDoc::s_fnViewState = nullptr;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    CMDIFrame::closeEvent(event);
+    if (!event->isAccepted()) return;
+    if (CWinApp* app = CWinApp::GetApp())
+        app->WriteProfileValue(QStringLiteral("Main Frame/Docks"), saveState());
 }
 
 void CMainFrame::OnProjectEvent(const ProjectEvent& event) {
@@ -126,6 +136,18 @@ int CMainFrame::OnCreate() {
     // Every document's project events reach the menus and the docks.
     COrvaneDoc::s_fnFrameEvents = [this](const COrvaneDoc&, const ProjectEvent& event) {
         OnProjectEvent(event);
+    };
+    // A document's project file keeps the offsets and the stereo mode of its
+    // view (the active one when it has several).
+    COrvaneDoc::s_fnViewState = [this](const COrvaneDoc& doc, ProjectFileData& data) {
+        COrvaneView* view = ActiveOrvaneView();
+        if (!view || view->GetDocument() != &doc)
+            view = dynamic_cast<COrvaneView*>(doc.GetFirstView());
+        if (!view) return false;
+        data.xOffset = view->m_nXOffset;
+        data.yOffset = view->m_nYOffset;
+        data.stereoMode = COrvaneView::PresentationName(view->GetPresentation());
+        return true;
     };
     // Toolbar 128.
     m_wndToolBar = addToolBar(QStringLiteral("Standard"));
@@ -187,6 +209,7 @@ int CMainFrame::OnCreate() {
         if (!view) return;
         view->GetDocument()->m_checks.SetCurrent(record);
         view->GoToSuspect(record);
+        // The table keeps the keyboard (arrows walk its rows) until Escape.
     };
     m_pCheckQueue->m_fnFilterChanged = [this] { UpdateCheckQueue(); };
     connect(m_pCheckQueue, &QDockWidget::visibilityChanged, this, [this](bool visible) {
@@ -208,6 +231,9 @@ int CMainFrame::OnCreate() {
     connect(this, &CMDIFrame::activeViewChanged, this, [this] {
         if (m_pOverviewDock) m_pOverviewDock->GetOverview()->SetView(ActiveOrvaneView());
     });
+    // The docks and bars as the last session left them.
+    if (CWinApp* app = CWinApp::GetApp())
+        restoreState(app->GetProfileValue(QStringLiteral("Main Frame/Docks")).toByteArray());
     UpdateMenus();
     return 0;
 }
@@ -362,6 +388,7 @@ void CMainFrame::BuildMenus() {
         // The check queue; the keys are the view's character bindings.
         tin->addAction(MakeAction(ID_TIN_NEXTSUSPECT, QStringLiteral("Next Suspect\tn")));
         tin->addAction(MakeAction(ID_TIN_PREVIOUSSUSPECT, QStringLiteral("Previous Suspect\tp")));
+        tin->addAction(MakeAction(ID_TIN_ACCEPTSUSPECT, QStringLiteral("Accept Suspect\tk")));
         tin->addAction(MakeAction(ID_TIN_SETTOSURFACE, QStringLiteral("Set To Surface\tf")));
         auto* window = new QMenu(QStringLiteral("&Window"), this);
         window->addAction(MakeAction(ID_WINDOW_NEW, QStringLiteral("&New Window")));
@@ -439,6 +466,12 @@ void CMainFrame::UpdateStartHint() {
     CStatusBar* bar = GetStatusBar();
     if (!bar) return;
     const auto* doc = dynamic_cast<const COrvaneDoc*>(GetActiveDocument());
+    if (!doc || !doc->IsProjectLoaded()) {
+        // No project in sight (the last one closed): no read-out of it stays.
+        bar->SetPaneText(kPaneMessage, QStringLiteral("Ready"), false);
+        for (int pane : {kPaneSelected, kPaneZStep, kPaneParallax, kPaneMark})
+            bar->SetPaneText(pane, QString(), false);
+    }
     const QString hint = QString::fromLatin1(kStartHint);
     if (doc && !doc->IsProjectLoaded()) {
         // Held over the read-outs until a project is loaded.

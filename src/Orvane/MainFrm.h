@@ -96,6 +96,11 @@ public:
 
     QToolBar* m_wndToolBar = nullptr;
 
+protected:
+    // After the documents agreed to close: the docks and bars are kept in
+    // the settings for the next session.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     QAction* MakeAction(int id, const QString& text, const QString& prompt = QString());
     void BuildMenus();

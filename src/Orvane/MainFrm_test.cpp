@@ -78,6 +78,7 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                             {32777, "Smooth"},
                                             {32792, "Next Suspect\tn"},
                                             {32793, "Previous Suspect\tp"},
+                                            {32830, "Accept Suspect\tk"},
                                             {32794, "Set To Surface\tf"}});
     ExpectItems(
         MenuNamed(h.frame, "&Window"),

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLocale>
+#include <QStringList>
 #include <QTimer>
 
 #include "Checking/CheckStatuses.h"
@@ -13,6 +15,24 @@
 #include "PointIO/PointIO.h"
 
 std::function<void(const COrvaneDoc&, const ProjectEvent&)> COrvaneDoc::s_fnFrameEvents;
+std::function<bool(const COrvaneDoc&, ProjectFileData&)> COrvaneDoc::s_fnViewState;
+std::function<std::string(const char*, const std::string&)> COrvaneDoc::s_fnAskForInput;
+bool COrvaneDoc::s_bWriteProjectFiles = true;
+
+namespace {
+
+// Where an input of a reopened project went: a file dialog in the folder it was in.
+std::string AskForInput(const char* name, const std::string& gone) {
+    if (COrvaneDoc::s_fnAskForInput) return COrvaneDoc::s_fnAskForInput(name, gone);
+    const QString path = QFileDialog::getOpenFileName(
+        QApplication::activeWindow(),
+        QStringLiteral("Where is the %1? (%2 is gone)")
+            .arg(QString::fromLatin1(name), QString::fromLocal8Bit(gone.c_str())),
+        QFileInfo(QString::fromLocal8Bit(gone.c_str())).absolutePath());
+    return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
 
 COrvaneDoc::COrvaneDoc() {
     SetEventSink(this);
@@ -28,6 +48,56 @@ bool COrvaneDoc::OnNewDocument() {
 }
 
 void COrvaneDoc::Serialize(bool /*bStoring*/) {}
+
+bool COrvaneDoc::OnOpenDocument(const QString& qpath) {
+    if (!COpenGLDoc::OnOpenDocument(qpath)) return false;  // a file that is gone: refused
+    const std::string points = QFile::encodeName(qpath).toStdString();
+    ProjectFileData data;
+    if (ReadProjectFile(ProjectFilePath(points), data) != 1) {
+        m_strPointsToPick = points;
+        return true;
+    }
+    // The file opened is the points file, wherever the project file says it was.
+    data.paths.matchedPoints = points;
+    std::pair<const char*, std::string*> inputs[] = {
+        {"Left Image", &data.paths.leftImage},
+        {"Right Image", &data.paths.rightImage},
+        {"Left Orientation Parameters File", &data.paths.leftOrientation},
+        {"Right Orientation Parameters File", &data.paths.rightOrientation}};
+    for (auto& [name, path] : inputs) {
+        if (QFileInfo::exists(QString::fromLocal8Bit(path->c_str()))) continue;
+        const std::string found = AskForInput(name, *path);
+        if (found.empty()) {
+            // Given up: the picker asks for the whole project.
+            m_strPointsToPick = points;
+            return true;
+        }
+        *path = found;
+    }
+    m_projectFile = data;
+    if (LoadProject(data.paths) < 0) {  // the message names the input
+        m_strPointsToPick = points;
+        return true;
+    }
+    m_bViewStatePending = true;
+    return true;
+}
+
+int COrvaneDoc::WriteProjectFile() {
+    if (!IsProjectLoaded() || !s_bWriteProjectFiles) return -1;
+    ProjectFileData data = m_projectFile;
+    if (s_fnViewState) s_fnViewState(*this, data);
+    data.paths = m_paths;
+    data.paths.matchedPoints = PointsPath();
+    const std::string path = ProjectFilePath(data.paths.matchedPoints);
+    if (::WriteProjectFile(path, data) != 1) {
+        ShowTimedStatus(QStringLiteral("The project file %1 could not be written.")
+                            .arg(QString::fromLocal8Bit(path.c_str())));
+        return -1;
+    }
+    m_projectFile = data;
+    return 1;
+}
 
 void COrvaneDoc::SelectPoint(int index) {
     m_editor.Select(index);
@@ -159,9 +229,28 @@ int COrvaneDoc::LoadProject(const ProjectPaths& paths) {
         ShowTimedStatus(
             QStringLiteral("The check statuses in %1 could not be read; they were ignored.")
                 .arg(sidecar));
+    // Points that miss a photograph are a sign of a wrong input (an image
+    // converted without its sub-image start shows no point at all): say so
+    // when fewer than half fall inside.
+    const QLocale english(QLocale::English);
+    QStringList outside;
+    for (const auto& [inside, name] :
+         {std::pair{result.insideLeft, "left"}, std::pair{result.insideRight, "right"}}) {
+        if (2LL * inside < result.livePoints)
+            outside << QStringLiteral("%1 of %2 points fall inside the %3 photograph.")
+                           .arg(english.toString(inside), english.toString(result.livePoints),
+                                QString::fromLatin1(name));
+    }
+    if (!outside.isEmpty()) {
+        if (CStatusBar* bar = CWinApp::MainStatusBar())
+            bar->ShowTimedMessage(outside.join(QLatin1Char(' ')), 20000);
+    }
     SetPathName(QString::fromLocal8Bit(paths.matchedPoints.c_str()), true);
     SetModifiedFlag(false);
     m_overview.Start(m_leftPhoto.m_image);
+    // Beside the points: what reopens this project from File > Open and the recent files.
+    m_paths = paths;
+    WriteProjectFile();
     return 1;
 }
 
@@ -221,6 +310,7 @@ bool COrvaneDoc::OnSaveDocument(const QString& qpath) {
     }
     SetModifiedFlag(false);
     SaveCheckStatuses(path);  // beside the file just written (Save As names it later)
+    WriteProjectFile();       // beside it too, with the view as it is now
     return true;
 }
 

@@ -18,6 +18,7 @@
 #include "OpenGL/OpenGLDoc.h"
 #include "Orvane/OverviewBuilder.h"
 #include "Project/Project.h"
+#include "Project/ProjectFile.h"
 
 class QTimer;
 
@@ -27,6 +28,11 @@ public:
     ~COrvaneDoc() override;
 
     bool OnNewDocument() override;
+    // File > Open and the recent-file list: the project file beside the
+    // points file loads the whole project as TIN > Editing would (an input
+    // that is gone is asked for); without one the first view opens the
+    // image-pair picker with the points path filled in.
+    bool OnOpenDocument(const QString& path) override;
     // The archive hook reads and writes nothing: projects load through LoadProject.
     void Serialize(bool bStoring) override;
     // Writes the points file: compacts the ground set and writes it to a
@@ -69,6 +75,30 @@ public:
     // changed: beside pointsPath, or the document's file when it is empty.
     void SaveCheckStatuses(const std::string& pointsPath = {});
     void ShowTimedStatus(const QString& text) const;
+
+    // Writes the project file beside the points file: the five paths of
+    // the project loaded (the points as last loaded or saved) and the view
+    // state of s_fnViewState (or the one last read). 1, or negative (a
+    // message in the status bar).
+    int WriteProjectFile();
+    // The five inputs of the project loaded ("" before a load).
+    ProjectPaths m_paths;
+    // The project file as last read or written; its offsets and stereo mode
+    // wait here for the first view while m_bViewStatePending.
+    ProjectFileData m_projectFile;
+    bool m_bViewStatePending = false;
+    // A points file opened without a project file: the first view asks for
+    // the rest with the image-pair picker.
+    std::string m_strPointsToPick;
+    // The offsets and stereo mode of a view of `doc` (installed by the main
+    // frame); false when it has none.
+    static std::function<bool(const COrvaneDoc& doc, ProjectFileData& data)> s_fnViewState;
+    // Whether loads and saves write the project file (the test programs turn
+    // it off while they read the shared demo projects, which must stay as made).
+    static bool s_bWriteProjectFiles;
+    // Asks where an input of a reopened project went (its name, the path that
+    // is gone): the new path, or "" to give up. Tests replace it.
+    static std::function<std::string(const char* name, const std::string& gone)> s_fnAskForInput;
 
     // The main frame's part in every project event of every document (the
     // menus, the docks); installed by the frame, removed when it goes.

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QLocale>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -39,7 +41,11 @@ CPoint ToPixel(StereoPoint p) {
 
 }  // namespace
 
-COrvaneView::COrvaneView(QWidget* parent) : COpenGLView(parent) {}
+COrvaneView::COrvaneView(QWidget* parent) : COpenGLView(parent) {
+    // Any point of the photographs can be brought to the centre (a suspect
+    // at the edge of the left image too), where the operator looks.
+    SetCentreAnywhere(true);
+}
 
 COrvaneView::~COrvaneView() = default;
 
@@ -87,6 +93,60 @@ void COrvaneView::OnInitialUpdate() {
     // A further window on a loaded project opens on the middle of the points
     // with the pair fused there, as the first window did after loading.
     ShowProjectCentre();
+    COrvaneDoc* doc = GetDocument();
+    if (doc && doc->m_bViewStatePending) {
+        // A project reopened from its project file: the offsets and the
+        // stereo mode as the operator left them (the other view options
+        // start from their defaults, as in every new view).
+        doc->m_bViewStatePending = false;
+        const ProjectFileData& state = doc->m_projectFile;
+        m_strLeftImage = state.paths.leftImage;
+        m_strRightImage = state.paths.rightImage;
+        m_strLeftOrientation = state.paths.leftOrientation;
+        m_strRightOrientation = state.paths.rightOrientation;
+        m_strMatchedPoints = state.paths.matchedPoints;
+        m_nXOffset = state.xOffset;
+        m_nYOffset = state.yOffset;
+        m_bOffsetChanged = true;
+        if (StereoPresentation mode; PresentationFromName(state.stereoMode, mode))
+            SetPresentation(mode);
+        Invalidate();
+    }
+    if (doc && !doc->m_strPointsToPick.empty()) {
+        // A points file opened without a project file: the picker asks for
+        // the rest once the window is up.
+        const std::string points = doc->m_strPointsToPick;
+        doc->m_strPointsToPick.clear();
+        QTimer::singleShot(0, this, [this, points] { OnEditingOrvane(points); });
+    }
+}
+
+const char* COrvaneView::PresentationName(StereoPresentation mode) {
+    switch (mode) {
+        case StereoPresentation::Stereo:
+            return "quad-buffered";
+        case StereoPresentation::Anaglyph:
+            return "anaglyph";
+        case StereoPresentation::SideBySide:
+            return "side-by-side";
+        case StereoPresentation::LeftOnly:
+            return "left-eye";
+        case StereoPresentation::RightOnly:
+            return "right-eye";
+    }
+    return "anaglyph";
+}
+
+bool COrvaneView::PresentationFromName(const std::string& name, StereoPresentation& mode) {
+    for (StereoPresentation m :
+         {StereoPresentation::Stereo, StereoPresentation::Anaglyph, StereoPresentation::SideBySide,
+          StereoPresentation::LeftOnly, StereoPresentation::RightOnly}) {
+        if (name == PresentationName(m)) {
+            mode = m;
+            return true;
+        }
+    }
+    return false;
 }
 
 void COrvaneView::ShowProjectCentre() {
@@ -129,6 +189,33 @@ bool COrvaneView::CentreOn(double column, double row) {
     if (!GetStereoFrame().ScrollToCentre(CStereoFrame::kLeft, {column, row}, x, y)) return false;
     ScrollToPosition(CPoint(x, y));
     return true;
+}
+
+bool COrvaneView::CentreAndFuse(double column, double row, double Z) {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded()) return false;
+    if (!CentreOn(column, row)) return false;
+    // The right image shifted so that its picture of the ground point at
+    // (column, row) and height Z lies on the left one's: zero parallax there.
+    int xOffset = m_nXOffset, yOffset = m_nYOffset;
+    if (std::isfinite(Z) &&
+        FusingOffsets(doc->m_leftPhoto, doc->m_rightPhoto, column, row, Z, xOffset, yOffset) > 0 &&
+        (xOffset != m_nXOffset || yOffset != m_nYOffset)) {
+        m_nXOffset = xOffset;
+        m_nYOffset = yOffset;
+        m_bOffsetChanged = true;
+    }
+    return true;
+}
+
+double COrvaneView::HeightNear(double column, double row) const {
+    const COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded()) return std::nan("");
+    const int index = doc->m_leftPhoto.FindImagePoint(static_cast<int>(std::lround(column)),
+                                                      static_cast<int>(std::lround(row)), 40.0);
+    if (const TINPoint* p = index >= 0 ? doc->m_points.GetPoint(index) : nullptr; p && p->id >= 0)
+        return p->z;
+    return MedianHeight(doc->m_points);
 }
 
 int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
@@ -362,16 +449,18 @@ void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
         ShowRect(r.left, r.top, r.right, r.bottom);
         return;
     }
-    const int index = PickPoint(point);
-    if (index >= 0) {
-        if (const TINPoint* p = GetDocument()->m_points.GetPoint(index)) {
-            ShowValues({p->x, p->y, p->z, p->weight});
-            return;
-        }
-    }
+    // The mark follows the mouse on every move: where points lie closer
+    // together than the pick tolerance (a few pixels on dense projects) a
+    // mark that waited for the mouse to leave every point would never move.
     SetCursorVisible(false);
     m_ptMark = ToPixel(GetStereoFrame().ClientToGL({1.0 * point.x, 1.0 * point.y}));
     COpenGLView::OnMouseMove(nFlags, point);
+    // Near a point the read-out names it (X, Y, Z, weight) instead of the
+    // logical position.
+    if (const int index = PickPoint(point); index >= 0) {
+        if (const TINPoint* p = GetDocument()->m_points.GetPoint(index))
+            ShowValues({p->x, p->y, p->z, p->weight});
+    }
     Invalidate();
 }
 
@@ -477,6 +566,10 @@ void COrvaneView::OnKeyDown(unsigned int nChar, unsigned int nRepCnt, unsigned i
             m_bOffsetChanged = true;
             Invalidate();
             break;
+        case VK_DELETE:
+            // As TIN > Delete Points; Shift+Delete stays Cut's.
+            if (!(nFlags & MK_SHIFT)) OnDeletePoints();
+            break;
         default:
             break;
     }
@@ -529,6 +622,9 @@ void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int 
             break;
         case 'f':
             OnSetToSurface();
+            break;
+        case 'k':
+            OnAcceptSuspect();
             break;
         default:
             break;
@@ -627,17 +723,34 @@ bool COrvaneView::OnCommand(int id) {
         case ID_TIN_SETTOSURFACE:
             OnSetToSurface();
             return true;
+        case ID_TIN_ACCEPTSUSPECT:
+            OnAcceptSuspect();
+            return true;
         default:
             return false;
     }
 }
 
-void COrvaneView::OnEditingOrvane() {
+void COrvaneView::OnEditingOrvane(const std::string& points) {
     COrvaneDoc* doc = GetDocument();
     // A second project replaces the points in place: unsaved edits are offered
     // for saving first, as closing the document would (Cancel keeps everything).
     if (doc->IsProjectLoaded() && !doc->SaveModified()) return;
     C3DImgInput dlg(this);
+    // The paths of the last project loaded (kept in the settings) are proposed.
+    static const char* const kKeys[5] = {"Image Pair/Left Image", "Image Pair/Right Image",
+                                         "Image Pair/Left Orientation",
+                                         "Image Pair/Right Orientation", "Image Pair/Points"};
+    std::string* fields[5] = {&dlg.m_strLeftImage, &dlg.m_strRightImage, &dlg.m_strLeftOrientation,
+                              &dlg.m_strRightOrientation, &dlg.m_strMatchedPoints};
+    if (CWinApp* app = CWinApp::GetApp()) {
+        for (int k = 0; k < 5; ++k)
+            *fields[k] = app->GetProfileValue(QString::fromLatin1(kKeys[k]))
+                             .toString()
+                             .toLocal8Bit()
+                             .toStdString();
+    }
+    if (!points.empty()) dlg.m_strMatchedPoints = points;
     if (!RunDialog(dlg)) return;
     // The paths go into the view before the checks, as the operator typed them.
     m_strLeftImage = dlg.m_strLeftImage;
@@ -645,8 +758,15 @@ void COrvaneView::OnEditingOrvane() {
     m_strLeftOrientation = dlg.m_strLeftOrientation;
     m_strRightOrientation = dlg.m_strRightOrientation;
     m_strMatchedPoints = dlg.m_strMatchedPoints;
-    doc->LoadProject({m_strLeftImage, m_strRightImage, m_strLeftOrientation, m_strRightOrientation,
-                      m_strMatchedPoints});
+    const int loaded = doc->LoadProject({m_strLeftImage, m_strRightImage, m_strLeftOrientation,
+                                         m_strRightOrientation, m_strMatchedPoints});
+    if (CWinApp* app = CWinApp::GetApp(); app && loaded > 0) {
+        const std::string* used[5] = {&m_strLeftImage, &m_strRightImage, &m_strLeftOrientation,
+                                      &m_strRightOrientation, &m_strMatchedPoints};
+        for (int k = 0; k < 5; ++k)
+            app->WriteProfileValue(QString::fromLatin1(kKeys[k]),
+                                   QString::fromLocal8Bit(used[k]->c_str()));
+    }
     RedrawNow();
 }
 
@@ -656,6 +776,11 @@ void COrvaneView::OnUpdate(CScrollView* pSender, long lHint, void* pHint) {
         OnProjectLoaded(GetDocument()->MidHeight());
     else if (event && event->change == ProjectChange::RecordsRenumbered && event->renumbering)
         OnPointsRenumbered(*event->renumbering);
+    // The panes speak of the points at once after an edit, an undo or a redo
+    // (the selection count, the mark's ground position), not at the next draw.
+    if (event && (event->change == ProjectChange::PointsEdited ||
+                  event->change == ProjectChange::SelectionChanged))
+        UpdateStatusPanes();
     COpenGLView::OnUpdate(pSender, lHint, pHint);
 }
 
@@ -677,8 +802,9 @@ void COrvaneView::OnPointsRenumbered(const CRenumbering& renumbering) {
 
 bool COrvaneView::FitSelectionToPlane(const std::vector<int>& sampleIds, bool bSmooth) {
     COrvaneDoc* doc = GetDocument();
+    CPointEditor::PlaneFitReport report;
     const int result = doc->m_editor.FitSelectionToPlane(
-        sampleIds, bSmooth ? EditKind::Smooth : EditKind::FitToPlane);
+        sampleIds, bSmooth ? EditKind::Smooth : EditKind::FitToPlane, &report);
     if (result == -2) {
         // Corners on one line, or repeated points: the plane is not defined.
         ReportMessage(QStringLiteral("The chosen points do not define a plane; "
@@ -686,6 +812,15 @@ bool COrvaneView::FitSelectionToPlane(const std::vector<int>& sampleIds, bool bS
                       Platform::MessageKind::Plain);
         return false;
     }
+    // What the heights went through, in ground units (metres on the projects we know).
+    const QLocale english(QLocale::English);
+    doc->ShowTimedStatus((bSmooth ? QStringLiteral("Smoothed %1 points onto their plane: RMS %2 m, "
+                                                   "largest change %3 m.")
+                                  : QStringLiteral("Fitted %1 points to a plane: RMS %2 m, largest "
+                                                   "change %3 m."))
+                             .arg(english.toString(report.points))
+                             .arg(report.rmsChange, 0, 'f', 2)
+                             .arg(report.largestChange, 0, 'f', 2));
     return true;
 }
 
@@ -784,7 +919,7 @@ void COrvaneView::OnGoToPoint() {
     double column = 0.0, row = 0.0;
     if (doc->m_leftPhoto.GroundToImage(dlg.m_dX, dlg.m_dY, dlg.m_dZ, column, row) < 0) return;
     doc->m_leftPhoto.ScannedToSubImage(column, row, column, row);
-    if (!CentreOn(column, row)) return;
+    if (!CentreAndFuse(column, row, dlg.m_dZ)) return;
     RedrawNow();
 }
 
@@ -812,8 +947,9 @@ void COrvaneView::GoToSuspect(int index) {
     if (!l || !r || !std::isfinite(l->x) || !std::isfinite(l->y)) return;
     // The suspect becomes the selection (the one released first, weight rule).
     if (!doc->SelectSuspect(index)) return;
-    // To the centre of the view, as Go To Point scrolls.
-    CentreOn(l->x, l->y);
+    // To the centre of the view, with the pair fused at the point's height.
+    const TINPoint* ground = doc->m_points.GetPoint(index);
+    CentreAndFuse(l->x, l->y, ground ? ground->z : HeightNear(l->x, l->y));
     // The floating mark on the point: the left cross at its left pixel, the
     // right one shifted by the parallax that puts it on its right pixel.
     const CStereoFrame frame = GetStereoFrame();
@@ -856,6 +992,18 @@ void COrvaneView::OnPreviousSuspect() {
         return;
     }
     GoToSuspect(index);
+}
+
+void COrvaneView::OnAcceptSuspect() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    const int index = doc->AcceptSuspect();
+    if (index < 0) {
+        doc->ShowTimedStatus(QStringLiteral("No current suspect: press n to go to one."));
+        return;
+    }
+    doc->ShowTimedStatus(QStringLiteral("Point %1 accepted as checked.").arg(index));
+    Invalidate();
 }
 
 void COrvaneView::OnSetToSurface() {

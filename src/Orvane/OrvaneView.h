@@ -42,6 +42,8 @@ enum OrvaneCommand {
     ID_TIN_NEXTSUSPECT = 32792,
     ID_TIN_PREVIOUSSUSPECT = 32793,
     ID_TIN_SETTOSURFACE = 32794,
+    // The operator's review: accept the current suspect as it is (key k).
+    ID_TIN_ACCEPTSUSPECT = 32830,
 };
 
 // Panes of the main frame's status bar that the view writes, before CAP,
@@ -112,7 +114,12 @@ public:
     void SelectInRect(int left, int top, int right, int bottom);
 
     // --- Commands ----------------------------------------------------------
-    void OnEditingOrvane();
+    // TIN > Editing (Orvane): the image-pair picker proposes the paths last
+    // used (`points`, when given, for the points file), then loads.
+    void OnEditingOrvane(const std::string& points = {});
+    // The words the project file keeps for the stereo presentations.
+    static const char* PresentationName(StereoPresentation mode);
+    static bool PresentationFromName(const std::string& name, StereoPresentation& mode);
     void OnFitToPlane();
     void OnSmoothSlope();
     void OnSmoothAverage();
@@ -125,6 +132,8 @@ public:
     // Surface (key f) for the selection.
     void OnNextSuspect();
     void OnPreviousSuspect();
+    // Key k: the current suspect is right as it is (checked).
+    void OnAcceptSuspect();
     void OnSetToSurface();
     // Brings record `index` to the centre of the view as Go To Point does, sets
     // the floating mark on it with the parallax of its height, and makes it
@@ -149,6 +158,14 @@ public:
     // of the view (as far as the scroll range allows); false when the
     // position is too far out to scroll to.
     bool CentreOn(double column, double row);
+    // Centres left sub-image position (column, row) as CentreOn does and sets
+    // the right image's offsets so that the pair fuses there at height Z
+    // (ground units), as the first picture after a load does. False when
+    // the position is too far out to scroll to.
+    bool CentreAndFuse(double column, double row, double Z);
+    // The height to fuse at near left sub-image position (column, row): the
+    // nearest live point's within a few dozen pixels, else the points' median.
+    double HeightNear(double column, double row) const;
     // Ground position of the floating mark: the left and right rays through
     // the two crosses intersected. 1, or -1 when they do not meet sensibly.
     int MarkGroundPosition(double& X, double& Y, double& Z) const;

@@ -366,9 +366,17 @@ TEST_F(ViewInput, GoToPointScrollsGroundPositionToCentre) {
     const TINPoint* l = Left().m_pImagePoints->GetPoint(target.id);
     CRect rc = h.view->GetClientRect();
     CPoint s = h.view->GetScrollPosition();
-    const int maxX = 900 - rc.Width(), maxY = 900 - rc.Height();
-    EXPECT_EQ(+s.x, std::clamp(static_cast<int>(+l->x - rc.Width() / 2), 0, std::max(0, maxX)));
-    EXPECT_EQ(+s.y, std::clamp(static_cast<int>(+l->y - rc.Height() / 2), 0, std::max(0, maxY)));
+    // Every point of the photograph can come to the centre: no clamping.
+    EXPECT_EQ(+s.x, static_cast<int>(+l->x - rc.Width() / 2));
+    EXPECT_EQ(+s.y, static_cast<int>(+l->y - rc.Height() / 2));
+    // The pair fuses at the typed height there: the right image's picture
+    // of the point lies on the left one's (whole pixels).
+    const TINPoint* r = Right().m_pImagePoints->GetPoint(target.id);
+    const CStereoFrame f = h.view->GetStereoFrame();
+    const StereoPoint a = f.SubImageToClient(CStereoFrame::kLeft, {l->x, l->y});
+    const StereoPoint b = f.SubImageToClient(CStereoFrame::kRight, {r->x, r->y});
+    EXPECT_NEAR(a.x, b.x, 0.51);
+    EXPECT_NEAR(a.y, b.y, 0.51);
 }
 
 // --- Selection ------------------------------------------------------------------

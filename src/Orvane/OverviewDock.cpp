@@ -13,7 +13,8 @@
 #include "Platform/IntConversion.h"
 
 COverviewWidget::COverviewWidget(QWidget* parent) : QWidget(parent) {
-    setFocusPolicy(Qt::ClickFocus);  // a click keeps the keyboard in the dock
+    // A click navigates the stereo view and leaves the keyboard there.
+    setFocusPolicy(Qt::NoFocus);
     setMinimumSize(64, 64);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -97,11 +98,20 @@ void COverviewWidget::CentreViewOn(QPointF subImage) {
     // Within the photograph, then to the view's centre as Go To Point does.
     const double column = std::clamp(subImage.x(), 0.0, m_nColumns - 1.0);
     const double row = std::clamp(subImage.y(), 0.0, m_nRows - 1.0);
-    if (m_pView->CentreOn(column, row)) m_pView->Invalidate();
+    // With the pair fused at the height of the points there, as after n.
+    if (m_pView->CentreAndFuse(column, row, m_pView->HeightNear(column, row)))
+        m_pView->Invalidate();
 }
 
 void COverviewWidget::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && HasPicture()) CentreViewOn(ToImage(event->position()));
+    if (event->button() == Qt::LeftButton && HasPicture()) {
+        CentreViewOn(ToImage(event->position()));
+        // The keys go on to the stereo view (a floating dock is a window of its own).
+        if (m_pView) {
+            m_pView->window()->activateWindow();
+            m_pView->setFocus(Qt::MouseFocusReason);
+        }
+    }
     QWidget::mousePressEvent(event);
 }
 

@@ -61,8 +61,8 @@ int ImportPoints(const std::string& path, CTINPoints& points);
 // a PointIOResult.
 int WriteLas(const std::string& path, const CTINPoints& points);
 
-// XYZ text: one live point a line, "x y z weight", each number with 17
-// significant digits (%.17g; a double reads back exactly), in the C locale
+// XYZ text: one live point a line, "x y z weight", each number in its
+// shortest form that reads back to the same double, in the C locale
 // whatever the process locale. The number of points written, or a PointIOResult.
 int WriteXyz(const std::string& path, const CTINPoints& points);
 

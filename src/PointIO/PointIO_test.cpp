@@ -8,10 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -497,10 +499,55 @@ TEST(XyzExport, SeventeenDigitsInTheCLocaleWhateverTheProcessLocale) {
     ASSERT_EQ(written, 2);
     std::ifstream in(dir / "p.xyz");
     std::string all((std::istreambuf_iterator<char>(in)), {});
-    char expect[512];
-    std::snprintf(expect, sizeof expect, "%.17g %.17g %.17g %.17g\n%.17g %.17g %.17g %.17g\n", 0.1,
-                  431250.123456789, -2.5e-7, 1.0, 1.0 / 3.0, 5378400.0, 1e300, 0.95);
-    EXPECT_EQ(all, expect);
+    // Each number in its shortest form that reads back to the same double.
+    EXPECT_EQ(all, "0.1 431250.123456789 -2.5e-07 1\n0.3333333333333333 5378400 1e+300 0.95\n");
+}
+
+// Over random doubles of every magnitude: each number written reads back to
+// the same double, and has as many significant digits as the fewest that
+// %.Ng needs to round-trip it (an independent search), not more.
+TEST(PointExport, XyzNumbersAreTheShortestThatReadBackExactly) {
+    TempDir dir("pointio_test");
+    std::mt19937_64 rng(23);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-12, 12);
+    const int n = 500;
+    CTINPoints set(n);
+    for (int i = 0; i < n; ++i) {
+        double v[4];
+        for (double& x : v) x = mantissa(rng) * std::pow(10.0, exponent(rng));
+        v[3] = std::round(v[3] * 1000.0) / 1000.0;  // a weight such as 0.95
+        set.m_pPoints[i] = {i, v[0], v[1], v[2], v[3]};
+    }
+    DerivePointsHeader(set);
+    ASSERT_EQ(ExportPoints(dir / "r.xyz", set), n);
+    std::ifstream in(dir / "r.xyz");
+    for (int i = 0; i < n; ++i) {
+        const TINPoint& p = set.m_pPoints[i];
+        for (double expected : {p.x, p.y, p.z, p.weight}) {
+            std::string token;
+            ASSERT_TRUE(in >> token);
+            EXPECT_EQ(std::strtod(token.c_str(), nullptr), expected) << token;
+            int fewest = 17;
+            for (int digits = 1; digits <= 17; ++digits) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%.*g", digits, expected);
+                if (std::strtod(text, nullptr) == expected) {
+                    fewest = digits;
+                    break;
+                }
+            }
+            // Significant digits of the token: its mantissa without sign,
+            // point, leading and trailing zeros (5378400 has five).
+            std::string m = token.substr(0, token.find('e'));
+            if (!m.empty() && m[0] == '-') m.erase(0, 1);
+            m.erase(std::remove(m.begin(), m.end(), '.'), m.end());
+            m.erase(0, m.find_first_not_of('0'));
+            m.erase(m.find_last_not_of('0') + 1);
+            if (m.empty()) m = "0";  // a zero weight: one digit
+            EXPECT_EQ(static_cast<int>(m.size()), fewest) << token;
+        }
+    }
 }
 
 TEST(PointImportErrors, BadFilesNameTheFileAndTheLineOrByte) {

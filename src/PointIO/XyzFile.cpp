@@ -1,4 +1,5 @@
-// XYZ text: "x y z weight" a line, written with 17 significant digits and
+// XYZ text: "x y z weight" a line, each number written in its shortest form
+// that reads back to the same double (296.4, not 296.39999999999998), and
 // read with an optional weight. Numbers are formatted and parsed with
 // std::to_chars / std::from_chars, which never consult the process locale.
 #include <algorithm>
@@ -47,7 +48,7 @@ bool WriteLines(FILE* file, const CTINPoints& points) {
         char* const end = buffer.data() + kBuffer;
         const double v[4] = {p.x, p.y, p.z, p.weight};
         for (int k = 0; k < 4; ++k) {
-            out = std::to_chars(out, end, v[k], std::chars_format::general, 17).ptr;
+            out = std::to_chars(out, end, v[k]).ptr;  // shortest round trip
             *out++ = k < 3 ? ' ' : '\n';
         }
         used = static_cast<size_t>(out - buffer.data());

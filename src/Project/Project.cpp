@@ -146,10 +146,27 @@ ProjectLoadResult CProject::Load(const ProjectPaths& paths,
     m_editor.MarkSaved();
     m_editor.PrepareSelection();
     ++m_nEditGeneration;
+    for (int i = 0; i < m_points.GetCount(); ++i)
+        if (m_points.GetPoint(i)->id >= 0) ++result.livePoints;
+    result.insideLeft = PointsInside(m_leftPhoto);
+    result.insideRight = PointsInside(m_rightPhoto);
     Emit({ProjectChange::Loaded});
     Emit({ProjectChange::HistoryChanged});
     Emit({ProjectChange::ChecksChanged});
     return result;
+}
+
+int CProject::PointsInside(const CAerialPhoto& photo) const {
+    if (!photo.m_pImagePoints) return 0;
+    const ImageSize size = photo.m_image.GetSize();
+    int inside = 0;
+    for (int i = 0; i < photo.m_pImagePoints->GetCount(); ++i) {
+        const TINPoint* p = photo.m_pImagePoints->GetPoint(i);
+        const TINPoint* g = m_points.GetPoint(i);
+        if (!g || g->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) continue;
+        if (p->x >= 0.0 && p->x < size.cx && p->y >= 0.0 && p->y < size.cy) ++inside;
+    }
+    return inside;
 }
 
 void CProject::RebuildImagePoints() {
@@ -291,6 +308,12 @@ int CProject::NextSuspect() {
 
 int CProject::PreviousSuspect() {
     const int index = m_checks.Previous();
+    if (index >= 0) Emit({ProjectChange::ChecksChanged});
+    return index;
+}
+
+int CProject::AcceptSuspect() {
+    const int index = m_checks.Accept();
     if (index >= 0) Emit({ProjectChange::ChecksChanged});
     return index;
 }

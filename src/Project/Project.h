@@ -58,6 +58,12 @@ struct ProjectLoadResult {
     // The last project's statuses not written yet went to its sidecar
     // before the queue was reset: SaveCheckStatuses's result.
     int previousStatuses = 0;
+    // Live points of the loaded set, and how many of them project inside
+    // each photograph (sub-image positions within its columns and rows): a
+    // photograph that lost its sub-image start in a conversion holds none.
+    int livePoints = 0;
+    int insideLeft = 0;
+    int insideRight = 0;
     bool Loaded() const { return failed == ProjectInput::None; }
 };
 
@@ -116,6 +122,9 @@ public:
     ProjectLoadResult Load(const ProjectPaths& paths,
                            const std::function<void()>& beforeReplace = {});
     bool IsProjectLoaded() const { return m_bProjectLoaded; }
+    // How many live points project inside the photograph (sub-image
+    // positions within its columns and rows).
+    int PointsInside(const CAerialPhoto& photo) const;
     // Middle of the points' height range (the view's Default Z after a load).
     double MidHeight() const { return (m_points.m_dMinZ + m_points.m_dMaxZ) / 2.0; }
 
@@ -148,9 +157,14 @@ public:
     int SetSelectionToSurface(int* without = nullptr);
 
     // The check queue's walk (ranking first if needed): the new current
-    // suspect, or -1 at the end (nothing changes then).
+    // suspect, or -1 at the end (nothing changes then). Walking changes no
+    // status: Next skips what was accepted or fixed, Previous goes back
+    // through this session's visits.
     int NextSuspect();
     int PreviousSuspect();
+    // The operator accepts the current suspect as right (key k): checked.
+    // The record, or -1 without a current suspect.
+    int AcceptSuspect();
     // Makes record `index` the current suspect and the selection (the old
     // selection released first, with the weight rule). False when the record
     // has no finite position in both photographs.

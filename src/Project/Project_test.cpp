@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -212,9 +213,105 @@ TEST(ProjectChecks, NextFixUndoSaveAndReload) {
 
     // Statuses changed just before another load are written first.
     ASSERT_GE(project.NextSuspect(), 0);
-    ASSERT_GE(project.NextSuspect(), 0);  // the one left is checked
+    ASSERT_GE(project.AcceptSuspect(), 0);  // accepted: checked
     ASSERT_TRUE(project.Load(DemoProjectPaths(pts)).Loaded());
     EXPECT_EQ(queue.Statuses().CountOf(CheckState::Checked), 1);
+}
+
+// The operator says what a suspect is: walking through the queue (n, p)
+// leaves every status as it was, k accepts the current one as checked, an
+// edit of a visited one makes it edited; p goes back through the session's
+// visits (the fixed one too) and n goes on past what was accepted or fixed.
+TEST(ProjectChecks, VisitingChangesNothingAcceptingAndEditingDoAndBackReachesAFixedPoint) {
+    platformtest::TempDir dir("orvane_review");
+    const std::string pts = dir / "points.pts";
+    std::filesystem::copy_file(DemoProjectPaths({}).matchedPoints, pts);
+    CProject project;
+    ASSERT_TRUE(project.Load(DemoProjectPaths(pts)).Loaded());
+    CCheckQueue& queue = project.m_checks;
+    auto reviewed = [&] {
+        return queue.Statuses().CountOf(CheckState::Checked) +
+               queue.Statuses().CountOf(CheckState::Edited);
+    };
+    std::vector<int> order;
+    ASSERT_GE(queue.Rank(), 0);
+    queue.Ranking()->Worst(8, 0.0, order);
+    ASSERT_EQ(order.size(), 8u);
+
+    // n, n, n, p, p, n: the first three in rank order, back twice, and on
+    // from where the walk had reached; nothing marked.
+    EXPECT_EQ(project.NextSuspect(), order[0]);
+    EXPECT_EQ(project.NextSuspect(), order[1]);
+    EXPECT_EQ(project.NextSuspect(), order[2]);
+    EXPECT_EQ(project.PreviousSuspect(), order[1]);
+    EXPECT_EQ(project.PreviousSuspect(), order[0]);
+    EXPECT_EQ(project.PreviousSuspect(), -1);
+    EXPECT_EQ(reviewed(), 0);
+
+    // k accepts the current one; an edit of a visited one makes it edited.
+    Recorder events;
+    project.SetEventSink(&events);
+    EXPECT_EQ(project.AcceptSuspect(), order[0]);
+    EXPECT_TRUE(events.Saw(ProjectChange::ChecksChanged));
+    EXPECT_EQ(queue.Statuses().Get(order[0]), CheckState::Checked);
+    ASSERT_TRUE(project.SelectSuspect(order[1]));
+    ASSERT_GE(project.m_editor.RaiseSelection(0.05, false), 0);
+    EXPECT_EQ(queue.Statuses().Get(order[1]), CheckState::Edited);
+    EXPECT_EQ(reviewed(), 2);
+    project.SetEventSink(nullptr);
+
+    // n goes on past the walk's furthest point; p comes back through the
+    // visits to the fixed point, which stays edited.
+    EXPECT_EQ(project.NextSuspect(), order[3]);
+    EXPECT_EQ(project.PreviousSuspect(), order[2]);
+    EXPECT_EQ(project.PreviousSuspect(), order[1]);
+    EXPECT_EQ(queue.Current(), order[1]);
+    EXPECT_EQ(queue.Statuses().Get(order[1]), CheckState::Edited);
+    EXPECT_EQ(queue.Statuses().Get(order[2]), CheckState::Unchecked);
+    EXPECT_EQ(queue.Statuses().Get(order[3]), CheckState::Unchecked);
+    EXPECT_EQ(queue.ReviewedCount(order), 2);
+
+    // A new walk over the same statuses skips the two reviewed ones.
+    queue.SetCurrent(order[0]);
+    EXPECT_EQ(project.NextSuspect(), order[2]);
+}
+
+// A load counts the live points that fall inside each photograph; a left
+// image whose sub-image start was lost (here moved 20,000 columns) holds none.
+TEST(ProjectLoad, CountsThePointsInsideEachPhotograph) {
+    platformtest::TempDir dir("orvane_inside");
+    ProjectPaths paths = DemoProjectPaths({});
+    CProject project;
+    ProjectLoadResult loaded = project.Load(paths);
+    ASSERT_TRUE(loaded.Loaded());
+    EXPECT_EQ(loaded.livePoints, project.m_points.GetCount());
+    // Brute force over the image-point sets and the images' sizes.
+    auto inside = [&](const CAerialPhoto& photo) {
+        int n = 0;
+        for (int i = 0; i < photo.m_pImagePoints->GetCount(); ++i) {
+            const TINPoint* p = photo.m_pImagePoints->GetPoint(i);
+            n += p->x >= 0 && p->x < photo.m_image.GetSize().cx && p->y >= 0 &&
+                 p->y < photo.m_image.GetSize().cy;
+        }
+        return n;
+    };
+    EXPECT_EQ(loaded.insideLeft, inside(project.m_leftPhoto));
+    EXPECT_EQ(loaded.insideRight, inside(project.m_rightPhoto));
+    EXPECT_GT(2 * loaded.insideLeft, loaded.livePoints);
+
+    std::string lan = Slurp(paths.leftImage);
+    ASSERT_GT(lan.size(), 128u);
+    int32_t xstart = 0;
+    std::memcpy(&xstart, lan.data() + 24, 4);
+    xstart += 20000;
+    std::memcpy(lan.data() + 24, &xstart, 4);
+    paths.leftImage = dir / "left.lan";
+    std::ofstream(paths.leftImage, std::ios::binary) << lan;
+    loaded = project.Load(paths);
+    ASSERT_TRUE(loaded.Loaded());
+    EXPECT_EQ(loaded.insideLeft, 0);
+    EXPECT_EQ(loaded.insideRight, inside(project.m_rightPhoto));
+    EXPECT_GT(loaded.insideRight, 0);
 }
 
 }  // namespace
