@@ -706,8 +706,7 @@ void PrintSummary() {
     std::printf("\n| %-44s | %14s | %-50s | %8s | %-9s | %-3s |\n", "measure", "ours", "reference",
                 "ratio", "target", "");
     const double fread = MedianOf("fread");
-    Row("LoadProject (whole)", MedianOf("LoadProject"), fread, "fread of the 3 files",
-        3.0);
+    Row("LoadProject (whole)", MedianOf("LoadProject"), fread, "fread of the 3 files", 3.0);
     Row("  ReadImage left", MedianOf("ReadImage left"), fread, "fread of the 3 files", 0);
     Row("  ReadImage right", MedianOf("ReadImage right"), fread, "fread of the 3 files", 0);
     Row("  ReadPts", MedianOf("ReadPts"), fread, "fread of the 3 files", 0);
