@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
+#include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
 #include <cmath>
@@ -39,7 +40,8 @@ QImage EyePicture(AppHarness& h, GLenum buffer) {
 // over the left one, a parallax, a mark, a rectangle's selection and the check
 // queue's first suspect ringed.
 void SetUpPictureState(AppHarness& h) {
-    h.frame->resize(520, 440);
+    // A view of a fixed size, whatever the frame around it.
+    h.view->setFixedSize(600, 380);
     ProcessPending();
     h.view->m_nXOffset = 35;
     h.view->m_nYOffset = -3;
@@ -60,6 +62,7 @@ TEST(ZoomReference, OneToOnePicturesAreThoseRecordedBeforeZooming) {
     SetUpPictureState(h);
     ASSERT_FALSE(h.doc->m_leftPhoto.m_selection.empty());
     ASSERT_GE(h.doc->m_checks.Current(), 0);
+    ASSERT_EQ(h.view->GetClientRect().Width(), 600 - h.view->verticalScrollBar()->width());
     const bool record = qEnvironmentVariableIntValue("ORVANE_RECORD_REFERENCE") == 1;
     if (record) QDir().mkpath(kReferenceDir);
     const CPoint positions[3] = {CPoint(0, 0), CPoint(330, 290), CPoint(100000, 100000)};
