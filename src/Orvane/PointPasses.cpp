@@ -121,12 +121,15 @@ void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, 
     if (!set) return;
     // The window's sub-image pixels; each point at its GL window position.
     const StereoRect visible = frame.VisibleSubImage(eye);
-    auto add = [&](const TINPoint& p) {
+    const bool budgeted = m_nBudget != static_cast<size_t>(-1);
+    m_records.clear();
+    auto add = [&](const TINPoint& p, int record) {
         const StereoPoint at = frame.SubImageToGL(eye, {p.x, p.y});
         const float x = static_cast<float>(at.x), y = static_cast<float>(at.y);
         if (std::isfinite(x) && std::isfinite(y)) {
             e.vertices.push_back(x);
             e.vertices.push_back(y);
+            if (budgeted) m_records.push_back(record);
         }
     };
     if (const CGridIndex* index = set->GetIndex()) {
@@ -135,7 +138,7 @@ void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, 
         e.vertices.reserve(2 * (m_keys.size() + photo.m_selection.size()));
         for (int k : m_keys) {
             const TINPoint* p = set->GetPoint(k);
-            if (p && p->id >= 0) add(*p);
+            if (p && p->id >= 0) add(*p, k);
         }
     } else {
         for (int i = 0; i < set->GetCount(); ++i) {
@@ -143,12 +146,25 @@ void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, 
             if (p->id < 0) continue;
             if (p->x >= visible.left && p->x <= visible.right && p->y >= visible.top &&
                 p->y <= visible.bottom)
-                add(*p);
+                add(*p, i);
         }
     }
     e.unselected = e.vertices.size() / 2;
+    if (budgeted && e.unselected > m_nBudget) {
+        // A fixed subsample: the records whose index is a multiple of the stride.
+        const size_t stride = (e.unselected + m_nBudget - 1) / std::max<size_t>(1, m_nBudget);
+        size_t kept = 0;
+        for (size_t i = 0; i < e.unselected; ++i) {
+            if (static_cast<size_t>(m_records[i]) % stride != 0) continue;
+            e.vertices[2 * kept] = e.vertices[2 * i];
+            e.vertices[2 * kept + 1] = e.vertices[2 * i + 1];
+            ++kept;
+        }
+        e.vertices.resize(2 * kept);
+        e.unselected = kept;
+    }
     for (const TINPoint& entry : photo.m_selection)
-        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
+        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p, entry.id);
 
     e.greyTable = FindTable(photo.m_greyMap);
     e.intoImage = m_bEnabled && m_bPixelProjection && e.greyTable >= 0 && m_style.size >= 1 &&

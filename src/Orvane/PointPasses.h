@@ -56,6 +56,14 @@ public:
     // The photograph's window must be computed for this frame and be the
     // frame's window of the eye.
     void Gather(const CAerialPhoto& photo, const CStereoFrame& frame, int eye);
+    // Most unselected points an eye draws (zoomed-out views): beyond it
+    // Gather keeps a fixed subsample, the records whose index is a multiple
+    // of a stride, so the same points stay while the view pans. The
+    // selection is always drawn whole. No limit unless set.
+    void SetPointBudget(size_t budget) { m_nBudget = budget; }
+    // Points of the eye as GL points this frame (a zoomed view draws its
+    // picture without them).
+    void KeepOutOfImage(int eye) { m_eyes[eye].intoImage = false; }
     // The points go into this eye's image picture this frame.
     bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
     // The eye's picture list holds other points than this frame's (or other
@@ -115,4 +123,6 @@ private:
     int m_nWidth = 0, m_nHeight = 0;
     std::vector<uint32_t> m_picture;  // the RGBA picture being painted, m_nWidth x m_nHeight
     std::vector<int> m_keys;          // grid index candidates, reused
+    std::vector<int> m_records;       // record of each unselected vertex, this eye
+    size_t m_nBudget = static_cast<size_t>(-1);
 };

@@ -33,8 +33,8 @@ double BruteNearest(const CTINPoints& set, StereoPoint at, double radius) {
 
 TEST(ViewPick, NearestLivePointWithinToleranceOverScaleAtAnyScale) {
     std::mt19937 rng(20261207);
-    const double scales[] = {1.0 / 64, 1.0 / 16, 0.25, 0.5, 0.0839, 0.3171, 1.0,
-                             1.189207115, 2.0, 4.0, 5.657, 16.0};
+    const double scales[] = {1.0 / 64, 1.0 / 16,    0.25, 0.5, 0.0839, 0.3171,
+                             1.0,      1.189207115, 2.0,  4.0, 5.657,  16.0};
     int picked = 0, missed = 0;
     for (int trial = 0; trial < 120; ++trial) {
         // Points over a photograph of up to 3000 pixels a side, clustered or
@@ -100,8 +100,7 @@ TEST(ViewPick, NearestLivePointWithinToleranceOverScaleAtAnyScale) {
 TEST(ViewPick, FindNearestAtIsFindNearestOnWholePixelsAndRefusesNonFinite) {
     CTINPoints set;
     for (int i = 0; i < 400; ++i)
-        ASSERT_EQ(set.AddPoint(TINPoint{i, (i * 37) % 200 + 0.25, (i * 91) % 200 + 0.75, 0, 1}),
-                  1);
+        ASSERT_EQ(set.AddPoint(TINPoint{i, (i * 37) % 200 + 0.25, (i * 91) % 200 + 0.75, 0, 1}), 1);
     set.Compact();
     ASSERT_EQ(set.BuildIndex(4), 0);
     for (int y = -10; y < 210; y += 7)
