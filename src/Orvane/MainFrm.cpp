@@ -353,13 +353,13 @@ void CMainFrame::BuildMenus() {
         overview->setCheckable(true);
         view->addAction(overview);
         // Zoom. Ctrl++ also as the keyboard gives it without Shift (Ctrl+=)
-        // and with it (Ctrl+Shift+=), and from the keypad.
+        // and from the keypad; Ctrl+Shift+= arrives as Ctrl+Shift++, which Qt
+        // matches to Ctrl++ itself (a second sequence for it would make the
+        // shortcut ambiguous and do nothing).
         view->addSeparator();
         QAction* zoomIn = MakeAction(ID_VIEW_ZOOMIN, QStringLiteral("Zoom &In\tCtrl++"));
         zoomIn->setShortcuts(
             {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal),
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Equal),
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus),
              QKeySequence(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_Plus)});
         QAction* zoomOut = MakeAction(ID_VIEW_ZOOMOUT, QStringLiteral("Zoom &Out\tCtrl+-"));
         zoomOut->setShortcuts(
