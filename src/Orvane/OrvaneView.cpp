@@ -352,13 +352,28 @@ void COrvaneView::DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame
                 frame.m_nSceneHeight,
                 bands ? bands[0] : nullptr,
                 -1};
+    // Zoomed out to 1:2 and below, the reduced level of the photograph that
+    // has a pixel for every screen pixel, once built; until then (and above
+    // 1:2) every 2^k-th pixel of the photograph, a subsample, which costs no
+    // more than the screen's pixels; zoomed in, its pixels as squares.
+    ZoomSource source{key.band, size.cx, size.cy, 0, image.GetBytesPerSample()};
+    if (const int want = ZoomLevelFor(frame.m_dScale); want >= 1) {
+        const CImagePyramid* levels = GetDocument()->ZoomLevels(eye);
+        const PyramidLevel* best = nullptr;
+        for (int k = 0; levels && k < levels->GetLevelCount(); ++k)
+            if (const PyramidLevel* l = levels->GetLevel(k); l->shift <= want) {
+                if (!best || l->shift > best->shift) best = l;
+            }
+        if (best && !best->pixels.empty()) {
+            source = {best->pixels.data(), best->width, best->height, best->shift, 1};
+            key.band = best->pixels.data();
+            key.level = best->shift;
+        }
+    }
     if (!rebuild && key == m_zoomKeys[eye]) {
         glCallList(list);
         return;
     }
-    // Every 2^k-th pixel of the photograph zoomed out (a subsample), its
-    // pixels as squares zoomed in.
-    ZoomSource source{key.band, size.cx, size.cy, 0, image.GetBytesPerSample()};
     ZoomedPicture picture;
     SampleZoomedPicture(frame, eye, size.cx, size.cy, source, picture);
     const unsigned char* grey = picture.grey.data();

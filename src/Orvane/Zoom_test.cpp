@@ -265,6 +265,9 @@ TEST_F(Zoom, PixelsPointsAndPicksAtFourAndAQuarter) {
     const int cols = left.m_image.GetSize().cx;
     for (double scale : {4.0, 0.5, 1.5}) {
         h.view->SetZoom(scale, Centre());
+        // Zoomed out: the subsample drawn until the levels are built (their
+        // build, started by the first zoomed-out frame, is stopped here).
+        for (COverviewBuilder& levels : h.doc->m_zoomLevels) levels.Cancel();
         h.Draw();
         const CStereoFrame f = h.view->GetStereoFrame();
         // Image pixels under a few screen pixels (no point near them).
@@ -329,4 +332,47 @@ TEST_F(Zoom, MiddleButtonDragsPageKeysPageHomeAndEndGoToTheEnds) {
     EXPECT_EQ(h.view->GetScrollPosition().y, 0);
     h.view->OnKeyDown(VK_END, 1, 0);
     EXPECT_EQ(h.view->GetScrollPosition().y, h.view->GetTotalSize().cy - page);
+}
+
+// Once built, the levels are drawn: each screen pixel at 1:2 the rounded mean
+// of the 2 x 2 photograph pixels it covers, at 1:4 of 4 x 4; the levels of
+// both photographs hold at most 0.35 of their band 0 bytes.
+TEST_F(Zoom, ZoomedOutTheReducedLevelsAreDrawnOnceBuilt) {
+    const CAerialPhoto& left = h.doc->m_leftPhoto;
+    const std::array<int, 256> grey = StretchedGreys(left);
+    const unsigned char* band = left.m_image.GetBands()[0];
+    const int cols = left.m_image.GetSize().cx, rows = left.m_image.GetSize().cy;
+    h.doc->CancelImageWorkers();
+    for (int shift : {1, 2}) {
+        h.view->SetZoom(std::ldexp(1.0, -shift), Centre());
+        ASSERT_TRUE(WaitFor([&] { return h.doc->ZoomLevels(0) && h.doc->ZoomLevels(1); }, 30000));
+        h.Draw();
+        const CStereoFrame f = h.view->GetStereoFrame();
+        const int n = 1 << shift;
+        int checked = 0;
+        for (int y = 10; y < f.m_nClientHeight; y += 13)
+            for (int x = 10; x < f.m_nClientWidth; x += 17) {
+                const StereoPoint s = f.GLToSubImage(CStereoFrame::kLeft, {x + 0.5, y + 0.5});
+                const int c0 = static_cast<int>(std::floor(s.x)) / n * n,
+                          r0 = static_cast<int>(std::floor(s.y)) / n * n;
+                if (s.x < 0 || s.y < 0 || c0 + n > cols || r0 + n > rows) continue;
+                if (left.m_pImagePoints->FindNearestAt(s.x, s.y, 6.0 / f.m_dScale) >= 0) continue;
+                int sum = 0;
+                for (int r = r0; r < r0 + n; ++r)
+                    for (int c = c0; c < c0 + n; ++c)
+                        sum += band[static_cast<size_t>(r) * cols + c];
+                const int g = grey[(2 * sum + n * n) / (2 * n * n)];  // halves up
+                EXPECT_EQ(h.Pixel(GL_BACK_LEFT, x, y), (std::array<int, 3>{g, g, g}))
+                    << "1:" << n << " at " << x << ", " << y;
+                ++checked;
+            }
+        EXPECT_GT(checked, 10);
+    }
+    const int64_t bandBytes =
+        int64_t{cols} * rows + int64_t{h.doc->m_rightPhoto.m_image.GetSize().cx} *
+                                   h.doc->m_rightPhoto.m_image.GetSize().cy;
+    const int64_t levelBytes =
+        h.doc->ZoomLevels(0)->GetMemoryBytes() + h.doc->ZoomLevels(1)->GetMemoryBytes();
+    EXPECT_LE(levelBytes, static_cast<int64_t>(0.35 * bandBytes));
+    EXPECT_GT(levelBytes, bandBytes / 4);
 }
