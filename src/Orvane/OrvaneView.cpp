@@ -335,7 +335,8 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
 void COrvaneView::DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame, int eye,
                                   GLuint list, bool rebuild) {
     m_pointPasses.Gather(photo, frame, eye);
-    m_pointPasses.KeepOutOfImage(eye);
+    // Many points are painted into the picture, as at 1:1.
+    const bool withPoints = m_pointPasses.IntoImage(eye);
     // The list no longer holds the 1:1 window.
     m_listWindows[eye][0].valid = false;
     const CErdasImage& image = photo.m_image;
@@ -351,7 +352,8 @@ void COrvaneView::DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame
                 eye == CStereoFrame::kRight ? frame.m_nYOffset : 0,
                 frame.m_nSceneHeight,
                 bands ? bands[0] : nullptr,
-                -1};
+                -1,
+                withPoints};
     // Zoomed out to 1:2 and below, the reduced level of the photograph that
     // has a pixel for every screen pixel, once built; until then (and above
     // 1:2) every 2^k-th pixel of the photograph, a subsample, which costs no
@@ -370,7 +372,7 @@ void COrvaneView::DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame
             key.level = best->shift;
         }
     }
-    if (!rebuild && key == m_zoomKeys[eye]) {
+    if (!rebuild && key == m_zoomKeys[eye] && !(withPoints && m_pointPasses.PictureStale(eye))) {
         glCallList(list);
         return;
     }
@@ -393,10 +395,12 @@ void COrvaneView::DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame
     }
     glDeleteLists(list, 1);
     glNewList(list, GL_COMPILE_AND_EXECUTE);
-    if (count > 0) {
-        m_greyMap = photo.m_greyMap;
+    m_greyMap = photo.m_greyMap;
+    const bool painted = withPoints && m_pointPasses.DrawPictureWithPoints(
+                                           count > 0 ? grey : nullptr, picture.x0, picture.y0,
+                                           picture.width, picture.height, eye);
+    if (!painted && count > 0)
         DrawIndexedPixels(picture.x0, picture.y0, picture.width, picture.height, grey);
-    }
     glEndList();
     m_zoomKeys[eye] = key;
     ++m_nListBuilds[list];

@@ -281,7 +281,8 @@ private:
         int scrollX = 0, scrollY = 0, width = 0, height = 0;
         int xOffset = 0, yOffset = 0, sceneHeight = 0;
         const unsigned char* band = nullptr;
-        int level = -1;  // reduced level drawn from, -1 the photograph itself
+        int level = -1;           // reduced level drawn from, -1 the photograph itself
+        bool withPoints = false;  // the points are painted into the picture
         friend bool operator==(const ZoomKey&, const ZoomKey&) = default;
     };
     ZoomKey m_zoomKeys[2];

@@ -61,9 +61,6 @@ public:
     // of a stride, so the same points stay while the view pans. The
     // selection is always drawn whole. No limit unless set.
     void SetPointBudget(size_t budget) { m_nBudget = budget; }
-    // Points of the eye as GL points this frame (a zoomed view draws its
-    // picture without them).
-    void KeepOutOfImage(int eye) { m_eyes[eye].intoImage = false; }
     // The points go into this eye's image picture this frame.
     bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
     // The eye's picture list holds other points than this frame's (or other
@@ -77,6 +74,11 @@ public:
     // list holds. False, with the points left to DrawPoints, when they do not
     // go into the image this frame.
     bool DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, int eye);
+    // The same over any 8-bit grey picture of the eye (width x height, bottom
+    // row first, lower-left pixel at GL window (rasterX, rasterY); null for
+    // none), drawn through the photograph's grey map: a zoomed view's picture.
+    bool DrawPictureWithPoints(const unsigned char* grey, int rasterX, int rasterY, int width,
+                               int height, int eye);
 
     // The eye's points as GL points (both passes) unless they went into its
     // image; the current colour is the points' colour. The context must be current.
@@ -110,6 +112,8 @@ private:
     // The frame's pixel projection is in force (identity model-view, one unit per pixel).
     bool PixelTransforms(const CStereoFrame& frame) const;
     int FindTable(const std::array<float, 256>& map) const;
+    // Stride of the fixed subsample of `count` points within the budget.
+    size_t SubsampleStride(size_t count) const;
     bool ReadBackTable(COpenGLView& view, const std::array<float, 256>& map);
 
     Eye m_eyes[2];
