@@ -137,6 +137,8 @@ void CScrollView::OnLButtonDown(unsigned int, CPoint) {}
 void CScrollView::OnLButtonUp(unsigned int, CPoint) {}
 void CScrollView::OnRButtonDown(unsigned int, CPoint) {}
 void CScrollView::OnRButtonUp(unsigned int, CPoint) {}
+void CScrollView::OnMButtonDown(unsigned int, CPoint) {}
+void CScrollView::OnMButtonUp(unsigned int, CPoint) {}
 void CScrollView::OnLButtonDblClk(unsigned int, CPoint) {}
 
 bool CScrollView::OnMouseWheel(unsigned int, short zDelta, CPoint) {
@@ -243,6 +245,8 @@ void CScrollView::mousePressEvent(QMouseEvent* event) {
         OnLButtonDown(flags, ClientPoint(event));
     else if (event->button() == Qt::RightButton)
         OnRButtonDown(flags, ClientPoint(event));
+    else if (event->button() == Qt::MiddleButton)
+        OnMButtonDown(flags, ClientPoint(event));
 }
 
 void CScrollView::mouseReleaseEvent(QMouseEvent* event) {
@@ -251,6 +255,8 @@ void CScrollView::mouseReleaseEvent(QMouseEvent* event) {
         OnLButtonUp(flags, ClientPoint(event));
     else if (event->button() == Qt::RightButton)
         OnRButtonUp(flags, ClientPoint(event));
+    else if (event->button() == Qt::MiddleButton)
+        OnMButtonUp(flags, ClientPoint(event));
 }
 
 void CScrollView::mouseDoubleClickEvent(QMouseEvent* event) {

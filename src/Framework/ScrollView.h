@@ -69,6 +69,8 @@ public:
     virtual void OnLButtonUp(unsigned int nFlags, CPoint point);
     virtual void OnRButtonDown(unsigned int nFlags, CPoint point);
     virtual void OnRButtonUp(unsigned int nFlags, CPoint point);
+    virtual void OnMButtonDown(unsigned int nFlags, CPoint point);
+    virtual void OnMButtonUp(unsigned int nFlags, CPoint point);
     virtual void OnLButtonDblClk(unsigned int nFlags, CPoint point);
     // zDelta: multiples of 120, positive away from the user. Returns whether handled;
     // the base scrolls vertically by three lines per notch and returns true.

@@ -74,6 +74,10 @@ const std::map<int, const char*>& Prompts() {
         {ID_TIN_SETTOSURFACE,
          "Set the selected points to the surface of their neighbours, along the left ray (key f)"},
         {ID_VIEW_OVERVIEW, "Show or hide the overview of the whole left photograph\nOverview"},
+        {ID_VIEW_ZOOMIN, "Show the photographs twice as large\nZoom In"},
+        {ID_VIEW_ZOOMOUT, "Show the photographs half as large\nZoom Out"},
+        {ID_VIEW_ZOOMTOFIT, "Show the whole left photograph\nZoom To Fit"},
+        {ID_VIEW_ACTUALPIXELS, "Show one photograph pixel per screen pixel\nActual Pixels"},
     };
     return prompts;
 }
@@ -161,7 +165,7 @@ int CMainFrame::OnCreate() {
     // Status bar: message pane, CAP, NUM, SCRL.
     // Status bar: message pane, the view's selected count, Z step, parallax and
     // mark position, then CAP, NUM, SCRL.
-    if (!CreateStatusBar({QString(), QString(), QString(), QString(), QString(),
+    if (!CreateStatusBar({QString(), QString(), QString(), QString(), QString(), QString(),
                           QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")})) {
         Trace(QStringLiteral("Failed to create status bar\n"));
         return -1;
@@ -173,6 +177,8 @@ int CMainFrame::OnCreate() {
     bar->SetPaneMinimumText(kPaneZStep, QStringLiteral("Z step 0.0000"));
     bar->SetPaneMinimumText(kPaneParallax, QStringLiteral("Parallax -000"));
     bar->SetPaneMinimumText(kPaneMark, QStringLiteral("X 000000.00 Y 0000000.00 Z 0000.00"));
+    // The zoom takes the room there is: it must not widen the window.
+    bar->SetPaneMinimumText(kPaneZoom, QString());
     BuildMenus();
 
     QStyle* style = QApplication::style();
@@ -372,6 +378,27 @@ void CMainFrame::BuildMenus() {
         QAction* overview = MakeAction(ID_VIEW_OVERVIEW, QStringLiteral("&Overview"));
         overview->setCheckable(true);
         view->addAction(overview);
+        // Zoom. Ctrl++ also as the keyboard gives it without Shift (Ctrl+=)
+        // and from the keypad; Ctrl+Shift+= arrives as Ctrl+Shift++, which Qt
+        // matches to Ctrl++ itself (a second sequence for it would make the
+        // shortcut ambiguous and do nothing).
+        view->addSeparator();
+        QAction* zoomIn = MakeAction(ID_VIEW_ZOOMIN, QStringLiteral("Zoom &In\tCtrl++"));
+        zoomIn->setShortcuts(
+            {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal),
+             QKeySequence(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_Plus)});
+        QAction* zoomOut = MakeAction(ID_VIEW_ZOOMOUT, QStringLiteral("Zoom &Out\tCtrl+-"));
+        zoomOut->setShortcuts(
+            {QKeySequence(Qt::CTRL | Qt::Key_Minus),
+             QKeySequence(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_Minus)});
+        QAction* fit = MakeAction(ID_VIEW_ZOOMTOFIT, QStringLiteral("Zoom To &Fit\tCtrl+0"));
+        fit->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_0),
+                           QKeySequence(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_0)});
+        QAction* actual =
+            MakeAction(ID_VIEW_ACTUALPIXELS, QStringLiteral("&Actual Pixels\tCtrl+1"));
+        actual->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_1),
+                              QKeySequence(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_1)});
+        view->addActions({zoomIn, zoomOut, fit, actual});
 
         auto* tin = new QMenu(QStringLiteral("TIN"), this);
         tin->addAction(

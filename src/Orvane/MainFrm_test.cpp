@@ -67,7 +67,11 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                               {59393, "&Status Bar"},
                                               {32782, "Test"},
                                               {32791, "&Check Queue"},
-                                              {32790, "&Overview"}});
+                                              {32790, "&Overview"},
+                                              {32800, "Zoom &In\tCtrl++"},
+                                              {32801, "Zoom &Out\tCtrl+-"},
+                                              {32802, "Zoom To &Fit\tCtrl+0"},
+                                              {32803, "&Actual Pixels\tCtrl+1"}});
     ExpectItems(MenuNamed(h.frame, "TIN"), {{32771, "Editing (Orvane)"},
                                             {32772, "Fit To Plane"},
                                             {32775, "Set To A New Z"},
@@ -114,11 +118,11 @@ TEST(MainFrame, NoDocumentMenusAndStatusBarPanes) {
                                               {57616, "Recent File"},
                                               {57665, "E&xit"}});
     CStatusBar* bar = h.frame->GetStatusBar();
-    // The message pane, the view's four panes, then the indicators.
-    ASSERT_EQ(bar->GetPaneCount(), 8);
-    EXPECT_EQ(bar->GetPaneText(5), "CAP");
-    EXPECT_EQ(bar->GetPaneText(6), "NUM");
-    EXPECT_EQ(bar->GetPaneText(7), "SCRL");
+    // The message pane, the view's five panes, then the indicators.
+    ASSERT_EQ(bar->GetPaneCount(), 9);
+    EXPECT_EQ(bar->GetPaneText(6), "CAP");
+    EXPECT_EQ(bar->GetPaneText(7), "NUM");
+    EXPECT_EQ(bar->GetPaneText(8), "SCRL");
     // Toolbar: New, Open, Save | Cut, Copy, Paste | Print | About.
     std::vector<int> ids;
     for (QAction* a : h.frame->m_wndToolBar->actions())

@@ -36,10 +36,35 @@ std::string AskForInput(const char* name, const std::string& gone) {
 
 COrvaneDoc::COrvaneDoc() {
     SetEventSink(this);
+    for (COverviewBuilder& levels : m_zoomLevels) {
+        levels.SetProgressPrefix("Building the zoom levels:");
+        QObject::connect(&levels, &COverviewBuilder::finished, [this] { UpdateAllViews(nullptr); });
+    }
+}
+
+void COrvaneDoc::CancelImageWorkers() {
+    m_overview.Cancel();
+    for (COverviewBuilder& levels : m_zoomLevels) levels.Cancel();
+    m_bLevelsStarted[0] = m_bLevelsStarted[1] = false;
+}
+
+const CImagePyramid* COrvaneDoc::ZoomLevels(int eye) {
+    if (eye < 0 || eye > 1 || !IsProjectLoaded()) return nullptr;
+    COverviewBuilder& levels = m_zoomLevels[eye];
+    if (levels.IsReady()) return &levels.GetPyramid();
+    if (!m_bLevelsStarted[eye]) {
+        m_bLevelsStarted[eye] = true;
+        const CErdasImage& image = (eye == 0 ? m_leftPhoto : m_rightPhoto).m_image;
+        // From the first halving down: about a third of band 0's pixels.
+        const ImageSize size = image.GetSize();
+        const int side = std::max(size.cx, size.cy);
+        if (side >= 2) levels.Start(image, (side + 1) / 2);
+    }
+    return nullptr;
 }
 
 COrvaneDoc::~COrvaneDoc() {
-    m_overview.Cancel();  // its worker reads the left image
+    CancelImageWorkers();  // the workers read the photographs
     SetEventSink(nullptr);
 }
 
@@ -175,8 +200,8 @@ void COrvaneDoc::SaveCheckStatuses(const std::string& pointsPath) {
 }
 
 void COrvaneDoc::OnCloseDocument() {
-    m_overview.Cancel();  // stops the overview's worker before the images go
-    SaveCheckStatuses();  // what was checked survives closing
+    CancelImageWorkers();  // stops the workers before the images go
+    SaveCheckStatuses();   // what was checked survives closing
     COpenGLDoc::OnCloseDocument();
 }
 
@@ -203,7 +228,7 @@ int COrvaneDoc::LoadProject(const ProjectPaths& paths) {
     {
         CWaitCursor wait;
         // The overview's worker reads the left image that is about to be replaced.
-        result = Load(paths, [this] { m_overview.Cancel(); });
+        result = Load(paths, [this] { CancelImageWorkers(); });
     }
     if (result.previousStatuses < 0)
         ShowTimedStatus(QStringLiteral("The check statuses could not be written to %1.")

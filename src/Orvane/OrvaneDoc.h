@@ -108,6 +108,15 @@ public:
     // member of the document, so destroyed (its worker joined) before the
     // project's photographs.
     COverviewBuilder m_overview;
+    // The reduced levels of each photograph (0 left, 1 right) that a view
+    // zoomed out draws from: every halving of band 0, built on a worker the
+    // first time a view asks after a load.
+    COverviewBuilder m_zoomLevels[2];
+    // The eye's levels when built; otherwise null, and the build is started
+    // if it has not been since the load. Views are redrawn when it is ready.
+    const CImagePyramid* ZoomLevels(int eye);
+    // Stops the workers that read the photographs (overview and levels).
+    void CancelImageWorkers();
 
 private:
     void OnProjectEvent(const ProjectEvent& event) override;
@@ -118,5 +127,7 @@ private:
     // Writes pane 0 of the main frame's status bar.
     void ShowStatus(const QString& text) const;
 
-    std::unique_ptr<QTimer> m_pSidecarTimer;  // writes the statuses a few seconds after a change
+    std::unique_ptr<QTimer> m_pSidecarTimer;
+    bool m_bLevelsStarted[2] = {
+        false, false};  // since the last load  // writes the statuses a few seconds after a change
 };

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QLocale>
+#include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -23,6 +24,8 @@
 #include "Photogrammetry/StereoAlignment.h"
 #include "Platform/IntConversion.h"
 #include "StereoView/PhotoEye.h"
+#include "StereoView/ViewPick.h"
+#include "StereoView/ZoomedImage.h"
 
 namespace {
 
@@ -88,7 +91,7 @@ void COrvaneView::OnInitialUpdate() {
     // A further window on a loaded project (Window > New Window) scrolls over
     // the whole scene, as the first one does after loading.
     if (COrvaneDoc* doc = GetDocument(); doc && doc->GetSceneSize().cx > 0)
-        SetScrollSizes(doc->GetSceneSize());
+        SetScrollSizes(ScaledSceneSize());
     if (CStatusBar* bar = CWinApp::MainStatusBar()) m_pStatusBar = bar;
     // A further window on a loaded project opens on the middle of the points
     // with the pair fused there, as the first window did after loading.
@@ -177,7 +180,8 @@ void COrvaneView::ShowProjectCentre() {
     if (FusingOffsets(left, doc->m_rightPhoto, centre.x, centre.y, z, xOffset, yOffset) > 0) {
         m_nXOffset = xOffset;
         m_nYOffset = yOffset;
-        m_nParallax = 0;
+        m_dParallax = 0.0;
+        m_nParallax = m_nSetParallax = 0;
         m_bOffsetChanged = true;
     }
     Invalidate();
@@ -216,6 +220,99 @@ double COrvaneView::HeightNear(double column, double row) const {
     if (const TINPoint* p = index >= 0 ? doc->m_points.GetPoint(index) : nullptr; p && p->id >= 0)
         return p->z;
     return MedianHeight(doc->m_points);
+}
+
+// ---------------------------------------------------------------------------
+// Zoom
+
+CSize COrvaneView::ScaledSceneSize() const {
+    const COrvaneDoc* doc = GetDocument();
+    if (!doc) return CSize();
+    const CSize scene = doc->GetSceneSize();
+    int cx = 0, cy = 0;
+    Platform::TruncClamped(scene.cx * m_dScale, cx);
+    Platform::TruncClamped(scene.cy * m_dScale, cy);
+    return CSize(cx, cy);
+}
+
+double COrvaneView::FitZoom() const {
+    const COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded()) return 1.0;
+    const ImageSize size = doc->m_leftPhoto.m_image.GetSize();
+    const CRect client = GetClientRect();
+    if (size.cx < 1 || size.cy < 1 || client.Width() < 1 || client.Height() < 1) return 1.0;
+    return std::min(static_cast<double>(client.Width()) / size.cx,
+                    static_cast<double>(client.Height()) / size.cy);
+}
+
+double COrvaneView::MinZoom() const {
+    return std::min(FitZoom(), kMinStepZoom);
+}
+
+void COrvaneView::SyncParallaxFromScreen() {
+    if (m_nParallax == m_nSetParallax) return;
+    // Set as a screen offset by someone else: that is what shows.
+    m_dParallax = m_nParallax / m_dScale;
+    m_nSetParallax = m_nParallax;
+}
+
+bool COrvaneView::SetZoom(double scale, CPoint anchor) {
+    const COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded() || !std::isfinite(scale)) return false;
+    scale = std::clamp(scale, MinZoom(), kMaxZoom);
+    SyncParallaxFromScreen();
+    // The scene position under the anchor and the mark's left sub-image
+    // position, before the scale changes.
+    const CStereoFrame before = GetStereoFrame();
+    const double sceneX = (before.m_nScrollX + anchor.x) / m_dScale;
+    const double sceneY = (before.m_nScrollY + anchor.y) / m_dScale;
+    const StereoPoint mark = before.MarkSubImage(CStereoFrame::kLeft);
+    m_dScale = scale;
+    SetScrollSizes(ScaledSceneSize());
+    int x = 0, y = 0;
+    Platform::TruncClamped(std::round(sceneX * scale - anchor.x), x);
+    Platform::TruncClamped(std::round(sceneY * scale - anchor.y), y);
+    ScrollToPosition(CPoint(x, y));
+    // The crosses stay on the image positions they marked.
+    m_nParallax = m_nSetParallax = static_cast<int>(std::lround(m_dParallax * scale));
+    m_ptMark = ToPixel(GetStereoFrame().SubImageToGL(CStereoFrame::kLeft, mark));
+    RedrawNow();
+    return true;
+}
+
+void COrvaneView::ZoomIn() {
+    const CRect client = GetClientRect();
+    SetZoom(m_dScale * m_dZoomFactor, CPoint(client.Width() / 2, client.Height() / 2));
+}
+
+void COrvaneView::ZoomOut() {
+    const CRect client = GetClientRect();
+    SetZoom(m_dScale / m_dZoomFactor, CPoint(client.Width() / 2, client.Height() / 2));
+}
+
+void COrvaneView::OnZoomToFit() {
+    if (!SetZoom(FitZoom(), CPoint())) return;
+    ScrollToPosition(CPoint());
+    Invalidate();
+}
+
+void COrvaneView::OnActualPixels() {
+    const CRect client = GetClientRect();
+    SetZoom(1.0, CPoint(client.Width() / 2, client.Height() / 2));
+}
+
+void COrvaneView::ZoomByNotches(int notches, CPoint anchor) {
+    if (notches == 0) return;
+    // Steps of 2^(1/4): e counts them. A scale between steps (a fit) goes to
+    // the next step in the direction of the wheel.
+    const double e = 4.0 * std::log2(m_dScale);
+    const double nearest = std::round(e);
+    double target = 0.0;
+    if (std::fabs(e - nearest) < 1e-9)
+        target = nearest + notches;
+    else
+        target = notches > 0 ? std::ceil(e) + (notches - 1) : std::floor(e) + (notches + 1);
+    SetZoom(std::exp2(target / 4.0), anchor);
 }
 
 int COrvaneView::MarkGroundPosition(double& X, double& Y, double& Z) const {
@@ -257,6 +354,9 @@ void COrvaneView::UpdateStatusPanes() {
         mark =
             QStringLiteral("X %1 Y %2 Z %3").arg(X, 0, 'f', 2).arg(Y, 0, 'f', 2).arg(Z, 0, 'f', 2);
     m_pStatusBar->SetPaneText(kPaneMark, mark, false);
+    if (m_pStatusBar->GetPaneCount() > kPaneZoom)
+        m_pStatusBar->SetPaneText(
+            kPaneZoom, QStringLiteral("Zoom %1 %").arg(std::lround(m_dScale * 100.0)), false);
 }
 
 void COrvaneView::OnDraw(QPainter* /*pDC*/) {
@@ -269,6 +369,13 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     }
     SelectBuffer(GL_BACK);
     ClearBuffers();
+    // Zoomed out, a budget of points: a fixed subsample beyond it (1:1 draws them all).
+    if (m_dScale == 1.0)
+        m_pointPasses.SetPointBudget(static_cast<size_t>(-1));
+    else if (m_dScale < 0.25)
+        m_pointPasses.SetPointBudget(static_cast<size_t>(kPointBudget * m_dScale * 4.0) + 1);
+    else
+        m_pointPasses.SetPointBudget(kPointBudget);
     if (doc) {
         const CAerialPhoto* photos[2] = {&doc->m_leftPhoto, &doc->m_rightPhoto};
         m_pointPasses.BeginFrame(*this, frame, photos, {m_rgbPoints, m_rgbSelected, m_nPointSize},
@@ -313,9 +420,88 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     UpdateStatusPanes();
 }
 
+void COrvaneView::DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame, int eye,
+                                  GLuint list, bool rebuild) {
+    m_pointPasses.Gather(photo, frame, eye);
+    // Many points are painted into the picture, as at 1:1.
+    const bool withPoints = m_pointPasses.IntoImage(eye);
+    // The list no longer holds the 1:1 window.
+    m_listWindows[eye][0].valid = false;
+    const CErdasImage& image = photo.m_image;
+    unsigned char** bands = image.GetBands();
+    const ImageSize size = image.GetSize();
+    ZoomKey key{true,
+                frame.m_dScale,
+                frame.m_nScrollX,
+                frame.m_nScrollY,
+                frame.m_nClientWidth,
+                frame.m_nClientHeight,
+                eye == CStereoFrame::kRight ? frame.m_nXOffset : 0,
+                eye == CStereoFrame::kRight ? frame.m_nYOffset : 0,
+                frame.m_nSceneHeight,
+                bands ? bands[0] : nullptr,
+                -1,
+                withPoints};
+    // Zoomed out to 1:2 and below, the reduced level of the photograph that
+    // has a pixel for every screen pixel, once built; until then (and above
+    // 1:2) every 2^k-th pixel of the photograph, a subsample, which costs no
+    // more than the screen's pixels; zoomed in, its pixels as squares.
+    ZoomSource source{key.band, size.cx, size.cy, 0, image.GetBytesPerSample()};
+    if (const int want = ZoomLevelFor(frame.m_dScale); want >= 1) {
+        const CImagePyramid* levels = GetDocument()->ZoomLevels(eye);
+        const PyramidLevel* best = nullptr;
+        for (int k = 0; levels && k < levels->GetLevelCount(); ++k)
+            if (const PyramidLevel* l = levels->GetLevel(k); l->shift <= want) {
+                if (!best || l->shift > best->shift) best = l;
+            }
+        if (best && !best->pixels.empty()) {
+            source = {best->pixels.data(), best->width, best->height, best->shift, 1};
+            key.band = best->pixels.data();
+            key.level = best->shift;
+        }
+    }
+    if (!rebuild && key == m_zoomKeys[eye] && !(withPoints && m_pointPasses.PictureStale(eye))) {
+        glCallList(list);
+        return;
+    }
+    ZoomedPicture picture;
+    SampleZoomedPicture(frame, eye, size.cx, size.cy, source, picture);
+    const unsigned char* grey = picture.grey.data();
+    const int64_t count = int64_t{picture.width} * picture.height;
+    if (count > 0 && source.bytesPerSample != 1) {
+        // Wider samples through the stretch the 1:1 window gets.
+        SampleRange& range = m_sampleRanges[eye];
+        if (range.band != key.band) {
+            range.band = key.band;
+            SampleValueRange(image.GetHeader().packing, key.band, int64_t{size.cx} * size.cy,
+                             &range.lo, &range.hi);
+        }
+        m_zoomGrey.resize(static_cast<size_t>(count));
+        StretchSamplesToGrey(image.GetHeader().packing, picture.grey.data(), count, range.lo,
+                             range.hi, m_zoomGrey.data());
+        grey = m_zoomGrey.data();
+    }
+    glDeleteLists(list, 1);
+    glNewList(list, GL_COMPILE_AND_EXECUTE);
+    m_greyMap = photo.m_greyMap;
+    const bool painted = withPoints && m_pointPasses.DrawPictureWithPoints(
+                                           count > 0 ? grey : nullptr, picture.x0, picture.y0,
+                                           picture.width, picture.height, eye);
+    if (!painted && count > 0)
+        DrawIndexedPixels(picture.x0, picture.y0, picture.width, picture.height, grey);
+    glEndList();
+    m_zoomKeys[eye] = key;
+    ++m_nListBuilds[list];
+}
+
 void COrvaneView::DrawPhotoList(CAerialPhoto& photo, const CStereoFrame& frame, GLuint list,
                                 bool rebuild) {
     const int eye = list == 1 ? 0 : 1;
+    if (frame.m_dScale != 1.0) {
+        DrawZoomedPhoto(photo, frame, eye, list, rebuild);
+        return;
+    }
+    m_zoomKeys[eye].valid = false;  // the lists hold 1:1 windows again
     ListWindow* lists = m_listWindows[eye];
     if (rebuild) lists[0].valid = lists[1].valid = false;
     // The points of this frame decide which of the eye's two lists is drawn.
@@ -436,13 +622,24 @@ int COrvaneView::DrawSelectPoly(CAerialPhoto& photo, GLenum buffer) {
 
 int COrvaneView::PickPoint(CPoint client) const {
     const COrvaneDoc* doc = GetDocument();
-    if (!doc) return -1;
-    const CPoint at = ToPixel(
-        GetStereoFrame().ClientToSubImage(CStereoFrame::kLeft, {1.0 * client.x, 1.0 * client.y}));
-    return doc->m_leftPhoto.FindImagePoint(at.x, at.y, m_dPickTolerance);
+    if (!doc || !doc->m_leftPhoto.m_pImagePoints) return -1;
+    // The tolerance in screen pixels: tolerance / zoom sub-image pixels.
+    return PickLeftPoint(GetStereoFrame(), *doc->m_leftPhoto.m_pImagePoints,
+                         {1.0 * client.x, 1.0 * client.y}, m_dPickTolerance);
 }
 
 void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
+    if (m_bPanning) {
+        if (nFlags & MK_MBUTTON) {
+            // The image follows the pointer.
+            const CPoint scroll = GetScrollPosition();
+            ScrollToPosition(
+                CPoint(scroll.x - (point.x - m_ptPanFrom.x), scroll.y - (point.y - m_ptPanFrom.y)));
+            m_ptPanFrom = point;
+            return;
+        }
+        m_bPanning = false;  // the release went elsewhere
+    }
     if (m_rubberBand.m_bActive && nFlags == MK_LBUTTON) {
         m_rubberBand.Track(point, true);
         CRect r = m_rubberBand.GetRect();
@@ -453,8 +650,19 @@ void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
     // together than the pick tolerance (a few pixels on dense projects) a
     // mark that waited for the mouse to leave every point would never move.
     SetCursorVisible(false);
-    m_ptMark = ToPixel(GetStereoFrame().ClientToGL({1.0 * point.x, 1.0 * point.y}));
-    COpenGLView::OnMouseMove(nFlags, point);
+    const CStereoFrame frame = GetStereoFrame();
+    m_ptMark = ToPixel(frame.ClientToGL({1.0 * point.x, 1.0 * point.y}));
+    if (m_dScale == 1.0) {
+        COpenGLView::OnMouseMove(nFlags, point);
+    } else {
+        // The read-out is in left sub-image pixels at every zoom.
+        if (m_pStatusBar) {
+            const CPoint at = ToPixel(
+                frame.ClientToSubImage(CStereoFrame::kLeft, {1.0 * point.x, 1.0 * point.y}));
+            ShowValues({at.x, at.y});
+        }
+        CScrollView::OnMouseMove(nFlags, point);
+    }
     // Near a point the read-out names it (X, Y, Z, weight) instead of the
     // logical position.
     if (const int index = PickPoint(point); index >= 0) {
@@ -467,10 +675,20 @@ void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
 void COrvaneView::OnLButtonDown(unsigned int nFlags, CPoint point) {
     if (m_nMode == 2) {
         COrvaneDoc* doc = GetDocument();
-        const CPoint at = ToPixel(
-            GetStereoFrame().ClientToSubImage(CStereoFrame::kLeft, {1.0 * point.x, 1.0 * point.y}));
-        doc->m_leftPhoto.AddPolygonVertex(at.x, at.y, m_dPickTolerance);
-        DrawSelectPoly(doc->m_leftPhoto, GL_FRONT_LEFT);
+        CAerialPhoto& left = doc->m_leftPhoto;
+        const CStereoFrame frame = GetStereoFrame();
+        if (m_dScale == 1.0) {
+            const CPoint at = ToPixel(
+                frame.ClientToSubImage(CStereoFrame::kLeft, {1.0 * point.x, 1.0 * point.y}));
+            left.AddPolygonVertex(at.x, at.y, m_dPickTolerance);
+        } else if (left.m_pImagePoints) {
+            // The point picked as the mouse picks it at this zoom.
+            const int index = PickLeftPoint(frame, *left.m_pImagePoints,
+                                            {1.0 * point.x, 1.0 * point.y}, m_dPickTolerance);
+            if (const TINPoint* p = index >= 0 ? left.m_pImagePoints->GetPoint(index) : nullptr)
+                left.m_polygon.push_back(*p);
+        }
+        DrawSelectPoly(left, GL_FRONT_LEFT);
         return;
     }
     m_rubberBand.Track(point, true);
@@ -498,9 +716,13 @@ void COrvaneView::OnLButtonUp(unsigned int nFlags, CPoint point) {
         const StereoPoint from{1.0 * r.left, 1.0 * r.top}, to{1.0 * r.right, 1.0 * r.bottom};
         const CPoint a = ToPixel(frame.ClientToLogical(from)),
                      b = ToPixel(frame.ClientToLogical(to));
-        ShowRect(a.x, a.y, b.x, b.y);
         const CPoint c = ToPixel(frame.ClientToSubImage(CStereoFrame::kLeft, from));
         const CPoint d = ToPixel(frame.ClientToSubImage(CStereoFrame::kLeft, to));
+        // Left sub-image pixels at every zoom (the logical position at 1:1).
+        if (m_dScale == 1.0)
+            ShowRect(a.x, a.y, b.x, b.y);
+        else
+            ShowRect(c.x, c.y, d.x, d.y);
         SelectInRect(c.x, c.y, d.x, d.y);
         Invalidate();
     }
@@ -529,10 +751,38 @@ void COrvaneView::OnRButtonDown(unsigned int nFlags, CPoint point) {
     COpenGLView::OnRButtonDown(nFlags, point);
 }
 
-bool COrvaneView::OnMouseWheel(unsigned int nFlags, short zDelta, CPoint /*point*/) {
+void COrvaneView::OnMButtonDown(unsigned int nFlags, CPoint point) {
+    // Panning only while no rubber band is being dragged.
+    if (!m_rubberBand.m_bActive) {
+        m_bPanning = true;
+        m_ptPanFrom = point;
+    }
+    COpenGLView::OnMButtonDown(nFlags, point);
+}
+
+void COrvaneView::OnMButtonUp(unsigned int nFlags, CPoint point) {
+    m_bPanning = false;
+    COpenGLView::OnMButtonUp(nFlags, point);
+}
+
+bool COrvaneView::OnMouseWheel(unsigned int nFlags, short zDelta, CPoint point) {
     COrvaneDoc* doc = GetDocument();
+    if (nFlags & MK_CONTROL) {
+        // Zoom about the pointer; never a parallax or a height.
+        if (zDelta != 0) ZoomByNotches(zDelta > 0 ? 1 : -1, point);
+        return true;
+    }
     if (doc->m_leftPhoto.m_selection.empty()) {
-        m_nParallax += zDelta <= 0 ? 1 : -1;
+        // One screen pixel per notch above 1:1, one sub-image pixel otherwise.
+        SyncParallaxFromScreen();
+        const double step = m_dScale > 1.0 ? 1.0 / m_dScale : 1.0;
+        const double before = m_dParallax;
+        m_dParallax += zDelta <= 0 ? step : -step;
+        // The screen offset moves by what the rounding of the new parallax
+        // moves, so a mark set on pixels (a suspect) keeps them.
+        m_nParallax +=
+            static_cast<int>(std::lround(m_dParallax * m_dScale) - std::lround(before * m_dScale));
+        m_nSetParallax = m_nParallax;
         Invalidate();
         return true;
     }
@@ -569,6 +819,26 @@ void COrvaneView::OnKeyDown(unsigned int nChar, unsigned int nRepCnt, unsigned i
         case VK_DELETE:
             // As TIN > Delete Points; Shift+Delete stays Cut's.
             if (!(nFlags & MK_SHIFT)) OnDeletePoints();
+            break;
+        case VK_PRIOR:
+        case VK_NEXT: {
+            // A page: the client height, as scroll views page.
+            const CPoint scroll = GetScrollPosition();
+            const int page = std::max(1, GetClientRect().Height()) * count;
+            ScrollToPosition(
+                CPoint(scroll.x, nChar == VK_PRIOR ? scroll.y - page : scroll.y + page));
+            Invalidate();
+            break;
+        }
+        case VK_HOME:
+            // The ends of the scroll range, which reaches past the image's
+            // edges so that any point can come to the centre.
+            ScrollToPosition(CPoint(GetScrollPosition().x, verticalScrollBar()->minimum()));
+            Invalidate();
+            break;
+        case VK_END:
+            ScrollToPosition(CPoint(GetScrollPosition().x, verticalScrollBar()->maximum()));
+            Invalidate();
             break;
         default:
             break;
@@ -726,6 +996,18 @@ bool COrvaneView::OnCommand(int id) {
         case ID_TIN_ACCEPTSUSPECT:
             OnAcceptSuspect();
             return true;
+        case ID_VIEW_ZOOMIN:
+            ZoomIn();
+            return true;
+        case ID_VIEW_ZOOMOUT:
+            ZoomOut();
+            return true;
+        case ID_VIEW_ZOOMTOFIT:
+            OnZoomToFit();
+            return true;
+        case ID_VIEW_ACTUALPIXELS:
+            OnActualPixels();
+            return true;
         default:
             return false;
     }
@@ -786,6 +1068,8 @@ void COrvaneView::OnUpdate(CScrollView* pSender, long lHint, void* pHint) {
 
 void COrvaneView::OnProjectLoaded(double dDefaultZ) {
     COrvaneDoc* doc = GetDocument();
+    // A new project opens at 1:1.
+    m_dScale = 1.0;
     SetScrollSizes(doc->GetSceneSize());
     InitGreyMap();
     m_nContrastMode = 1;  // the photographs' min-max stretch
@@ -954,14 +1238,20 @@ void COrvaneView::GoToSuspect(int index) {
     // right one shifted by the parallax that puts it on its right pixel.
     const CStereoFrame frame = GetStereoFrame();
     m_ptMark = ToPixel(frame.MarkAt({l->x, l->y}));
-    if (std::isfinite(r->x)) {
-        int parallax = 0;
-        if (Platform::TruncToInt(frame.MarkParallax({l->x, l->y}, {r->x, r->y}), parallax))
-            m_nParallax = parallax;
-    }
+    if (std::isfinite(r->x)) SetMarkParallax(frame, *l, *r);
     if (const TINPoint* g = doc->m_points.GetPoint(index))
         ShowValues({g->x, g->y, g->z, g->weight});
     RedrawNow();
+}
+
+void COrvaneView::SetMarkParallax(const CStereoFrame& frame, const TINPoint& l, const TINPoint& r) {
+    int parallax = 0;
+    if (!Platform::TruncToInt(frame.MarkParallax({l.x, l.y}, {r.x, r.y}), parallax)) return;
+    // The crosses on the pixels holding the two positions; the parallax in
+    // sub-image pixels from the positions themselves, so that zooming in
+    // shows the mark on the point between pixels.
+    m_nParallax = m_nSetParallax = parallax;
+    m_dParallax = (r.x + m_nXOffset) - l.x;
 }
 
 void COrvaneView::OnNextSuspect() {
@@ -1018,10 +1308,7 @@ void COrvaneView::OnSetToSurface() {
     const TINPoint* r = doc->m_rightPhoto.m_pImagePoints->GetPoint(current);
     const CStereoFrame frame = GetStereoFrame();
     if (l && r && std::isfinite(l->x) && std::isfinite(r->x) &&
-        m_ptMark.x == frame.MarkAt({l->x, l->y}).x) {
-        int parallax = 0;
-        if (Platform::TruncToInt(frame.MarkParallax({l->x, l->y}, {r->x, r->y}), parallax))
-            m_nParallax = parallax;
-    }
+        m_ptMark.x == frame.MarkAt({l->x, l->y}).x)
+        SetMarkParallax(frame, *l, *r);
     Invalidate();
 }

@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 
 class COrvaneDoc;
 class CRenumbering;
+struct TINPoint;
 class CAerialPhoto;
 
 // Command ids of the view.
@@ -44,6 +46,11 @@ enum OrvaneCommand {
     ID_TIN_SETTOSURFACE = 32794,
     // The operator's review: accept the current suspect as it is (key k).
     ID_TIN_ACCEPTSUSPECT = 32830,
+    // Zoom (View menu); 32800-32809 are kept for the zoom.
+    ID_VIEW_ZOOMIN = 32800,
+    ID_VIEW_ZOOMOUT = 32801,
+    ID_VIEW_ZOOMTOFIT = 32802,
+    ID_VIEW_ACTUALPIXELS = 32803,
 };
 
 // Panes of the main frame's status bar that the view writes, before CAP,
@@ -54,6 +61,7 @@ enum OrvaneStatusPane {
     kPaneZStep = 2,     // the wheel's height step
     kPaneParallax = 3,  // the floating mark's parallax, pixels
     kPaneMark = 4,      // ground X, Y, Z of the floating mark (blank where the rays miss)
+    kPaneZoom = 5,      // the view's scale, "Zoom 100 %"
 };
 
 class COrvaneView : public COpenGLView {
@@ -91,12 +99,44 @@ public:
     void OnLButtonUp(unsigned int nFlags, CPoint point) override;
     void OnRButtonDown(unsigned int nFlags, CPoint point) override;
     bool OnMouseWheel(unsigned int nFlags, short zDelta, CPoint point) override;
+    // The middle button drags the view (panning).
+    void OnMButtonDown(unsigned int nFlags, CPoint point) override;
+    void OnMButtonUp(unsigned int nFlags, CPoint point) override;
     void OnKeyDown(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) override;
     void OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int nFlags) override;
 
     // The screen geometry of this moment: scroll position, client size, scale,
     // mark, parallax, offsets and both photographs' display windows.
     CStereoFrame GetStereoFrame() const;
+
+    // --- Zoom ------------------------------------------------------------------
+    // The zoom is the base view's m_dScale: screen pixels per left sub-image
+    // pixel. It stays between MinZoom (the fit zoom, or 1/64 when that is
+    // larger) and kMaxZoom.
+    static constexpr double kMaxZoom = 16.0;
+    static constexpr double kMinStepZoom = 1.0 / 64.0;
+    // Most points an eye draws zoomed out (fewer below 1:4): a fixed subsample beyond.
+    static constexpr size_t kPointBudget = 200000;
+    // The scale at which the whole left photograph fills the client area in
+    // one direction and fits in the other; 1 without a project.
+    double FitZoom() const;
+    double MinZoom() const;
+    // Sets the scale (limited to MinZoom .. kMaxZoom) keeping the left
+    // sub-image position under client point `anchor` where it is (as far as
+    // the scroll range and whole scroll positions allow); the scroll area
+    // becomes the scene size times the scale, the floating mark keeps its
+    // left sub-image position and its parallax in sub-image pixels. False
+    // without a project.
+    bool SetZoom(double scale, CPoint anchor);
+    // Zoom In and Out by m_dZoomFactor about the view centre.
+    void ZoomIn() override;
+    void ZoomOut() override;
+    void OnZoomToFit();
+    // Scale 1, the left sub-image position at the centre staying there.
+    void OnActualPixels();
+    // One Ctrl+wheel notch (`notches` > 0 zooms in) about a client point: by
+    // 2^(1/4), from a scale between the steps to the next step.
+    void ZoomByNotches(int notches, CPoint anchor);
 
     // Index of the left image point within m_dPickTolerance of a client point, or -1.
     int PickPoint(CPoint client) const;
@@ -201,7 +241,13 @@ public:
     double m_dZIncrement = 0.03;
     double m_dDefaultZ = 0.0;
     double m_dPickTolerance = 5.0;
+    // The floating mark's parallax in left sub-image pixels (fractions above
+    // 1:1); m_nParallax is its screen offset at the current zoom,
+    // lround(m_dParallax * zoom).
+    double m_dParallax = 30.0;
     int m_nParallax = 30;
+    // Height of the floating mark found by a mode that sets it; NaN when none has.
+    double m_dMarkZ = std::numeric_limits<double>::quiet_NaN();
     int m_nContrastMode = 0;
     bool m_bRefreshGreyMap = true;
     bool m_bOffsetChanged = false;
@@ -210,6 +256,17 @@ public:
     int m_nMode = 0;
 
 private:
+    // m_dParallax again from m_nParallax when the int was set on its own
+    // (the int is what is drawn), then m_nParallax from m_dParallax.
+    void SyncParallaxFromScreen();
+    // The mark's parallax for a point seen at l (left) and r (right sub-image).
+    void SetMarkParallax(const CStereoFrame& frame, const TINPoint& l, const TINPoint& r);
+    // The scroll area for the current scale: the scene size times the scale.
+    CSize ScaledSceneSize() const;
+    int m_nSetParallax = 30;  // m_nParallax as the view last set it
+    bool m_bPanning = false;  // the middle button is dragging the view
+    CPoint m_ptPanFrom;       // client position of the last drag step
+
     // Draws one photograph's window from display list `list` (1 left, 2
     // right), or with its points from list `list` + 2, rebuilding the list
     // when `rebuild`, or the window, raster position or points changed since
@@ -232,4 +289,28 @@ private:
         friend bool operator==(const ListWindow&, const ListWindow&) = default;
     };
     ListWindow m_listWindows[2][2];
+
+    // At other scales than 1:1 each eye's list (1 left, 2 right) holds the
+    // picture sampled for the screen (ZoomedImage), built again when any of
+    // this changes.
+    struct ZoomKey {
+        bool valid = false;
+        double scale = 0.0;
+        int scrollX = 0, scrollY = 0, width = 0, height = 0;
+        int xOffset = 0, yOffset = 0, sceneHeight = 0;
+        const unsigned char* band = nullptr;
+        int level = -1;           // reduced level drawn from, -1 the photograph itself
+        bool withPoints = false;  // the points are painted into the picture
+        friend bool operator==(const ZoomKey&, const ZoomKey&) = default;
+    };
+    ZoomKey m_zoomKeys[2];
+    // The band-0 value range of wider sample types, per eye, for the grey stretch.
+    struct SampleRange {
+        const unsigned char* band = nullptr;
+        double lo = 0.0, hi = 0.0;
+    };
+    SampleRange m_sampleRanges[2];
+    std::vector<unsigned char> m_zoomGrey;  // stretched samples, reused
+    void DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame, int eye, GLuint list,
+                         bool rebuild);
 };

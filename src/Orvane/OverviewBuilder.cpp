@@ -15,7 +15,7 @@ COverviewBuilder::~COverviewBuilder() {
     Cancel();
 }
 
-bool COverviewBuilder::Start(const CErdasImage& image) {
+bool COverviewBuilder::Start(const CErdasImage& image, int maxSide) {
     Cancel();
     unsigned char** bands = image.GetBands();
     if (!bands || !bands[0]) return false;
@@ -27,7 +27,7 @@ bool COverviewBuilder::Start(const CErdasImage& image) {
     // The worker reports through events queued to this object on the
     // user-interface thread; the object outlives the thread (Cancel joins it),
     // and events still queued when it goes are dropped with it.
-    m_thread = std::thread([this, job, source, generation] {
+    m_thread = std::thread([this, job, source, generation, maxSide] {
         auto progress = [&](double fraction) {
             const int percent = static_cast<int>(fraction * 100.0);
             if (job->percent.exchange(percent) == percent) return;
@@ -35,7 +35,7 @@ bool COverviewBuilder::Start(const CErdasImage& image) {
                 this, [this, generation, percent] { OnProgress(generation, percent); },
                 Qt::QueuedConnection);
         };
-        job->result = job->pyramid.Build(source, CImagePyramid::kMaxSide, progress, &job->cancel);
+        job->result = job->pyramid.Build(source, maxSide, progress, &job->cancel);
         if (job->result != -1)
             QMetaObject::invokeMethod(
                 this, [this, generation] { OnFinished(generation); }, Qt::QueuedConnection);
@@ -59,7 +59,7 @@ void COverviewBuilder::Cancel() {
 
 void COverviewBuilder::OnProgress(int generation, int percent) {
     if (generation != m_nGeneration || !m_thread.joinable()) return;
-    ShowProgress(QStringLiteral("%1 %2 %").arg(QString::fromLatin1(kProgressPrefix)).arg(percent));
+    ShowProgress(QStringLiteral("%1 %2 %").arg(QString::fromLatin1(m_pPrefix)).arg(percent));
     emit progressChanged(percent);
 }
 
@@ -84,6 +84,6 @@ void COverviewBuilder::ShowProgress(const QString& text) const {
     // Held over the mouse read-outs; released only while it is this text.
     if (!text.isEmpty())
         bar->HoldMessage(text);
-    else if (bar->GetHeldMessage().startsWith(QString::fromLatin1(kProgressPrefix)))
+    else if (bar->GetHeldMessage().startsWith(QString::fromLatin1(m_pPrefix)))
         bar->HoldMessage(QString());
 }

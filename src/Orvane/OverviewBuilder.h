@@ -25,8 +25,12 @@ public:
     ~COverviewBuilder() override;  // cancels and waits
 
     // Starts building the pyramid of the image's band 0 (any build running is
-    // cancelled first). False, with nothing started, when the image holds no data.
-    bool Start(const CErdasImage& image);
+    // cancelled first), keeping the levels from the first whose sides are at
+    // most maxSide. False, with nothing started, when the image holds no data.
+    bool Start(const CErdasImage& image, int maxSide = CImagePyramid::kMaxSide);
+    // The status-bar text while building starts with this (kProgressPrefix
+    // unless set); the pointer must stay valid.
+    void SetProgressPrefix(const char* prefix) { m_pPrefix = prefix; }
     // Stops a running build, waits for its thread and drops the pyramid.
     void Cancel();
 
@@ -68,4 +72,5 @@ private:
     bool m_bReady = false;
     int m_nGeneration = 0;
     int m_nResult = 0;
+    const char* m_pPrefix = kProgressPrefix;
 };

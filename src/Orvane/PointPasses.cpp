@@ -111,6 +111,14 @@ bool CPointPasses::ReadBackTable(COpenGLView& view, const std::array<float, 256>
     return true;
 }
 
+size_t CPointPasses::SubsampleStride(size_t count) const {
+    // A power of two, so that a pan that changes the count a little keeps
+    // the stride, and a larger stride keeps a subset of the smaller one's points.
+    size_t stride = 1;
+    while (count / stride > m_nBudget) stride *= 2;
+    return stride;
+}
+
 void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, int eye) {
     Eye& e = m_eyes[eye];
     e.vertices.clear();
@@ -121,21 +129,27 @@ void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, 
     if (!set) return;
     // The window's sub-image pixels; each point at its GL window position.
     const StereoRect visible = frame.VisibleSubImage(eye);
-    auto add = [&](const TINPoint& p) {
+    const bool budgeted = m_nBudget != static_cast<size_t>(-1);
+    m_records.clear();
+    auto add = [&](const TINPoint& p, int record) {
         const StereoPoint at = frame.SubImageToGL(eye, {p.x, p.y});
         const float x = static_cast<float>(at.x), y = static_cast<float>(at.y);
         if (std::isfinite(x) && std::isfinite(y)) {
             e.vertices.push_back(x);
             e.vertices.push_back(y);
+            if (budgeted) m_records.push_back(record);
         }
     };
     if (const CGridIndex* index = set->GetIndex()) {
         m_keys.clear();
         index->QueryRect(visible.left, visible.top, visible.right, visible.bottom, m_keys);
-        e.vertices.reserve(2 * (m_keys.size() + photo.m_selection.size()));
+        // Over the budget, only the records of the subsample are looked at.
+        const size_t stride = budgeted ? SubsampleStride(m_keys.size()) : 1;
+        e.vertices.reserve(2 * (m_keys.size() / stride + photo.m_selection.size()));
         for (int k : m_keys) {
+            if (stride > 1 && static_cast<size_t>(k) % stride != 0) continue;
             const TINPoint* p = set->GetPoint(k);
-            if (p && p->id >= 0) add(*p);
+            if (p && p->id >= 0) add(*p, k);
         }
     } else {
         for (int i = 0; i < set->GetCount(); ++i) {
@@ -143,12 +157,25 @@ void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, 
             if (p->id < 0) continue;
             if (p->x >= visible.left && p->x <= visible.right && p->y >= visible.top &&
                 p->y <= visible.bottom)
-                add(*p);
+                add(*p, i);
         }
     }
     e.unselected = e.vertices.size() / 2;
+    if (budgeted && e.unselected > m_nBudget) {
+        // A fixed subsample: the records whose index is a multiple of the stride.
+        const size_t stride = SubsampleStride(e.unselected);
+        size_t kept = 0;
+        for (size_t i = 0; i < e.unselected; ++i) {
+            if (static_cast<size_t>(m_records[i]) % stride != 0) continue;
+            e.vertices[2 * kept] = e.vertices[2 * i];
+            e.vertices[2 * kept + 1] = e.vertices[2 * i + 1];
+            ++kept;
+        }
+        e.vertices.resize(2 * kept);
+        e.unselected = kept;
+    }
     for (const TINPoint& entry : photo.m_selection)
-        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
+        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p, entry.id);
 
     e.greyTable = FindTable(photo.m_greyMap);
     e.intoImage = m_bEnabled && m_bPixelProjection && e.greyTable >= 0 && m_style.size >= 1 &&
@@ -168,6 +195,21 @@ bool CPointPasses::PictureStale(int eye) const {
 // The picture of an image with its points
 
 bool CPointPasses::DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, int eye) {
+    if (!m_eyes[eye].intoImage) return false;
+    const unsigned char* grey = nullptr;
+    int w = 0, h = 0;
+    if (photo.GetDisplayBuffer()) {
+        grey = photo.m_image.GetDisplayWindow();
+        w = photo.m_nLastCol - photo.m_nFirstCol + 1;
+        h = photo.m_nLastRow - photo.m_nFirstRow + 1;
+        // The image alone leaves the view's map at the photograph's (see DrawImageWindow).
+        view.m_greyMap = photo.m_greyMap;
+    }
+    return DrawPictureWithPoints(grey, photo.m_nRasterX, photo.m_nRasterY, w, h, eye);
+}
+
+bool CPointPasses::DrawPictureWithPoints(const unsigned char* grey, int rasterX, int rasterY, int w,
+                                         int h, int eye) {
     const Eye& e = m_eyes[eye];
     if (!e.intoImage) return false;
     auto windowPos = reinterpret_cast<WindowPos2iProc>(m_windowPos);
@@ -177,26 +219,18 @@ bool CPointPasses::DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, i
     // The image window, cut to the GL window as the image alone is drawn, each
     // grey index in the colour the GL gives it.
     bool covered = false;
-    if (photo.GetDisplayBuffer()) {
-        const unsigned char* grey = photo.m_image.GetDisplayWindow();
-        const int w = photo.m_nLastCol - photo.m_nFirstCol + 1;
-        const int h = photo.m_nLastRow - photo.m_nFirstRow + 1;
-        const int64_t x0 = std::max(0, photo.m_nRasterX);
-        const int64_t y0 = std::max(0, photo.m_nRasterY);
-        const int64_t x1 = std::min<int64_t>(width, int64_t{photo.m_nRasterX} + w);
-        const int64_t y1 = std::min<int64_t>(height, int64_t{photo.m_nRasterY} + h);
-        if (grey && x1 > x0 && y1 > y0) {
-            const uint32_t* table = m_tables[static_cast<size_t>(e.greyTable)].rgba.data();
-            for (int64_t y = y0; y < y1; ++y) {
-                const unsigned char* src =
-                    grey + (y - photo.m_nRasterY) * w + (x0 - photo.m_nRasterX);
-                uint32_t* dst = m_picture.data() + y * width + x0;
-                for (int64_t x = 0; x < x1 - x0; ++x) dst[x] = table[src[x]];
-            }
-            covered = x0 == 0 && y0 == 0 && x1 == width && y1 == height;
+    const int64_t x0 = std::max(0, rasterX);
+    const int64_t y0 = std::max(0, rasterY);
+    const int64_t x1 = std::min<int64_t>(width, int64_t{rasterX} + w);
+    const int64_t y1 = std::min<int64_t>(height, int64_t{rasterY} + h);
+    if (grey && x1 > x0 && y1 > y0) {
+        const uint32_t* table = m_tables[static_cast<size_t>(e.greyTable)].rgba.data();
+        for (int64_t y = y0; y < y1; ++y) {
+            const unsigned char* src = grey + (y - rasterY) * w + (x0 - rasterX);
+            uint32_t* dst = m_picture.data() + y * width + x0;
+            for (int64_t x = 0; x < x1 - x0; ++x) dst[x] = table[src[x]];
         }
-        // The image alone leaves the view's map at the photograph's (see DrawImageWindow).
-        view.m_greyMap = photo.m_greyMap;
+        covered = x0 == 0 && y0 == 0 && x1 == width && y1 == height;
     }
     // The two passes, in drawing order: the selection over the points.
     PaintPointSquares(m_picture.data(), width, height, e.vertices.data(), e.unselected,

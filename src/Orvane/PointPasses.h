@@ -56,6 +56,11 @@ public:
     // The photograph's window must be computed for this frame and be the
     // frame's window of the eye.
     void Gather(const CAerialPhoto& photo, const CStereoFrame& frame, int eye);
+    // Most unselected points an eye draws (zoomed-out views): beyond it
+    // Gather keeps a fixed subsample, the records whose index is a multiple
+    // of a stride, so the same points stay while the view pans. The
+    // selection is always drawn whole. No limit unless set.
+    void SetPointBudget(size_t budget) { m_nBudget = budget; }
     // The points go into this eye's image picture this frame.
     bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
     // The eye's picture list holds other points than this frame's (or other
@@ -69,6 +74,11 @@ public:
     // list holds. False, with the points left to DrawPoints, when they do not
     // go into the image this frame.
     bool DrawImageWithPoints(COpenGLView& view, CAerialPhoto& photo, int eye);
+    // The same over any 8-bit grey picture of the eye (width x height, bottom
+    // row first, lower-left pixel at GL window (rasterX, rasterY); null for
+    // none), drawn through the photograph's grey map: a zoomed view's picture.
+    bool DrawPictureWithPoints(const unsigned char* grey, int rasterX, int rasterY, int width,
+                               int height, int eye);
 
     // The eye's points as GL points (both passes) unless they went into its
     // image; the current colour is the points' colour. The context must be current.
@@ -102,6 +112,8 @@ private:
     // The frame's pixel projection is in force (identity model-view, one unit per pixel).
     bool PixelTransforms(const CStereoFrame& frame) const;
     int FindTable(const std::array<float, 256>& map) const;
+    // Stride of the fixed subsample of `count` points within the budget.
+    size_t SubsampleStride(size_t count) const;
     bool ReadBackTable(COpenGLView& view, const std::array<float, 256>& map);
 
     Eye m_eyes[2];
@@ -115,4 +127,6 @@ private:
     int m_nWidth = 0, m_nHeight = 0;
     std::vector<uint32_t> m_picture;  // the RGBA picture being painted, m_nWidth x m_nHeight
     std::vector<int> m_keys;          // grid index candidates, reused
+    std::vector<int> m_records;       // record of each unselected vertex, this eye
+    size_t m_nBudget = static_cast<size_t>(-1);
 };

@@ -543,9 +543,12 @@ int CTINPoints::RebuildToHoldEveryRecord() {
 }
 
 int CTINPoints::FindNearest(int x, int y, double radius) const {
+    return FindNearestAt(x, y, radius);
+}
+
+int CTINPoints::FindNearestAt(double qx, double qy, double radius) const {
     if (!m_index.HasCells()) return -1;
-    const double qx = x;
-    const double qy = y;
+    if (!std::isfinite(qx) || !std::isfinite(qy)) return -1;
     // Squared distance a point must be strictly below; not positive (or NaN)
     // when nothing can be within the radius.
     double bestDistance = radius * radius;

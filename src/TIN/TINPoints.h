@@ -165,6 +165,10 @@ public:
     // order (row, then column, ascending). Deleted records and keys that name
     // no record in use are skipped.
     int FindNearest(int x, int y, double radius) const;
+    // The same search from a position between pixels (sub-image pixels, as a
+    // click lands on a zoomed view): every cell the circle of `radius` around
+    // (x, y) touches, the same ties. -1 also for a position that is not finite.
+    int FindNearestAt(double x, double y, double radius) const;
     // Record index; -1 no index, -2 index out of range or point outside the
     // index, -3 direction not 0..3, -4 edge reached.
     int FindNeighbour(int index, int direction) const;
