@@ -1,0 +1,261 @@
+// What the application benchmarks share: a generated 10,000 x 10,000 demo
+// project with 1,000,000 points (and a densified copy), the application made
+// once with its main window at a fixed client size, loading a project into
+// it, and timing helpers. Included by each *_glbench.cpp program.
+#pragma once
+
+#include <GL/gl.h>
+#include <benchmark/benchmark.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DemoProject.h"
+#include "Framework/MDIFrame.h"
+#include "Orvane/MainFrm.h"
+#include "Orvane/Orvane.h"
+#include "Orvane/OrvaneDoc.h"
+#include "Orvane/OrvaneView.h"
+#include "Photogrammetry/AerialPhoto.h"
+#include "Platform/Platform.h"
+#include "TIN/TINPoints.h"
+#include "erdasimg/erdasimg.h"
+
+namespace {
+
+constexpr int kImageSide = 10000;
+constexpr int64_t kPointCount = 1000000;
+constexpr int kDenseFactor = 4;  // points of the densified copy per demo point
+constexpr int kClientW = 1280;
+constexpr int kClientH = 1024;
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// Per-iteration samples of every benchmark (seconds), for the summary.
+std::map<std::string, std::vector<double>> g_samples;
+// Counts and notes gathered on the way (visible points, selection sizes).
+std::map<std::string, double> g_counts;
+std::vector<std::string> g_notes;
+
+void Record(benchmark::State& state, const std::string& name, double seconds) {
+    state.SetIterationTime(seconds);
+    g_samples[name].push_back(seconds);
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+double MedianOf(const std::string& name) {
+    auto it = g_samples.find(name);
+    return it == g_samples.end() ? NAN : Median(it->second);
+}
+
+void ProcessEvents(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+// ---------------------------------------------------------------------------
+// The project files
+
+std::string DemoDir() {
+    const char* dir = std::getenv("ORVANE_BENCH_DEMO");
+    return dir && *dir ? dir : "/tmp/orvane-bench-demo";
+}
+
+ProjectPaths DemoPaths(const std::string& points = "points.pts") {
+    const std::string d = DemoDir() + "/";
+    return ProjectPaths{d + "left.lan", d + "right.lan", d + "left.ORN", d + "right.ORN",
+                        d + points};
+}
+
+// First int32 of a points file: its record count.
+int32_t PointsInFile(const std::string& path) {
+    int32_t n = -1;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        if (std::fread(&n, sizeof n, 1, f) != 1) n = -1;
+        std::fclose(f);
+    }
+    return n;
+}
+
+// Generates the demo project unless a complete one of the right size is there.
+bool EnsureDemo(std::string& error) {
+    const ProjectPaths p = DemoPaths();
+    const int64_t lanBytes = 128 + int64_t(kImageSide) * kImageSide;
+    if (FileSize(p.leftImage) == lanBytes && FileSize(p.rightImage) == lanBytes &&
+        FileSize(p.leftOrientation) > 0 && FileSize(p.rightOrientation) > 0 &&
+        PointsInFile(p.matchedPoints) == kPointCount) {
+        g_notes.push_back("demo project reused from " + DemoDir());
+        return true;
+    }
+    demo::DemoOptions options;
+    options.outDir = DemoDir();
+    options.cols = kImageSide;
+    options.rows = kImageSide;
+    options.points = kPointCount;
+    demo::DemoResult result;
+    std::fprintf(stderr, "generating the demo project into %s ...\n", DemoDir().c_str());
+    if (demo::MakeDemoProject(options, result, error) != 1) return false;
+    g_notes.push_back("demo project generated into " + DemoDir());
+    return true;
+}
+
+// The densified copy: every demo point and kDenseFactor - 1 copies shifted by
+// fractions of the grid spacing (ground units) at the same height, each
+// record's id its index. Written once beside the demo.
+bool EnsureDensePoints(std::string& error) {
+    const std::string path = DemoPaths("points-dense.pts").matchedPoints;
+    if (PointsInFile(path) == kPointCount * kDenseFactor) return true;
+    CTINPoints src;
+    if (src.ReadPts(DemoPaths().matchedPoints) != 1) {
+        error = "cannot read the demo points";
+        return false;
+    }
+    double sx = 0.0, sy = 0.0;
+    src.GetSpacing(&sx, &sy);
+    const int n = src.GetCount();
+    CTINPoints dense(n * kDenseFactor);
+    if (dense.GetCount() != n * kDenseFactor) {
+        error = "cannot allocate the dense set";
+        return false;
+    }
+    const double fx[kDenseFactor] = {0.0, 0.5, 0.0, 0.5};
+    const double fy[kDenseFactor] = {0.0, 0.0, -0.5, -0.5};
+    for (int k = 0; k < kDenseFactor; ++k) {
+        for (int i = 0; i < n; ++i) {
+            const TINPoint* p = src.GetPoint(i);
+            const int index = k * n + i;
+            dense.SetPoint(index, p->x + fx[k] * sx, p->y + fy[k] * sy, index);
+            TINPoint* d = dense.GetPoint(index);
+            d->z = p->z;
+            d->weight = p->weight;
+        }
+    }
+    // Bounds widened by one spacing to hold the shifted copies.
+    dense.m_dMinX = src.m_dMinX;
+    dense.m_dMaxX = src.m_dMaxX + sx;
+    dense.m_dMinY = src.m_dMinY - sy;
+    dense.m_dMaxY = src.m_dMaxY;
+    dense.SetSpacing(sx / 2.0, sy / 2.0);
+    if (dense.WritePts(path) != n * kDenseFactor) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The running application
+
+struct App {
+    std::unique_ptr<COrvaneApp> app;
+    CMainFrame* frame = nullptr;
+    COrvaneView* view = nullptr;
+    COrvaneDoc* doc = nullptr;
+    std::unique_ptr<Platform::ScopedMessageCapture> capture;
+    std::string loaded;  // points file of the loaded project
+    CPoint scroll;       // scroll position of the frame benchmarks
+
+    bool Start() {
+        QStandardPaths::setTestModeEnabled(true);
+        static QTemporaryDir settings;  // recent files of this run, not the user's
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+        app = std::make_unique<COrvaneApp>();
+        if (!app->InitInstance(QStringList())) return false;
+        capture = std::make_unique<Platform::ScopedMessageCapture>();
+        frame = app->GetMainFrame();
+        frame->resize(kClientW + 100, kClientH + 150);
+        if (QMdiSubWindow* sub = frame->GetMDIArea()->activeSubWindow()) sub->showMaximized();
+        ProcessEvents(300);
+        view = dynamic_cast<COrvaneView*>(frame->GetActiveView());
+        doc = view ? view->GetDocument() : nullptr;
+        return doc != nullptr;
+    }
+
+    // Grows or shrinks the main window until the view's client area is exactly
+    // kClientW x kClientH (scroll bars included in the frame's share).
+    bool FitClient() {
+        for (int pass = 0; pass < 6; ++pass) {
+            const CRect c = view->GetClientRect();
+            if (c.Width() == kClientW && c.Height() == kClientH && view->m_nWidth == kClientW &&
+                view->m_nHeight == kClientH)
+                return true;
+            frame->resize(frame->width() + kClientW - c.Width(),
+                          frame->height() + kClientH - c.Height());
+            ProcessEvents(200);
+        }
+        const CRect c = view->GetClientRect();
+        return c.Width() == kClientW && c.Height() == kClientH;
+    }
+
+    int Load(const ProjectPaths& paths) {
+        view->m_strLeftImage = paths.leftImage;
+        view->m_strRightImage = paths.rightImage;
+        view->m_strLeftOrientation = paths.leftOrientation;
+        view->m_strRightOrientation = paths.rightOrientation;
+        view->m_strMatchedPoints = paths.matchedPoints;
+        const int result = doc->LoadProject(paths);
+        loaded = result == 1 ? paths.matchedPoints : std::string();
+        return result;
+    }
+
+    ~App() {
+        if (doc) doc->SetModifiedFlag(false);
+        capture.reset();
+        if (frame) frame->close();
+        ProcessEvents(50);
+        app.reset();
+    }
+};
+
+std::unique_ptr<App> g_app;
+bool g_ready = false;
+
+bool Ready(benchmark::State& state) {
+    if (!g_ready) state.SkipWithError("no application or demo project");
+    return g_ready;
+}
+
+// Loads `points` (with the demo's images) unless it is the loaded project.
+bool EnsureLoaded(benchmark::State& state, const std::string& points) {
+    if (!Ready(state)) return false;
+    const ProjectPaths paths = DemoPaths(points);
+    if (g_app->loaded != paths.matchedPoints && g_app->Load(paths) != 1) {
+        state.SkipWithError("the project does not load");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
