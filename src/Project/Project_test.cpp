@@ -276,42 +276,4 @@ TEST(ProjectChecks, VisitingChangesNothingAcceptingAndEditingDoAndBackReachesAFi
     EXPECT_EQ(project.NextSuspect(), order[2]);
 }
 
-// A load counts the live points that fall inside each photograph; a left
-// image whose sub-image start was lost (here moved 20,000 columns) holds none.
-TEST(ProjectLoad, CountsThePointsInsideEachPhotograph) {
-    platformtest::TempDir dir("orvane_inside");
-    ProjectPaths paths = DemoProjectPaths({});
-    CProject project;
-    ProjectLoadResult loaded = project.Load(paths);
-    ASSERT_TRUE(loaded.Loaded());
-    EXPECT_EQ(loaded.livePoints, project.m_points.GetCount());
-    // Brute force over the image-point sets and the images' sizes.
-    auto inside = [&](const CAerialPhoto& photo) {
-        int n = 0;
-        for (int i = 0; i < photo.m_pImagePoints->GetCount(); ++i) {
-            const TINPoint* p = photo.m_pImagePoints->GetPoint(i);
-            n += p->x >= 0 && p->x < photo.m_image.GetSize().cx && p->y >= 0 &&
-                 p->y < photo.m_image.GetSize().cy;
-        }
-        return n;
-    };
-    EXPECT_EQ(loaded.insideLeft, inside(project.m_leftPhoto));
-    EXPECT_EQ(loaded.insideRight, inside(project.m_rightPhoto));
-    EXPECT_GT(2 * loaded.insideLeft, loaded.livePoints);
-
-    std::string lan = Slurp(paths.leftImage);
-    ASSERT_GT(lan.size(), 128u);
-    int32_t xstart = 0;
-    std::memcpy(&xstart, lan.data() + 24, 4);
-    xstart += 20000;
-    std::memcpy(lan.data() + 24, &xstart, 4);
-    paths.leftImage = dir / "left.lan";
-    std::ofstream(paths.leftImage, std::ios::binary) << lan;
-    loaded = project.Load(paths);
-    ASSERT_TRUE(loaded.Loaded());
-    EXPECT_EQ(loaded.insideLeft, 0);
-    EXPECT_EQ(loaded.insideRight, inside(project.m_rightPhoto));
-    EXPECT_GT(loaded.insideRight, 0);
-}
-
 }  // namespace
