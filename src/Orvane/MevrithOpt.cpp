@@ -1,5 +1,6 @@
 #include "Orvane/MevrithOpt.h"
 
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -55,6 +56,9 @@ CMevrithOpt::CMevrithOpt(QWidget* pParent) : QDialog(pParent) {
     m_pEditDefaultZ = addEdit("Default Z:", 1010, 3, 0);
     // The ring around the check queue's current suspect.
     m_stcSuspect = addSwatch("Suspect Ring:", 1017, 3, 2, m_rgbSuspect);
+    m_pCheckSharpPixels = new QCheckBox(QStringLiteral("Sharp square pixels when zoomed in"), this);
+    m_pCheckSharpPixels->setObjectName(QStringLiteral("1020"));
+    pGrid->addWidget(m_pCheckSharpPixels, 4, 0, 1, 4);
     m_stcPoints->m_onClicked = [this] { OnPointsColor(); };
     m_stcSelected->m_onClicked = [this] { OnSelectedColor(); };
     m_stcSuspect->m_onClicked = [this] { ChooseColor(m_rgbSuspect); };
@@ -79,6 +83,11 @@ bool CMevrithOpt::UpdateData(bool bSaveAndValidate) {
     dx.Text(m_pEditYOffset, m_nYOffset);
     dx.Text(m_pEditZIncrement, m_dZIncrement);
     dx.Text(m_pEditDefaultZ, m_dDefaultZ);
+    if (bSaveAndValidate) {
+        if (dx.Ok()) m_bSharpPixels = m_pCheckSharpPixels->isChecked();
+    } else {
+        m_pCheckSharpPixels->setChecked(m_bSharpPixels);
+    }
     if (!bSaveAndValidate) update();  // the swatches paint the members' colours
     return dx.Ok();
 }

@@ -9,6 +9,7 @@
 
 #include "Orvane/DialogSupport.h"
 
+class QCheckBox;
 class QLineEdit;
 
 class CMevrithOpt : public QDialog {
@@ -53,6 +54,8 @@ public:
     int m_nYOffset = 0;                                    // client pixels
     double m_dZIncrement = 0.03;                           // ground units per wheel notch
     double m_dDefaultZ = 0.0;                              // ground Z
+    // Zoomed in, each image pixel a sharp square rather than smoothed between pixels.
+    bool m_bSharpPixels = false;  // 1020
 
     // The colour chooser; by default the colour dialog owned by this dialog.
     // Tests replace it.
@@ -64,9 +67,10 @@ protected:
 private:
     void ChooseColor(RGBColor& rgbMember);
 
-    QLineEdit* m_pEditXOffset = nullptr;     // 1006
-    QLineEdit* m_pEditYOffset = nullptr;     // 1007
-    QLineEdit* m_pEditPointSize = nullptr;   // 1008
-    QLineEdit* m_pEditZIncrement = nullptr;  // 1009
-    QLineEdit* m_pEditDefaultZ = nullptr;    // 1010
+    QLineEdit* m_pEditXOffset = nullptr;       // 1006
+    QLineEdit* m_pEditYOffset = nullptr;       // 1007
+    QLineEdit* m_pEditPointSize = nullptr;     // 1008
+    QLineEdit* m_pEditZIncrement = nullptr;    // 1009
+    QLineEdit* m_pEditDefaultZ = nullptr;      // 1010
+    QCheckBox* m_pCheckSharpPixels = nullptr;  // 1020
 };

@@ -273,6 +273,10 @@ int COrvaneDoc::LoadProject(const ProjectPaths& paths) {
     SetPathName(QString::fromLocal8Bit(paths.matchedPoints.c_str()), true);
     SetModifiedFlag(false);
     m_overview.Start(m_leftPhoto.m_image);
+    // The reduced levels a zoomed-out view draws from, built while the
+    // operator starts at 1:1 (the view draws a subsample until they are ready).
+    ZoomLevels(0);
+    ZoomLevels(1);
     // Beside the points: what reopens this project from File > Open and the recent files.
     m_paths = paths;
     WriteProjectFile();

@@ -369,17 +369,23 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     }
     SelectBuffer(GL_BACK);
     ClearBuffers();
-    // Zoomed out, a budget of points: a fixed subsample beyond it (1:1 draws them all).
-    if (m_dScale == 1.0)
-        m_pointPasses.SetPointBudget(static_cast<size_t>(-1));
-    else if (m_dScale < 0.25)
-        m_pointPasses.SetPointBudget(static_cast<size_t>(kPointBudget * m_dScale * 4.0) + 1);
-    else
-        m_pointPasses.SetPointBudget(kPointBudget);
+    // Zoomed far out, or with very many points in view, a fixed subsample of
+    // the points at a stride that depends on the zoom alone (1:1 draws them all).
+    size_t stride = 0;
+    if (doc && doc->m_leftPhoto.m_pImagePoints) {
+        const ImageSize size = doc->m_leftPhoto.m_image.GetSize();
+        const StereoRect v = frame.VisibleSubImage(CStereoFrame::kLeft);
+        const double w = std::clamp(v.right + 1, 0, size.cx) - std::clamp(v.left, 0, size.cx);
+        const double h = std::clamp(v.bottom + 1, 0, size.cy) - std::clamp(v.top, 0, size.cy);
+        stride = ThinningStride(frame.m_dScale, doc->m_leftPhoto.m_pImagePoints->GetCount(),
+                                double(size.cx) * size.cy, w * h, m_nPointSize);
+    }
+    m_pointPasses.SetThinning(stride, doc ? doc->EditGeneration() : 0);
     if (doc) {
         const CAerialPhoto* photos[2] = {&doc->m_leftPhoto, &doc->m_rightPhoto};
+        // Over a texture the points are GL points: the picture is the GL's own.
         m_pointPasses.BeginFrame(*this, frame, photos, {m_rgbPoints, m_rgbSelected, m_nPointSize},
-                                 m_bPointBitmaps);
+                                 m_bPointBitmaps && !UsesTextures(frame));
     }
     const bool rebuild = m_bRebuildLists;
     m_bRebuildLists = false;
@@ -420,8 +426,117 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     UpdateStatusPanes();
 }
 
+bool COrvaneView::UsesTextures(const CStereoFrame& frame) {
+    if (m_bSharpPixels || frame.m_dScale <= 1.0) return false;
+    // Textures of any size need OpenGL 2.0 (or its extension before).
+    static const bool anySize = [] {
+        const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+        return (version && version[0] >= '2' && version[0] <= '9') ||
+               (extensions && std::strstr(extensions, "GL_ARB_texture_non_power_of_two"));
+    }();
+    return anySize;
+}
+
+void COrvaneView::DrawTexturedPhoto(CAerialPhoto& photo, const CStereoFrame& frame, int eye) {
+    // The lists hold neither picture now.
+    m_listWindows[eye][0].valid = m_listWindows[eye][1].valid = false;
+    m_zoomKeys[eye].valid = false;
+    const CErdasImage& image = photo.m_image;
+    unsigned char** bands = image.GetBands();
+    const ImageSize size = image.GetSize();
+    const StereoRect visible = frame.VisibleSubImage(eye);
+    if (!bands || visible.left < 0 || visible.top < 0 || visible.right < visible.left ||
+        visible.bottom < visible.top)
+        return;
+    // One pixel more on each side, so that the smoothing at the view's edges
+    // takes the photograph's own neighbours.
+    TextureKey key{true,
+                   bands[0],
+                   std::max(0, visible.left - 1),
+                   std::max(0, visible.top - 1),
+                   std::min(size.cx - 1, visible.right + 1),
+                   std::min(size.cy - 1, visible.bottom + 1),
+                   photo.m_greyMap};
+    const int width = key.lastCol - key.firstCol + 1, height = key.lastRow - key.firstRow + 1;
+    if (!m_textures[eye]) glGenTextures(1, &m_textures[eye]);
+    glBindTexture(GL_TEXTURE_2D, m_textures[eye]);
+    if (!(key == m_textureKeys[eye])) {
+        // Grey values as displayed (the photograph's stretch and grey map), rows top first.
+        const int bytesPerSample = image.GetBytesPerSample();
+        const int64_t rowBytes = int64_t{size.cx} * bytesPerSample;
+        std::array<unsigned char, 256> shown{};
+        for (int g = 0; g < 256; ++g)
+            shown[static_cast<size_t>(g)] = static_cast<unsigned char>(std::lround(
+                std::clamp(photo.m_greyMap[static_cast<size_t>(g)], 0.0f, 1.0f) * 255.0f));
+        m_textureTexels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        if (bytesPerSample != 1) {
+            SampleRange& range = m_sampleRanges[eye];
+            if (range.band != bands[0]) {
+                range.band = bands[0];
+                SampleValueRange(image.GetHeader().packing, bands[0], int64_t{size.cx} * size.cy,
+                                 &range.lo, &range.hi);
+            }
+        }
+        for (int r = 0; r < height; ++r) {
+            const unsigned char* src =
+                bands[0] + (key.firstRow + r) * rowBytes + int64_t{key.firstCol} * bytesPerSample;
+            unsigned char* dst = m_textureTexels.data() + static_cast<size_t>(r) * width;
+            if (bytesPerSample != 1)
+                StretchSamplesToGrey(image.GetHeader().packing, src, width, m_sampleRanges[eye].lo,
+                                     m_sampleRanges[eye].hi, dst);
+            else
+                std::memcpy(dst, src, static_cast<size_t>(width));
+            for (int c = 0; c < width; ++c) dst[c] = shown[dst[c]];
+        }
+        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+        glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+        glPushAttrib(GL_PIXEL_MODE_BIT);
+        glPixelTransferi(GL_MAP_COLOR, GL_FALSE);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE8, width, height, 0, GL_LUMINANCE,
+                     GL_UNSIGNED_BYTE, m_textureTexels.data());
+        glPopAttrib();
+        glPopClientAttrib();
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        m_textureKeys[eye] = key;
+    }
+    // The texture's edges on the pixels' outer edges: texel centres fall on
+    // the image pixels' centres, as the square pixels' do.
+    const StereoPoint a = frame.SubImageToGL(eye, {double(key.firstCol), double(key.firstRow)});
+    const StereoPoint b =
+        frame.SubImageToGL(eye, {double(key.lastCol) + 1.0, double(key.lastRow) + 1.0});
+    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex2d(a.x, a.y);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex2d(b.x, a.y);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex2d(b.x, b.y);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex2d(a.x, b.y);
+    glEnd();
+    glPopAttrib();
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 void COrvaneView::DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame, int eye,
                                   GLuint list, bool rebuild) {
+    if (UsesTextures(frame)) {
+        if (rebuild)
+            m_textureKeys[eye].valid = false;  // the band may be a new one at the same place
+        m_pointPasses.Gather(photo, frame, eye);
+        DrawTexturedPhoto(photo, frame, eye);
+        return;
+    }
     m_pointPasses.Gather(photo, frame, eye);
     // Many points are painted into the picture, as at 1:1.
     const bool withPoints = m_pointPasses.IntoImage(eye);
@@ -1170,6 +1285,7 @@ void COrvaneView::OnOptions() {
     dlg.m_nYOffset = m_nYOffset;
     dlg.m_dZIncrement = m_dZIncrement;
     dlg.m_dDefaultZ = m_dDefaultZ;
+    dlg.m_bSharpPixels = m_bSharpPixels;
     if (RunDialog(dlg)) {
         m_rgbPoints = dlg.m_rgbPoints;
         m_rgbSelected = dlg.m_rgbSelected;
@@ -1182,6 +1298,7 @@ void COrvaneView::OnOptions() {
         m_nYOffset = dlg.m_nYOffset;
         m_dZIncrement = dlg.m_dZIncrement;
         m_dDefaultZ = dlg.m_dDefaultZ;
+        m_bSharpPixels = dlg.m_bSharpPixels;
     }
     Invalidate();
 }

@@ -11,6 +11,7 @@
 #include <GL/gl.h>
 
 #include <QDialog>
+#include <array>
 #include <functional>
 #include <limits>
 #include <string>
@@ -115,8 +116,6 @@ public:
     // larger) and kMaxZoom.
     static constexpr double kMaxZoom = 16.0;
     static constexpr double kMinStepZoom = 1.0 / 64.0;
-    // Most points an eye draws zoomed out (fewer below 1:4): a fixed subsample beyond.
-    static constexpr size_t kPointBudget = 200000;
     // The scale at which the whole left photograph fills the client area in
     // one direction and fits in the other; 1 without a project.
     double FitZoom() const;
@@ -313,4 +312,22 @@ private:
     std::vector<unsigned char> m_zoomGrey;  // stretched samples, reused
     void DrawZoomedPhoto(CAerialPhoto& photo, const CStereoFrame& frame, int eye, GLuint list,
                          bool rebuild);
+
+    // Zoomed in, unless the operator chose sharp square pixels: the visible
+    // part of each photograph as a texture smoothed between pixel centres
+    // (linear filtering), loaded again only when that part changes.
+    bool m_bSharpPixels = false;
+    struct TextureKey {
+        bool valid = false;
+        const unsigned char* band = nullptr;
+        int firstCol = 0, firstRow = 0, lastCol = 0, lastRow = 0;  // sub-image, inclusive
+        std::array<float, 256> greyMap{};
+        friend bool operator==(const TextureKey&, const TextureKey&) = default;
+    };
+    TextureKey m_textureKeys[2];
+    GLuint m_textures[2] = {0, 0};
+    std::vector<unsigned char> m_textureTexels;  // reused
+    // This frame draws the photographs as textures.
+    bool UsesTextures(const CStereoFrame& frame);
+    void DrawTexturedPhoto(CAerialPhoto& photo, const CStereoFrame& frame, int eye);
 };

@@ -111,14 +111,6 @@ bool CPointPasses::ReadBackTable(COpenGLView& view, const std::array<float, 256>
     return true;
 }
 
-size_t CPointPasses::SubsampleStride(size_t count) const {
-    // A power of two, so that a pan that changes the count a little keeps
-    // the stride, and a larger stride keeps a subset of the smaller one's points.
-    size_t stride = 1;
-    while (count / stride > m_nBudget) stride *= 2;
-    return stride;
-}
-
 void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, int eye) {
     Eye& e = m_eyes[eye];
     e.vertices.clear();
@@ -129,27 +121,25 @@ void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, 
     if (!set) return;
     // The window's sub-image pixels; each point at its GL window position.
     const StereoRect visible = frame.VisibleSubImage(eye);
-    const bool budgeted = m_nBudget != static_cast<size_t>(-1);
-    m_records.clear();
-    auto add = [&](const TINPoint& p, int record) {
+    auto add = [&](const TINPoint& p) {
         const StereoPoint at = frame.SubImageToGL(eye, {p.x, p.y});
         const float x = static_cast<float>(at.x), y = static_cast<float>(at.y);
         if (std::isfinite(x) && std::isfinite(y)) {
             e.vertices.push_back(x);
             e.vertices.push_back(y);
-            if (budgeted) m_records.push_back(record);
         }
     };
-    if (const CGridIndex* index = set->GetIndex()) {
+    if (m_nStride > 0) {
+        // The kept subsample: no look at the points in view.
+        m_thinned[eye].Update(*set, m_nStride, m_nGeneration);
+        m_thinned[eye].AppendVisible(frame, eye, visible, e.vertices);
+    } else if (const CGridIndex* index = set->GetIndex()) {
         m_keys.clear();
         index->QueryRect(visible.left, visible.top, visible.right, visible.bottom, m_keys);
-        // Over the budget, only the records of the subsample are looked at.
-        const size_t stride = budgeted ? SubsampleStride(m_keys.size()) : 1;
-        e.vertices.reserve(2 * (m_keys.size() / stride + photo.m_selection.size()));
+        e.vertices.reserve(2 * (m_keys.size() + photo.m_selection.size()));
         for (int k : m_keys) {
-            if (stride > 1 && static_cast<size_t>(k) % stride != 0) continue;
             const TINPoint* p = set->GetPoint(k);
-            if (p && p->id >= 0) add(*p, k);
+            if (p && p->id >= 0) add(*p);
         }
     } else {
         for (int i = 0; i < set->GetCount(); ++i) {
@@ -157,25 +147,12 @@ void CPointPasses::Gather(const CAerialPhoto& photo, const CStereoFrame& frame, 
             if (p->id < 0) continue;
             if (p->x >= visible.left && p->x <= visible.right && p->y >= visible.top &&
                 p->y <= visible.bottom)
-                add(*p, i);
+                add(*p);
         }
     }
     e.unselected = e.vertices.size() / 2;
-    if (budgeted && e.unselected > m_nBudget) {
-        // A fixed subsample: the records whose index is a multiple of the stride.
-        const size_t stride = SubsampleStride(e.unselected);
-        size_t kept = 0;
-        for (size_t i = 0; i < e.unselected; ++i) {
-            if (static_cast<size_t>(m_records[i]) % stride != 0) continue;
-            e.vertices[2 * kept] = e.vertices[2 * i];
-            e.vertices[2 * kept + 1] = e.vertices[2 * i + 1];
-            ++kept;
-        }
-        e.vertices.resize(2 * kept);
-        e.unselected = kept;
-    }
     for (const TINPoint& entry : photo.m_selection)
-        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p, entry.id);
+        if (const TINPoint* p = set->GetPoint(entry.id)) add(*p);
 
     e.greyTable = FindTable(photo.m_greyMap);
     e.intoImage = m_bEnabled && m_bPixelProjection && e.greyTable >= 0 && m_style.size >= 1 &&

@@ -28,6 +28,7 @@
 
 #include "Orvane/DialogSupport.h"
 #include "StereoView/StereoFrame.h"
+#include "StereoView/ThinnedPoints.h"
 
 class CAerialPhoto;
 class COpenGLView;
@@ -56,11 +57,15 @@ public:
     // The photograph's window must be computed for this frame and be the
     // frame's window of the eye.
     void Gather(const CAerialPhoto& photo, const CStereoFrame& frame, int eye);
-    // Most unselected points an eye draws (zoomed-out views): beyond it
-    // Gather keeps a fixed subsample, the records whose index is a multiple
-    // of a stride, so the same points stay while the view pans. The
-    // selection is always drawn whole. No limit unless set.
-    void SetPointBudget(size_t budget) { m_nBudget = budget; }
+    // Zoomed far out, or with very many points in view, the unselected
+    // points of each eye are a fixed subsample at this stride (ThinnedPoints.h),
+    // kept until the points change (`generation`, the project's edit
+    // generation); 0 draws every point in view. The selection is always
+    // drawn whole.
+    void SetThinning(size_t stride, uint64_t generation) {
+        m_nStride = stride;
+        m_nGeneration = generation;
+    }
     // The points go into this eye's image picture this frame.
     bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
     // The eye's picture list holds other points than this frame's (or other
@@ -112,8 +117,6 @@ private:
     // The frame's pixel projection is in force (identity model-view, one unit per pixel).
     bool PixelTransforms(const CStereoFrame& frame) const;
     int FindTable(const std::array<float, 256>& map) const;
-    // Stride of the fixed subsample of `count` points within the budget.
-    size_t SubsampleStride(size_t count) const;
     bool ReadBackTable(COpenGLView& view, const std::array<float, 256>& map);
 
     Eye m_eyes[2];
@@ -127,6 +130,7 @@ private:
     int m_nWidth = 0, m_nHeight = 0;
     std::vector<uint32_t> m_picture;  // the RGBA picture being painted, m_nWidth x m_nHeight
     std::vector<int> m_keys;          // grid index candidates, reused
-    std::vector<int> m_records;       // record of each unselected vertex, this eye
-    size_t m_nBudget = static_cast<size_t>(-1);
+    size_t m_nStride = 0;
+    uint64_t m_nGeneration = 0;
+    CThinnedPoints m_thinned[2];
 };

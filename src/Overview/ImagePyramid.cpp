@@ -32,11 +32,21 @@ int64_t Covered(int index, int shift, int side) {
 }
 
 // Grey values of one level row from its exact sums: the mean, halves up.
+// Level pixels that cover a whole 2^k x 2^k block divide by a power of two,
+// a shift; only those cut at the right and bottom edges divide.
 void RowFromSums(const uint64_t* sums, PyramidLevel& level, int row, int columns, int rows) {
-    const uint64_t h = static_cast<uint64_t>(Covered(row, level.shift, rows));
+    const int shift = level.shift;
+    const uint64_t h = static_cast<uint64_t>(Covered(row, shift, rows));
     unsigned char* out = level.pixels.data() + static_cast<size_t>(row) * level.width;
-    for (int j = 0; j < level.width; ++j) {
-        const uint64_t count = h * static_cast<uint64_t>(Covered(j, level.shift, columns));
+    int j = 0;
+    if (h == (uint64_t{1} << shift)) {
+        const int bits = 2 * shift;
+        const uint64_t half = bits > 0 ? uint64_t{1} << (bits - 1) : 0;
+        const int whole = std::min(level.width, columns >> shift);
+        for (; j < whole; ++j) out[j] = static_cast<unsigned char>((sums[j] + half) >> bits);
+    }
+    for (; j < level.width; ++j) {
+        const uint64_t count = h * static_cast<uint64_t>(Covered(j, shift, columns));
         out[j] = static_cast<unsigned char>((2 * sums[j] + count) / (2 * count));
     }
 }
@@ -69,7 +79,13 @@ public:
     void Finish(int shift, int width, uint64_t* sums) const {
         const T* acc = m_columnSums.data();
         const int64_t columns = static_cast<int64_t>(m_columnSums.size());
-        for (int j = 0; j < width; ++j) {
+        int j = 0;
+        if (shift == 1) {
+            // The common first halving: pairs of columns.
+            const int pairs = static_cast<int>(std::min<int64_t>(width, columns / 2));
+            for (; j < pairs; ++j) sums[j] = uint64_t{acc[2 * j]} + acc[2 * j + 1];
+        }
+        for (; j < width; ++j) {
             const int64_t from = static_cast<int64_t>(j) << shift;
             const int64_t to = std::min<int64_t>(from + (int64_t{1} << shift), columns);
             uint64_t s = 0;
@@ -109,6 +125,11 @@ public:
                 m_cascade[k].sums.assign(static_cast<size_t>(m_levels[k].width), 0);
                 bytes += static_cast<int64_t>(m_levels[k].width * sizeof(uint64_t));
             }
+            if (firstShift == 1) {
+                m_columnPairs.resize(static_cast<size_t>(m_source.columns));
+                m_blockSums.resize(static_cast<size_t>(m_levels[0].width));
+                bytes += 2 * (m_source.columns + m_levels[0].width);
+            }
             if (BytesPerSampleOf(m_source.packing) != 1) {
                 m_greyRow.resize(static_cast<size_t>(m_source.columns));
                 bytes += m_source.columns;
@@ -126,6 +147,7 @@ public:
         if (bytesPerSample != 1 && !FindRange()) return false;
         const int64_t rowBytes = static_cast<int64_t>(m_source.columns) * bytesPerSample;
         const PyramidLevel& first = m_levels[0];
+        if (bytesPerSample == 1 && first.shift == 1) return RunHalving();
         const int block = 1 << first.shift;
         for (int blockRow = 0; blockRow < first.height; ++blockRow) {
             const int from = blockRow * block;
@@ -151,6 +173,59 @@ public:
     }
 
 private:
+    // The first kept level is the first halving of 8-bit samples (the zoom
+    // levels): each pair of rows gives its level row straight away, and its
+    // sums go into the next level's as they are made, in one pass.
+    bool RunHalving() {
+        const int64_t columns = m_source.columns;
+        PyramidLevel& first = m_levels[0];
+        const int pairs = static_cast<int>(columns / 2);
+        const bool more = m_levels.size() > 1;
+        uint64_t* next = more ? m_cascade[1].sums.data() : nullptr;
+        for (int row = 0; row < first.height; ++row) {
+            const int r = 2 * row;
+            const unsigned char* a = m_source.band + r * columns;
+            // The last row of an odd number of rows is its block alone.
+            const unsigned char* b = r + 1 < m_source.rows ? a + columns : nullptr;
+            unsigned char* out = first.pixels.data() + static_cast<size_t>(row) * first.width;
+            if (b) {
+                // Simple loops over 16-bit sums, which the compiler vectorises:
+                // columns of the two rows, then pairs of columns.
+                uint16_t* v = m_columnPairs.data();
+                uint16_t* sums = m_blockSums.data();
+                for (int64_t x = 0; x < columns; ++x) v[x] = static_cast<uint16_t>(a[x] + b[x]);
+                for (int j = 0; j < pairs; ++j)
+                    sums[j] = static_cast<uint16_t>(v[2 * j] + v[2 * j + 1]);
+                for (int j = 0; j < pairs; ++j)
+                    out[j] = static_cast<unsigned char>((sums[j] + 2) >> 2);
+                if (pairs < first.width) {
+                    // The last column of an odd number of columns: two pixels.
+                    sums[pairs] = v[columns - 1];
+                    out[pairs] = static_cast<unsigned char>((sums[pairs] + 1) >> 1);
+                }
+                if (more) {
+                    const int whole = first.width / 2;
+                    for (int k = 0; k < whole; ++k)
+                        next[k] += uint64_t{sums[2 * k]} + sums[2 * k + 1];
+                    if (whole * 2 < first.width) next[whole] += sums[2 * whole];
+                }
+            } else {
+                m_firstSums.assign(m_firstSums.size(), 0);
+                for (int j = 0; j < pairs; ++j) m_firstSums[j] = a[2 * j] + a[2 * j + 1];
+                if (pairs < first.width) m_firstSums[pairs] = a[columns - 1];
+                RowFromSums(m_firstSums.data(), first, row, m_source.columns, m_source.rows);
+                if (more)
+                    for (int j = 0; j < first.width; ++j) next[j >> 1] += m_firstSums[j];
+            }
+            if (more && ((row & 1) == 1 || row == first.height - 1)) {
+                Emit(1, next, row >> 1);
+                std::fill(m_cascade[1].sums.begin(), m_cascade[1].sums.end(), 0);
+            }
+            if (row % (kPollRows / 2) == kPollRows / 2 - 1 && !Poll(r + 2)) return false;
+        }
+        return !Cancelled(m_cancel);
+    }
+
     // Band 0's finite range for the stretch of wider sample types, read in
     // slices so that the cancel flag is polled; false when cancelled.
     bool FindRange() {
@@ -205,6 +280,8 @@ private:
     std::vector<uint64_t> m_firstSums;
     std::vector<Cascade> m_cascade;
     std::vector<unsigned char> m_greyRow;
+    std::vector<uint16_t> m_columnPairs;  // first halving: sums of two rows' columns
+    std::vector<uint16_t> m_blockSums;    // and of 2 x 2 blocks
     double m_lo = 0.0, m_hi = 0.0;
     int m_rangeRows = 0;
 };

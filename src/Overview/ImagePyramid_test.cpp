@@ -127,8 +127,9 @@ void ExpectLevelsAreBoxReductions(TestImage& t, int maxSide) {
 
 TEST(ImagePyramid, EightBitLevelsEqualBoxReductionsForOddAndEvenSizes) {
     std::mt19937 rng(7);
-    const int sizes[][3] = {{1, 1, 1},   {1, 37, 4},   {37, 1, 4},    {33, 17, 8},
-                            {64, 64, 8}, {101, 77, 5}, {257, 130, 3}, {300, 299, 300}};
+    const int sizes[][3] = {{1, 1, 1},     {1, 37, 4},   {37, 1, 4},    {33, 17, 8},
+                            {64, 64, 8},   {101, 77, 5}, {257, 130, 3}, {300, 299, 300},
+                            {101, 77, 51}, {64, 63, 32}};
     for (const auto& s : sizes) {
         TestImage t(s[0], s[1], 0, rng);
         ExpectLevelsAreBoxReductions(t, s[2]);

@@ -1,0 +1,49 @@
+#include "StereoView/ThinnedPoints.h"
+
+#include <algorithm>
+#include <cmath>
+
+size_t ThinningStride(double scale, int64_t livePoints, double imageArea, double visibleArea,
+                      int pointSize) {
+    if (!(scale > 0.0) || livePoints <= 0 || !(imageArea > 0.0)) return 0;
+    const double perPixel = static_cast<double>(livePoints) / imageArea;  // per sub-image pixel
+    const double inView = perPixel * std::max(0.0, visibleArea);
+    if (scale >= kThinBelowZoom && inView <= kThinFromPointsInView) return 0;
+    // Dots per screen pixel at stride 1, against one per four squares.
+    const double side = std::max(1, pointSize);
+    const double wantStride =
+        std::max(perPixel / (scale * scale) * 4.0 * side * side, inView / kThinFromPointsInView);
+    size_t stride = 1;
+    while (static_cast<double>(stride) < wantStride && stride < (size_t{1} << 40)) stride *= 2;
+    return stride;
+}
+
+void CThinnedPoints::Update(const CTINPoints& set, size_t stride, uint64_t generation) {
+    if (stride < 1) stride = 1;
+    if (&set == m_set && stride == m_nStride && generation == m_nGeneration) return;
+    m_set = &set;
+    m_nStride = stride;
+    m_nGeneration = generation;
+    m_xy.clear();
+    const size_t count = static_cast<size_t>(std::max(0, set.GetCount()));
+    m_xy.reserve(2 * (count / stride + 1));
+    for (size_t i = 0; i < count; i += stride) {
+        const TINPoint* p = set.GetPoint(static_cast<int>(i));
+        if (!p || p->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) continue;
+        m_xy.push_back(p->x);
+        m_xy.push_back(p->y);
+    }
+    ++m_nBuilds;
+}
+
+void CThinnedPoints::AppendVisible(const CStereoFrame& frame, int eye, const StereoRect& visible,
+                                   std::vector<float>& xy) const {
+    for (size_t k = 0; k + 1 < m_xy.size(); k += 2) {
+        const double x = m_xy[k], y = m_xy[k + 1];
+        if (x < visible.left || x > visible.right || y < visible.top || y > visible.bottom)
+            continue;
+        const StereoPoint at = frame.SubImageToGL(eye, {x, y});
+        xy.push_back(static_cast<float>(at.x));
+        xy.push_back(static_cast<float>(at.y));
+    }
+}
