@@ -25,12 +25,14 @@ bool LevelBetween(double lo, double hi, double interval) {
 }
 
 // Per record, what one pass over the triangles learns of its neighbours: the
-// highest and the lowest (record indices), the highest and lowest height
-// among the others, and whether it lies on the hull.
+// highest and the lowest (record indices, and their heights), the highest
+// and lowest height among the others, and whether it lies on the hull. One
+// cache line per record: the pass reaches records in the triangles' order.
 struct Around {
-    std::vector<int32_t> high, low;
-    std::vector<double> nextHigh, nextLow;
-    std::vector<uint8_t> hull;
+    int32_t high = -1, low = -1;
+    bool hull = false;
+    double highZ = -INFINITY, lowZ = INFINITY;
+    double nextHigh = -INFINITY, nextLow = INFINITY;
 };
 
 }  // namespace
@@ -41,46 +43,43 @@ std::vector<int> FindContourPits(const CSurface& surface, const CContours& conto
     const double d = contours.Interval();
     if (!(d > 0.0) || surface.TriangleCount() == 0) return found;
     const auto n = static_cast<size_t>(surface.RecordCount());
-    Around a;
-    a.high.assign(n, -1), a.low.assign(n, -1);
-    a.nextHigh.assign(n, -INFINITY), a.nextLow.assign(n, INFINITY);
-    a.hull.assign(n, 0);
+    std::vector<Around> a(n);
     // An edge is seen from both its triangles: a neighbour already taken as
     // the highest (lowest) is not taken again as the next.
-    auto see = [&](int v, int w) {
-        const auto s = static_cast<size_t>(v);
-        const double z = surface.Z(w);
-        if (a.high[s] != w) {
-            if (a.high[s] < 0 || z > surface.Z(a.high[s])) {
-                if (a.high[s] >= 0) a.nextHigh[s] = std::max(a.nextHigh[s], surface.Z(a.high[s]));
-                a.high[s] = w;
+    auto see = [&](Around& v, int w, double z) {
+        if (v.high != w) {
+            if (z > v.highZ) {
+                v.nextHigh = std::max(v.nextHigh, v.highZ);
+                v.high = w, v.highZ = z;
             } else {
-                a.nextHigh[s] = std::max(a.nextHigh[s], z);
+                v.nextHigh = std::max(v.nextHigh, z);
             }
         }
-        if (a.low[s] != w) {
-            if (a.low[s] < 0 || z < surface.Z(a.low[s])) {
-                if (a.low[s] >= 0) a.nextLow[s] = std::min(a.nextLow[s], surface.Z(a.low[s]));
-                a.low[s] = w;
+        if (v.low != w) {
+            if (z < v.lowZ) {
+                v.nextLow = std::min(v.nextLow, v.lowZ);
+                v.low = w, v.lowZ = z;
             } else {
-                a.nextLow[s] = std::min(a.nextLow[s], z);
+                v.nextLow = std::min(v.nextLow, z);
             }
         }
     };
     for (int t = 0; t < surface.Slots(); ++t) {
         if (!surface.IsTriangle(t)) continue;
         const int v[3] = {surface.Vertex(t, 0), surface.Vertex(t, 1), surface.Vertex(t, 2)};
+        const double z[3] = {surface.Z(v[0]), surface.Z(v[1]), surface.Z(v[2])};
         for (int k = 0; k < 3; ++k) {
-            see(v[k], v[(k + 1) % 3]);
-            see(v[k], v[(k + 2) % 3]);
+            const int k1 = (k + 1) % 3, k2 = (k + 2) % 3;
+            Around& around = a[static_cast<size_t>(v[k])];
+            see(around, v[k1], z[k1]);
+            see(around, v[k2], z[k2]);
             if (surface.Neighbour(t, k) < 0)
-                a.hull[static_cast<size_t>(v[(k + 1) % 3])] =
-                    a.hull[static_cast<size_t>(v[(k + 2) % 3])] = 1;
+                a[static_cast<size_t>(v[k1])].hull = a[static_cast<size_t>(v[k2])].hull = true;
         }
     }
 
-    // Live records that are no vertex: hidden behind one at the same X, Y
-    // (or waiting on a line, away from every triangle). Usually none.
+    // Live records that are no vertex: hidden behind one at the same X, Y.
+    // Usually none.
     std::unordered_map<uint64_t, std::vector<int>> hidden;
     auto key = [&](int r) {
         uint64_t kx = 0, ky = 0;
@@ -107,11 +106,10 @@ std::vector<int> FindContourPits(const CSurface& surface, const CContours& conto
     };
     // Inside the hull, with every height of its star contoured.
     auto usable = [&](int v) {
-        const auto s = static_cast<size_t>(v);
-        if (!surface.IsVertex(v) || a.hull[s] || a.high[s] < 0) return false;
-        const double top = std::max(std::fabs(surface.Z(a.high[s])), std::fabs(surface.Z(v)));
-        const double bottom = std::fabs(surface.Z(a.low[s]));
-        return std::max(top, bottom) / d <= kLevelLimit;
+        const Around& around = a[static_cast<size_t>(v)];
+        if (!surface.IsVertex(v) || around.hull || around.high < 0) return false;
+        const double top = std::max(std::fabs(around.highZ), std::fabs(surface.Z(v)));
+        return std::max(top, std::fabs(around.lowZ)) / d <= kLevelLimit;
     };
     std::vector<int> ring;
     auto take = [&](std::initializer_list<int> vertices) {
@@ -121,19 +119,19 @@ std::vector<int> FindContourPits(const CSurface& surface, const CContours& conto
     };
     for (int p = 0; p < surface.RecordCount(); ++p) {
         if (!usable(p)) continue;
-        const auto s = static_cast<size_t>(p);
+        const Around& s = a[static_cast<size_t>(p)];
         const double z = surface.Z(p);
-        const int hi = a.high[s], lo = a.low[s];
-        if (LevelBetween(surface.Z(hi), z, d) || LevelBetween(z, surface.Z(lo), d)) take({p});
+        if (LevelBetween(s.highZ, z, d) || LevelBetween(z, s.lowZ, d)) take({p});
         // A pair of peaks: each the other's highest neighbour, both above
         // every other neighbour of either (pits alike). Each pair once.
-        const auto h = static_cast<size_t>(hi), l = static_cast<size_t>(lo);
-        if (hi > p && a.high[h] == p && usable(hi) &&
-            LevelBetween(std::max(a.nextHigh[s], a.nextHigh[h]), std::min(z, surface.Z(hi)), d))
-            take({p, hi});
-        if (lo > p && a.low[l] == p && usable(lo) &&
-            LevelBetween(std::max(z, surface.Z(lo)), std::min(a.nextLow[s], a.nextLow[l]), d))
-            take({p, lo});
+        if (s.high > p && a[static_cast<size_t>(s.high)].high == p && usable(s.high) &&
+            LevelBetween(std::max(s.nextHigh, a[static_cast<size_t>(s.high)].nextHigh),
+                         std::min(z, s.highZ), d))
+            take({p, s.high});
+        if (s.low > p && a[static_cast<size_t>(s.low)].low == p && usable(s.low) &&
+            LevelBetween(std::max(z, s.lowZ),
+                         std::min(s.nextLow, a[static_cast<size_t>(s.low)].nextLow), d))
+            take({p, s.low});
     }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
