@@ -16,7 +16,7 @@
 //     other neighbour of either.
 // L must be a whole multiple of the contours' interval, as the drawn lines
 // are. One pass over the triangles: time and memory grow with the number of
-// points (about 25 bytes per record), not with the length of the lines.
+// points (40 bytes per record while it runs), not with the length of the lines.
 // Live points hidden behind a vertex (at its X, Y) are inside with it and
 // count as points.
 //
