@@ -17,6 +17,13 @@ void CCheckQueue::Reset() {
     m_nVisitPos = -1;
     m_bStatusesChanged = false;
     m_fileIdentity = PointsFileIdentity();
+    m_extra.clear();
+}
+
+void CCheckQueue::SetExtraSuspects(std::vector<int> records) {
+    std::sort(records.begin(), records.end());
+    records.erase(std::unique(records.begin(), records.end()), records.end());
+    m_extra.swap(records);
 }
 
 int CCheckQueue::Rank() {
@@ -62,6 +69,8 @@ void CCheckQueue::PointsRenumbered(const CRenumbering& renumbering) {
     }
     m_visited.swap(visited);
     m_nVisitPos = position;
+    // The extra suspects follow their records (in their order: still sorted).
+    renumbering.Apply(m_extra);
     // A compaction that dropped nothing leaves every record where it was and
     // every neighbourhood as it was: the scores stand.
     const bool same =
@@ -167,7 +176,7 @@ int CCheckQueue::ReviewedCount(const std::vector<int>& records) const {
 std::vector<int> CCheckQueue::Suspects(double minScore, bool hideChecked, int top) const {
     std::vector<int> all;
     if (!m_ranking) return all;
-    m_ranking->Worst(hideChecked ? -1 : top, minScore, all);
+    m_ranking->Worst(hideChecked ? -1 : top, minScore, m_extra, all);
     if (!hideChecked) return all;
     std::vector<int> shown;
     for (int i : all) {

@@ -64,9 +64,21 @@ public:
     // How many of `records` are checked or edited.
     int ReviewedCount(const std::vector<int>& records) const;
 
-    // Fitted points scoring at least minScore, worst first (at most `top`,
-    // top < 0: all), without the visited ones (checked or edited) when hideChecked.
+    // Fitted points scoring at least minScore and the Fitted ones among the
+    // extra suspects, worst first (at most `top`, top < 0: all), without the
+    // visited ones (checked or edited) when hideChecked.
     std::vector<int> Suspects(double minScore, bool hideChecked, int top = -1) const;
+
+    // Records another source puts in the queue whatever their score (the
+    // surface's pits and peaks, Surface/ContourPits.h), record indices: each
+    // takes its place in the order by its own score, and one that has no
+    // score (too few neighbours, deleted) is left out. Next already walks
+    // every scored point, so they change what Suspects lists above a
+    // threshold, not the walk. They follow renumberings; a load (Reset)
+    // drops them. The source is not kept current here: its owner hands in a
+    // new list whenever it changes (after a load, an edit, a renumbering).
+    void SetExtraSuspects(std::vector<int> records);
+    const std::vector<int>& ExtraSuspects() const { return m_extra; }
 
     const CCheckRanking* Ranking() const { return m_ranking.get(); }
     CCheckStatuses& Statuses() { return m_statuses; }
@@ -119,4 +131,5 @@ private:
     int m_nVisitPos = -1;
     bool m_bStatusesChanged = false;
     PointsFileIdentity m_fileIdentity;
+    std::vector<int> m_extra;  // sorted, unique
 };

@@ -187,10 +187,27 @@ SurfaceEstimate CCheckRanking::SurfaceAt(double x, double y, int skip) const {
 }
 
 int CCheckRanking::Worst(int top, double minScore, std::vector<int>& out) const {
+    return Worst(top, minScore, {}, out);
+}
+
+int CCheckRanking::Worst(int top, double minScore, const std::vector<int>& also,
+                         std::vector<int>& out) const {
     std::vector<int> picked;
     const int n = GetCount();
     for (int i = 0; i < n; ++i) {
         if (m_status[i] == SurfaceStatus::Fitted && m_score[i] >= minScore) picked.push_back(i);
+    }
+    // The other source's points below the threshold, each once.
+    const size_t scored = picked.size();
+    for (int i : also) {
+        if (i >= 0 && i < n && m_status[i] == SurfaceStatus::Fitted && !(m_score[i] >= minScore))
+            picked.push_back(i);
+    }
+    if (picked.size() > scored) {
+        std::sort(picked.begin() + static_cast<std::ptrdiff_t>(scored), picked.end());
+        picked.erase(
+            std::unique(picked.begin() + static_cast<std::ptrdiff_t>(scored), picked.end()),
+            picked.end());
     }
     auto worstFirst = [&](int a, int b) { return Before(m_score[a], a, m_score[b], b); };
     if (top >= 0 && static_cast<size_t>(top) < picked.size()) {

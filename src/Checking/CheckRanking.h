@@ -98,6 +98,11 @@ public:
     // Appends to `out` the indices of the points scoring at least minScore,
     // worst first, at most `top` of them (top < 0: all). Number appended.
     int Worst(int top, double minScore, std::vector<int>& out) const;
+    // The same with the Fitted points among `also` (record indices another
+    // source names, such as the contours' pits and peaks; repeats and
+    // indices out of range allowed) taken whatever their score, each in its
+    // place in the order: `top` counts them too.
+    int Worst(int top, double minScore, const std::vector<int>& also, std::vector<int>& out) const;
     // The point just after position (score, index) in the order, or -1 at its
     // end. Next(+infinity, -1) is the worst point. A point that has since been
     // fixed keeps its place in the walk: pass the score it had when visited.

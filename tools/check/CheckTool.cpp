@@ -11,16 +11,24 @@
 #include "Checking/CheckRanking.h"
 #include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
+#include "Surface/ContourPits.h"
+#include "Surface/Contours.h"
+#include "Surface/Surface.h"
 #include "TIN/TINPoints.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: orvane-check POINTS.pts [--top N] [--min-score S]\n"
+    "usage: orvane-check POINTS.pts [--top N] [--min-score S] [--pits [--interval METRES]]\n"
     "Ranks the points of a points file by how far each lies off the robust surface of its\n"
     "neighbours and prints the ranking as CSV, worst first: rank,id,x,y,z,weight,score.\n"
     "  --top N         at most N rows (N >= 0)\n"
     "  --min-score S   only points scoring at least S\n"
+    "  --pits          also, whatever their score, the points inside a closed contour that\n"
+    "                  encloses one or two points only (pits and peaks), as the program's\n"
+    "                  check queue lists them\n"
+    "  --interval M    the contour interval of --pits (M > 0; default: the points' own,\n"
+    "                  as the program's contours)\n"
     "  -h, --help      this text\n"
     "Exit status: 0 ranked; 1-6 the points file cannot be read (the reason is printed);\n"
     "64 a bad command line; 74 the ranking cannot be written (a full disk, a closed pipe).\n";
@@ -62,6 +70,8 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
     std::string path;
     int top = -1;
     double minScore = -INFINITY;
+    bool pits = false;
+    double interval = 0.0;  // 0: the default of the points
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -90,6 +100,14 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
                 std::fprintf(err, "orvane-check: --min-score needs a number\n%s", kUsage);
                 return kCheckToolUsage;
             }
+        } else if (name == "--pits" && !inlineValue) {
+            pits = true;
+        } else if (name == "--interval") {
+            if (!takeValue() || !ParseNumber(value, interval) || !std::isfinite(interval) ||
+                !(interval > 0.0)) {
+                std::fprintf(err, "orvane-check: --interval needs a number above 0\n%s", kUsage);
+                return kCheckToolUsage;
+            }
         } else if (!name.empty() && name[0] == '-' && name != "-") {
             std::fprintf(err, "orvane-check: unknown option %s\n%s", name.c_str(), kUsage);
             return kCheckToolUsage;
@@ -103,6 +121,10 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
     }
     if (path.empty()) {
         std::fprintf(err, "orvane-check: no points file given\n%s", kUsage);
+        return kCheckToolUsage;
+    }
+    if (interval > 0.0 && !pits) {
+        std::fprintf(err, "orvane-check: --interval is the contour interval of --pits\n%s", kUsage);
         return kCheckToolUsage;
     }
 
@@ -142,8 +164,18 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
     }
     CCheckRanking ranking(points);
     ranking.Rank();
+    // Without a threshold every scored point is listed already, in its
+    // place: the contours would add nothing.
+    std::vector<int> pitsAndPeaks;
+    if (pits && minScore > -INFINITY) {
+        CSurface surface;
+        surface.Build(points);
+        CContours contours;
+        contours.Build(surface, interval > 0.0 ? interval : DefaultContourInterval(points));
+        pitsAndPeaks = FindContourPits(surface, contours, points);
+    }
     std::vector<int> order;
-    ranking.Worst(top, minScore, order);
+    ranking.Worst(top, minScore, pitsAndPeaks, order);
     std::fputs("rank,id,x,y,z,weight,score\n", out);
     for (size_t r = 0; r < order.size(); ++r) {
         const TINPoint* p = points.GetPoint(order[r]);

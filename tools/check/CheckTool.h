@@ -1,10 +1,17 @@
-// orvane-check POINTS.pts [--top N] [--min-score S]: ranks the points of a
-// points file by suspicion (Checking/CheckRanking.h) and prints the ranking
-// as CSV, worst first:
+// orvane-check POINTS.pts [--top N] [--min-score S] [--pits [--interval M]]:
+// ranks the points of a points file by suspicion (Checking/CheckRanking.h)
+// and prints the ranking as CSV, worst first:
 //   rank,id,x,y,z,weight,score
 // rank counts from 1; id is the record index in the file; x, y, z are ground
 // coordinates; score is dimensionless. Points with too few neighbours to be
 // scored are not listed; their number goes to the error stream.
+// --pits adds, below the --min-score threshold, the scored points inside a
+// closed contour that encloses one or two points only
+// (Surface/ContourPits.h), each in its place by its score, as the program's
+// check queue lists them; the contours are at --interval M (ground units of
+// Z) or at the points' default interval, as the program's after a load. It
+// is asked for, not the default, so that a caller's --min-score list keeps
+// meaning "scoring at least S"; without --min-score it changes nothing.
 #pragma once
 
 #include <cstdio>

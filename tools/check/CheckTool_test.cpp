@@ -18,7 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "Project/Project.h"
+#include "Surface/ContourPits.h"
+#include "Surface/ProjectSurface.h"
 #include "TIN/TINPoints.h"
+#include "testing/DemoTestSupport.h"
 #include "testing/PlatformTestSupport.h"
 
 namespace {
@@ -278,6 +282,58 @@ TEST_F(CheckToolTest, TheProgramPrintsAndExitsAsTheFunctionDoes) {
         EXPECT_NE(lines[0].find("cannot write the ranking"), std::string::npos) << lines[0];
     }
     close(ends[1]);
+}
+
+// The pits and peaks of the contours: the program's queue (a project
+// loaded with its surface following it, the records handed to the queue as
+// the document hands them) and the tool on the same points file list the
+// same records, after a load and after an edit saved (a renumbering).
+TEST_F(CheckToolTest, PitsListTheSameRecordsAsTheProgramsQueue) {
+    const demo::DemoResult& d = demo::SmallProject();
+    const std::string points = m_dir / "demo.pts";
+    std::filesystem::copy_file(d.pointsFile, points);
+    CProject project;
+    CProjectSurface surface(project.m_points);
+    project.SetEventSink(&surface);
+    ASSERT_TRUE(
+        project.Load({d.leftImage, d.rightImage, d.leftOrientation, d.rightOrientation, points})
+            .Loaded());
+    project.NextSuspect();  // ranks, as the first n does
+    auto pits = [&] {
+        return FindContourPits(surface.Surface(), surface.Contours(), project.m_points);
+    };
+    auto toolIds = [&](const std::string& path) {
+        const ToolRun r = RunTool({path, "--min-score", "20", "--pits"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::vector<int> ids;
+        for (const std::string& line : Lines(r.out)) {
+            int rank = 0, id = 0;
+            if (std::sscanf(line.c_str(), "%d,%d,", &rank, &id) == 2) ids.push_back(id);
+        }
+        return ids;
+    };
+    project.m_checks.SetExtraSuspects(pits());
+    const std::vector<int> queued = project.m_checks.Suspects(20.0, false);
+    EXPECT_EQ(toolIds(points), queued);
+    // The contours add points below the threshold, and without --pits the tool does not.
+    const ToolRun plain = RunTool({points, "--min-score", "20"});
+    EXPECT_LT(Lines(plain.out).size(), queued.size() + 1);
+
+    // A record deleted before a peak made by a height edit: the save renumbers.
+    CPointEditor& editor = project.m_editor;
+    editor.SetSelection({7});
+    editor.DeleteSelection();
+    const int peak = 1500;
+    editor.SetSelection({peak});
+    editor.RaiseSelection(25.0, false);
+    editor.ReleaseSelection();
+    project.m_checks.SetExtraSuspects(pits());
+    EXPECT_TRUE(std::binary_search(project.m_checks.ExtraSuspects().begin(),
+                                   project.m_checks.ExtraSuspects().end(), peak));
+    ASSERT_EQ(project.Save(points), kSaved);
+    // Kept through the renumbering as found afresh.
+    EXPECT_EQ(project.m_checks.ExtraSuspects(), pits());
+    EXPECT_EQ(toolIds(points), project.m_checks.Suspects(20.0, false));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// orvane-check POINTS.pts [--top N] [--min-score S]: the check ranking of a
-// points file as CSV (CheckTool.h).
+// orvane-check POINTS.pts [--top N] [--min-score S] [--pits [--interval M]]:
+// the check ranking of a points file as CSV (CheckTool.h).
 #include <csignal>
 #include <cstdio>
 #include <string>
