@@ -74,6 +74,9 @@ struct MatchOptions {
     int maxIterations = 20;
     double convergence = 0.001;  // pixels: largest move of any window pixel in the last update
     int threads = 0;             // batch threads; 0: every hardware thread (at most 16)
+    // False: the correlation search alone, no refinement (for measuring its
+    // share of the time); no point is then ever Matched.
+    bool refine = true;
 };
 constexpr int kMinMatchWindow = 7;
 constexpr int kMaxMatchWindow = 31;
@@ -124,8 +127,8 @@ private:
     struct Affine;  // a window's position in an image
     bool LeftToRight(double lc, double lr, double z, Affine& map) const;
     bool LeftAt(double x, double y, double z, double& column, double& row) const;
-    bool Refine(const std::vector<double>& left, Affine& map, double& gain, double& offset,
-                MatchResult& result, double* cov) const;
+    bool Refine(const std::vector<double>& left, const std::vector<double>& smooth, Affine& map,
+                double& gain, double& offset, MatchResult& result, double* cov) const;
 
     const CAerialPhoto& m_left;
     const CAerialPhoto& m_right;
