@@ -9,11 +9,16 @@ int ComputeSurfaceTargets(const CLocalSurface& surface, const CAerialPhoto& left
     targets.assign(indices.size(), SurfaceTarget());
     const double tolerance =
         options.tolerance > 0.0 ? options.tolerance : 0.001 * surface.Spacing();
-    // Every selected point is left out of every surface estimate.
-    std::vector<uint8_t> skip(static_cast<size_t>(surface.Count()), 0);
-    for (int i : indices) {
-        if (i >= 0 && i < surface.Count()) skip[i] = 1;
+    // Every selected point is left out of every surface estimate (or, when
+    // the options say so, only the point itself, which needs no mask).
+    std::vector<uint8_t> skip;
+    if (options.leaveOutListed) {
+        skip.assign(static_cast<size_t>(surface.Count()), 0);
+        for (int i : indices) {
+            if (i >= 0 && i < surface.Count()) skip[i] = 1;
+        }
     }
+    const uint8_t* mask = options.leaveOutListed ? skip.data() : nullptr;
     int converged = 0;
     for (size_t t = 0; t < indices.size(); ++t) {
         SurfaceTarget& target = targets[t];
@@ -26,6 +31,17 @@ int ComputeSurfaceTargets(const CLocalSurface& surface, const CAerialPhoto& left
         target.y = start.y;
         target.z = start.z;
         target.status = TargetStatus::NotConverged;
+        if (options.keepXY) {
+            const SurfaceEstimate e = surface.At(start.x, start.y, i, mask);
+            if (e.status != SurfaceStatus::Fitted) {
+                target.status = TargetStatus::Insufficient;
+                continue;
+            }
+            target.z = e.height;
+            target.status = TargetStatus::Converged;
+            ++converged;
+            continue;
+        }
         // The point on the ray at height z (always moved from the point as it
         // is: the ray is straight, so one move by the whole change lands on it
         // exactly), and g(z) = surface height there - z.
@@ -39,7 +55,7 @@ int ComputeSurfaceTargets(const CLocalSurface& surface, const CAerialPhoto& left
                 target.status = TargetStatus::RayFailed;
                 return false;
             }
-            const SurfaceEstimate e = surface.At(at.x, at.y, -1, skip.data());
+            const SurfaceEstimate e = surface.At(at.x, at.y, i, mask);
             if (e.status != SurfaceStatus::Fitted) {
                 target.status = TargetStatus::Insufficient;
                 return false;

@@ -46,6 +46,14 @@ struct SurfaceTargetOptions {
     // 0: 0.001 x the set's spacing).
     double tolerance = 0.0;
     int maxIterations = 30;
+    // Z only: the target is the surface height at the point's own X/Y (for
+    // gridded terrain models, whose X and Y must stay); no iteration.
+    bool keepXY = false;
+    // Which points each surface estimate leaves out: every listed point (a
+    // selection of suspects, so that a cluster of blunders does not hold
+    // itself up), or only the point itself (a batch over the whole set,
+    // where leaving out every listed point would leave no neighbours).
+    bool leaveOutListed = true;
 };
 
 // One target per entry of `indices`, in their order, into `targets`

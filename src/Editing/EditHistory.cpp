@@ -18,6 +18,8 @@ const char* EditName(EditKind kind) {
             return "Add Point";
         case EditKind::SetToSurface:
             return "Set To Surface";
+        case EditKind::MatchZ:
+            return "Match Z";
     }
     return "Edit";
 }

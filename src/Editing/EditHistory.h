@@ -31,6 +31,7 @@ enum class EditKind {
     Delete,        // Delete Points
     AddPoint,      // a point added at the floating mark
     SetToSurface,  // Set To Surface (the check queue's fix)
+    MatchZ,        // Match Z (heights measured from the photographs)
 };
 const char* EditName(EditKind kind);
 

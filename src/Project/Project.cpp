@@ -283,10 +283,12 @@ int CProject::SaveCheckStatuses(const std::string& pointsPath) {
 int CProject::SetSelectionToSurface(int* without) {
     const std::vector<int> indices = m_editor.SelectionIndices();
     std::vector<SurfaceTarget> targets;
+    SurfaceTargetOptions options;
+    options.keepXY = m_bFixesKeepXY;
     if (m_checks.Ranking())
-        ComputeSurfaceTargets(*m_checks.Ranking(), m_leftPhoto, indices, targets);
+        ComputeSurfaceTargets(*m_checks.Ranking(), m_leftPhoto, indices, targets, options);
     else
-        ComputeSurfaceTargets(m_points, m_leftPhoto, indices, targets);
+        ComputeSurfaceTargets(m_points, m_leftPhoto, indices, targets, CheckOptions(), options);
     std::vector<PointTarget> moves;
     int missing = 0;
     for (const SurfaceTarget& t : targets) {
@@ -298,6 +300,42 @@ int CProject::SetSelectionToSurface(int* without) {
     if (without) *without = missing;
     if (moves.empty() || m_editor.MovePointsTo(moves, EditKind::SetToSurface) < 0) return -1;
     return static_cast<int>(moves.size());
+}
+
+int CProject::MatchSelection(int* total, std::vector<MatchResult>* results) {
+    if (total) *total = 0;
+    if (results) results->clear();
+    if (!m_bProjectLoaded) return -1;
+    const std::vector<int> indices = m_editor.SelectionIndices();
+    if (indices.empty()) return -2;
+    if (total) *total = static_cast<int>(indices.size());
+    MatchOptions options = m_matchOptions;
+    options.keepXY = m_bFixesKeepXY;
+    std::vector<MatchResult> matches;
+    const CLocalSurface* surface = m_checks.Ranking() ? &m_checks.Ranking()->Surface() : nullptr;
+    const int matched =
+        MatchPoints(m_points, m_leftPhoto, m_rightPhoto, surface, indices, true, options, matches);
+    if (matched < 0) return -3;
+    std::vector<PointTarget> moves;
+    std::vector<int> moved, unmatched;
+    for (const MatchResult& r : matches) {
+        if (r.status == MatchStatus::Matched) {
+            moves.push_back({r.index, r.x, r.y, r.z});
+            moved.push_back(r.index);
+        } else {
+            unmatched.push_back(r.index);
+        }
+    }
+    // The weight rule on release: the matched points count as edited; the
+    // others only when the selection had been edited before.
+    const bool editedBefore = m_bZEdited;
+    if (!moves.empty() && m_editor.MovePointsTo(moves, EditKind::MatchZ) < 0) return -3;
+    if (!moves.empty() && !editedBefore) m_editor.SetSelection(moved);
+    m_editor.ReleaseSelection();
+    m_editor.SetSelection(unmatched);
+    m_bZEdited = false;
+    if (results) *results = std::move(matches);
+    return matched;
 }
 
 int CProject::NextSuspect() {

@@ -21,6 +21,7 @@
 
 #include "Checking/CheckQueue.h"
 #include "Editing/PointEditor.h"
+#include "Matching/Matcher.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/AtomicFile.h"
 #include "TIN/TINPoints.h"
@@ -152,9 +153,29 @@ public:
     const std::string& PointsPath() const { return m_strPointsPath; }
 
     // Set To Surface: every selected point to the robust surface of its
-    // neighbours along its left ray, one step. `without` receives the number
-    // of selected points that have no surface to go to. Points moved, or -1.
+    // neighbours along its left ray (its height alone with m_bFixesKeepXY),
+    // one step. `without` receives the number of selected points that have
+    // no surface to go to. Points moved, or -1.
     int SetSelectionToSurface(int* without = nullptr);
+
+    // Match Z: every selected point to the height the two photographs give
+    // (Matching/Matcher.h), along its left ray (its height alone with
+    // m_bFixesKeepXY), the search centred on its neighbours' surface. The
+    // matched points move as one step ("Match Z"); then the selection is
+    // released with the weight rule, the matched points counting as edited,
+    // and the points without a match become the selection with m_bZEdited
+    // clear. `total` receives the number of selected points and `results`
+    // (optional) one result per selected point, in selection order. The
+    // number matched (0: nothing changed but the selection); -1 no project
+    // loaded, -2 nothing selected, -3 a photograph cannot be matched (no
+    // such band or orientation).
+    int MatchSelection(int* total = nullptr, std::vector<MatchResult>* results = nullptr);
+    // How Match Z searches (window, range, thresholds); keepXY follows
+    // m_bFixesKeepXY.
+    MatchOptions m_matchOptions;
+    // Height fixes keep X and Y: Set To Surface and Match Z change Z only
+    // (gridded terrain models). Off: points move along their left rays.
+    bool m_bFixesKeepXY = false;
 
     // The check queue's walk (ranking first if needed): the new current
     // suspect, or -1 at the end (nothing changes then). Walking changes no

@@ -277,3 +277,66 @@ TEST(ProjectChecks, VisitingChangesNothingAcceptingAndEditingDoAndBackReachesAFi
 }
 
 }  // namespace
+
+// Match Z on a selection of planted blunders and ordinary points: one step,
+// the matched points released (weight rule), the others the new selection;
+// undo puts every record and the selection back. Keeping X and Y, neither
+// Match Z nor Set To Surface moves a point sideways.
+TEST(ProjectMatch, MatchZIsOneStepAndLeavesTheUnmatchedSelected) {
+    const demo::DemoResult& d = demo::SmallProject();
+    CProject project;
+    ASSERT_TRUE(project.Load(DemoProjectPaths({})).Loaded());
+    std::vector<int> selection;
+    for (int64_t b : d.blunders) selection.push_back(static_cast<int>(b));
+    for (int i = 0; i < 3000; i += 13) selection.push_back(i);
+    project.m_editor.SetSelection(selection);
+    selection = project.m_editor.SelectionIndices();  // in selection order, as Match Z reports
+    std::vector<TINPoint> before;
+    for (int i : selection) before.push_back(*project.m_points.GetPoint(i));
+
+    int total = 0;
+    std::vector<MatchResult> results;
+    const int matched = project.MatchSelection(&total, &results);
+    ASSERT_EQ(total, static_cast<int>(selection.size()));
+    ASSERT_GT(matched, total / 2);
+    ASSERT_LT(matched, total);
+    EXPECT_EQ(project.m_editor.UndoName(), "Match Z");
+    EXPECT_FALSE(project.m_bZEdited);
+    std::vector<int> unmatched;
+    for (size_t k = 0; k < results.size(); ++k) {
+        const MatchResult& r = results[k];
+        const TINPoint& p = *project.m_points.GetPoint(selection[k]);
+        ASSERT_EQ(r.index, selection[k]);
+        if (r.status != MatchStatus::Matched) {
+            unmatched.push_back(r.index);
+            EXPECT_EQ(std::memcmp(&p, &before[k], sizeof p), 0) << r.index;
+            continue;
+        }
+        EXPECT_TRUE(p.x == r.x && p.y == r.y && p.z == r.z) << r.index;
+        EXPECT_GE(+p.weight, 0.95);
+        // Along the left ray: its left image position stays.
+        double c0, r0, c1, r1;
+        project.m_leftPhoto.GroundToImage(before[k].x, before[k].y, before[k].z, c0, r0);
+        project.m_leftPhoto.GroundToImage(p.x, p.y, p.z, c1, r1);
+        EXPECT_LT(std::hypot(c1 - c0, r1 - r0), 1e-6);
+    }
+    EXPECT_EQ(project.m_editor.SelectionIndices(), unmatched);
+
+    EXPECT_EQ(project.Undo(), "Match Z");
+    for (size_t k = 0; k < selection.size(); ++k) {
+        EXPECT_EQ(
+            std::memcmp(project.m_points.GetPoint(selection[k]), &before[k], sizeof before[k]), 0)
+            << selection[k];
+    }
+    EXPECT_EQ(project.m_editor.SelectionIndices(), selection);
+
+    // Height fixes keep X and Y.
+    project.m_bFixesKeepXY = true;
+    ASSERT_GT(project.MatchSelection(&total, &results), 0);
+    project.m_editor.SetSelection(selection);
+    ASSERT_GT(project.SetSelectionToSurface(), 0);
+    for (size_t k = 0; k < selection.size(); ++k) {
+        const TINPoint& p = *project.m_points.GetPoint(selection[k]);
+        EXPECT_TRUE(p.x == before[k].x && p.y == before[k].y) << selection[k];
+    }
+}
