@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "Orvane/OrvaneDoc.h"
 
@@ -40,8 +41,11 @@ void CSuspectModel::Refresh(const COrvaneDoc* doc, double minScore, bool hideChe
             if (hideChecked && status != static_cast<int>(CheckState::Unchecked)) continue;
             const TINPoint* p = doc->m_points.GetPoint(i);
             if (!p) continue;
+            double match = std::numeric_limits<double>::quiet_NaN();
+            if (auto m = doc->m_matchResults.find(i); m != doc->m_matchResults.end())
+                match = m->second.status == MatchStatus::Matched ? m->second.correlation : -2.0;
             m_rows.push_back(
-                {static_cast<int>(k) + 1, i, p->z, ranking.Score(i), p->weight, status});
+                {static_cast<int>(k) + 1, i, p->z, ranking.Score(i), p->weight, status, match});
         }
     }
     endResetModel();
@@ -88,6 +92,9 @@ QVariant CSuspectModel::data(const QModelIndex& index, int role) const {
             return QString::number(r.weight, 'f', 2);
         case kStatus:
             return QString::fromLatin1(StatusText(r.status));
+        case kMatch:
+            if (std::isnan(r.match)) return QString();
+            return r.match < -1.0 ? QStringLiteral("no match") : QString::number(r.match, 'f', 2);
         default:
             return QVariant();
     }
@@ -95,7 +102,8 @@ QVariant CSuspectModel::data(const QModelIndex& index, int role) const {
 
 QVariant CSuspectModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-    static const char* const names[kColumns] = {"Rank", "Status", "Id", "Z", "Score", "Weight"};
+    static const char* const names[kColumns] = {"Rank",  "Status", "Id",   "Z",
+                                                "Score", "Weight", "Match"};
     return section >= 0 && section < kColumns ? QString::fromLatin1(names[section]) : QVariant();
 }
 
@@ -114,6 +122,8 @@ void CSuspectModel::sort(int column, Qt::SortOrder order) {
                 return r.weight;
             case kStatus:
                 return r.status;
+            case kMatch:
+                return std::isnan(r.match) ? -3.0 : r.match;
             default:
                 return r.rank;
         }

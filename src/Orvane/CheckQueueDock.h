@@ -1,6 +1,6 @@
 // The check queue's dock beside the stereo view: the suspect points of the
 // active document, worst first, with their rank, record id, height, score,
-// weight and status; a threshold on the score and "Hide checked". One click
+// weight, status and Match Z's correlation; a threshold on the score and "Hide checked". One click
 // on a row takes the stereo view to the point (as the n key does); the title
 // counts the suspects reviewed ("12 of 30 reviewed").
 #pragma once
@@ -20,7 +20,7 @@ class QTableView;
 class CSuspectModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { kRank, kStatus, kId, kZ, kScore, kWeight, kColumns };
+    enum Column { kRank, kStatus, kId, kZ, kScore, kWeight, kMatch, kColumns };
     explicit CSuspectModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     // Reads the suspects of `doc` (null: none) scoring at least minScore.
@@ -39,6 +39,9 @@ private:
         int rank, record;
         double z, score, weight;
         int status;  // CheckState
+        // Match Z's correlation for the record; NaN: not matched this
+        // session; -2: matched without a match.
+        double match;
     };
     std::vector<Row> m_rows;
     int m_nSortColumn = kRank;

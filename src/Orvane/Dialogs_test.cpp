@@ -601,9 +601,10 @@ TEST(DialogLayout, ControlsFitWithoutOverlapAndCarryTheirTexts) {
         QStringList labels;
         for (QLabel* pLabel : dialog.findChildren<QLabel*>()) labels << pLabel->text();
         labels.sort();
-        QStringList expected{"X Offset:",     "Y Offset:",    "Point Size:",
-                             "Points Color:", "Z Increment:", "Points Color: (Selected) ",
-                             "Default Z:",    "Suspect Ring:"};
+        QStringList expected{"X Offset:",       "Y Offset:",     "Point Size:",
+                             "Points Color:",   "Z Increment:",  "Points Color: (Selected) ",
+                             "Default Z:",      "Suspect Ring:", "Contours:",
+                             "Index Contours:", "Triangles:"};
         expected.sort();
         EXPECT_EQ(labels, expected);
         EXPECT_TRUE(Button(dialog, 1)->isDefault());

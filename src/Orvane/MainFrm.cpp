@@ -78,6 +78,14 @@ const std::map<int, const char*>& Prompts() {
         {ID_VIEW_ZOOMOUT, "Show the photographs half as large\nZoom Out"},
         {ID_VIEW_ZOOMTOFIT, "Show the whole left photograph\nZoom To Fit"},
         {ID_VIEW_ACTUALPIXELS, "Show one photograph pixel per screen pixel\nActual Pixels"},
+        {ID_TIN_MATCHZ, "Measure the heights of the selected points from the photographs (key m)"},
+        {ID_TIN_AUTOHEIGHT,
+         "The floating mark takes the height the photographs give under the mouse (key h)"},
+        {ID_TIN_DRAPE, "The floating mark follows the surface of the points (key g)"},
+        {ID_VIEW_CONTOURS, "Show or hide the contours of the points' surface (key c)"},
+        {ID_VIEW_TRIANGLES, "Show or hide the triangles of the points' surface (key t)"},
+        {ID_VIEW_CONTOURINTERVAL, "Set the height between two contours"},
+        {ID_FILE_EXPORTCONTOURS, "Write the contours as drawn to a GeoJSON, Shapefile or DXF file"},
     };
     return prompts;
 }
@@ -332,7 +340,9 @@ void CMainFrame::BuildMenus() {
     // Menu 129: a document is open.
     {
         auto* file = new QMenu(QStringLiteral("&File"), this);
-        file->addActions({newDoc, open, close, save, saveAs, exportPoints});
+        file->addActions(
+            {newDoc, open, close, save, saveAs, exportPoints,
+             MakeAction(ID_FILE_EXPORTCONTOURS, QStringLiteral("Export &Contours..."))});
         file->addSeparator();
         file->addActions({print, preview, setup});
         file->addSeparator();
@@ -399,6 +409,16 @@ void CMainFrame::BuildMenus() {
         actual->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_1),
                               QKeySequence(Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_1)});
         view->addActions({zoomIn, zoomOut, fit, actual});
+        // The surface of the points; the keys are the view's character bindings.
+        view->addSeparator();
+        QAction* contours = MakeAction(ID_VIEW_CONTOURS, QStringLiteral("Co&ntours\tc"));
+        contours->setCheckable(true);
+        QAction* triangles = MakeAction(ID_VIEW_TRIANGLES, QStringLiteral("T&riangles\tt"));
+        triangles->setCheckable(true);
+        view->addActions(
+            {contours, triangles,
+             MakeAction(ID_VIEW_CONTOURINTERVAL, QStringLiteral("Contour Inter&val..."))});
+        connect(view, &QMenu::aboutToShow, this, [this] { UpdateViewChecks(); });
 
         auto* tin = new QMenu(QStringLiteral("TIN"), this);
         tin->addAction(
@@ -417,6 +437,14 @@ void CMainFrame::BuildMenus() {
         tin->addAction(MakeAction(ID_TIN_PREVIOUSSUSPECT, QStringLiteral("Previous Suspect\tp")));
         tin->addAction(MakeAction(ID_TIN_ACCEPTSUSPECT, QStringLiteral("Accept Suspect\tk")));
         tin->addAction(MakeAction(ID_TIN_SETTOSURFACE, QStringLiteral("Set To Surface\tf")));
+        // Heights from the photographs and the surface.
+        tin->addAction(MakeAction(ID_TIN_MATCHZ, QStringLiteral("Match Z\tm")));
+        QAction* autoHeight = MakeAction(ID_TIN_AUTOHEIGHT, QStringLiteral("Auto Height\th"));
+        autoHeight->setCheckable(true);
+        QAction* drape = MakeAction(ID_TIN_DRAPE, QStringLiteral("Drape\tg"));
+        drape->setCheckable(true);
+        tin->addActions({autoHeight, drape});
+        connect(tin, &QMenu::aboutToShow, this, [this] { UpdateViewChecks(); });
         auto* window = new QMenu(QStringLiteral("&Window"), this);
         window->addAction(MakeAction(ID_WINDOW_NEW, QStringLiteral("&New Window")));
         window->addAction(MakeAction(ID_WINDOW_CASCADE, QStringLiteral("&Cascade")));
@@ -432,6 +460,18 @@ void CMainFrame::BuildMenus() {
     // Smoothing based on slope is bound but on no menu (it runs the same
     // algorithm as TIN > Smooth).
     MakeAction(ID_TIN_SMOOTHSLOPE, QStringLiteral("Smooth Slope"));
+}
+
+void CMainFrame::UpdateViewChecks() {
+    const COrvaneView* v = ActiveOrvaneView();
+    const auto mode = v ? v->GetMarkHeightMode() : COrvaneView::MarkHeightMode::Off;
+    const std::pair<int, bool> checks[] = {
+        {ID_VIEW_CONTOURS, v && v->m_bShowContours},
+        {ID_VIEW_TRIANGLES, v && v->m_bShowTriangles},
+        {ID_TIN_AUTOHEIGHT, mode == COrvaneView::MarkHeightMode::AutoHeight},
+        {ID_TIN_DRAPE, mode == COrvaneView::MarkHeightMode::Drape}};
+    for (const auto& [id, on] : checks)
+        if (QAction* a = FindAction(id)) a->setChecked(on);
 }
 
 void CMainFrame::UpdateUndoActions() {
@@ -653,4 +693,5 @@ void CMainFrame::OnCommand(int id) {
             break;
     }
     UpdateMenus();
+    UpdateViewChecks();
 }

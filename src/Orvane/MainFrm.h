@@ -75,6 +75,8 @@ public:
     QStringList MenuTitles() const;
     // Undo and Redo enabled as the active document's history allows, their
     // prompts naming the step.
+    // The check marks of the surface and mark-height items, from the active view.
+    void UpdateViewChecks();
     void UpdateUndoActions();
     // The check queue's dock shows the active document's queue (when open),
     // and the overview its unchecked suspects.

@@ -53,6 +53,7 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                               {57603, "&Save\tCtrl+S"},
                                               {57604, "Save &As..."},
                                               {32795, "&Export Points..."},
+                                              {32823, "Export &Contours..."},
                                               {57607, "&Print...\tCtrl+P"},
                                               {57609, "Print Pre&view"},
                                               {57606, "P&rint Setup..."},
@@ -71,7 +72,10 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                               {32800, "Zoom &In\tCtrl++"},
                                               {32801, "Zoom &Out\tCtrl+-"},
                                               {32802, "Zoom To &Fit\tCtrl+0"},
-                                              {32803, "&Actual Pixels\tCtrl+1"}});
+                                              {32803, "&Actual Pixels\tCtrl+1"},
+                                              {32820, "Co&ntours\tc"},
+                                              {32821, "T&riangles\tt"},
+                                              {32822, "Contour Inter&val..."}});
     ExpectItems(MenuNamed(h.frame, "TIN"), {{32771, "Editing (Orvane)"},
                                             {32772, "Fit To Plane"},
                                             {32775, "Set To A New Z"},
@@ -83,7 +87,10 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                             {32792, "Next Suspect\tn"},
                                             {32793, "Previous Suspect\tp"},
                                             {32830, "Accept Suspect\tk"},
-                                            {32794, "Set To Surface\tf"}});
+                                            {32794, "Set To Surface\tf"},
+                                            {32810, "Match Z\tm"},
+                                            {32811, "Auto Height\th"},
+                                            {32824, "Drape\tg"}});
     ExpectItems(
         MenuNamed(h.frame, "&Window"),
         {{57648, "&New Window"}, {57650, "&Cascade"}, {57651, "&Tile"}, {57649, "&Arrange Icons"}});

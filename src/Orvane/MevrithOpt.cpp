@@ -58,7 +58,16 @@ CMevrithOpt::CMevrithOpt(QWidget* pParent) : QDialog(pParent) {
     m_stcSuspect = addSwatch("Suspect Ring:", 1017, 3, 2, m_rgbSuspect);
     m_pCheckSharpPixels = new QCheckBox(QStringLiteral("Sharp square pixels when zoomed in"), this);
     m_pCheckSharpPixels->setObjectName(QStringLiteral("1020"));
-    pGrid->addWidget(m_pCheckSharpPixels, 4, 0, 1, 4);
+    pGrid->addWidget(m_pCheckSharpPixels, 6, 0, 1, 4);
+    m_pCheckKeepXY = new QCheckBox(QStringLiteral("Height fixes keep X and Y"), this);
+    m_pCheckKeepXY->setObjectName(QStringLiteral("1050"));
+    pGrid->addWidget(m_pCheckKeepXY, 7, 0, 1, 4);
+    CColorSwatch* contours = addSwatch("Contours:", 1031, 4, 0, m_rgbContours);
+    CColorSwatch* index = addSwatch("Index Contours:", 1032, 4, 2, m_rgbIndexContours);
+    CColorSwatch* triangles = addSwatch("Triangles:", 1033, 5, 0, m_rgbTriangles);
+    contours->m_onClicked = [this] { ChooseColor(m_rgbContours); };
+    index->m_onClicked = [this] { ChooseColor(m_rgbIndexContours); };
+    triangles->m_onClicked = [this] { ChooseColor(m_rgbTriangles); };
     m_stcPoints->m_onClicked = [this] { OnPointsColor(); };
     m_stcSelected->m_onClicked = [this] { OnSelectedColor(); };
     m_stcSuspect->m_onClicked = [this] { ChooseColor(m_rgbSuspect); };
@@ -84,9 +93,13 @@ bool CMevrithOpt::UpdateData(bool bSaveAndValidate) {
     dx.Text(m_pEditZIncrement, m_dZIncrement);
     dx.Text(m_pEditDefaultZ, m_dDefaultZ);
     if (bSaveAndValidate) {
-        if (dx.Ok()) m_bSharpPixels = m_pCheckSharpPixels->isChecked();
+        if (dx.Ok()) {
+            m_bSharpPixels = m_pCheckSharpPixels->isChecked();
+            m_bFixesKeepXY = m_pCheckKeepXY->isChecked();
+        }
     } else {
         m_pCheckSharpPixels->setChecked(m_bSharpPixels);
+        m_pCheckKeepXY->setChecked(m_bFixesKeepXY);
     }
     if (!bSaveAndValidate) update();  // the swatches paint the members' colours
     return dx.Ok();

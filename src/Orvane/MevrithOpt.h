@@ -56,6 +56,12 @@ public:
     double m_dDefaultZ = 0.0;                              // ground Z
     // Zoomed in, each image pixel a sharp square rather than smoothed between pixels.
     bool m_bSharpPixels = false;  // 1020
+    // Set To Surface and Match Z change Z only (gridded terrain models).
+    bool m_bFixesKeepXY = false;  // 1050
+    // The surface drawn over the photographs.
+    RGBColor m_rgbContours{255, 160, 0};      // 1031
+    RGBColor m_rgbIndexContours{255, 96, 0};  // 1032
+    RGBColor m_rgbTriangles{0, 200, 0};       // 1033
 
     // The colour chooser; by default the colour dialog owned by this dialog.
     // Tests replace it.
@@ -73,4 +79,5 @@ private:
     QLineEdit* m_pEditZIncrement = nullptr;    // 1009
     QLineEdit* m_pEditDefaultZ = nullptr;      // 1010
     QCheckBox* m_pCheckSharpPixels = nullptr;  // 1020
+    QCheckBox* m_pCheckKeepXY = nullptr;       // 1050
 };

@@ -13,6 +13,7 @@
 #include "Framework/WaitCursor.h"
 #include "Framework/WinApp.h"
 #include "PointIO/PointIO.h"
+#include "Surface/ContourPits.h"
 
 std::function<void(const COrvaneDoc&, const ProjectEvent&)> COrvaneDoc::s_fnFrameEvents;
 std::function<bool(const COrvaneDoc&, ProjectFileData&)> COrvaneDoc::s_fnViewState;
@@ -134,14 +135,46 @@ bool COrvaneDoc::ReleaseSelection() {
     return m_editor.ReleaseSelection();
 }
 
+int COrvaneDoc::SetContourInterval(double interval) {
+    if (m_surface.SetInterval(interval) < 0) return -1;
+    m_contourImages.Clear();
+    RefreshContourSuspects();
+    UpdateAllViews(nullptr);
+    return 1;
+}
+
+void COrvaneDoc::RefreshContourSuspects() {
+    if (!IsProjectLoaded()) return;
+    m_checks.SetExtraSuspects(FindContourPits(m_surface.Surface(), m_surface.Contours(), m_points));
+    ChecksChangedOutside();
+}
+
 void COrvaneDoc::OnProjectEvent(const ProjectEvent& event) {
+    // The surface first: whatever the views draw next reads it.
+    m_surface.OnProjectEvent(event);
     switch (event.change) {
         case ProjectChange::Loaded: {
             const ImageSize size = m_leftPhoto.m_image.GetSize();
             ExtendSceneSize(size.cx, size.cy);
+            m_contourImages.Clear();
+            m_matchResults.clear();
+            m_checks.SetExtraSuspects(
+                FindContourPits(m_surface.Surface(), m_surface.Contours(), m_points));
             break;
         }
+        case ProjectChange::RecordsRenumbered:
+            // The kept suspects follow the renumbering; the matches go.
+            m_matchResults.clear();
+            break;
         case ProjectChange::PointsEdited:
+            // The pits and peaks once a run of edits (wheel notches) pauses.
+            if (!m_pPitsTimer) {
+                m_pPitsTimer = std::make_unique<QTimer>();
+                m_pPitsTimer->setSingleShot(true);
+                QObject::connect(m_pPitsTimer.get(), &QTimer::timeout,
+                                 [this] { RefreshContourSuspects(); });
+            }
+            m_pPitsTimer->start(300);
             SetModifiedFlag(!event.atSavedState);
             if (const int dropped = m_editor.TakeDroppedSteps(); dropped > 0)
                 ShowTimedStatus(

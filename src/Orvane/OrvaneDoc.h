@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,8 @@
 #include "Orvane/OverviewBuilder.h"
 #include "Project/Project.h"
 #include "Project/ProjectFile.h"
+#include "Surface/ProjectSurface.h"
+#include "Surface/SurfaceImages.h"
 
 class QTimer;
 
@@ -118,6 +121,22 @@ public:
     // Stops the workers that read the photographs (overview and levels).
     void CancelImageWorkers();
 
+    // The triangulated surface of the live points and its contours, kept
+    // current through the project's events (built at each load), and where
+    // the contours show in both photographs.
+    CProjectSurface m_surface{m_points};
+    CContourImages m_contourImages;
+    // View > Contour Interval: the interval in ground units of Z (0: the
+    // points' own default); the contours are made again. 1, or -1 for a
+    // value that is negative or not a number.
+    int SetContourInterval(double interval);
+    // The closed contours around one or two points only go to the check
+    // queue as suspects (pits and peaks): now, or after a run of edits.
+    void RefreshContourSuspects();
+    // Match Z: the last result of each record matched this session, for the
+    // check queue's dock (correlation, or no match); kept until the next load.
+    std::map<int, MatchResult> m_matchResults;
+
 private:
     void OnProjectEvent(const ProjectEvent& event) override;
     // Undo (false) or redo (true) and its status message.
@@ -128,6 +147,7 @@ private:
     void ShowStatus(const QString& text) const;
 
     std::unique_ptr<QTimer> m_pSidecarTimer;
+    std::unique_ptr<QTimer> m_pPitsTimer;  // the contour suspects after a run of edits
     bool m_bLevelsStarted[2] = {
         false, false};  // since the last load  // writes the statuses a few seconds after a change
 };

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QLocale>
 #include <QScrollBar>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "Numerics/LinearAlgebra.h"
 #include "Orvane/3DCoordInput.h"
 #include "Orvane/3DImgInput.h"
+#include "Orvane/ContourIntervalDlg.h"
 #include "Orvane/MevrithOpt.h"
 #include "Orvane/OrvaneDoc.h"
 #include "Orvane/ValueInput.h"
@@ -26,6 +29,9 @@
 #include "StereoView/PhotoEye.h"
 #include "StereoView/ViewPick.h"
 #include "StereoView/ZoomedImage.h"
+#include "Surface/ContourExport.h"
+#include "Surface/SurfaceImages.h"
+#include "TIN/GridIndex.h"
 
 namespace {
 
@@ -353,6 +359,7 @@ void COrvaneView::UpdateStatusPanes() {
     if (MarkGroundPosition(X, Y, Z) > 0)
         mark =
             QStringLiteral("X %1 Y %2 Z %3").arg(X, 0, 'f', 2).arg(Y, 0, 'f', 2).arg(Z, 0, 'f', 2);
+    if (!m_strMarkNote.isEmpty()) mark = m_strMarkNote;
     m_pStatusBar->SetPaneText(kPaneMark, mark, false);
     if (m_pStatusBar->GetPaneCount() > kPaneZoom)
         m_pStatusBar->SetPaneText(
@@ -361,6 +368,10 @@ void COrvaneView::UpdateStatusPanes() {
 
 void COrvaneView::OnDraw(QPainter* /*pDC*/) {
     COrvaneDoc* doc = GetDocument();
+    if (m_bMarkHeightPending) {
+        m_bMarkHeightPending = false;
+        UpdateMarkHeight();
+    }
     CStereoFrame frame = GetStereoFrame();
 
     if (!MakeCurrent()) {
@@ -397,6 +408,7 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         DrawPhotoList(right, frame, 2, rebuild || m_bRefreshGreyMap || m_bOffsetChanged);
         m_bRefreshGreyMap = false;
         m_bOffsetChanged = false;
+        DrawSurface(frame, CStereoFrame::kRight);
         if (right.m_pImagePoints) {
             glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
             DrawImagePoints(right);
@@ -411,6 +423,7 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         SelectBuffer(GL_BACK_LEFT);
         ComputeEyeWindow(left, frame, CStereoFrame::kLeft);
         DrawPhotoList(left, frame, 1, rebuild);
+        DrawSurface(frame, CStereoFrame::kLeft);
         if (left.m_pImagePoints) {
             glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
             DrawImagePoints(left);
@@ -784,6 +797,9 @@ void COrvaneView::OnMouseMove(unsigned int nFlags, CPoint point) {
         if (const TINPoint* p = GetDocument()->m_points.GetPoint(index))
             ShowValues({p->x, p->y, p->z, p->weight});
     }
+    // The mark's height under the new position: once, in the next frame,
+    // however many moves arrive before it.
+    if (m_markHeightMode != MarkHeightMode::Off) m_bMarkHeightPending = true;
     Invalidate();
 }
 
@@ -898,6 +914,7 @@ bool COrvaneView::OnMouseWheel(unsigned int nFlags, short zDelta, CPoint point) 
         m_nParallax +=
             static_cast<int>(std::lround(m_dParallax * m_dScale) - std::lround(before * m_dScale));
         m_nSetParallax = m_nParallax;
+        m_strMarkNote.clear();  // the wheel sets the mark now
         Invalidate();
         return true;
     }
@@ -1011,6 +1028,24 @@ void COrvaneView::OnChar(unsigned int nChar, unsigned int nRepCnt, unsigned int 
         case 'k':
             OnAcceptSuspect();
             break;
+        case 'm':
+            OnMatchZ();
+            break;
+        case 'h':
+            SetMarkHeightMode(m_markHeightMode == MarkHeightMode::AutoHeight
+                                  ? MarkHeightMode::Off
+                                  : MarkHeightMode::AutoHeight);
+            break;
+        case 'g':
+            SetMarkHeightMode(m_markHeightMode == MarkHeightMode::Drape ? MarkHeightMode::Off
+                                                                        : MarkHeightMode::Drape);
+            break;
+        case 'c':
+            OnContours();
+            break;
+        case 't':
+            OnTriangles();
+            break;
         default:
             break;
     }
@@ -1021,7 +1056,10 @@ int COrvaneView::AddPointAtMark() {
     COrvaneDoc* doc = GetDocument();
     // The left image pixel under the left cross.
     const StereoPoint at = GetStereoFrame().MarkSubImage(CStereoFrame::kLeft);
-    const int result = doc->m_editor.AddPointAt(at.x, at.y, m_dDefaultZ);
+    // With a mode that finds the mark's height, the point goes there.
+    const double z =
+        m_markHeightMode != MarkHeightMode::Off && std::isfinite(m_dMarkZ) ? m_dMarkZ : m_dDefaultZ;
+    const int result = doc->m_editor.AddPointAt(at.x, at.y, z);
     if (result < 0) return result;
     RedrawNow();
     return 1;
@@ -1122,6 +1160,30 @@ bool COrvaneView::OnCommand(int id) {
             return true;
         case ID_VIEW_ACTUALPIXELS:
             OnActualPixels();
+            return true;
+        case ID_TIN_MATCHZ:
+            OnMatchZ();
+            return true;
+        case ID_TIN_AUTOHEIGHT:
+            SetMarkHeightMode(m_markHeightMode == MarkHeightMode::AutoHeight
+                                  ? MarkHeightMode::Off
+                                  : MarkHeightMode::AutoHeight);
+            return true;
+        case ID_TIN_DRAPE:
+            SetMarkHeightMode(m_markHeightMode == MarkHeightMode::Drape ? MarkHeightMode::Off
+                                                                        : MarkHeightMode::Drape);
+            return true;
+        case ID_VIEW_CONTOURS:
+            OnContours();
+            return true;
+        case ID_VIEW_TRIANGLES:
+            OnTriangles();
+            return true;
+        case ID_VIEW_CONTOURINTERVAL:
+            OnContourInterval();
+            return true;
+        case ID_FILE_EXPORTCONTOURS:
+            OnExportContours();
             return true;
         default:
             return false;
@@ -1286,6 +1348,10 @@ void COrvaneView::OnOptions() {
     dlg.m_dZIncrement = m_dZIncrement;
     dlg.m_dDefaultZ = m_dDefaultZ;
     dlg.m_bSharpPixels = m_bSharpPixels;
+    dlg.m_bFixesKeepXY = GetDocument()->m_bFixesKeepXY;
+    dlg.m_rgbContours = m_rgbContours;
+    dlg.m_rgbIndexContours = m_rgbIndexContours;
+    dlg.m_rgbTriangles = m_rgbTriangles;
     if (RunDialog(dlg)) {
         m_rgbPoints = dlg.m_rgbPoints;
         m_rgbSelected = dlg.m_rgbSelected;
@@ -1299,6 +1365,10 @@ void COrvaneView::OnOptions() {
         m_dZIncrement = dlg.m_dZIncrement;
         m_dDefaultZ = dlg.m_dDefaultZ;
         m_bSharpPixels = dlg.m_bSharpPixels;
+        GetDocument()->m_bFixesKeepXY = dlg.m_bFixesKeepXY;
+        m_rgbContours = dlg.m_rgbContours;
+        m_rgbIndexContours = dlg.m_rgbIndexContours;
+        m_rgbTriangles = dlg.m_rgbTriangles;
     }
     Invalidate();
 }
@@ -1428,4 +1498,226 @@ void COrvaneView::OnSetToSurface() {
         m_ptMark.x == frame.MarkAt({l->x, l->y}).x)
         SetMarkParallax(frame, *l, *r);
     Invalidate();
+}
+
+// ---------------------------------------------------------------------------
+// Heights measured from the photographs, and the surface
+
+void COrvaneView::OnMatchZ() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    if (doc->m_leftPhoto.m_selection.empty()) return ShowPlain("Please select some points.");
+    int total = 0;
+    std::vector<MatchResult> results;
+    int matched = 0;
+    {
+        CWaitCursor wait;
+        matched = doc->MatchSelection(&total, &results);
+    }
+    if (matched < 0) return ShowPlain("The photographs cannot be matched.");
+    for (const MatchResult& r : results)
+        if (r.index >= 0) doc->m_matchResults[r.index] = r;
+    doc->ChecksChangedOutside();  // the queue's dock shows the correlations
+    doc->ShowTimedStatus(QStringLiteral("Matched %1 of %2; %3 without a match.")
+                             .arg(matched)
+                             .arg(total)
+                             .arg(total - matched));
+    Invalidate();
+}
+
+void COrvaneView::SetMarkHeightMode(MarkHeightMode mode) {
+    const COrvaneDoc* doc = GetDocument();
+    if (mode != MarkHeightMode::Off && (!doc || !doc->IsProjectLoaded()))
+        return ShowPlain("Please load images and points first.");
+    m_markHeightMode = mode;
+    m_strMarkNote.clear();
+    m_bMarkHeightPending = mode != MarkHeightMode::Off;
+    UpdateStatusPanes();
+    Invalidate();
+}
+
+bool COrvaneView::UpdateMarkHeight() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded() || m_markHeightMode == MarkHeightMode::Off) return false;
+    SyncParallaxFromScreen();
+    const CAerialPhoto& left = doc->m_leftPhoto;
+    const CAerialPhoto& right = doc->m_rightPhoto;
+    const StereoPoint at = GetStereoFrame().MarkSubImage(CStereoFrame::kLeft);
+    // From the mark's height now: where its rays meet, or the last height found.
+    double X = 0.0, Y = 0.0, Z = 0.0;
+    double startZ = (doc->m_points.m_dMinZ + doc->m_points.m_dMaxZ) / 2.0;
+    if (MarkGroundPosition(X, Y, Z) > 0)
+        startZ = Z;
+    else if (std::isfinite(m_dMarkZ))
+        startZ = m_dMarkZ;
+    bool found = false;
+    if (m_markHeightMode == MarkHeightMode::Drape) {
+        // A start far off the ground (a mark not fused) can leave the hull on
+        // the way: then from the last height found, then from mid-height.
+        const double midZ = (doc->m_points.m_dMinZ + doc->m_points.m_dMaxZ) / 2.0;
+        for (double start : {startZ, m_dMarkZ, midZ}) {
+            if (!std::isfinite(start)) continue;
+            found = DrapeOnSurface(doc->m_surface.Surface(), left, at.x, at.y, start, X, Y, Z) ==
+                    DrapeResult::Found;
+            if (found) break;
+        }
+        if (!found) m_strMarkNote = QStringLiteral("Outside the surface.");
+    } else {
+        MatchOptions options = doc->m_matchOptions;
+        options.keepXY = false;  // the mark stays on its left ray
+        const CMatcher matcher(left, right, options);
+        double pixel[2] = {0.0, 0.0};
+        left.SubImageToScanned(at.x, at.y, pixel[0], pixel[1]);
+        if (matcher.Status() > 0 && left.ImageToGround(pixel, &startZ, X, Y) > 0) {
+            const MatchResult r = matcher.Match(X, Y, startZ, startZ, 0.0);
+            found = r.status == MatchStatus::Matched;
+            X = r.x;
+            Y = r.y;
+            Z = r.z;
+        }
+        if (!found) m_strMarkNote = QStringLiteral("No match under the mark.");
+    }
+    double lc = 0.0, lr = 0.0, rc = 0.0, rr = 0.0;
+    if (found && GroundToSubImage(left, X, Y, Z, lc, lr) &&
+        GroundToSubImage(right, X, Y, Z, rc, rr)) {
+        m_strMarkNote.clear();
+        m_dMarkZ = Z;
+        m_dParallax = (rc + m_nXOffset) - lc;
+        m_nParallax = m_nSetParallax = static_cast<int>(std::lround(m_dParallax * m_dScale));
+    } else {
+        found = false;  // the parallax is kept
+    }
+    UpdateStatusPanes();
+    return found;
+}
+
+void COrvaneView::OnContours() {
+    m_bShowContours = !m_bShowContours;
+    Invalidate();
+}
+
+void COrvaneView::OnTriangles() {
+    m_bShowTriangles = !m_bShowTriangles;
+    Invalidate();
+}
+
+void COrvaneView::OnContourInterval() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    CContourIntervalDlg dlg(this);
+    dlg.m_dInterval = doc->m_surface.Interval();
+    if (!RunDialog(dlg)) return;
+    CWaitCursor wait;
+    doc->SetContourInterval(dlg.m_dInterval);
+    Invalidate();
+}
+
+void COrvaneView::OnExportContours() {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc->IsProjectLoaded()) return ShowPlain("Please load images and points first.");
+    std::string path;
+    if (m_fnChooseContourPath) {
+        path = m_fnChooseContourPath();
+    } else {
+        const QString chosen = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Export Contours"), QString(),
+            QStringLiteral("GeoJSON (*.geojson);;Shapefile (*.shp);;DXF (*.dxf)"));
+        path = QFile::encodeName(chosen).toStdString();
+    }
+    if (path.empty()) return;
+    std::vector<ContourLine> lines;
+    std::string error;
+    int result = 0;
+    {
+        CWaitCursor wait;
+        doc->m_surface.Contours().Lines(doc->m_surface.Surface(), lines);
+        result = WriteContours(path, lines, &error);
+    }
+    const QString name = QString::fromLocal8Bit(path.c_str());
+    if (result == kContourUnknownFormat)
+        return ShowPlain(QStringLiteral("Contours are written as .geojson, .shp or .dxf: %1")
+                             .arg(name)
+                             .toStdString()
+                             .c_str());
+    if (result < 0)
+        return ShowPlain(QStringLiteral("The contours could not be written to %1.\n%2")
+                             .arg(name, QString::fromLocal8Bit(error.c_str()))
+                             .toStdString()
+                             .c_str());
+    doc->ShowTimedStatus(
+        QStringLiteral("%1 contour lines written to %2.").arg(lines.size()).arg(name));
+}
+
+void COrvaneView::DrawSurface(const CStereoFrame& frame, int eye) {
+    COrvaneDoc* doc = GetDocument();
+    if (!doc || !doc->IsProjectLoaded() || (!m_bShowContours && !m_bShowTriangles)) return;
+    const CAerialPhoto& photo = eye == CStereoFrame::kLeft ? doc->m_leftPhoto : doc->m_rightPhoto;
+    const StereoRect v = frame.VisibleSubImage(eye);
+    if (v.left < 0 || v.right < v.left || v.bottom < v.top) return;
+    auto inView = [&](double x, double y) {
+        return x >= v.left && x <= v.right + 1 && y >= v.top && y <= v.bottom + 1;
+    };
+    auto add = [&](double x, double y) {
+        const StereoPoint at = frame.SubImageToGL(eye, {x, y});
+        m_surfaceLines.push_back(static_cast<float>(at.x));
+        m_surfaceLines.push_back(static_cast<float>(at.y));
+    };
+    auto draw = [&](RGBColor colour, float width) {
+        if (m_surfaceLines.empty()) return;
+        glColor3ub(colour.r, colour.g, colour.b);
+        glLineWidth(width);
+        glVertexPointer(2, GL_FLOAT, 0, m_surfaceLines.data());
+        glDrawArrays(GL_LINES, 0, static_cast<GLsizei>(m_surfaceLines.size() / 2));
+    };
+    glPushAttrib(GL_CURRENT_BIT | GL_LINE_BIT);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    const CSurface& surface = doc->m_surface.Surface();
+    const CTINPoints* set = photo.m_pImagePoints.get();
+    if (m_bShowTriangles && m_dScale >= 0.25 && set && set->GetIndex()) {
+        // The edges around each vertex in view, from its projected image
+        // position (the image-point sets are the vertices' projections).
+        m_surfaceLines.clear();
+        m_surfaceRecords.clear();
+        set->GetIndex()->QueryRect(v.left, v.top, v.right + 1, v.bottom + 1, m_surfaceRecords);
+        for (int r : m_surfaceRecords) {
+            const TINPoint* p = set->GetPoint(r);
+            if (!p || p->id < 0 || !inView(p->x, p->y)) continue;
+            surface.ForEachEdgeOf(r, [&](int o) {
+                const TINPoint* q = set->GetPoint(o);
+                if (!q || !std::isfinite(q->x) || !std::isfinite(q->y)) return;
+                if (o < r && inView(q->x, q->y)) return;  // drawn from the other end
+                add(p->x, p->y);
+                add(q->x, q->y);
+            });
+        }
+        draw(m_rgbTriangles, 1.0f);
+    }
+    if (m_bShowContours) {
+        doc->m_contourImages.Update(doc->m_surface.Contours(), doc->m_leftPhoto, doc->m_rightPhoto);
+        const std::vector<ContourSegment>& segments = doc->m_surface.Contours().Segments();
+        const std::vector<SegmentImages>& images = doc->m_contourImages.Images();
+        const size_t n = std::min(segments.size(), images.size());
+        for (int pass = 0; pass < 2; ++pass) {
+            const bool index = pass == 1;
+            m_surfaceLines.clear();
+            for (size_t i = 0; i < n; ++i) {
+                const ContourSegment& s = segments[i];
+                if (s.triangle < 0 || CContours::IsIndexLevel(s.level) != index) continue;
+                const float* e = eye == CStereoFrame::kLeft ? images[i].left : images[i].right;
+                // Cheap cull: both ends beyond one side of the view.
+                if ((e[0] < v.left && e[2] < v.left) ||
+                    (e[0] > v.right + 1 && e[2] > v.right + 1) || (e[1] < v.top && e[3] < v.top) ||
+                    (e[1] > v.bottom + 1 && e[3] > v.bottom + 1))
+                    continue;
+                if (!std::isfinite(e[0]) || !std::isfinite(e[1]) || !std::isfinite(e[2]) ||
+                    !std::isfinite(e[3]))
+                    continue;
+                add(e[0], e[1]);
+                add(e[2], e[3]);
+            }
+            draw(index ? m_rgbIndexContours : m_rgbContours, index ? 2.0f : 1.0f);
+        }
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glPopAttrib();
 }

@@ -52,6 +52,16 @@ enum OrvaneCommand {
     ID_VIEW_ZOOMOUT = 32801,
     ID_VIEW_ZOOMTOFIT = 32802,
     ID_VIEW_ACTUALPIXELS = 32803,
+    // Measuring heights from the photographs (TIN menu); 32810-32819.
+    ID_TIN_MATCHZ = 32810,
+    ID_TIN_AUTOHEIGHT = 32811,
+    // The surface of the points (View and TIN menus, File > Export
+    // Contours); 32820-32829.
+    ID_VIEW_CONTOURS = 32820,
+    ID_VIEW_TRIANGLES = 32821,
+    ID_VIEW_CONTOURINTERVAL = 32822,
+    ID_FILE_EXPORTCONTOURS = 32823,
+    ID_TIN_DRAPE = 32824,
 };
 
 // Panes of the main frame's status bar that the view writes, before CAP,
@@ -174,6 +184,31 @@ public:
     // Key k: the current suspect is right as it is (checked).
     void OnAcceptSuspect();
     void OnSetToSurface();
+    // TIN > Match Z (key m): the selection to the heights the photographs
+    // give; the points without a match stay selected.
+    void OnMatchZ();
+    // The floating mark's height found under the mouse: TIN > Auto Height
+    // (key h) by matching, TIN > Drape (key g) on the surface; at most one
+    // is on. Off again when chosen while on.
+    enum class MarkHeightMode { Off, AutoHeight, Drape };
+    void SetMarkHeightMode(MarkHeightMode mode);
+    MarkHeightMode GetMarkHeightMode() const { return m_markHeightMode; }
+    // View > Contours (key c), View > Triangles (key t): shown in both eyes.
+    void OnContours();
+    void OnTriangles();
+    bool m_bShowContours = false;
+    bool m_bShowTriangles = false;
+    // Options: zoomed in, each image pixel a sharp square (not smoothed).
+    bool m_bSharpPixels = false;
+    // View > Contour Interval...: asks for the interval.
+    void OnContourInterval();
+    // File > Export Contours...: asks for a file and writes the contours as drawn.
+    void OnExportContours();
+    // Chooses the contour export file; tests replace it. Empty: cancelled.
+    std::function<std::string()> m_fnChooseContourPath;
+    // The mark's height by the mode on, at the mark's position now: sets
+    // m_dMarkZ and the parallax, or the mark's pane says why not. True when found.
+    bool UpdateMarkHeight();
     // Brings record `index` to the centre of the view as Go To Point does, sets
     // the floating mark on it with the parallax of its height, and makes it
     // the selection, so that the wheel and the commands act on it at once.
@@ -236,6 +271,9 @@ public:
     RGBColor m_rgbPoints{0, 255, 255};
     RGBColor m_rgbSelected{255, 255, 0};
     RGBColor m_rgbSuspect{255, 0, 255};  // ring around the check queue's current suspect
+    RGBColor m_rgbContours{255, 160, 0};
+    RGBColor m_rgbIndexContours{255, 96, 0};
+    RGBColor m_rgbTriangles{0, 200, 0};
     int m_nPointSize = 3;
     double m_dZIncrement = 0.03;
     double m_dDefaultZ = 0.0;
@@ -264,7 +302,14 @@ private:
     CSize ScaledSceneSize() const;
     int m_nSetParallax = 30;  // m_nParallax as the view last set it
     bool m_bPanning = false;  // the middle button is dragging the view
-    CPoint m_ptPanFrom;       // client position of the last drag step
+    MarkHeightMode m_markHeightMode = MarkHeightMode::Off;
+    bool m_bMarkHeightPending = false;  // the mouse moved: the next frame finds the height
+    QString m_strMarkNote;              // the mark's pane while the mode finds no height
+    // The surface drawn over one eye's photograph (contours, triangle edges).
+    void DrawSurface(const CStereoFrame& frame, int eye);
+    std::vector<float> m_surfaceLines;  // GL window x, y pairs, reused
+    std::vector<int> m_surfaceRecords;  // records in view, reused
+    CPoint m_ptPanFrom;                 // client position of the last drag step
 
     // Draws one photograph's window from display list `list` (1 left, 2
     // right), or with its points from list `list` + 2, rebuilding the list
@@ -316,7 +361,6 @@ private:
     // Zoomed in, unless the operator chose sharp square pixels: the visible
     // part of each photograph as a texture smoothed between pixel centres
     // (linear filtering), loaded again only when that part changes.
-    bool m_bSharpPixels = false;
     struct TextureKey {
         bool valid = false;
         const unsigned char* band = nullptr;

@@ -266,6 +266,7 @@ TEST_F(Zoom, PixelsPointsAndPicksAtFourAndAQuarter) {
     const std::array<int, 256> grey = StretchedGreys(left);
     const unsigned char* band = left.m_image.GetBands()[0];
     const int cols = left.m_image.GetSize().cx;
+    h.view->m_bSharpPixels = true;  // square pixels: each screen pixel one image pixel
     for (double scale : {4.0, 0.5, 1.5}) {
         h.view->SetZoom(scale, Centre());
         // Zoomed out: the subsample drawn until the levels are built (their

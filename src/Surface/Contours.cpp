@@ -22,6 +22,7 @@ int CContours::Build(CSurface& surface, double interval) {
     m_dInterval = interval;
     bool all = false;
     surface.TakeTouched(m_touched, all);
+    ++m_nLayout;
     m_segments.clear();
     m_first.assign(static_cast<size_t>(surface.Slots()), -1);
     m_count.assign(static_cast<size_t>(surface.Slots()), 0);
@@ -62,6 +63,7 @@ void CContours::Drop(int t) {
 }
 
 void CContours::Pack() {
+    ++m_nLayout;
     size_t kept = 0;
     for (size_t i = 0; i < m_segments.size(); ++i) {
         const ContourSegment& s = m_segments[i];

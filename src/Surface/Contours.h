@@ -51,6 +51,11 @@ public:
     double Interval() const { return m_dInterval; }
     static bool IsIndexLevel(int level) { return level % 5 == 0; }
     int SegmentCount() const { return m_nLive; }
+    // Every segment slot: a slot whose triangle is -1 was contoured again
+    // (dropped). Between two changes of Layout() slots are only appended or
+    // dropped, never moved, so whatever is kept per slot stays valid.
+    const std::vector<ContourSegment>& Segments() const { return m_segments; }
+    uint64_t Layout() const { return m_nLayout; }
     // Calls f(segment) for every current segment.
     template <class F>
     void ForEachSegment(F f) const {
@@ -71,6 +76,7 @@ private:
     std::vector<int32_t> m_first;  // per slot: first segment, or -1
     std::vector<int32_t> m_count;  // per slot
     int m_nLive = 0;
+    uint64_t m_nLayout = 0;  // counts builds and packings
     std::vector<int> m_touched;
 };
 

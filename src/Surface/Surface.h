@@ -81,6 +81,15 @@ public:
     // True when record r is a vertex of the triangulation.
     bool IsVertex(int r) const { return m_vt[static_cast<size_t>(r)] >= 0; }
 
+    // A corner holding record r, as 3 x triangle + corner, or below 0 when r is
+    // no vertex.
+    int CornerCode(int r) const {
+        return r >= 0 && r < RecordCount() ? m_vt[static_cast<size_t>(r)] : -1;
+    }
+    // Calls f(other) for each record joined to vertex r by a triangle edge.
+    template <class F>
+    void ForEachEdgeOf(int r, F f) const;
+
     // Bytes held by the triangulation's own arrays (vertices, neighbours,
     // per-record corner, free slots, marks), not the copy of the points.
     size_t ArrayBytes() const;
@@ -166,3 +175,30 @@ private:
     std::vector<Edge> m_boundary;
     std::vector<std::pair<int, int>> m_starts;
 };
+
+template <class F>
+void CSurface::ForEachEdgeOf(int r, F f) const {
+    const int code = CornerCode(r);
+    if (code < 0) return;
+    // Around r one way (across the edge from r to the next corner), then,
+    // when the hull stops the turn, the other way from the start.
+    const int start = code / 3;
+    int t = start, k = code % 3;
+    for (;;) {
+        f(Vertex(t, (k + 1) % 3));
+        const int n = Neighbour(t, (k + 2) % 3);
+        if (n < 0) break;
+        t = n;
+        k = CornerOf(t, r);
+        if (t == start) return;
+    }
+    t = start;
+    k = code % 3;
+    for (;;) {
+        f(Vertex(t, (k + 2) % 3));
+        const int n = Neighbour(t, (k + 1) % 3);
+        if (n < 0) return;
+        t = n;
+        k = CornerOf(t, r);
+    }
+}
