@@ -151,6 +151,15 @@ TEST_F(OverviewTest, ClickCentresTheViewOnThePlaceAsDrawn) {
     const QPointF dragged = overview->ToImage(QPointF(to));
     EXPECT_EQ(h.view->GetScrollPosition(), CPoint(static_cast<int>(dragged.x() - c.Width() / 2),
                                                   static_cast<int>(dragged.y() - c.Height() / 2)));
+    // Zoomed in, a click keeps the zoom and centres the place clicked.
+    h.view->SetZoom(4.0, CPoint(c.Width() / 2, c.Height() / 2));
+    QTest::mouseClick(overview, Qt::LeftButton, Qt::NoModifier, at);
+    ProcessPending();
+    EXPECT_EQ(h.view->m_dScale, 4.0);
+    const StereoPoint centre = h.view->GetStereoFrame().ClientToSubImage(
+        CStereoFrame::kLeft, {c.Width() / 2.0, c.Height() / 2.0});
+    EXPECT_NEAR(centre.x, clicked.x(), 1.0);
+    EXPECT_NEAR(centre.y, clicked.y(), 1.0);
 }
 
 TEST_F(OverviewTest, DensityShowsWherePointsAreAndMarkedPositionsAsDots) {

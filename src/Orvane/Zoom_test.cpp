@@ -381,3 +381,81 @@ TEST_F(Zoom, ZoomedOutTheReducedLevelsAreDrawnOnceBuilt) {
     EXPECT_LE(levelBytes, static_cast<int64_t>(0.35 * bandBytes));
     EXPECT_GT(levelBytes, bandBytes / 4);
 }
+
+// At any zoom and scroll position, a rectangle dragged over the view selects
+// the points that the same left image region selects when dragged at 1:1,
+// and the mark's ground read-out is that of its image position at 1:1.
+TEST_F(Zoom, RectanglesAndTheMarkMeanTheSameImageRegionAtEveryZoom) {
+    std::mt19937 random(3);
+    const CRect client = h.view->GetClientRect();
+    const int ht = client.Height();
+    auto uniform = [&](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    auto drag = [&](CPoint a, CPoint b) {
+        h.view->OnLButtonDown(MK_LBUTTON, a);
+        h.view->OnMouseMove(MK_LBUTTON, b);
+        h.view->OnLButtonUp(0, b);
+        std::vector<int> ids;
+        for (const TINPoint& p : h.doc->m_leftPhoto.m_selection) ids.push_back(p.id);
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    };
+    auto floorPixel = [](StereoPoint p) {
+        return CPoint(int(std::floor(p.x)), int(std::floor(p.y)));
+    };
+    const double scales[] = {h.view->FitZoom(), 0.25, 0.5, 1.189207115002721, 2.0, 4.0, 16.0};
+    int nonEmpty = 0;
+    for (int trial = 0; trial < 21; ++trial) {
+        const double scale = scales[trial % 7];
+        h.view->SetZoom(scale, Centre());
+        // Over a random point of the project, the band around the view's centre.
+        const CTINPoints& pts = *h.doc->m_leftPhoto.m_pImagePoints;
+        const TINPoint* p = pts.GetPoint(uniform(0, pts.GetCount() - 1));
+        h.view->CentreOn(p->x + uniform(-40, 40), p->y + uniform(-40, 40));
+        h.Draw();
+        // A band whose image region fits the client area at 1:1.
+        const int side = std::max(3, static_cast<int>(std::min(300.0, 300.0 * scale)));
+        const CPoint a(Centre().x - uniform(1, side / 2 + 1),
+                       Centre().y - uniform(1, side / 2 + 1));
+        const CPoint b(a.x + uniform(2, side), a.y + uniform(2, side));
+        const CStereoFrame f = h.view->GetStereoFrame();
+        const CPoint c =
+            floorPixel(f.ClientToSubImage(CStereoFrame::kLeft, {1.0 * a.x, 1.0 * a.y}));
+        const CPoint d =
+            floorPixel(f.ClientToSubImage(CStereoFrame::kLeft, {1.0 * b.x, 1.0 * b.y}));
+        const std::vector<int> zoomed = drag(a, b);
+        // The mark over the band's first corner, the parallax in sub-image pixels.
+        h.view->m_ptMark = CPoint(a.x, ht - a.y);
+        h.view->m_dParallax = 24.0;
+        h.view->m_nParallax = static_cast<int>(std::lround(24.0 * scale));
+        const StereoPoint markAt = h.view->GetStereoFrame().MarkSubImage(CStereoFrame::kLeft);
+        double X = 0, Y = 0, Z = 0;
+        const bool marked = h.view->MarkGroundPosition(X, Y, Z) > 0;
+
+        // The same region at 1:1, dragged from 100, 100 of the client area.
+        h.view->SetZoom(1.0, Centre());
+        h.view->ScrollToPosition(CPoint(c.x - 100, c.y - 100));
+        h.Draw();
+        const CPoint at = h.view->GetScrollPosition();
+        const CPoint a1(c.x - at.x, c.y - at.y), b1(d.x - at.x, d.y - at.y);
+        EXPECT_EQ(drag(a1, b1), zoomed) << "scale " << scale << " trial " << trial;
+        nonEmpty += !zoomed.empty();
+        if (!marked) continue;
+        const CPoint m = floorPixel(markAt);
+        const StereoPoint gl =
+            h.view->GetStereoFrame().SubImageToGL(CStereoFrame::kLeft, {1.0 * m.x, 1.0 * m.y});
+        h.view->m_ptMark = CPoint(int(std::lround(gl.x)), int(std::lround(gl.y)));
+        h.view->m_nParallax = 24;
+        h.view->m_dParallax = 24.0;
+        ASSERT_EQ(h.view->GetStereoFrame().MarkSubImage(CStereoFrame::kLeft),
+                  (StereoPoint{1.0 * m.x, 1.0 * m.y}));
+        double X1 = 0, Y1 = 0, Z1 = 0;
+        ASSERT_GT(h.view->MarkGroundPosition(X1, Y1, Z1), 0);
+        // Within the ground footprint of the fraction of a pixel between them.
+        EXPECT_NEAR(X, X1, 1.0) << "scale " << scale;
+        EXPECT_NEAR(Y, Y1, 1.0) << "scale " << scale;
+        EXPECT_NEAR(Z, Z1, 2.0) << "scale " << scale;
+    }
+    EXPECT_GT(nonEmpty, 10);
+}

@@ -1,0 +1,73 @@
+// The surface over the photographs, on the X server: each contour is drawn in
+// both eyes where its 3-D vertices project, so it floats at its height.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "Surface/SurfaceImages.h"
+#include "testing/OrvaneTestSupport.h"
+
+using namespace orvane_test;
+
+TEST(SurfaceView, ContoursAreDrawnInBothEyesWhereTheirVerticesProject) {
+    AppHarness h;
+    ASSERT_TRUE(h.view);
+    ASSERT_EQ(h.Load(), 1);
+    COrvaneDoc* doc = h.doc;
+    // The points alone would hide what lies under them: drawn without them.
+    auto leftPoints = std::move(doc->m_leftPhoto.m_pImagePoints);
+    auto rightPoints = std::move(doc->m_rightPhoto.m_pImagePoints);
+    const RGBColor magenta{255, 0, 255}, cyan{0, 255, 255};
+    h.view->m_rgbContours = magenta;
+    h.view->m_rgbIndexContours = cyan;
+    const CTINPoints& ground = doc->m_points;
+    double column = 0.0, row = 0.0;
+    const TINPoint& middle = *ground.GetPoint(ground.GetCount() / 2);
+    ASSERT_TRUE(GroundToSubImage(doc->m_leftPhoto, middle.x, middle.y, middle.z, column, row));
+    h.view->CentreOn(column, row);
+
+    // The 3-D middle of each segment projected into each eye: is a pixel
+    // next to it in a contour colour on the screen? Counted with the contours
+    // on and off.
+    auto hits = [&](int eye, int& tried) {
+        h.Draw();
+        const CStereoFrame f = h.view->GetStereoFrame();
+        const CAerialPhoto& photo =
+            eye == CStereoFrame::kLeft ? doc->m_leftPhoto : doc->m_rightPhoto;
+        const CContours& contours = doc->m_surface.Contours();
+        int hit = 0;
+        tried = 0;
+        for (const ContourSegment& s : contours.Segments()) {
+            if (s.triangle < 0 || tried >= 300) continue;
+            double c = 0.0, r = 0.0;
+            if (!GroundToSubImage(photo, (s.x0 + s.x1) / 2, (s.y0 + s.y1) / 2,
+                                  s.level * contours.Interval(), c, r))
+                continue;
+            const StereoPoint g = f.SubImageToGL(eye, {c, r});
+            if (g.x < 2 || g.y < 2 || g.x > f.m_nClientWidth - 3 || g.y > f.m_nClientHeight - 3)
+                continue;
+            ++tried;
+            bool found = false;
+            for (int dy = -1; dy <= 1 && !found; ++dy)
+                for (int dx = -1; dx <= 1 && !found; ++dx) {
+                    const auto px = h.Pixel(eye == 0 ? GL_FRONT_LEFT : GL_FRONT_RIGHT,
+                                            int(std::floor(g.x)) + dx, int(std::floor(g.y)) + dy);
+                    found = px == std::array<int, 3>{magenta.r, magenta.g, magenta.b} ||
+                            px == std::array<int, 3>{cyan.r, cyan.g, cyan.b};
+                }
+            hit += found;
+        }
+        return hit;
+    };
+    for (int eye : {CStereoFrame::kLeft, CStereoFrame::kRight}) {
+        int tried = 0;
+        h.view->m_bShowContours = true;
+        const int on = hits(eye, tried);
+        ASSERT_GT(tried, 50) << "eye " << eye;
+        EXPECT_GE(on, tried * 97 / 100) << "eye " << eye;
+        h.view->m_bShowContours = false;
+        EXPECT_EQ(hits(eye, tried), 0) << "eye " << eye;
+    }
+    doc->m_leftPhoto.m_pImagePoints = std::move(leftPoints);
+    doc->m_rightPhoto.m_pImagePoints = std::move(rightPoints);
+}
