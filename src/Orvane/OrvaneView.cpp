@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLocale>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -405,15 +407,14 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         CAerialPhoto& right = doc->m_rightPhoto;
         SelectBuffer(GL_BACK_RIGHT);
         ComputeEyeWindow(right, frame, CStereoFrame::kRight);
+        GatherSurfaceLines(frame, CStereoFrame::kRight);
         DrawPhotoList(right, frame, 2, rebuild || m_bRefreshGreyMap || m_bOffsetChanged);
         m_bRefreshGreyMap = false;
         m_bOffsetChanged = false;
-        DrawSurface(frame, CStereoFrame::kRight);
-        if (right.m_pImagePoints) {
-            glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
-            DrawImagePoints(right);
-            DrawSuspectRing(right);
-        }
+        // The surface's lines and the points (the lines without points too).
+        glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
+        DrawImagePoints(right);
+        DrawSuspectRing(right);
     }
     glColor3f(1.0f, 1.0f, 1.0f);
     DrawMark(m_ptMark.x + m_nParallax, m_ptMark.y);
@@ -422,13 +423,12 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         CAerialPhoto& left = doc->m_leftPhoto;
         SelectBuffer(GL_BACK_LEFT);
         ComputeEyeWindow(left, frame, CStereoFrame::kLeft);
+        GatherSurfaceLines(frame, CStereoFrame::kLeft);
         DrawPhotoList(left, frame, 1, rebuild);
-        DrawSurface(frame, CStereoFrame::kLeft);
-        if (left.m_pImagePoints) {
-            glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
-            DrawImagePoints(left);
-            DrawSuspectRing(left);
-        }
+        // The surface's lines and the points (the lines without points too).
+        glColor3ub(m_rgbPoints.r, m_rgbPoints.g, m_rgbPoints.b);
+        DrawImagePoints(left);
+        DrawSuspectRing(left);
     }
     glColor3f(1.0f, 1.0f, 1.0f);
     DrawMark(m_ptMark.x, m_ptMark.y);
@@ -1510,9 +1510,30 @@ void COrvaneView::OnMatchZ() {
     int total = 0;
     std::vector<MatchResult> results;
     int matched = 0;
-    {
+    const size_t selected = doc->m_leftPhoto.m_selection.size();
+    if (selected < 2000) {
         CWaitCursor wait;
         matched = doc->MatchSelection(&total, &results);
+    } else {
+        // Many points take seconds: a progress bar the operator may cancel
+        // (nothing changes then).
+        QProgressDialog progress(QStringLiteral("Matching %1 points...").arg(selected),
+                                 QStringLiteral("Cancel"), 0, static_cast<int>(selected), this);
+        progress.setWindowTitle(QStringLiteral("Match Z"));
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(0);
+        std::atomic<bool> cancel{false};
+        matched = doc->MatchSelection(
+            &total, &results,
+            [&](int64_t done, int64_t) {
+                progress.setValue(static_cast<int>(done));
+                if (progress.wasCanceled()) cancel = true;
+            },
+            &cancel);
+    }
+    if (matched == -4) {
+        doc->ShowTimedStatus(QStringLiteral("Match Z cancelled; no point was changed."));
+        return;
     }
     if (matched < 0) return ShowPlain("The photographs cannot be matched.");
     for (const MatchResult& r : results)
@@ -1648,76 +1669,104 @@ void COrvaneView::OnExportContours() {
         QStringLiteral("%1 contour lines written to %2.").arg(lines.size()).arg(name));
 }
 
-void COrvaneView::DrawSurface(const CStereoFrame& frame, int eye) {
+void COrvaneView::GatherSurfaceLines(const CStereoFrame& frame, int eye) {
+    std::vector<CPointPasses::LineBatch> batches;
     COrvaneDoc* doc = GetDocument();
-    if (!doc || !doc->IsProjectLoaded() || (!m_bShowContours && !m_bShowTriangles)) return;
-    const CAerialPhoto& photo = eye == CStereoFrame::kLeft ? doc->m_leftPhoto : doc->m_rightPhoto;
     const StereoRect v = frame.VisibleSubImage(eye);
-    if (v.left < 0 || v.right < v.left || v.bottom < v.top) return;
-    auto inView = [&](double x, double y) {
-        return x >= v.left && x <= v.right + 1 && y >= v.top && y <= v.bottom + 1;
-    };
-    auto add = [&](double x, double y) {
-        const StereoPoint at = frame.SubImageToGL(eye, {x, y});
-        m_surfaceLines.push_back(static_cast<float>(at.x));
-        m_surfaceLines.push_back(static_cast<float>(at.y));
-    };
-    auto draw = [&](RGBColor colour, float width) {
-        if (m_surfaceLines.empty()) return;
-        glColor3ub(colour.r, colour.g, colour.b);
-        glLineWidth(width);
-        glVertexPointer(2, GL_FLOAT, 0, m_surfaceLines.data());
-        glDrawArrays(GL_LINES, 0, static_cast<GLsizei>(m_surfaceLines.size() / 2));
-    };
-    glPushAttrib(GL_CURRENT_BIT | GL_LINE_BIT);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    const CSurface& surface = doc->m_surface.Surface();
+    if (!doc || !doc->IsProjectLoaded() || (!m_bShowContours && !m_bShowTriangles) || v.left < 0 ||
+        v.right < v.left || v.bottom < v.top) {
+        m_pointPasses.SetLines(eye, std::move(batches));
+        return;
+    }
+    const CAerialPhoto& photo = eye == CStereoFrame::kLeft ? doc->m_leftPhoto : doc->m_rightPhoto;
     const CTINPoints* set = photo.m_pImagePoints.get();
-    if (m_bShowTriangles && m_dScale >= 0.25 && set && set->GetIndex()) {
-        // The edges around each vertex in view, from its projected image
-        // position (the image-point sets are the vertices' projections).
-        m_surfaceLines.clear();
+    if (m_bShowContours)
+        doc->m_contourImages.Update(doc->m_surface.Contours(), doc->m_leftPhoto, doc->m_rightPhoto);
+    // The lines are kept in sub-image positions for a region around the
+    // view, so that a redraw or a pan within it only converts them to the
+    // screen; an edit, another choice or a view leaving the region gathers
+    // them again.
+    SurfaceLines& kept = m_surfaceLines[eye];
+    const SurfaceLines::Key key{doc->EditGeneration(),
+                                doc->m_surface.Contours().Layout(),
+                                doc->m_surface.Contours().Segments().size(),
+                                m_bShowContours,
+                                m_bShowTriangles && m_dScale >= 0.25 && set && set->GetIndex(),
+                                m_dScale >= 0.25};
+    const bool inside = v.left >= kept.region.left && v.top >= kept.region.top &&
+                        v.right <= kept.region.right && v.bottom <= kept.region.bottom;
+    if (!kept.valid || !(kept.key == key) || !inside) {
+        kept.valid = true;
+        kept.key = key;
+        const int margin = std::max(v.right - v.left, v.bottom - v.top) / 4 + 16;
+        kept.region = {v.left - margin, v.top - margin, v.right + margin, v.bottom + margin};
+        GatherSurfaceRegion(eye, kept);
+    }
+    const RGBColor colours[3] = {m_rgbTriangles, m_rgbContours, m_rgbIndexContours};
+    for (int k = 0; k < 3; ++k) {
+        CPointPasses::LineBatch b{colours[k], k == 2 ? 2 : 1, {}};
+        const std::vector<float>& xy = kept.lines[k];
+        b.xy.resize(xy.size());
+        // Sub-image to GL window: a scale and a shift (CStereoFrame::SubImageToGL).
+        const StereoPoint o = frame.SubImageToGL(eye, {0.0, 0.0});
+        const double sx = frame.m_dScale;
+        for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+            b.xy[i] = static_cast<float>(sx * xy[i] + o.x);
+            b.xy[i + 1] = static_cast<float>(o.y - sx * xy[i + 1]);
+        }
+        if (!b.xy.empty()) batches.push_back(std::move(b));
+    }
+    m_pointPasses.SetLines(eye, std::move(batches));
+}
+
+void COrvaneView::GatherSurfaceRegion(int eye, SurfaceLines& kept) {
+    COrvaneDoc* doc = GetDocument();
+    const CAerialPhoto& photo = eye == CStereoFrame::kLeft ? doc->m_leftPhoto : doc->m_rightPhoto;
+    const CTINPoints* set = photo.m_pImagePoints.get();
+    const StereoRect& v = kept.region;
+    for (std::vector<float>& xy : kept.lines) xy.clear();
+    auto inRegion = [&](double x, double y) {
+        return x >= v.left && x <= v.right && y >= v.top && y <= v.bottom;
+    };
+    auto add = [](std::vector<float>& xy, double x, double y) {
+        xy.push_back(static_cast<float>(x));
+        xy.push_back(static_cast<float>(y));
+    };
+    if (kept.key.triangles) {
+        // The edges around each vertex in the region, from its projected
+        // image position (the image-point sets are the vertices' projections).
+        const CSurface& surface = doc->m_surface.Surface();
         m_surfaceRecords.clear();
-        set->GetIndex()->QueryRect(v.left, v.top, v.right + 1, v.bottom + 1, m_surfaceRecords);
+        set->GetIndex()->QueryRect(v.left, v.top, v.right, v.bottom, m_surfaceRecords);
         for (int r : m_surfaceRecords) {
             const TINPoint* p = set->GetPoint(r);
-            if (!p || p->id < 0 || !inView(p->x, p->y)) continue;
+            if (!p || p->id < 0 || !inRegion(p->x, p->y)) continue;
             surface.ForEachEdgeOf(r, [&](int o) {
                 const TINPoint* q = set->GetPoint(o);
                 if (!q || !std::isfinite(q->x) || !std::isfinite(q->y)) return;
-                if (o < r && inView(q->x, q->y)) return;  // drawn from the other end
-                add(p->x, p->y);
-                add(q->x, q->y);
+                if (o < r && inRegion(q->x, q->y)) return;  // drawn from the other end
+                add(kept.lines[0], p->x, p->y);
+                add(kept.lines[0], q->x, q->y);
             });
         }
-        draw(m_rgbTriangles, 1.0f);
     }
-    if (m_bShowContours) {
-        doc->m_contourImages.Update(doc->m_surface.Contours(), doc->m_leftPhoto, doc->m_rightPhoto);
+    if (kept.key.contours) {
         const std::vector<ContourSegment>& segments = doc->m_surface.Contours().Segments();
         const std::vector<SegmentImages>& images = doc->m_contourImages.Images();
         const size_t n = std::min(segments.size(), images.size());
-        for (int pass = 0; pass < 2; ++pass) {
+        // Below 1:4 the index contours alone: the others would fill the view.
+        for (int pass = kept.key.allContours ? 0 : 1; pass < 2; ++pass) {
             const bool index = pass == 1;
-            m_surfaceLines.clear();
-            for (size_t i = 0; i < n; ++i) {
-                const ContourSegment& s = segments[i];
-                if (s.triangle < 0 || CContours::IsIndexLevel(s.level) != index) continue;
+            std::vector<float>& xy = kept.lines[index ? 2 : 1];
+            doc->m_contourImages.SlotsIn(eye, index, v.left, v.top, v.right, v.bottom,
+                                         m_surfaceSlots);
+            for (int32_t slot : m_surfaceSlots) {
+                const size_t i = static_cast<size_t>(slot);
+                if (i >= n || segments[i].triangle < 0) continue;
                 const float* e = eye == CStereoFrame::kLeft ? images[i].left : images[i].right;
-                // Cheap cull: both ends beyond one side of the view.
-                if ((e[0] < v.left && e[2] < v.left) ||
-                    (e[0] > v.right + 1 && e[2] > v.right + 1) || (e[1] < v.top && e[3] < v.top) ||
-                    (e[1] > v.bottom + 1 && e[3] > v.bottom + 1))
-                    continue;
-                if (!std::isfinite(e[0]) || !std::isfinite(e[1]) || !std::isfinite(e[2]) ||
-                    !std::isfinite(e[3]))
-                    continue;
-                add(e[0], e[1]);
-                add(e[2], e[3]);
+                add(xy, e[0], e[1]);
+                add(xy, e[2], e[3]);
             }
-            draw(index ? m_rgbIndexContours : m_rgbContours, index ? 2.0f : 1.0f);
         }
     }
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glPopAttrib();
 }

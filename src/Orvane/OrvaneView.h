@@ -305,11 +305,28 @@ private:
     MarkHeightMode m_markHeightMode = MarkHeightMode::Off;
     bool m_bMarkHeightPending = false;  // the mouse moved: the next frame finds the height
     QString m_strMarkNote;              // the mark's pane while the mode finds no height
-    // The surface drawn over one eye's photograph (contours, triangle edges).
-    void DrawSurface(const CStereoFrame& frame, int eye);
-    std::vector<float> m_surfaceLines;  // GL window x, y pairs, reused
-    std::vector<int> m_surfaceRecords;  // records in view, reused
-    CPoint m_ptPanFrom;                 // client position of the last drag step
+    // The surface over one eye's photograph (contours, triangle edges in
+    // view) as lines for the eye's point passes, which draw them under the points.
+    void GatherSurfaceLines(const CStereoFrame& frame, int eye);
+    // An eye's surface lines in sub-image positions for a region around the
+    // view, and what they were gathered for.
+    struct SurfaceLines {
+        struct Key {
+            uint64_t generation = 0, layout = 0;
+            size_t segments = 0;
+            bool contours = false, triangles = false, allContours = false;
+            friend bool operator==(const Key&, const Key&) = default;
+        };
+        bool valid = false;
+        Key key;
+        StereoRect region;
+        std::vector<float> lines[3];  // triangle edges, contours, index contours: x0, y0, x1, y1
+    };
+    SurfaceLines m_surfaceLines[2];
+    void GatherSurfaceRegion(int eye, SurfaceLines& kept);
+    std::vector<int> m_surfaceRecords;    // records in view, reused
+    std::vector<int32_t> m_surfaceSlots;  // contour segments in view, reused
+    CPoint m_ptPanFrom;                   // client position of the last drag step
 
     // Draws one photograph's window from display list `list` (1 left, 2
     // right), or with its points from list `list` + 2, rebuilding the list

@@ -165,7 +165,7 @@ bool CPointPasses::PictureStale(int eye) const {
     if (e.greyTable < 0) return true;
     return !(l.style == m_style) || l.width != m_nWidth || l.height != m_nHeight ||
            l.tableSerial != m_tables[static_cast<size_t>(e.greyTable)].serial ||
-           l.unselected != e.unselected || l.vertices != e.vertices;
+           l.unselected != e.unselected || l.vertices != e.vertices || l.lines != e.lines;
 }
 
 // ---------------------------------------------------------------------------
@@ -209,7 +209,11 @@ bool CPointPasses::DrawPictureWithPoints(const unsigned char* grey, int rasterX,
         }
         covered = x0 == 0 && y0 == 0 && x1 == width && y1 == height;
     }
-    // The two passes, in drawing order: the selection over the points.
+    // The lines under the points, then the two passes in drawing order: the
+    // selection over the points.
+    for (const LineBatch& b : e.lines)
+        PaintLineSegments(m_picture.data(), width, height, b.xy.data(), b.xy.size() / 4, b.width,
+                          Rgba(b.colour));
     PaintPointSquares(m_picture.data(), width, height, e.vertices.data(), e.unselected,
                       m_style.size, Rgba(m_style.points));
     PaintPointSquares(m_picture.data(), width, height, e.vertices.data() + 2 * e.unselected,
@@ -236,6 +240,7 @@ bool CPointPasses::DrawPictureWithPoints(const unsigned char* grey, int rasterX,
     ListContent& l = m_lists[eye];
     l.vertices = e.vertices;
     l.unselected = e.unselected;
+    l.lines = e.lines;
     l.style = m_style;
     l.width = m_nWidth;
     l.height = m_nHeight;
@@ -249,7 +254,24 @@ bool CPointPasses::DrawPictureWithPoints(const unsigned char* grey, int rasterX,
 
 void CPointPasses::DrawPoints(int eye) {
     const Eye& e = m_eyes[eye];
-    if (e.intoImage || e.vertices.empty()) return;
+    if (e.intoImage) return;
+    if (!e.lines.empty()) {
+        GLfloat current[4] = {1, 1, 1, 1}, savedWidth = 1.0f;
+        glGetFloatv(GL_CURRENT_COLOR, current);
+        glGetFloatv(GL_LINE_WIDTH, &savedWidth);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        for (const LineBatch& b : e.lines) {
+            if (b.xy.empty()) continue;
+            glColor3ub(b.colour.r, b.colour.g, b.colour.b);
+            glLineWidth(static_cast<GLfloat>(b.width));
+            glVertexPointer(2, GL_FLOAT, 0, b.xy.data());
+            glDrawArrays(GL_LINES, 0, static_cast<GLsizei>(b.xy.size() / 2));
+        }
+        glDisableClientState(GL_VERTEX_ARRAY);
+        glLineWidth(savedWidth);
+        glColor4fv(current);
+    }
+    if (e.vertices.empty()) return;
     const size_t total = e.vertices.size() / 2;
     GLfloat savedSize = 1.0f;
     glGetFloatv(GL_POINT_SIZE, &savedSize);

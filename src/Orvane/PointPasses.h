@@ -66,6 +66,20 @@ public:
         m_nStride = stride;
         m_nGeneration = generation;
     }
+    // Lines drawn under an eye's points (the surface's contours and triangle
+    // edges): each batch one colour and width (1 or 2 pixels), its segments as
+    // GL window x0, y0, x1, y1. Painted into the picture with the points, or
+    // drawn as GL lines by DrawPoints before them. Kept until set again.
+    struct LineBatch {
+        RGBColor colour;
+        int width = 1;
+        std::vector<float> xy;
+        friend bool operator==(const LineBatch&, const LineBatch&) = default;
+    };
+    void SetLines(int eye, std::vector<LineBatch>&& batches) {
+        m_eyes[eye].lines = std::move(batches);
+    }
+
     // The points go into this eye's image picture this frame.
     bool IntoImage(int eye) const { return m_eyes[eye].intoImage; }
     // The eye's picture list holds other points than this frame's (or other
@@ -85,8 +99,9 @@ public:
     bool DrawPictureWithPoints(const unsigned char* grey, int rasterX, int rasterY, int width,
                                int height, int eye);
 
-    // The eye's points as GL points (both passes) unless they went into its
-    // image; the current colour is the points' colour. The context must be current.
+    // The eye's lines and then its points as GL points (both passes) unless
+    // they went into its image; the current colour is the points' colour. The
+    // context must be current.
     void DrawPoints(int eye);
 
     // Number of times the points were painted into an image picture, per eye (tests).
@@ -99,11 +114,13 @@ private:
         size_t unselected = 0;
         bool intoImage = false;
         int greyTable = -1;  // index into m_tables for the photograph's grey map
+        std::vector<LineBatch> lines;
     };
     // What an eye's picture list was painted with.
     struct ListContent {
         std::vector<float> vertices;
         size_t unselected = 0;
+        std::vector<LineBatch> lines;
         Style style;
         int width = 0, height = 0;
         int64_t tableSerial = -1;

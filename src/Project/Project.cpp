@@ -302,7 +302,8 @@ int CProject::SetSelectionToSurface(int* without) {
     return static_cast<int>(moves.size());
 }
 
-int CProject::MatchSelection(int* total, std::vector<MatchResult>* results) {
+int CProject::MatchSelection(int* total, std::vector<MatchResult>* results,
+                             const MatchProgress& progress, const std::atomic<bool>* cancel) {
     if (total) *total = 0;
     if (results) results->clear();
     if (!m_bProjectLoaded) return -1;
@@ -312,9 +313,13 @@ int CProject::MatchSelection(int* total, std::vector<MatchResult>* results) {
     MatchOptions options = m_matchOptions;
     options.keepXY = m_bFixesKeepXY;
     std::vector<MatchResult> matches;
+    // The neighbours' surface the queue keeps current, rather than one built
+    // from every point at each Match Z.
+    if (!m_checks.IsRanked()) m_checks.Rank();
     const CLocalSurface* surface = m_checks.Ranking() ? &m_checks.Ranking()->Surface() : nullptr;
-    const int matched =
-        MatchPoints(m_points, m_leftPhoto, m_rightPhoto, surface, indices, true, options, matches);
+    const int matched = MatchPoints(m_points, m_leftPhoto, m_rightPhoto, surface, indices, true,
+                                    options, matches, progress, cancel);
+    if (matched == -3) return -4;
     if (matched < 0) return -3;
     std::vector<PointTarget> moves;
     std::vector<int> moved, unmatched;

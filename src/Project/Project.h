@@ -168,8 +168,11 @@ public:
     // (optional) one result per selected point, in selection order. The
     // number matched (0: nothing changed but the selection); -1 no project
     // loaded, -2 nothing selected, -3 a photograph cannot be matched (no
-    // such band or orientation).
-    int MatchSelection(int* total = nullptr, std::vector<MatchResult>* results = nullptr);
+    // such band or orientation), -4 cancelled through `cancel` (nothing
+    // changed). `progress` is called on this thread as points are done.
+    int MatchSelection(int* total = nullptr, std::vector<MatchResult>* results = nullptr,
+                       const MatchProgress& progress = {},
+                       const std::atomic<bool>* cancel = nullptr);
     // How Match Z searches (window, range, thresholds); keepXY follows
     // m_bFixesKeepXY.
     MatchOptions m_matchOptions;

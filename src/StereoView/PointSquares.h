@@ -24,3 +24,12 @@
 constexpr int kMaxPointSquare = 4096;
 void PaintPointSquares(uint32_t* picture, int width, int height, const float* xy, size_t count,
                        int size, uint32_t colour);
+
+// Paints `count` line segments, given as GL window x0, y0, x1, y1 in `xy`, in
+// `colour`, `lineWidth` (1 or 2) pixels wide: the pixels whose centres a
+// segment passes nearest along its major axis, one per column (or row), the
+// second pixel of a wide line beside it across that axis. Segments are cut
+// to the picture first, so one reaching far outside costs no more than its
+// visible part.
+void PaintLineSegments(uint32_t* picture, int width, int height, const float* xy, size_t count,
+                       int lineWidth, uint32_t colour);

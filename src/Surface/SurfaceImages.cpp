@@ -1,5 +1,6 @@
 #include "Surface/SurfaceImages.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -16,6 +17,8 @@ bool GroundToSubImage(const CAerialPhoto& photo, double x, double y, double z, d
 
 void CContourImages::Clear() {
     m_images.clear();
+    for (Grid& g : m_grids) g = Grid();
+    m_stamps.clear();
     m_left = m_right = nullptr;
     m_nLayout = UINT64_MAX;
 }
@@ -23,10 +26,18 @@ void CContourImages::Clear() {
 void CContourImages::Update(const CContours& contours, const CAerialPhoto& left,
                             const CAerialPhoto& right) {
     if (contours.Layout() != m_nLayout || &left != m_left || &right != m_right) {
-        m_images.clear();
+        Clear();
         m_nLayout = contours.Layout();
         m_left = &left;
         m_right = &right;
+        const CAerialPhoto* photos[2] = {&left, &right};
+        for (int eye = 0; eye < 2; ++eye) {
+            const ImageSize size = photos[eye]->m_image.GetSize();
+            Grid& g = m_grids[eye];
+            g.columns = std::max(1, (size.cx + kCellSide - 1) / kCellSide);
+            g.rows = std::max(1, (size.cy + kCellSide - 1) / kCellSide);
+            for (auto& cells : g.cells) cells.assign(static_cast<size_t>(g.columns) * g.rows, {});
+        }
     }
     const std::vector<ContourSegment>& segments = contours.Segments();
     const size_t from = m_images.size();
@@ -47,7 +58,54 @@ void CContourImages::Update(const CContours& contours, const CAerialPhoto& left,
             out.right[2 * e] = static_cast<float>(c);
             out.right[2 * e + 1] = static_cast<float>(r);
         }
+        const bool index = CContours::IsIndexLevel(s.level);
+        AddToGrid(0, index, static_cast<int32_t>(i), out.left);
+        AddToGrid(1, index, static_cast<int32_t>(i), out.right);
     }
+}
+
+void CContourImages::AddToGrid(int eye, bool index, int32_t slot, const float* e) {
+    for (int k = 0; k < 4; ++k)
+        if (!std::isfinite(e[k])) return;
+    Grid& g = m_grids[eye];
+    // Cells of the segment's bounding box, cut to the grid (positions beyond
+    // the photograph go to its edge cells).
+    auto cell = [](float v, int n) {
+        return std::clamp(static_cast<int>(std::floor(v / kCellSide)), 0, n - 1);
+    };
+    const int c0 = cell(std::min(e[0], e[2]), g.columns),
+              c1 = cell(std::max(e[0], e[2]), g.columns);
+    const int r0 = cell(std::min(e[1], e[3]), g.rows), r1 = cell(std::max(e[1], e[3]), g.rows);
+    std::vector<std::vector<int32_t>>& cells = g.cells[index ? 1 : 0];
+    for (int r = r0; r <= r1; ++r)
+        for (int c = c0; c <= c1; ++c)
+            cells[static_cast<size_t>(r) * g.columns + c].push_back(slot);
+}
+
+void CContourImages::SlotsIn(int eye, bool index, double left, double top, double right,
+                             double bottom, std::vector<int32_t>& slots) const {
+    slots.clear();
+    const Grid& g = m_grids[eye];
+    if (g.columns < 1 || !(right >= left) || !(bottom >= top)) return;
+    if (m_stamps.size() < m_images.size()) m_stamps.resize(m_images.size(), 0);
+    if (++m_nQuery == 0) {  // the stamps wrapped: start again
+        std::fill(m_stamps.begin(), m_stamps.end(), 0);
+        m_nQuery = 1;
+    }
+    auto cell = [](double v, int n) {
+        return static_cast<int>(std::clamp(std::floor(v / kCellSide), 0.0, n - 1.0));
+    };
+    const int c0 = cell(left, g.columns), c1 = cell(right, g.columns);
+    const int r0 = cell(top, g.rows), r1 = cell(bottom, g.rows);
+    const std::vector<std::vector<int32_t>>& cells = g.cells[index ? 1 : 0];
+    for (int r = r0; r <= r1; ++r)
+        for (int c = c0; c <= c1; ++c)
+            for (int32_t slot : cells[static_cast<size_t>(r) * g.columns + c]) {
+                uint32_t& stamp = m_stamps[static_cast<size_t>(slot)];
+                if (stamp == m_nQuery) continue;
+                stamp = m_nQuery;
+                slots.push_back(slot);
+            }
 }
 
 DrapeResult DrapeOnSurface(const CSurface& surface, const CAerialPhoto& left, double column,

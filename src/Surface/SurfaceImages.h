@@ -31,11 +31,30 @@ public:
     const std::vector<SegmentImages>& Images() const { return m_images; }
     void Clear();
 
+    // The slots of the segments (index contours or the others) whose image
+    // positions in the eye (0 left, 1 right) may fall in the sub-image
+    // rectangle [left, right] x [top, bottom], each once, in no particular
+    // order; slots dropped since (triangle -1) are among them. Only the cells
+    // of a grid over the photograph that the rectangle touches are looked
+    // at, so a view of a small part costs little however many segments there are.
+    void SlotsIn(int eye, bool index, double left, double top, double right, double bottom,
+                 std::vector<int32_t>& slots) const;
+
 private:
+    static constexpr int kCellSide = 128;  // sub-image pixels
+    struct Grid {
+        int columns = 0, rows = 0;
+        std::vector<std::vector<int32_t>> cells[2];  // [0] other contours, [1] index contours
+    };
+    void AddToGrid(int eye, bool index, int32_t slot, const float* ends);
+
     const CAerialPhoto* m_left = nullptr;
     const CAerialPhoto* m_right = nullptr;
     uint64_t m_nLayout = UINT64_MAX;
     std::vector<SegmentImages> m_images;
+    Grid m_grids[2];
+    mutable std::vector<uint32_t> m_stamps;  // per slot: the query that last reported it
+    mutable uint32_t m_nQuery = 0;
 };
 
 // The sub-image position of ground (x, y, z) in the photograph; false (and

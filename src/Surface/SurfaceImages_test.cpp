@@ -106,4 +106,30 @@ TEST(SurfaceImages, ContourImagesFollowEditsAsTheProjectionsSay) {
     }
     EXPECT_EQ(checked, contours.SegmentCount());
     EXPECT_GT(checked, 1000);
+
+    // The grid's query holds every live segment with an end in the rectangle.
+    std::mt19937 random(9);
+    std::uniform_real_distribution<double> at(0.0, 2000.0);
+    std::vector<int32_t> slots;
+    for (int k = 0; k < 40; ++k) {
+        const int eye = k % 2;
+        const double x = at(random), y = at(random), side = 20.0 + at(random) / 4;
+        std::vector<bool> listed(segments.size(), false);
+        for (bool index : {false, true}) {
+            images.SlotsIn(eye, index, x, y, x + side, y + side, slots);
+            for (int32_t s : slots) {
+                EXPECT_FALSE(listed[static_cast<size_t>(s)]) << "listed twice";
+                listed[static_cast<size_t>(s)] = true;
+            }
+        }
+        for (size_t i = 0; i < segments.size(); ++i) {
+            if (segments[i].triangle < 0) continue;
+            const float* e = eye == 0 ? images.Images()[i].left : images.Images()[i].right;
+            for (int end = 0; end < 2; ++end) {
+                const bool inside = e[2 * end] >= x && e[2 * end] <= x + side &&
+                                    e[2 * end + 1] >= y && e[2 * end + 1] <= y + side;
+                EXPECT_TRUE(!inside || listed[i]) << "segment " << i << " not found";
+            }
+        }
+    }
 }
