@@ -11,8 +11,19 @@
 //     Surface on the same records;
 //   - time per point on one thread, and the share of it the correlation
 //     search alone takes.
+// Whether the truth is fair: the same textured points are also measured
+// against the height where the left ray meets the true surface (walls
+// included; what the left photograph's pixel shows) and against the mean
+// true height under the left window; and split into smooth ground and the
+// ground within 4 m of a wall or road slope, with the y-parallax on smooth
+// ground, which the exact orientations make zero: its spread is the
+// matching noise the images themselves allow. The photographs sample each
+// pixel's ray at one point, without averaging over the pixel, so texture
+// near the pixel size (tree crowns' edges, the finest detail octave)
+// differs between them by more than the 8-bit rounding.
 //
 //   match_measure DEMO_DIR [--threads N] [--window N] [--max-sigma PX] [--blunders N]
+//                 [--iterations N] [--min-correlation C] [--list FILE.csv]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -58,6 +69,31 @@ double TruthError(const demo::CDemoTerrain& terrain, double x, double y, double 
     return error;
 }
 
+// The height at which the ray of the photograph's centre through ground
+// (x, y, z) first meets the true surface (walls included), searched from
+// `above` metres over z downwards: what that pixel of the photograph shows.
+double RayHeight(const demo::CDemoTerrain& terrain, const CAerialPhoto& photo, double x, double y,
+                 double z, double above) {
+    const double cx = photo.m_dXs, cy = photo.m_dYs, cz = photo.m_dZs;
+    const double dx = (x - cx) / (z - cz), dy = (y - cy) / (z - cz);
+    auto gap = [&](double h) {
+        return h - terrain.SurfaceHeight(cx + (h - cz) * dx, cy + (h - cz) * dy);
+    };
+    double hi = z + above;
+    if (gap(hi) <= 0.0) return NAN;
+    double lo = hi;
+    while (gap(lo) > 0.0) {
+        hi = lo;
+        lo -= 0.02;
+        if (lo < z - 2 * above) return NAN;
+    }
+    for (int i = 0; i < 30; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (gap(mid) > 0.0 ? hi : lo) = mid;
+    }
+    return 0.5 * (lo + hi);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +106,7 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     MatchOptions options;
     int perKind = 250;
+    std::string listPath;
     for (int a = 2; a < argc; ++a) {
         if (std::strcmp(argv[a], "--threads") == 0 && a + 1 < argc) {
             options.threads = std::atoi(argv[++a]);
@@ -77,6 +114,12 @@ int main(int argc, char** argv) {
             options.window = std::atoi(argv[++a]);
         } else if (std::strcmp(argv[a], "--max-sigma") == 0 && a + 1 < argc) {
             options.maxSigma = std::atof(argv[++a]);
+        } else if (std::strcmp(argv[a], "--iterations") == 0 && a + 1 < argc) {
+            options.maxIterations = std::atoi(argv[++a]);
+        } else if (std::strcmp(argv[a], "--min-correlation") == 0 && a + 1 < argc) {
+            options.minCorrelation = std::atof(argv[++a]);
+        } else if (std::strcmp(argv[a], "--list") == 0 && a + 1 < argc) {
+            listPath = argv[++a];
         } else if (std::strcmp(argv[a], "--blunders") == 0 && a + 1 < argc) {
             perKind = std::max(1, std::atoi(argv[++a]));
         }
@@ -140,20 +183,73 @@ int main(int argc, char** argv) {
     std::vector<MatchResult> results;
     const int matched = MatchPoints(ground, left, right, &surface, all, false, options, results);
     int textured = 0, texturedMatched = 0, far = 0, outside = 0;
-    Errors texturedErrors, texturedInliers;
+    Errors texturedErrors, texturedInliers, rayErrors, windowErrors, smoothErrors, reliefErrors,
+        yParallaxes;
+    int smoothTextured = 0, smoothMatched = 0;
+    FILE* list = listPath.empty() ? nullptr : std::fopen(listPath.c_str(), "w");
+    if (list)
+        std::fprintf(list,
+                     "index,x,y,texture,status,correlation,sigma_px,distinctness,iterations,"
+                     "y_parallax,relief,error_m,ray_error_m,window_error_m\n");
+    const int half = options.window / 2;
     for (const MatchResult& r : results) {
         outside += r.status == MatchStatus::Outside;
         const bool hasTexture = r.texture >= 8.0;
-        if (hasTexture && r.status != MatchStatus::Outside) ++textured;
+        const TINPoint* p = ground.GetPoint(r.index);
+        // Smooth ground: no wall nor road slope within 4 m, where a window
+        // of 15 pixels (3.75 m) sees one sloping plane.
+        const bool smooth = terrain.ReliefAt(p->x, p->y, 4.0) == demo::ReliefKind::None;
+        if (hasTexture && r.status != MatchStatus::Outside) {
+            ++textured;
+            smoothTextured += smooth;
+        }
+        const double error = r.status == MatchStatus::Matched
+                                 ? TruthError(terrain, r.x, r.y, r.z)
+                                 : p->z - terrain.SurfaceHeight(p->x, p->y);
+        // What the photographs show: the surface where the left ray meets
+        // it, and the mean true height under the left window.
+        double rayError = NAN, windowError = NAN;
+        if (hasTexture && (r.status == MatchStatus::Matched || list)) {
+            const double zs = r.z;
+            rayError = zs - RayHeight(terrain, left, r.x, r.y, zs, 30.0);
+            double c, row;
+            if (left.GroundToImage(r.x, r.y, zs, c, row) >= 0) {
+                const double zt = zs - error;
+                double sum = 0.0;
+                for (int v = -half; v <= half; ++v) {
+                    for (int u = -half; u <= half; ++u) {
+                        const double pixel[2] = {c + u, row + v};
+                        double X, Y;
+                        left.ImageToGround(pixel, &zt, X, Y);
+                        sum += terrain.SurfaceHeight(X, Y);
+                    }
+                }
+                windowError = zs - sum / ((2 * half + 1) * (2 * half + 1));
+            }
+        }
+        if (list) {
+            const demo::ReliefKind k = terrain.ReliefAt(p->x, p->y, 4.0);  // 0 none, 1 wall, 2 road
+            std::fprintf(list, "%d,%.3f,%.3f,%.2f,%s,%.4f,%.4f,%.4f,%d,%.4f,%d,%.4f,%.4f,%.4f\n",
+                         r.index, r.x, r.y, r.texture, MatchStatusName(r.status), r.correlation,
+                         r.sigmaPx, r.distinctness, r.iterations, r.yParallax, static_cast<int>(k),
+                         error, rayError, windowError);
+        }
         if (r.status != MatchStatus::Matched) continue;
-        const double error = TruthError(terrain, r.x, r.y, r.z);
         const bool isFar = std::fabs(error) * pxPerMetre > 0.6;
         far += isFar;
         if (!hasTexture) continue;
         ++texturedMatched;
         texturedErrors.Add(error);
+        (smooth ? smoothErrors : reliefErrors).Add(error);
+        if (smooth) {
+            ++smoothMatched;
+            yParallaxes.Add(r.yParallax);
+        }
         if (!isFar) texturedInliers.Add(error);
+        if (std::isfinite(rayError)) rayErrors.Add(rayError);
+        if (smooth && std::isfinite(windowError)) windowErrors.Add(windowError);
     }
+    if (list) std::fclose(list);
     std::printf("demo %s: %d points, %.2f px of parallax per metre\n", dir.c_str(),
                 static_cast<int>(all.size()), pxPerMetre);
     std::printf("all points: %d matched (%.1f %%), %d outside; %.2f %% of matched > 0.6 px off\n",
@@ -165,6 +261,20 @@ int main(int argc, char** argv) {
         textured, 100.0 * texturedMatched / std::max(1, textured),
         texturedErrors.Rmse() * pxPerMetre, texturedErrors.Rmse(),
         texturedInliers.Rmse() * pxPerMetre, texturedInliers.Rmse());
+    std::printf(
+        "  same points against the surface where the left ray meets it: RMSE %.4f px = %.4f m; "
+        "on smooth ground against the mean true height under the left window: %.4f px = %.4f m\n",
+        rayErrors.Rmse() * pxPerMetre, rayErrors.Rmse(), windowErrors.Rmse() * pxPerMetre,
+        windowErrors.Rmse());
+    std::printf(
+        "  smooth ground (no wall or road slope within 4 m): %d, %.2f %% matched, RMSE %.4f px = "
+        "%.4f m, y-parallax RMS %.4f px (the orientations are exact: matching noise alone); near "
+        "walls and road slopes: %d, %.2f %% matched, RMSE %.4f px = %.4f m\n",
+        smoothTextured, 100.0 * smoothMatched / std::max(1, smoothTextured),
+        smoothErrors.Rmse() * pxPerMetre, smoothErrors.Rmse(), yParallaxes.Rmse(),
+        textured - smoothTextured,
+        100.0 * (texturedMatched - smoothMatched) / std::max(1, textured - smoothTextured),
+        reliefErrors.Rmse() * pxPerMetre, reliefErrors.Rmse());
 
     // The planted blunders as selections: Match Z against Set To Surface.
     for (int kind = 0; kind < 2; ++kind) {

@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr int kParams = 8;  // cx, a00, a01, cy, a10, a11, offset, gain
+constexpr int kParams = 6;  // s, t, gu, gv, offset, gain (see CMatcher::Refine)
+// Passes of the [1 2 1] filter over both windows before the refinement.
+constexpr int kSmoothPasses = 2;
 
 template <typename T>
 inline double Load(const unsigned char* p) {
@@ -86,6 +88,18 @@ void Blur(const double* in, int side, double* out) {
             out[static_cast<size_t>(r) * inner + c] = 0.25 * (s[0] + 2.0 * s[inner] + s[2 * inner]);
         }
     }
+}
+
+// `passes` of Blur: a square of side + 2 passes samples into side x side.
+void BlurPasses(std::vector<double>& in, int side, int passes, double* out) {
+    std::vector<double> tmp;
+    for (int k = passes; k > 1; --k) {
+        const int from = side + 2 * k;
+        tmp.resize(static_cast<size_t>(from - 2) * (from - 2));
+        Blur(in.data(), from, tmp.data());
+        in.swap(tmp);
+    }
+    Blur(in.data(), side + 2, out);
 }
 
 double StandardDeviation(const std::vector<double>& v) {
@@ -308,60 +322,82 @@ bool CMatcher::LeftToRight(double lc, double lr, double z, Affine& map) const {
 }
 
 // Least-squares matching of the right window to the fixed left window
-// `left`: Gauss-Newton on the affine map (window coordinates scaled to
-// -1 .. 1 at its edge, which keeps the normal equations well conditioned)
-// and a radiometric gain and offset. True when it converged; `map` holds the
-// refined geometry and `result` the correlation, the parallax sigma and the
-// iterations, `cov` the covariance of the window centre (xx, xy, yy, in
-// pixels squared). False also when the window leaves the right image (result's
-// status then Outside).
-bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>& smooth,
-                      Affine& map, double& gain, double& offset, MatchResult& result,
-                      double* cov) const {
+// `smooth` (its samples smoothed; `left` unsmoothed for the correlation).
+// The right window starts at `map`, the orientations' left-to-right mapping
+// at the trial height, and only corrections to it are estimated, in the
+// directions the epipolar geometry gives (unit vector ec, er along the
+// right epipolar line, the parallax direction; its normal across it):
+//   s       shift along the epipolar line: the parallax (pixels)
+//   t       shift across it: the y-parallax (pixels)
+//   gu, gv  the change of parallax across the window in u and v, at the
+//           window's edge (pixels): what a sloping surface does to the
+//           mapping, a correction along the epipolar line only (a change
+//           across it would need errors of the orientations; estimating it
+//           too, the full affine, matched fewer of the demo's points and
+//           less accurately)
+//   offset, gain  radiometry: left = offset + gain right.
+// Gauss-Newton in two stages: the shifts and the radiometry first (well
+// conditioned on any texture that carries parallax), then the slope terms
+// too from where the first stage settled. Each stage has converged when the
+// last step changed the parallax by less than options.convergence: on
+// one-directional texture the window may slide along its stripes, which
+// changes nothing that is measured. True when
+// it converged; `map` then holds the refined geometry, `result` the
+// correlation, the parallax's standard deviation and the iterations. False
+// also when the window leaves the right image (result's status then Outside).
+bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>& smooth, double ec,
+                      double er, Affine& map, double& gain, double& offset,
+                      MatchResult& result) const {
+    const MatchOptions& o = m_options;
     const int half = m_nHalf;
     const size_t n = left.size();
     const double h = half;
     // The right window one pixel wider on every side: the gradient comes from
     // central differences across it, a smooth function of the parameters.
-    // Both windows are smoothed by the [1 2 1] / 4 filter first: texture
-    // near the pixel size is sampled differently in the two photographs and
-    // only adds noise (it raised the parallax sigma and kept a tenth of the
-    // demo's textured points from converging).
+    // Both windows are smoothed by two passes of the [1 2 1] / 4 filter
+    // first: texture near the pixel size is sampled differently in the two
+    // photographs and only adds noise (one pass: 97.0 % of the demo's
+    // textured points on smooth ground matched, RMSE 0.060 px; two: 97.8 %,
+    // 0.059 px; three gain nothing more).
     const int wide = 2 * half + 3;
     std::vector<double> samples(static_cast<size_t>(wide) * wide);
-    std::vector<double> wider(static_cast<size_t>(wide + 2) * (wide + 2));
-    // p: cx, a00 h, a01 h, cy, a10 h, a11 h, offset, gain.
-    double p[kParams] = {map.cx,      map.a00 * h, map.a01 * h, map.cy,
-                         map.a10 * h, map.a11 * h, offset,      gain};
+    const int passes = kSmoothPasses;
+    std::vector<double> wider;
     const Affine start = map;
+    const double nc = -er, nr = ec;  // across the epipolar line
+    double p[kParams] = {0.0, 0.0, 0.0, 0.0, offset, gain};
+    auto current = [&]() {
+        Affine a;
+        a.cx = start.cx + ec * p[0] + nc * p[1];
+        a.cy = start.cy + er * p[0] + nr * p[1];
+        a.a00 = start.a00 + ec * p[2] / h;
+        a.a01 = start.a01 + ec * p[3] / h;
+        a.a10 = start.a10 + er * p[2] / h;
+        a.a11 = start.a11 + er * p[3] / h;
+        return a;
+    };
     double normal[kParams][kParams];  // upper triangle
     double rhs[kParams];
     double sse = 0.0;
     bool converged = false;
-    auto current = [&]() {
-        Affine a;
-        a.cx = p[0];
-        a.a00 = p[1] / h;
-        a.a01 = p[2] / h;
-        a.cy = p[3];
-        a.a10 = p[4] / h;
-        a.a11 = p[5] / h;
-        return a;
-    };
-    for (int it = 1; it <= m_options.maxIterations; ++it) {
+    bool slopes = false;  // second stage: the slope terms too
+    int used = 0;
+    for (int it = 1; it <= o.maxIterations; ++it) {
         result.iterations = it;
         const Affine a = current();
-        if (!SampleWindowCubic(m_rightBand, a, half + 2, wider.data())) {
+        wider.resize(static_cast<size_t>(wide + 2 * passes) * (wide + 2 * passes));
+        if (!SampleWindowCubic(m_rightBand, a, half + 1 + passes, wider.data())) {
             result.status = MatchStatus::Outside;
             return false;
         }
-        Blur(wider.data(), wide + 2, samples.data());
+        BlurPasses(wider, wide, passes, samples.data());
         const double det = a.a00 * a.a11 - a.a01 * a.a10;
         if (!(std::fabs(det) > 1e-6)) return false;
         for (auto& row : normal) std::fill(std::begin(row), std::end(row), 0.0);
         std::fill(std::begin(rhs), std::end(rhs), 0.0);
         sse = 0.0;
         size_t k = 0;
+        const double g = p[5];
         for (int v = -half; v <= half; ++v) {
             for (int u = -half; u <= half; ++u, ++k) {
                 const double un = u / h, vn = v / h;
@@ -369,19 +405,28 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
                     &samples[static_cast<size_t>((v + half + 1) * wide + u + half + 1)];
                 const double value = s[0];
                 // Gradient across the window, then in the image's axes
-                // through the inverse of the affine map's linear part.
+                // through the inverse of the affine map's linear part, then
+                // along and across the epipolar line.
                 const double du = 0.5 * (s[1] - s[-1]), dv = 0.5 * (s[wide] - s[-wide]);
                 const double gx = (a.a11 * du - a.a10 * dv) / det;
                 const double gy = (-a.a01 * du + a.a00 * dv) / det;
-                const double g = p[7];
-                const double e = smooth[k] - (p[6] + g * value);
-                const double jx = g * gx, jy = g * gy;
-                const double j[kParams] = {jx, jx * un, jx * vn, jy, jy * un, jy * vn, 1.0, value};
+                const double ge = g * (gx * ec + gy * er), gn = g * (gx * nc + gy * nr);
+                const double e = smooth[k] - (p[4] + g * value);
+                const double j[kParams] = {ge, gn, ge * un, ge * vn, 1.0, value};
                 for (int r = 0; r < kParams; ++r) {
                     rhs[r] += j[r] * e;
                     for (int c = r; c < kParams; ++c) normal[r][c] += j[r] * j[c];
                 }
                 sse += e * e;
+            }
+        }
+        // In the first stage the slope terms are held where they are.
+        used = slopes ? kParams : kParams - 2;
+        if (!slopes) {
+            for (int r : {2, 3}) {
+                for (int c = 0; c < kParams; ++c) normal[std::min(r, c)][std::max(r, c)] = 0.0;
+                normal[r][r] = 1.0;
+                rhs[r] = 0.0;
             }
         }
         double factor[kParams][kParams];  // normal stays for the covariance
@@ -390,30 +435,28 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
         double delta[kParams];
         CholeskySolve(factor, rhs, delta);
         for (int i = 0; i < kParams; ++i) p[i] += delta[i];
-        if (!std::isfinite(p[0]) || !std::isfinite(p[3]) || !(p[7] > 0.0)) return false;
-        // Converged: the last step moved the window centre less than the tolerance.
-        if (std::hypot(delta[0], delta[3]) < m_options.convergence) {
-            converged = true;
-            break;
-        }
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !(p[5] > 0.0)) return false;
         // Wandered off the peak the search found: another peak or none.
-        if (std::hypot(p[0] - start.cx, p[3] - start.cy) > 2.0) return false;
+        if (std::hypot(p[0], p[1]) > 2.0) return false;
+        if (std::fabs(delta[0]) < o.convergence) {
+            if (slopes) {
+                converged = true;
+                break;
+            }
+            slopes = true;
+        }
     }
     if (!converged) return false;
     map = current();
-    gain = p[7];
-    offset = p[6];
-    // Covariance of the position: sigma0^2 times the (cx, cy) block of N^-1.
+    gain = p[5];
+    offset = p[4];
+    // Standard deviation of the parallax: sigma0^2 times its element of N^-1.
     if (!Cholesky(normal)) return false;
-    const double dof = static_cast<double>(n) - kParams;
+    const double dof = static_cast<double>(n) - used;
     const double s0 = dof > 0 ? sse / dof : NAN;
-    double e0[kParams] = {1, 0, 0, 0, 0, 0, 0, 0}, e3[kParams] = {0, 0, 0, 1, 0, 0, 0, 0};
-    double c0[kParams], c3[kParams];
+    double e0[kParams] = {1, 0, 0, 0, 0, 0}, c0[kParams];
     CholeskySolve(normal, e0, c0);
-    CholeskySolve(normal, e3, c3);
-    cov[0] = s0 * c0[0];
-    cov[1] = s0 * c0[3];
-    cov[2] = s0 * c3[3];
+    result.sigmaPx = std::sqrt(std::max(0.0, s0 * c0[0]));
     std::vector<double> right(n);
     if (!SampleWindow(m_rightBand, map, half, right.data())) {
         result.status = MatchStatus::Outside;
@@ -472,7 +515,8 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
 
     const size_t n = static_cast<size_t>(o.window) * static_cast<size_t>(o.window);
     std::vector<double> left(n), right(n), smooth(n);
-    std::vector<double> wideLeft(static_cast<size_t>(o.window + 2) * (o.window + 2));
+    const int passes = kSmoothPasses;
+    std::vector<double> wideLeft;
     auto sampleLeft = [&](double lc, double lr) {
         Affine a;
         a.cx = lc;
@@ -528,7 +572,6 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
     double zt = centreZ + (best - steps) * step;
     double zMatched = NAN, lc = lc0, lr = lr0;
     Affine map;
-    double cov[3] = {NAN, NAN, NAN};
     bool refined = false;
     double gain = 1.0, offset = 0.0;
     for (int round = 0; round < (keepXY ? 4 : 1); ++round) {
@@ -554,13 +597,27 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
             Affine a;
             a.cx = lc;
             a.cy = lr;
-            if (!SampleWindowCubic(m_leftBand, a, m_nHalf + 1, wideLeft.data())) {
+            wideLeft.resize(static_cast<size_t>(o.window + 2 * passes) * (o.window + 2 * passes));
+            if (!SampleWindowCubic(m_leftBand, a, m_nHalf + passes, wideLeft.data())) {
                 res.status = MatchStatus::Outside;
                 return res;
             }
-            Blur(wideLeft.data(), o.window + 2, smooth.data());
+            BlurPasses(wideLeft, o.window, passes, smooth.data());
         }
-        refined = Refine(left, smooth, map, gain, offset, res, cov);
+        // The epipolar direction at this left position and height.
+        double ecr = ec, err = er;
+        {
+            Affine lo, hi;
+            const double d = 0.5 / rate;
+            if (LeftToRight(lc, lr, zt - d, lo) && LeftToRight(lc, lr, zt + d, hi)) {
+                const double len = std::hypot(hi.cx - lo.cx, hi.cy - lo.cy);
+                if (len > 0.0) {
+                    ecr = (hi.cx - lo.cx) / len;
+                    err = (hi.cy - lo.cy) / len;
+                }
+            }
+        }
+        refined = Refine(left, smooth, ecr, err, map, gain, offset, res);
         if (!refined) {
             if (res.status == MatchStatus::Outside) {
                 res.correlation = NAN;
@@ -574,8 +631,6 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
         zt = zMatched;
         if (!keepXY || settled) break;
     }
-    res.sigmaPx =
-        std::sqrt(std::max(0.0, ec * ec * cov[0] + 2 * ec * er * cov[1] + er * er * cov[2]));
     // y-parallax: the matched right position against the left ray's point at
     // the matched height, across the epipolar direction.
     double X, Y, pc, pr;

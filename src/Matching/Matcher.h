@@ -4,7 +4,9 @@
 // compared, by normalised cross-correlation, with windows of the right
 // photograph taken where the orientations put that ground patch at a series
 // of trial heights; the best trial is refined by least-squares matching
-// (affine geometry plus a radiometric gain and offset, Gauss-Newton), and the
+// (the orientations' affine mapping at that height, corrected by shifts
+// along and across the epipolar line and a slope of the parallax along it,
+// plus a radiometric gain and offset; Gauss-Newton), and the
 // matched height is where the left ray comes closest to the right ray through
 // the matched right position.
 //
@@ -72,7 +74,7 @@ struct MatchOptions {
     double maxSigma = 0.05;
     double minDistinctness = 0.1;
     int maxIterations = 20;
-    double convergence = 0.001;  // pixels: largest move of any window pixel in the last update
+    double convergence = 0.001;  // pixels: change of the parallax in the last update
     int threads = 0;             // batch threads; 0: every hardware thread (at most 16)
     // False: the correlation search alone, no refinement (for measuring its
     // share of the time); no point is then ever Matched.
@@ -127,8 +129,8 @@ private:
     struct Affine;  // a window's position in an image
     bool LeftToRight(double lc, double lr, double z, Affine& map) const;
     bool LeftAt(double x, double y, double z, double& column, double& row) const;
-    bool Refine(const std::vector<double>& left, const std::vector<double>& smooth, Affine& map,
-                double& gain, double& offset, MatchResult& result, double* cov) const;
+    bool Refine(const std::vector<double>& left, const std::vector<double>& smooth, double ec,
+                double er, Affine& map, double& gain, double& offset, MatchResult& result) const;
 
     const CAerialPhoto& m_left;
     const CAerialPhoto& m_right;

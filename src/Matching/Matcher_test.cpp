@@ -159,7 +159,7 @@ TEST_F(SyntheticPair, BlundersReturnToTheSurfaceAndGreyPointsStay) {
     ASSERT_EQ(MatchPoints(ground, s_left, s_right, nullptr, indices, true, options, oneThread),
               matched);
     int textured = 0, texturedMatched = 0;
-    double sum2 = 0.0;
+    double sum2 = 0.0, yParallax2 = 0.0;
     for (size_t k = 0; k < results.size(); ++k) {
         const MatchResult& r = results[k];
         const TINPoint& p = *ground.GetPoint(r.index);
@@ -186,11 +186,14 @@ TEST_F(SyntheticPair, BlundersReturnToTheSurfaceAndGreyPointsStay) {
         const double error = r.z - TrueZ(r.x, r.y);
         EXPECT_LT(std::fabs(error), 0.1) << r.index;
         sum2 += error * error;
+        yParallax2 += r.yParallax * r.yParallax;
     }
     ASSERT_GT(textured, 20);
     EXPECT_GE(texturedMatched, textured * 95 / 100);
     // 2 px of parallax per metre: RMSE within 0.05 px.
     EXPECT_LT(2.0 * std::sqrt(sum2 / texturedMatched), 0.05);
+    // Exact orientations: the shift across the epipolar line is only noise.
+    EXPECT_LT(std::sqrt(yParallax2 / texturedMatched), 0.05);
 }
 
 TEST_F(SyntheticPair, PointsAtTheirTrueHeightStayAndKeepXYChangesOnlyZ) {
