@@ -145,8 +145,9 @@ struct Variant {
 };
 
 // Frames of every variant in turn in each iteration (the iteration time is
-// the first variant's); each frame a pan of a few pixels when `pan` (a
-// triangle wave of 3 x 2 pixel steps around the starting position).
+// the first variant's), each timed frame after an untimed one of the same
+// variant; each frame a pan of a few pixels when `pan` (a triangle wave of
+// 3 x 2 pixel steps around the starting position).
 void FrameBench(benchmark::State& state, double scale, bool pan,
                 const std::vector<Variant>& variants) {
     if (!PrepareView(state, scale)) return;
@@ -166,10 +167,16 @@ void FrameBench(benchmark::State& state, double scale, bool pan,
             const Variant& v = variants[i];
             view->m_bShowContours = v.contours;
             view->m_bShowTriangles = v.triangles;
-            if (pan) {
-                const int k = step++ % 40;
-                const int s = k < 20 ? k : 40 - k;
-                view->ScrollToPosition(CPoint(start.x + 3 * s, start.y + 2 * s));
+            // A frame after the switch, not timed: a redraw is a frame in which
+            // nothing changed, as it is for the operator, not the first one
+            // after the lines were turned on or off.
+            for (int k = 0; k < 2; ++k) {
+                if (pan) {
+                    const int w = step++ % 40;
+                    const int s = w < 20 ? w : 40 - w;
+                    view->ScrollToPosition(CPoint(start.x + 3 * s, start.y + 2 * s));
+                }
+                if (k == 0) Frame();
             }
             const double t = Frame(v.name);
             g_samples[v.name].push_back(t);

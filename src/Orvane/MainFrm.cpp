@@ -507,6 +507,19 @@ void CMainFrame::UpdateCheckQueue() {
 }
 
 void CMainFrame::OnPointsEdited() {
+    // The queue's dock lists the contours' pits and peaks: found again once a
+    // run of edits pauses, only while it shows.
+    if (m_pCheckQueue && m_pCheckQueue->isVisible()) {
+        if (!m_pPitsTimer) {
+            m_pPitsTimer = new QTimer(this);
+            m_pPitsTimer->setSingleShot(true);
+            connect(m_pPitsTimer, &QTimer::timeout, this, [this] {
+                if (auto* doc = dynamic_cast<COrvaneDoc*>(GetActiveDocument()))
+                    doc->EnsureContourSuspects();
+            });
+        }
+        m_pPitsTimer->start(300);
+    }
     if (!m_pOverviewDock || !m_pOverviewDock->isVisible()) return;
     // A run of edits (wheel notches) recounts the density once, after it.
     if (!m_pDensityTimer) {
@@ -663,6 +676,8 @@ void CMainFrame::OnCommand(int id) {
             break;
         case ID_VIEW_CHECKQUEUE:
             m_pCheckQueue->setVisible(!m_pCheckQueue->isVisible());
+            if (auto* orvane = dynamic_cast<COrvaneDoc*>(doc); orvane && m_pCheckQueue->isVisible())
+                orvane->EnsureContourSuspects();
             UpdateCheckQueue();
             break;
         case ID_VIEW_OVERVIEW:

@@ -143,7 +143,12 @@ int COrvaneDoc::SetContourInterval(double interval) {
     return 1;
 }
 
+void COrvaneDoc::EnsureContourSuspects() {
+    if (m_bContourSuspectsStale) RefreshContourSuspects();
+}
+
 void COrvaneDoc::RefreshContourSuspects() {
+    m_bContourSuspectsStale = false;
     if (!IsProjectLoaded()) return;
     m_checks.SetExtraSuspects(FindContourPits(m_surface.Surface(), m_surface.Contours(), m_points));
     ChecksChangedOutside();
@@ -158,6 +163,7 @@ void COrvaneDoc::OnProjectEvent(const ProjectEvent& event) {
             ExtendSceneSize(size.cx, size.cy);
             m_contourImages.Clear();
             m_matchResults.clear();
+            m_bContourSuspectsStale = false;
             m_checks.SetExtraSuspects(
                 FindContourPits(m_surface.Surface(), m_surface.Contours(), m_points));
             break;
@@ -167,14 +173,9 @@ void COrvaneDoc::OnProjectEvent(const ProjectEvent& event) {
             m_matchResults.clear();
             break;
         case ProjectChange::PointsEdited:
-            // The pits and peaks once a run of edits (wheel notches) pauses.
-            if (!m_pPitsTimer) {
-                m_pPitsTimer = std::make_unique<QTimer>();
-                m_pPitsTimer->setSingleShot(true);
-                QObject::connect(m_pPitsTimer.get(), &QTimer::timeout,
-                                 [this] { RefreshContourSuspects(); });
-            }
-            m_pPitsTimer->start(300);
+            // The pits and peaks are found again when next asked for (the
+            // queue's dock asks after a run of edits).
+            m_bContourSuspectsStale = true;
             SetModifiedFlag(!event.atSavedState);
             if (const int dropped = m_editor.TakeDroppedSteps(); dropped > 0)
                 ShowTimedStatus(

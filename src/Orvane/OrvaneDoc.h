@@ -131,8 +131,10 @@ public:
     // value that is negative or not a number.
     int SetContourInterval(double interval);
     // The closed contours around one or two points only go to the check
-    // queue as suspects (pits and peaks): now, or after a run of edits.
+    // queue as suspects (pits and peaks): at each load, now, or (Ensure)
+    // when edits were made since (about 0.2 s on a million points).
     void RefreshContourSuspects();
+    void EnsureContourSuspects();
     // Match Z: the last result of each record matched this session, for the
     // check queue's dock (correlation, or no match); kept until the next load.
     std::map<int, MatchResult> m_matchResults;
@@ -147,7 +149,7 @@ private:
     void ShowStatus(const QString& text) const;
 
     std::unique_ptr<QTimer> m_pSidecarTimer;
-    std::unique_ptr<QTimer> m_pPitsTimer;  // the contour suspects after a run of edits
+    bool m_bContourSuspectsStale = false;  // edits since the pits and peaks were found
     bool m_bLevelsStarted[2] = {
         false, false};  // since the last load  // writes the statuses a few seconds after a change
 };

@@ -129,6 +129,10 @@ public:
                 m_columnPairs.resize(static_cast<size_t>(m_source.columns));
                 m_blockSums.resize(static_cast<size_t>(m_levels[0].width));
                 bytes += 2 * (m_source.columns + m_levels[0].width);
+                if (m_levels.size() > 1) {
+                    m_nextSums.assign(static_cast<size_t>(m_levels[1].width), 0);
+                    bytes += 2 * m_levels[1].width;
+                }
             }
             if (BytesPerSampleOf(m_source.packing) != 1) {
                 m_greyRow.resize(static_cast<size_t>(m_source.columns));
@@ -204,10 +208,13 @@ private:
                     out[pairs] = static_cast<unsigned char>((sums[pairs] + 1) >> 1);
                 }
                 if (more) {
+                    // The next level's 4 x 4 sums (at most 4080) in 16 bits too.
+                    uint16_t* acc = m_nextSums.data();
                     const int whole = first.width / 2;
                     for (int k = 0; k < whole; ++k)
-                        next[k] += uint64_t{sums[2 * k]} + sums[2 * k + 1];
-                    if (whole * 2 < first.width) next[whole] += sums[2 * whole];
+                        acc[k] = static_cast<uint16_t>(acc[k] + sums[2 * k] + sums[2 * k + 1]);
+                    if (whole * 2 < first.width)
+                        acc[whole] = static_cast<uint16_t>(acc[whole] + sums[2 * whole]);
                 }
             } else {
                 m_firstSums.assign(m_firstSums.size(), 0);
@@ -215,11 +222,15 @@ private:
                 if (pairs < first.width) m_firstSums[pairs] = a[columns - 1];
                 RowFromSums(m_firstSums.data(), first, row, m_source.columns, m_source.rows);
                 if (more)
-                    for (int j = 0; j < first.width; ++j) next[j >> 1] += m_firstSums[j];
+                    for (int j = 0; j < first.width; ++j)
+                        m_nextSums[static_cast<size_t>(j >> 1)] = static_cast<uint16_t>(
+                            m_nextSums[static_cast<size_t>(j >> 1)] + m_firstSums[j]);
             }
             if (more && ((row & 1) == 1 || row == first.height - 1)) {
+                for (size_t k = 0; k < m_nextSums.size(); ++k) next[k] = m_nextSums[k];
                 Emit(1, next, row >> 1);
                 std::fill(m_cascade[1].sums.begin(), m_cascade[1].sums.end(), 0);
+                std::fill(m_nextSums.begin(), m_nextSums.end(), 0);
             }
             if (row % (kPollRows / 2) == kPollRows / 2 - 1 && !Poll(r + 2)) return false;
         }
@@ -282,6 +293,7 @@ private:
     std::vector<unsigned char> m_greyRow;
     std::vector<uint16_t> m_columnPairs;  // first halving: sums of two rows' columns
     std::vector<uint16_t> m_blockSums;    // and of 2 x 2 blocks
+    std::vector<uint16_t> m_nextSums;     // and of the next level's 4 x 4 blocks
     double m_lo = 0.0, m_hi = 0.0;
     int m_rangeRows = 0;
 };
