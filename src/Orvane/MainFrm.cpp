@@ -342,7 +342,7 @@ void CMainFrame::BuildMenus() {
         auto* file = new QMenu(QStringLiteral("&File"), this);
         file->addActions(
             {newDoc, open, close, save, saveAs, exportPoints,
-             MakeAction(ID_FILE_EXPORTCONTOURS, QStringLiteral("Export &Contours..."))});
+             MakeAction(ID_FILE_EXPORTCONTOURS, QStringLiteral("Export Con&tours..."))});
         file->addSeparator();
         file->addActions({print, preview, setup});
         file->addSeparator();

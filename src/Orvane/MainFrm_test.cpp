@@ -53,7 +53,7 @@ TEST(MainFrame, DocumentMenusCarryTheirIdsAndTexts) {
                                               {57603, "&Save\tCtrl+S"},
                                               {57604, "Save &As..."},
                                               {32795, "&Export Points..."},
-                                              {32823, "Export &Contours..."},
+                                              {32823, "Export Con&tours..."},
                                               {57607, "&Print...\tCtrl+P"},
                                               {57609, "Print Pre&view"},
                                               {57606, "P&rint Setup..."},

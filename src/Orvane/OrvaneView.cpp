@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProgressDialog>
 #include <QScrollBar>
@@ -390,8 +391,13 @@ void COrvaneView::OnDraw(QPainter* /*pDC*/) {
         const StereoRect v = frame.VisibleSubImage(CStereoFrame::kLeft);
         const double w = std::clamp(v.right + 1, 0, size.cx) - std::clamp(v.left, 0, size.cx);
         const double h = std::clamp(v.bottom + 1, 0, size.cy) - std::clamp(v.top, 0, size.cy);
-        stride = ThinningStride(frame.m_dScale, doc->m_leftPhoto.m_pImagePoints->GetCount(),
-                                double(size.cx) * size.cy, w * h, m_nPointSize);
+        // The points' extent in the photograph (their index's bounds).
+        double area = double(size.cx) * size.cy;
+        if (const CGridIndex* index = doc->m_leftPhoto.m_pImagePoints->GetIndex())
+            area = std::clamp((index->m_dMaxX - index->m_dMinX) * (index->m_dMaxY - index->m_dMinY),
+                              1.0, area);
+        stride = ThinningStride(frame.m_dScale, doc->m_leftPhoto.m_pImagePoints->GetCount(), area,
+                                w * h, m_nPointSize);
     }
     m_pointPasses.SetThinning(stride, doc ? doc->EditGeneration() : 0);
     if (doc) {
@@ -1640,9 +1646,15 @@ void COrvaneView::OnExportContours() {
     if (m_fnChooseContourPath) {
         path = m_fnChooseContourPath();
     } else {
-        const QString chosen = QFileDialog::getSaveFileName(
+        QString filter;
+        QString chosen = QFileDialog::getSaveFileName(
             this, QStringLiteral("Export Contours"), QString(),
-            QStringLiteral("GeoJSON (*.geojson);;Shapefile (*.shp);;DXF (*.dxf)"));
+            QStringLiteral("GeoJSON (*.geojson);;Shapefile (*.shp);;DXF (*.dxf)"), &filter);
+        // A name typed without an extension takes the chosen type's.
+        if (!chosen.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) {
+            const int star = filter.indexOf(QLatin1String("*."));
+            if (star >= 0) chosen += filter.mid(star + 1).chopped(1);
+        }
         path = QFile::encodeName(chosen).toStdString();
     }
     if (path.empty()) return;

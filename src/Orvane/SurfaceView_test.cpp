@@ -83,3 +83,34 @@ TEST(SurfaceView, ContoursAreDrawnInBothEyesWhereTheirVerticesProject) {
         }
     }
 }
+
+// Drape: a mouse move puts the mark on the surface under it (once, in the
+// next frame); A then adds the point there, at the mark's height.
+TEST(SurfaceView, DrapedMarkFollowsTheMouseAndAAddsAtItsHeight) {
+    AppHarness h;
+    ASSERT_TRUE(h.view);
+    ASSERT_EQ(h.Load(), 1);
+    COrvaneDoc* doc = h.doc;
+    h.view->SetMarkHeightMode(COrvaneView::MarkHeightMode::Drape);
+    const CRect client = h.view->GetClientRect();
+    const CPoint at(client.Width() / 2 + 7, client.Height() / 2 - 5);
+    h.view->OnMouseMove(0, at);
+    h.Draw();
+    ASSERT_TRUE(std::isfinite(h.view->m_dMarkZ));
+    // The mark's rays meet on the surface.
+    double X = 0, Y = 0, Z = 0, surfaceZ = 0;
+    ASSERT_GT(h.view->MarkGroundPosition(X, Y, Z), 0);
+    ASSERT_TRUE(doc->m_surface.Surface().Height(X, Y, surfaceZ));
+    EXPECT_NEAR(Z, h.view->m_dMarkZ, 0.5);  // the crosses sit on whole screen pixels
+    const int before = doc->m_points.GetCount();
+    h.view->OnChar('A', 1, 0);
+    ASSERT_EQ(doc->m_points.GetCount(), before + 1);
+    const TINPoint& added = *doc->m_points.GetPoint(before);
+    EXPECT_DOUBLE_EQ(added.z, h.view->m_dMarkZ);
+    ASSERT_TRUE(doc->m_surface.Surface().Height(added.x, added.y, surfaceZ));
+    EXPECT_NEAR(added.z, surfaceZ, 0.01);
+    // Off again: A adds at the default height.
+    h.view->SetMarkHeightMode(COrvaneView::MarkHeightMode::Off);
+    h.view->OnChar('A', 1, 0);
+    EXPECT_DOUBLE_EQ(doc->m_points.GetPoint(before + 1)->z, h.view->m_dDefaultZ);
+}

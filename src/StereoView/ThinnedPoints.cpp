@@ -3,16 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
-size_t ThinningStride(double scale, int64_t livePoints, double imageArea, double visibleArea,
+size_t ThinningStride(double scale, int64_t livePoints, double pointsArea, double visibleArea,
                       int pointSize) {
-    if (!(scale > 0.0) || livePoints <= 0 || !(imageArea > 0.0)) return 0;
-    const double perPixel = static_cast<double>(livePoints) / imageArea;  // per sub-image pixel
+    if (!(scale > 0.0) || livePoints <= 0 || !(pointsArea > 0.0)) return 0;
+    const double perPixel = static_cast<double>(livePoints) / pointsArea;  // per sub-image pixel
     const double inView = perPixel * std::max(0.0, visibleArea);
-    if (scale >= kThinBelowZoom && inView <= kThinFromPointsInView) return 0;
-    // Dots per screen pixel at stride 1, against one per four squares.
+    // The share of the screen the squares cover at stride 1.
     const double side = std::max(1, pointSize);
-    const double wantStride =
-        std::max(perPixel / (scale * scale) * 4.0 * side * side, inView / kThinFromPointsInView);
+    const double coverage = perPixel / (scale * scale) * side * side;
+    if (inView <= kThinFromPointsInView &&
+        (scale >= 1.0 || (scale >= kThinBelowZoom && coverage <= 1.0)))
+        return 0;
+    const double wantStride = std::max(coverage * 4.0, inView / kThinFromPointsInView);
     size_t stride = 1;
     while (static_cast<double>(stride) < wantStride && stride < (size_t{1} << 40)) stride *= 2;
     return stride;
@@ -27,7 +29,16 @@ void CThinnedPoints::Update(const CTINPoints& set, size_t stride, uint64_t gener
     m_xy.clear();
     const size_t count = static_cast<size_t>(std::max(0, set.GetCount()));
     m_xy.reserve(2 * (count / stride + 1));
-    for (size_t i = 0; i < count; i += stride) {
+    // One record out of each block of `stride`, at a place in the block that
+    // a hash of the block's number chooses: records in grid order would
+    // otherwise keep whole columns of the grid and drop the others.
+    for (size_t block = 0; block * stride < count; ++block) {
+        uint64_t h = block * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 32;
+        const size_t i = block * stride + static_cast<size_t>(h % stride);
+        if (i >= count) continue;
         const TINPoint* p = set.GetPoint(static_cast<int>(i));
         if (!p || p->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) continue;
         m_xy.push_back(p->x);

@@ -1,7 +1,8 @@
 // The points an eye draws when the view is zoomed far out or holds very many
-// of them: a fixed subsample, the live records whose index is a multiple of a
-// stride (a power of two), so that the dots keep a density the eye can read
-// and the same records stay while the view pans. The subsample of one stride
+// of them: a fixed subsample, one record out of each block of `stride`
+// records (a power of two) at a place in the block fixed by the block's
+// number, so that the dots keep a density the eye can read, spread evenly
+// over a grid of points, and the same records stay while the view pans. The subsample of one stride
 // is kept (records and sub-image positions) until the points change, so a
 // redraw or a pan looks at the kept points only, not at every point in view.
 //
@@ -24,14 +25,16 @@ constexpr double kThinFromPointsInView = 200000.0;
 constexpr double kThinBelowZoom = 0.25;
 
 // The stride of the subsample the view draws at `scale` (screen pixels per
-// sub-image pixel), for `livePoints` spread over `imageArea` sub-image pixels
-// of which `visibleArea` are in view, points drawn as squares of `pointSize`
-// pixels: 0 when every point in view is drawn (1:4 and above with at most
-// kThinFromPointsInView in view); otherwise the smallest power of two that
-// keeps about one dot per four squares' area of the screen and at most
-// kThinFromPointsInView in view. It depends on the zoom, not on the scroll
-// position.
-size_t ThinningStride(double scale, int64_t livePoints, double imageArea, double visibleArea,
+// sub-image pixel), for `livePoints` spread over `pointsArea` sub-image
+// pixels (the extent of the points in the photograph) of which `visibleArea`
+// are in view, points drawn as squares of `pointSize` pixels: 0 when every
+// point in view is drawn, which it is with at most kThinFromPointsInView in
+// view at 1:1 and above, and from 1:4 up as long as the squares would not
+// cover the screen more than once over. Otherwise the smallest power of two
+// that keeps the squares to a quarter of the screen (one dot per four
+// squares' area) and at most kThinFromPointsInView in view. It depends on
+// the zoom, not on the scroll position.
+size_t ThinningStride(double scale, int64_t livePoints, double pointsArea, double visibleArea,
                       int pointSize);
 
 class CThinnedPoints {
