@@ -1495,7 +1495,13 @@ void COrvaneView::OnSetToSurface() {
     if (doc->m_leftPhoto.m_selection.empty()) return ShowPlain("Please select some points.");
     const int moved = doc->SetSelectionToSurface();
     if (moved <= 0) return;
+    MarkFollowsSuspect();
+    Invalidate();
+}
+
+void COrvaneView::MarkFollowsSuspect() {
     // The floating mark follows the current suspect to its new height.
+    COrvaneDoc* doc = GetDocument();
     const int current = doc->m_checks.Current();
     const TINPoint* l = doc->m_leftPhoto.m_pImagePoints->GetPoint(current);
     const TINPoint* r = doc->m_rightPhoto.m_pImagePoints->GetPoint(current);
@@ -1503,7 +1509,6 @@ void COrvaneView::OnSetToSurface() {
     if (l && r && std::isfinite(l->x) && std::isfinite(r->x) &&
         m_ptMark.x == frame.MarkAt({l->x, l->y}).x)
         SetMarkParallax(frame, *l, *r);
-    Invalidate();
 }
 
 // ---------------------------------------------------------------------------
@@ -1544,6 +1549,7 @@ void COrvaneView::OnMatchZ() {
     if (matched < 0) return ShowPlain("The photographs cannot be matched.");
     for (const MatchResult& r : results)
         if (r.index >= 0) doc->m_matchResults[r.index] = r;
+    if (matched > 0) MarkFollowsSuspect();
     doc->ChecksChangedOutside();  // the queue's dock shows the correlations
     doc->ShowTimedStatus(QStringLiteral("Matched %1 of %2; %3 without a match.")
                              .arg(matched)

@@ -296,6 +296,8 @@ private:
     // m_dParallax again from m_nParallax when the int was set on its own
     // (the int is what is drawn), then m_nParallax from m_dParallax.
     void SyncParallaxFromScreen();
+    // After Set To Surface or Match Z: a mark on the current suspect takes its new height.
+    void MarkFollowsSuspect();
     // The mark's parallax for a point seen at l (left) and r (right sub-image).
     void SetMarkParallax(const CStereoFrame& frame, const TINPoint& l, const TINPoint& r);
     // The scroll area for the current scale: the scene size times the scale.
