@@ -40,9 +40,12 @@ void CThinnedPoints::Update(const CTINPoints& set, size_t stride, uint64_t gener
         const size_t i = block * stride + static_cast<size_t>(h % stride);
         if (i >= count) continue;
         const TINPoint* p = set.GetPoint(static_cast<int>(i));
-        if (!p || p->id < 0 || !std::isfinite(p->x) || !std::isfinite(p->y)) continue;
-        m_xy.push_back(p->x);
-        m_xy.push_back(p->y);
+        if (!p || p->id < 0) continue;
+        // Copies: the records are packed as the points file holds them.
+        const double x = p->x, y = p->y;
+        if (!std::isfinite(x) || !std::isfinite(y)) continue;
+        m_xy.push_back(x);
+        m_xy.push_back(y);
     }
     ++m_nBuilds;
 }
