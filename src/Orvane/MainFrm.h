@@ -124,7 +124,7 @@ private:
     QMenu* m_pWindowMenu = nullptr;
     CCheckQueueDock* m_pCheckQueue = nullptr;  // owned by Qt (dock of this frame)
     QTimer* m_pDensityTimer = nullptr;         // owned by Qt
-    QTimer* m_pPitsTimer = nullptr;  // the contours' pits and peaks after a run of edits
+    QTimer* m_pPitsTimer = nullptr;            // the contours' pits and peaks after a run of edits
     QPointer<COverviewDock> m_pOverviewDock;
     QList<QAction*> m_windowEntries;
 };

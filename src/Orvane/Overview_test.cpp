@@ -29,6 +29,8 @@ bool WaitForOverview(COrvaneDoc* doc, int ms = 20000) {
 
 // A float photograph large enough that reducing it takes a while.
 void SwapInLargeLeftImage(COrvaneDoc* doc, int side = 5000) {
+    // As a load does: the workers that read the photographs stop first.
+    doc->CancelImageWorkers();
     LanHeader header = MakeDefaultLanHeader();
     header.packing = 6;
     header.ncols = side;
