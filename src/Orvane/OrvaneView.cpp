@@ -1726,12 +1726,23 @@ void COrvaneView::GatherSurfaceLines(const CStereoFrame& frame, int eye) {
         const std::vector<float>& xy = kept.lines[k];
         b.xy.resize(xy.size());
         // Sub-image to GL window: a scale and a shift (CStereoFrame::SubImageToGL).
+        // Segments wholly beyond one side of the view are left out here.
         const StereoPoint o = frame.SubImageToGL(eye, {0.0, 0.0});
         const double sx = frame.m_dScale;
-        for (size_t i = 0; i + 1 < xy.size(); i += 2) {
-            b.xy[i] = static_cast<float>(sx * xy[i] + o.x);
-            b.xy[i + 1] = static_cast<float>(o.y - sx * xy[i + 1]);
+        const float left = static_cast<float>(v.left), right = static_cast<float>(v.right + 1);
+        const float top = static_cast<float>(v.top), bottom = static_cast<float>(v.bottom + 1);
+        size_t out = 0;
+        for (size_t i = 0; i + 3 < xy.size(); i += 4) {
+            const float x0 = xy[i], y0 = xy[i + 1], x1 = xy[i + 2], y1 = xy[i + 3];
+            if ((x0 < left && x1 < left) || (x0 > right && x1 > right) || (y0 < top && y1 < top) ||
+                (y0 > bottom && y1 > bottom))
+                continue;
+            b.xy[out++] = static_cast<float>(sx * x0 + o.x);
+            b.xy[out++] = static_cast<float>(o.y - sx * y0);
+            b.xy[out++] = static_cast<float>(sx * x1 + o.x);
+            b.xy[out++] = static_cast<float>(o.y - sx * y1);
         }
+        b.xy.resize(out);
         if (!b.xy.empty()) batches.push_back(std::move(b));
     }
     m_pointPasses.SetLines(eye, std::move(batches));

@@ -70,7 +70,10 @@ void PaintLineSegments(uint32_t* picture, int width, int height, const float* xy
         double ax = xy[4 * i], ay = xy[4 * i + 1], bx = xy[4 * i + 2], by = xy[4 * i + 3];
         if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(bx) || !std::isfinite(by))
             continue;
-        if (!ClipSegment(ax, ay, bx, by, 0.0, 0.0, width, height)) continue;
+        // Most segments lie wholly inside: only the others are cut.
+        const bool inside = ax >= 0.0 && ax <= width && bx >= 0.0 && bx <= width && ay >= 0.0 &&
+                            ay <= height && by >= 0.0 && by <= height;
+        if (!inside && !ClipSegment(ax, ay, bx, by, 0.0, 0.0, width, height)) continue;
         // Pixel centres at whole + 0.5: step along the major axis through them.
         const double dx = bx - ax, dy = by - ay;
         if (std::fabs(dx) >= std::fabs(dy)) {
