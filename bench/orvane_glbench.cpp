@@ -118,45 +118,6 @@ CPoint DensestScroll() {
     return CPoint(best, y);
 }
 
-// CPU time of the whole process (every thread, the GL rasteriser's included).
-double ProcessCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-// One draw cycle of the editing view, until the presented frame is complete:
-// wall time, and the process CPU time it took under `name` + " (cpu)" (less
-// disturbed by the other work on a shared machine than the wall time).
-double Frame(const std::string& name = std::string()) {
-    COrvaneView* view = g_app->view;
-    const double c0 = ProcessCpuSeconds();
-    const auto t0 = Clock::now();
-    view->RedrawNow();
-    if (view->MakeCurrent()) {
-        glFinish();
-        view->ReleaseCurrent();
-    }
-    const double wall = Seconds(t0, Clock::now());
-    if (!name.empty()) g_samples[name + " (cpu)"].push_back(ProcessCpuSeconds() - c0);
-    return wall;
-}
-
-// Moves both image-point sets out of the photographs while it lives: the draw
-// cycle then draws the images and marks alone.
-struct DetachedPoints {
-    std::unique_ptr<CTINPoints> left, right;
-    explicit DetachedPoints(bool detach) {
-        if (!detach) return;
-        left = std::move(g_app->doc->m_leftPhoto.m_pImagePoints);
-        right = std::move(g_app->doc->m_rightPhoto.m_pImagePoints);
-    }
-    ~DetachedPoints() {
-        if (left) g_app->doc->m_leftPhoto.m_pImagePoints = std::move(left);
-        if (right) g_app->doc->m_rightPhoto.m_pImagePoints = std::move(right);
-    }
-};
-
 // Prepares a frame benchmark: project loaded, no selection, view scrolled to
 // the densest window, pending paints done, one frame drawn to build the lists.
 bool PrepareFrames(benchmark::State& state, const std::string& points, const char* tag) {

@@ -54,40 +54,6 @@ namespace {
 constexpr int kEdited = 10000;   // points of each edit
 constexpr int kBlockSide = 100;  // the block edit: kBlockSide x kBlockSide grid points
 
-// CPU time of the whole process (every thread, the GL rasteriser's included).
-double ProcessCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-// One draw cycle of the editing view, until the presented frame is complete:
-// wall time, and the process CPU time it took under `name` + " (cpu)" (less
-// disturbed by the other work on a shared machine than the wall time).
-double Frame(const std::string& name = std::string()) {
-    COrvaneView* view = g_app->view;
-    const double c0 = ProcessCpuSeconds();
-    const auto t0 = Clock::now();
-    view->RedrawNow();
-    if (view->MakeCurrent()) {
-        glFinish();
-        view->ReleaseCurrent();
-    }
-    const double wall = Seconds(t0, Clock::now());
-    if (!name.empty()) g_samples[name + " (cpu)"].push_back(ProcessCpuSeconds() - c0);
-    return wall;
-}
-
-// The levels of both photographs, built and waited for, so that the zoomed-out
-// frames draw from them (the first frames after a load draw the subsample).
-void WaitForLevels() {
-    COrvaneDoc* doc = g_app->doc;
-    QElapsedTimer timer;
-    timer.start();
-    while ((!doc->ZoomLevels(0) || !doc->ZoomLevels(1)) && timer.elapsed() < 120000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
 std::string ScaleName(double scale) {
     return scale > 0.0 ? (scale == 1.0 ? "1:1" : std::to_string(scale)) : "fit";
 }
@@ -525,8 +491,6 @@ int main(int argc, char** argv) {
     QApplication qapp(qtArgc, qtArgv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    // The densified copy of the shared support is not needed here.
-    static_cast<void>(&EnsureDensePoints);
     std::string error;
     g_app = std::make_unique<App>();
     if (!EnsureDemo(error))

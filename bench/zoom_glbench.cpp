@@ -55,45 +55,6 @@
 
 namespace {
 
-// CPU time of the whole process (every thread, the GL rasteriser's included).
-double ProcessCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-// One draw cycle of the editing view, until the presented frame is complete:
-// wall time, and the process CPU time it took under `name` + " (cpu)" (less
-// disturbed by the other work on a shared machine than the wall time).
-double Frame(const std::string& name = std::string()) {
-    COrvaneView* view = g_app->view;
-    const double c0 = ProcessCpuSeconds();
-    const auto t0 = Clock::now();
-    view->RedrawNow();
-    if (view->MakeCurrent()) {
-        glFinish();
-        view->ReleaseCurrent();
-    }
-    const double wall = Seconds(t0, Clock::now());
-    if (!name.empty()) g_samples[name + " (cpu)"].push_back(ProcessCpuSeconds() - c0);
-    return wall;
-}
-
-// Moves both image-point sets out of the photographs while it lives: the draw
-// cycle then draws the images and marks alone.
-struct DetachedPoints {
-    std::unique_ptr<CTINPoints> left, right;
-    explicit DetachedPoints(bool detach) {
-        if (!detach) return;
-        left = std::move(g_app->doc->m_leftPhoto.m_pImagePoints);
-        right = std::move(g_app->doc->m_rightPhoto.m_pImagePoints);
-    }
-    ~DetachedPoints() {
-        if (left) g_app->doc->m_leftPhoto.m_pImagePoints = std::move(left);
-        if (right) g_app->doc->m_rightPhoto.m_pImagePoints = std::move(right);
-    }
-};
-
 // Loads the dense project (once), sizes the client area, centres the view on
 // the middle of the points at `scale` and draws a few frames.
 bool PrepareZoom(benchmark::State& state, double scale) {
@@ -114,16 +75,6 @@ bool PrepareZoom(benchmark::State& state, double scale) {
     ProcessEvents(50);
     for (int k = 0; k < 5; ++k) Frame();
     return true;
-}
-
-// The levels of both photographs, built and waited for, so that the zoomed-out
-// frames draw from them (the first frames after a load draw the subsample).
-void WaitForLevels() {
-    COrvaneDoc* doc = g_app->doc;
-    QElapsedTimer timer;
-    timer.start();
-    while ((!doc->ZoomLevels(0) || !doc->ZoomLevels(1)) && timer.elapsed() < 120000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 std::string ScaleName(double scale) {

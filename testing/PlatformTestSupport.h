@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -131,5 +132,35 @@ private:
     rlimit m_old{};
     sighandler_t m_oldHandler;
 };
+
+// What a command-line tool's entry point returned and printed.
+struct ToolRun {
+    int status = 0;
+    std::string out, err;
+};
+
+// Everything written to `file` since it was opened (it stays open).
+inline std::string ReadBack(FILE* file) {
+    std::rewind(file);
+    std::string text;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    return text;
+}
+
+// Runs run(out, err) with both streams in temporary files read back after;
+// `out` instead when given (a full device, say), whose output is not read.
+template <class F>
+ToolRun RunCaptured(F run, FILE* out = nullptr) {
+    FILE* own = out ? nullptr : std::tmpfile();
+    FILE* err = std::tmpfile();
+    ToolRun r;
+    r.status = run(out ? out : own, err);
+    if (own) r.out = ReadBack(own);
+    r.err = ReadBack(err);
+    if (own) std::fclose(own);
+    std::fclose(err);
+    return r;
+}
 
 }  // namespace platformtest

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Checking/CheckRanking.h"
+#include "CommandLine.h"
 #include "Platform/FileHandle.h"
 #include "Platform/Platform.h"
 #include "Surface/ContourPits.h"
@@ -73,20 +74,10 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
     bool pits = false;
     double interval = 0.0;  // 0: the default of the points
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool inlineValue = false;
-        if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
-            value = name.substr(name.find('=') + 1);
-            name = name.substr(0, name.find('='));
-            inlineValue = true;
-        }
-        auto takeValue = [&]() {
-            if (inlineValue) return true;
-            if (i + 1 >= args.size()) return false;
-            value = args[++i];
-            return true;
-        };
+        CCommandLineOption option(args, i);
+        const std::string& name = option.name;
+        const std::string& value = option.value;
+        auto takeValue = [&] { return option.TakeValue(); };
         if (name == "-h" || name == "--help") {
             std::fputs(kUsage, out);
             return 0;
@@ -100,7 +91,7 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
                 std::fprintf(err, "orvane-check: --min-score needs a number\n%s", kUsage);
                 return kCheckToolUsage;
             }
-        } else if (name == "--pits" && !inlineValue) {
+        } else if (name == "--pits" && !option.HasInlineValue()) {
             pits = true;
         } else if (name == "--interval") {
             if (!takeValue() || !ParseNumber(value, interval) || !std::isfinite(interval) ||

@@ -27,27 +27,10 @@
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
-
-std::string Slurp(FILE* f) {
-    std::rewind(f);
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    return text;
-}
+using platformtest::ToolRun;
 
 ToolRun RunTool(const std::vector<std::string>& args) {
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    ToolRun r{RunCheckTool(args, out, err), Slurp(out), Slurp(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return r;
+    return platformtest::RunCaptured([&](FILE* o, FILE* e) { return RunCheckTool(args, o, e); });
 }
 
 std::vector<std::string> Lines(const std::string& text) {

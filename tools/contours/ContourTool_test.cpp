@@ -41,21 +41,10 @@ void WriteHills(const std::string& path, CTINPoints& set) {
     ASSERT_EQ(set.WritePts(path), set.GetCount());
 }
 
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
+using platformtest::ToolRun;
 
 ToolRun RunTool(const std::vector<std::string>& args) {
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    ToolRun r{RunContourTool(args, out, err), {}, {}};
-    for (auto [file, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
-        std::rewind(file);
-        for (int c; (c = std::fgetc(file)) != EOF;) text->push_back(static_cast<char>(c));
-        std::fclose(file);
-    }
-    return r;
+    return platformtest::RunCaptured([&](FILE* o, FILE* e) { return RunContourTool(args, o, e); });
 }
 
 std::vector<std::string> Listing(const std::string& folder) {

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "CommandLine.h"
 #include "LanWriter.h"
 #include "Photogrammetry/AerialPhoto.h"
 #include "Platform/FileHandle.h"
@@ -308,25 +309,13 @@ int ParseDemoArguments(const std::vector<std::string>& args, DemoOptions& option
                        std::string& error) {
     bool haveDir = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool inlineValue = false;
-        if (name.rfind("--", 0) == 0) {
-            const size_t eq = name.find('=');
-            if (eq != std::string::npos) {
-                value = name.substr(eq + 1);
-                name = name.substr(0, eq);
-                inlineValue = true;
-            }
-        }
+        CCommandLineOption option(args, i);
+        const std::string& name = option.name;
+        const std::string& value = option.value;
         auto takeValue = [&]() -> bool {
-            if (inlineValue) return true;
-            if (i + 1 >= args.size()) {
-                error = "option " + name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
+            if (option.TakeValue()) return true;
+            error = "option " + name + " needs a value";
+            return false;
         };
         if (name == "-h" || name == "--help") {
             return 0;

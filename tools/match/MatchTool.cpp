@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "CommandLine.h"
 #include "GdalImage/GdalImage.h"
 #include "Matching/Matcher.h"
 #include "Platform/FileHandle.h"
@@ -116,20 +117,10 @@ int RunMatchTool(const std::vector<std::string>& args, FILE* out, FILE* err, int
         return kMatchToolUsage;
     };
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool inlineValue = false;
-        if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
-            value = name.substr(name.find('=') + 1);
-            name = name.substr(0, name.find('='));
-            inlineValue = true;
-        }
-        auto takeValue = [&]() {
-            if (inlineValue) return true;
-            if (i + 1 >= args.size()) return false;
-            value = args[++i];
-            return true;
-        };
+        CCommandLineOption option(args, i);
+        const std::string& name = option.name;
+        const std::string& value = option.value;
+        auto takeValue = [&] { return option.TakeValue(); };
         if (name == "-h" || name == "--help") {
             std::fputs(kUsage, out);
             return 0;

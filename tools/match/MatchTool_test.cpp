@@ -17,27 +17,11 @@
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
-
-std::string Slurp(FILE* f) {
-    std::rewind(f);
-    std::string text;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-    return text;
-}
+using platformtest::ToolRun;
 
 ToolRun RunTool(const std::vector<std::string>& args, FILE* out = nullptr) {
-    FILE* own = out ? nullptr : std::tmpfile();
-    FILE* err = std::tmpfile();
-    const int status = RunMatchTool(args, out ? out : own, err, 2);
-    ToolRun r{status, own ? Slurp(own) : "", Slurp(err)};
-    if (own) std::fclose(own);
-    std::fclose(err);
-    return r;
+    return platformtest::RunCaptured([&](FILE* o, FILE* e) { return RunMatchTool(args, o, e, 2); },
+                                     out);
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {

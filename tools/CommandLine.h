@@ -1,0 +1,39 @@
+// One option of a tool's command line: "--name=value" is split at the '=';
+// otherwise an option that takes a value takes the next argument.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CCommandLineOption {
+public:
+    // The option at args[index].
+    CCommandLineOption(const std::vector<std::string>& args, size_t& index)
+        : m_args(args), m_index(index), name(args[index]) {
+        const size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            m_bInline = true;
+        }
+    }
+    // Takes the option's value into `value`: the inline one, or the next
+    // argument (then the caller's index moves past it). False when there is none.
+    bool TakeValue() {
+        if (m_bInline) return true;
+        if (m_index + 1 >= m_args.size()) return false;
+        value = m_args[++m_index];
+        return true;
+    }
+    // The value came with the option ("--name=value").
+    bool HasInlineValue() const { return m_bInline; }
+
+private:
+    const std::vector<std::string>& m_args;
+    size_t& m_index;
+    bool m_bInline = false;
+
+public:
+    std::string name;
+    std::string value;
+};
