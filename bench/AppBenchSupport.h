@@ -307,4 +307,46 @@ struct DetachedPoints {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
+// The medians of every sample series, the counts and the notes, then the
+// presentation the frames were drawn in.
+[[maybe_unused]] void PrintMedians() {
+    std::printf("\nMedians (ms)\n");
+    for (const auto& [name, v] : g_samples)
+        std::printf("  %-52s %11.4f  (n=%zu, min %.4f, max %.4f)\n", name.c_str(), Median(v) * 1e3,
+                    v.size(), *std::min_element(v.begin(), v.end()) * 1e3,
+                    *std::max_element(v.begin(), v.end()) * 1e3);
+    std::printf("\nCounts\n");
+    for (const auto& [name, v] : g_counts) std::printf("  %-52s %.2f\n", name.c_str(), v);
+    for (const std::string& n : g_notes) std::printf("  note: %s\n", n.c_str());
+    if (g_app && g_app->view)
+        std::printf(
+            "  presentation: %s, real stereo: %s\n",
+            g_app->view->GetPresentation() == StereoPresentation::Anaglyph ? "anaglyph" : "other",
+            g_app->view->IsRealStereo() ? "yes" : "no");
+}
+
+// The main program of an application benchmark: the application started on
+// the demo project (with its densified points when `dense`), the benchmarks
+// run, then `summary`.
+int RunAppBenchmarks(int argc, char** argv, bool dense, void (*summary)()) {
+    static int qtArgc = 1;
+    static char* qtArgv[] = {argv[0], nullptr};
+    QApplication qapp(qtArgc, qtArgv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    std::string error;
+    g_app = std::make_unique<App>();
+    if (!EnsureDemo(error) || (dense && !EnsureDensePoints(error)))
+        std::fprintf(stderr, "demo project: %s\n", error.c_str());
+    else if (!g_app->Start())
+        std::fprintf(stderr, "the application does not start\n");
+    else
+        g_ready = true;
+    benchmark::RunSpecifiedBenchmarks();
+    summary();
+    benchmark::Shutdown();
+    g_app.reset();
+    return 0;
+}
+
 }  // namespace

@@ -433,19 +433,7 @@ void Row(const char* what, double ours, double reference, const char* refName, d
 }
 
 void PrintSummary() {
-    std::printf("\nMedians (ms)\n");
-    for (const auto& [name, v] : g_samples)
-        std::printf("  %-48s %11.5f  (n=%zu, min %.5f, max %.5f)\n", name.c_str(), Median(v) * 1e3,
-                    v.size(), *std::min_element(v.begin(), v.end()) * 1e3,
-                    *std::max_element(v.begin(), v.end()) * 1e3);
-    std::printf("\nCounts\n");
-    for (const auto& [name, v] : g_counts) std::printf("  %-48s %.0f\n", name.c_str(), v);
-    for (const std::string& n : g_notes) std::printf("  note: %s\n", n.c_str());
-    if (g_app && g_app->view)
-        std::printf(
-            "  presentation: %s, real stereo: %s\n",
-            g_app->view->GetPresentation() == StereoPresentation::Anaglyph ? "anaglyph" : "other",
-            g_app->view->IsRealStereo() ? "yes" : "no");
+    PrintMedians();
 
     std::printf("\n| %-44s | %14s | %-50s | %8s | %-9s | %-3s |\n", "measure", "ours", "reference",
                 "ratio", "target", "");
@@ -511,24 +499,5 @@ BENCHMARK(BM_Dense_Redraw)->Iterations(60)->UseManualTime()->Unit(benchmark::kMi
 BENCHMARK(BM_Dense_Pan)->Iterations(60)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    static int qtArgc = 1;
-    static char* qtArgv[] = {argv[0], nullptr};
-    QApplication qapp(qtArgc, qtArgv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-
-    std::string error;
-    g_app = std::make_unique<App>();
-    if (!EnsureDemo(error) || !EnsureDensePoints(error))
-        std::fprintf(stderr, "demo project: %s\n", error.c_str());
-    else if (!g_app->Start())
-        std::fprintf(stderr, "the application does not start\n");
-    else
-        g_ready = true;
-
-    benchmark::RunSpecifiedBenchmarks();
-    PrintSummary();
-    benchmark::Shutdown();
-    g_app.reset();
-    return 0;
+    return RunAppBenchmarks(argc, argv, true, PrintSummary);
 }

@@ -413,19 +413,7 @@ void Row(const std::string& what, const std::string& ours, const std::string& re
 }
 
 void PrintSummary() {
-    std::printf("\nMedians (ms)\n");
-    for (const auto& [name, v] : g_samples)
-        std::printf("  %-52s %11.4f  (n=%zu, min %.4f, max %.4f)\n", name.c_str(), Median(v) * 1e3,
-                    v.size(), *std::min_element(v.begin(), v.end()) * 1e3,
-                    *std::max_element(v.begin(), v.end()) * 1e3);
-    std::printf("\nCounts\n");
-    for (const auto& [name, v] : g_counts) std::printf("  %-52s %.2f\n", name.c_str(), v);
-    for (const std::string& n : g_notes) std::printf("  note: %s\n", n.c_str());
-    if (g_app && g_app->view)
-        std::printf(
-            "  presentation: %s, real stereo: %s\n",
-            g_app->view->GetPresentation() == StereoPresentation::Anaglyph ? "anaglyph" : "other",
-            g_app->view->IsRealStereo() ? "yes" : "no");
+    PrintMedians();
 
     std::printf("\n| %-46s | %10s | %-34s | %9s | %8s | %-9s | %-3s |\n", "measure", "ours ms",
                 "reference", "ref ms", "ratio", "target", "");
@@ -486,22 +474,5 @@ void PrintSummary() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    static int qtArgc = 1;
-    static char* qtArgv[] = {argv[0], nullptr};
-    QApplication qapp(qtArgc, qtArgv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    std::string error;
-    g_app = std::make_unique<App>();
-    if (!EnsureDemo(error))
-        std::fprintf(stderr, "demo project: %s\n", error.c_str());
-    else if (!g_app->Start())
-        std::fprintf(stderr, "the application does not start\n");
-    else
-        g_ready = true;
-    benchmark::RunSpecifiedBenchmarks();
-    PrintSummary();
-    benchmark::Shutdown();
-    g_app.reset();
-    return 0;
+    return RunAppBenchmarks(argc, argv, false, PrintSummary);
 }

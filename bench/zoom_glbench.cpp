@@ -211,22 +211,5 @@ void Summary() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    static int qtArgc = 1;
-    static char* qtArgv[] = {argv[0], nullptr};
-    QApplication qapp(qtArgc, qtArgv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    std::string error;
-    g_app = std::make_unique<App>();
-    if (!EnsureDemo(error) || !EnsureDensePoints(error))
-        std::fprintf(stderr, "demo project: %s\n", error.c_str());
-    else if (!g_app->Start())
-        std::fprintf(stderr, "the application does not start\n");
-    else
-        g_ready = true;
-    benchmark::RunSpecifiedBenchmarks();
-    Summary();
-    benchmark::Shutdown();
-    g_app.reset();
-    return 0;
+    return RunAppBenchmarks(argc, argv, true, Summary);
 }

@@ -2,8 +2,34 @@
 // otherwise an option that takes a value takes the next argument.
 #pragma once
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+// The whole of `text` as a decimal integer in [lo, hi]; false (value
+// unchanged) for anything else.
+inline bool ParseInteger(const std::string& text, long lo, long hi, int& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+// The whole of `text` as a number (infinities allowed, NaN not).
+inline bool ParseReal(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || std::isnan(v)) return false;
+    value = v;
+    return true;
+}
 
 class CCommandLineOption {
 public:

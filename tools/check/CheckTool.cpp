@@ -34,24 +34,6 @@ const char* const kUsage =
     "Exit status: 0 ranked; 1-6 the points file cannot be read (the reason is printed);\n"
     "64 a bad command line; 74 the ranking cannot be written (a full disk, a closed pipe).\n";
 
-bool ParseCount(const std::string& text, int& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < 0 || v > 2147483647L) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
-bool ParseNumber(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && !std::isnan(value);
-}
-
 // The first record the program's loader would refuse (BuildIndex over the
 // header's bounds), or -1 when every record is indexed.
 int FirstUnindexedRecord(CTINPoints& points) {
@@ -82,19 +64,19 @@ int RunCheckTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
             std::fputs(kUsage, out);
             return 0;
         } else if (name == "--top") {
-            if (!takeValue() || !ParseCount(value, top)) {
+            if (!takeValue() || !ParseInteger(value, 0, 2147483647L, top)) {
                 std::fprintf(err, "orvane-check: --top needs a whole number >= 0\n%s", kUsage);
                 return kCheckToolUsage;
             }
         } else if (name == "--min-score") {
-            if (!takeValue() || !ParseNumber(value, minScore)) {
+            if (!takeValue() || !ParseReal(value, minScore)) {
                 std::fprintf(err, "orvane-check: --min-score needs a number\n%s", kUsage);
                 return kCheckToolUsage;
             }
         } else if (name == "--pits" && !option.HasInlineValue()) {
             pits = true;
         } else if (name == "--interval") {
-            if (!takeValue() || !ParseNumber(value, interval) || !std::isfinite(interval) ||
+            if (!takeValue() || !ParseReal(value, interval) || !std::isfinite(interval) ||
                 !(interval > 0.0)) {
                 std::fprintf(err, "orvane-check: --interval needs a number above 0\n%s", kUsage);
                 return kCheckToolUsage;

@@ -39,22 +39,11 @@ const char* const kUsage =
     "Exit status: 0 done; 1 an input cannot be read; 64 a bad command line; 74 the output\n"
     "cannot be written.\n";
 
-bool ParseInt(const std::string& text, long lo, long hi, int& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 bool ParsePositive(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(value) && value > 0.0;
+    double v = 0.0;
+    if (!ParseReal(text, v) || !std::isfinite(v) || !(v > 0.0)) return false;
+    value = v;
+    return true;
 }
 
 // Reads the record numbers of an ids file: one whole number per line
@@ -75,7 +64,7 @@ bool ReadIds(const std::string& path, int count, std::vector<int>& ids, std::str
         const size_t first = text.find_first_not_of(" \t");
         if (first == std::string::npos) continue;
         int id = 0;
-        if (!ParseInt(text.substr(first), 0, 2147483647L, id) || id >= count) {
+        if (!ParseInteger(text.substr(first), 0, 2147483647L, id) || id >= count) {
             why = "line " + std::to_string(number) +
                   " is no record number of the points file (0 to " + std::to_string(count - 1) +
                   ")";
@@ -132,14 +121,14 @@ int RunMatchTool(const std::vector<std::string>& args, FILE* out, FILE* err, int
             writePath = value;
         } else if (name == "--window") {
             if (!takeValue() ||
-                !ParseInt(value, kMinMatchWindow, kMaxMatchWindow, options.window) ||
+                !ParseInteger(value, kMinMatchWindow, kMaxMatchWindow, options.window) ||
                 !IsValidMatchWindow(options.window))
                 return usage("--window needs an odd number of pixels from 7 to 31");
         } else if (name == "--range") {
             if (!takeValue() || !ParsePositive(value, options.range))
                 return usage("--range needs a positive number of metres");
         } else if (name == "--band") {
-            if (!takeValue() || !ParseInt(value, 1, 65535, band))
+            if (!takeValue() || !ParseInteger(value, 1, 65535, band))
                 return usage("--band needs a band number from 1");
         } else if (!name.empty() && name[0] == '-' && name != "-") {
             return usage("unknown option " + name);
