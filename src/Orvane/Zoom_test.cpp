@@ -18,7 +18,9 @@ using namespace orvane_test;
 namespace {
 
 // Pictures of the small demo at 1:1, both eyes at three scroll positions,
-// recorded from the drawing as it was before the view could zoom. Setting
+// recorded from the drawing as it was before the view could zoom (and again,
+// with the 1:1 drawing unchanged, when the demo photographs began to average
+// over each pixel). Setting
 // ORVANE_RECORD_REFERENCE=1 writes them again (only ever from a drawing known
 // to be right).
 const QString kReferenceDir = QStringLiteral(ORVANE_SOURCE_DIR "/testing/data/view-1to1");

@@ -109,6 +109,10 @@ bool InnerFootprint(const CAerialPhoto& photo, int cols, int rows, double margin
     return minX < maxX && minY < maxY;
 }
 
+// Rays per pixel side, and their offsets from the pixel's centre.
+constexpr int kPixelRays = 2;
+constexpr double kPixelRayOffset[kPixelRays] = {-0.25, 0.25};
+
 // Renders the sub-image of one photograph into a LAN file, streaming blocks of rows.
 int RenderImage(const CAerialPhoto& photo, const DemoCamera& camera, const CDemoTerrain& terrain,
                 int threads, const std::string& path, std::string& error) {
@@ -134,19 +138,35 @@ int RenderImage(const CAerialPhoto& photo, const DemoCamera& camera, const CDemo
         const int64_t n = std::min<int64_t>(blockRows, camera.rows - first);
         RunParallel(n, threads, [&](int64_t i) {
             unsigned char* out = block.data() + i * cols;
-            double pixel[2] = {0.0, static_cast<double>(first + i) + ys};
+            const double row = static_cast<double>(first + i) + ys;
             double z = zRef;  // each row starts afresh: rows do not depend on each other
             for (int64_t c = 0; c < cols; ++c) {
-                pixel[0] = static_cast<double>(c) + xs;
-                double X, Y;
-                if (photo.ImageToGround(pixel, &zRef, X, Y) < 0) {
-                    out[c] = 16;
-                    continue;
+                // A camera's pixel integrates the light over its area: the
+                // mean of kPixelRays x kPixelRays rays spread evenly over the
+                // square of side 1 centred on (c, row). One ray per pixel would
+                // sample the texture's finest detail and the edges of crowns,
+                // roofs and shadows differently in the two photographs, which
+                // no matching of real photographs has to contend with.
+                double sum = 0.0;
+                bool inside = true;
+                for (int sy = 0; sy < kPixelRays && inside; ++sy) {
+                    for (int sx = 0; sx < kPixelRays; ++sx) {
+                        double pixel[2] = {static_cast<double>(c) + xs + kPixelRayOffset[sx],
+                                           row + kPixelRayOffset[sy]};
+                        double X, Y;
+                        if (photo.ImageToGround(pixel, &zRef, X, Y) < 0) {
+                            inside = false;
+                            break;
+                        }
+                        // The ray's ground position at height Z is linear in Z.
+                        const double dx = (X - cx) / (zRef - cz);
+                        const double dy = (Y - cy) / (zRef - cz);
+                        sum += terrain.CastRay(cx, cy, cz, dx, dy, z);
+                    }
                 }
-                // The ray's ground position at height Z is linear in Z.
-                const double dx = (X - cx) / (zRef - cz);
-                const double dy = (Y - cy) / (zRef - cz);
-                out[c] = terrain.CastRay(cx, cy, cz, dx, dy, z);
+                out[c] = inside ? static_cast<unsigned char>(std::lround(
+                                      std::clamp(sum / (kPixelRays * kPixelRays), 0.0, 255.0)))
+                                : 16;
             }
         });
         const size_t bytes = static_cast<size_t>(n * cols);

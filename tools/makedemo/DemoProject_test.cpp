@@ -423,6 +423,28 @@ TEST(DemoTerrainTest, RaysMeetTheTerrainOnceFromNadirToSteepCorners) {
     EXPECT_GT(checked, 2000);
 }
 
+// The photographs show the terrain that TerrainHeight gives, the road's
+// sharp breaks of slope included: the rendering grid interpolates the hills
+// alone (to millimetres) and adds the cut and fill exactly, where a grid of
+// the terrain itself would round each break by centimetres.
+TEST(DemoTerrainTest, RenderedSurfaceIsTheTerrainAlsoAtTheRoadsBreaks) {
+    const double originX = 1000.0, originY = 2000.0;
+    CDemoTerrain terrain(3, originX, originY, 300.0, 0.2);
+    terrain.BuildRenderGrid(originX - 150.0, originX + 150.0, originY - 150.0, originY + 150.0, 0.5,
+                            2);
+    CDemoRandom r(8);
+    int nearRoad = 0;
+    double worst = 0.0;
+    for (int i = 0; i < 20000; ++i) {
+        const double x = r.Uniform(-140.0, 140.0), y = r.Uniform(-140.0, 140.0);
+        if (terrain.ReliefAt(originX + x, originY + y, 0.3) == ReliefKind::RoadSlope) ++nearRoad;
+        worst = std::max(worst, std::fabs(terrain.RenderHeight(x, y) -
+                                          terrain.TerrainHeight(originX + x, originY + y)));
+    }
+    EXPECT_GT(nearRoad, 100);
+    EXPECT_LT(worst, 0.005);
+}
+
 TEST(DemoProjectDeterminism, SameSeedGivesSameBytesWhateverTheThreads) {
     const platformtest::TempDir dir("makedemo_test");
     const fs::path a = dir / "det_a", b = dir / "det_b", c = dir / "det_c";

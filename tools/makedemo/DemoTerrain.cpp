@@ -247,7 +247,10 @@ double CDemoTerrain::RoadLevel(double x, double y) const {
 }
 
 double CDemoTerrain::Ground(double x, double y) const {
-    const double h = Natural(x, y);
+    return WithRoad(x, y, Natural(x, y));
+}
+
+double CDemoTerrain::WithRoad(double x, double y, double h) const {
     const double px = x - m_dRoadQX;
     const double py = y - m_dRoadQY;
     const double beyond = std::fabs(px * m_dRoadNrmX + py * m_dRoadNrmY) - m_dRoadHalfWidth;
@@ -282,22 +285,28 @@ void CDemoTerrain::BuildRenderGrid(double minX, double maxX, double minY, double
     g.height.resize(n);
     g.slopeX.resize(n);
     g.slopeY.resize(n);
+    // Natural heights: interpolating them is within millimetres of the
+    // hills, while a grid of the terrain would round the road's breaks of
+    // slope by centimetres, and the photographs would no longer show the
+    // surface that TerrainHeight and SurfaceHeight give.
+    std::vector<float> ground(n);
     Platform::RunParallel(g.ny, threads, [&](int64_t j) {
-        float* row = g.height.data() + j * g.nx;
         const double y = g.y0 + j * step;
         for (int64_t i = 0; i < g.nx; ++i) {
-            row[i] = static_cast<float>(Ground(g.x0 + i * step, y) - m_dBaseZ);
+            const double x = g.x0 + i * step, natural = Natural(x, y);
+            g.height[j * g.nx + i] = static_cast<float>(natural - m_dBaseZ);
+            ground[j * g.nx + i] = static_cast<float>(WithRoad(x, y, natural) - m_dBaseZ);
         }
     });
-    // Slopes by central differences (one-sided at the border).
+    // Slopes of the terrain by central differences (one-sided at the border).
     Platform::RunParallel(g.ny, threads, [&](int64_t j) {
         const int64_t jm = std::max<int64_t>(j - 1, 0), jp = std::min<int64_t>(j + 1, g.ny - 1);
         for (int64_t i = 0; i < g.nx; ++i) {
             const int64_t im = std::max<int64_t>(i - 1, 0), ip = std::min<int64_t>(i + 1, g.nx - 1);
             g.slopeX[j * g.nx + i] = static_cast<float>(
-                (g.height[j * g.nx + ip] - g.height[j * g.nx + im]) / ((ip - im) * step));
+                (ground[j * g.nx + ip] - ground[j * g.nx + im]) / ((ip - im) * step));
             g.slopeY[j * g.nx + i] = static_cast<float>(
-                (g.height[jp * g.nx + i] - g.height[jm * g.nx + i]) / ((jp - jm) * step));
+                (ground[jp * g.nx + i] - ground[jm * g.nx + i]) / ((jp - jm) * step));
         }
     });
     m_grid = std::move(g);
@@ -317,7 +326,7 @@ double CDemoTerrain::RenderHeight(double x, double y) const {
     const float* p = m_grid.height.data() + j * m_grid.nx + i;
     const double bottom = p[0] + (p[1] - p[0]) * u;
     const double top = p[m_grid.nx] + (p[m_grid.nx + 1] - p[m_grid.nx]) * u;
-    return m_dBaseZ + bottom + (top - bottom) * v;
+    return WithRoad(x, y, m_dBaseZ + bottom + (top - bottom) * v);
 }
 
 void CDemoTerrain::RenderSlope(double x, double y, double& gx, double& gy) const {
@@ -526,8 +535,8 @@ double CDemoTerrain::IntersectBuildings(double cx, double cy, double cz, double 
     return bestZ;
 }
 
-unsigned char CDemoTerrain::CastRay(double cx, double cy, double cz, double dx, double dy,
-                                    double& zGuess) const {
+double CDemoTerrain::CastRay(double cx, double cy, double cz, double dx, double dy,
+                             double& zGuess) const {
     const double lx = cx - m_dOriginX;
     const double ly = cy - m_dOriginY;
     const double zGround = IntersectGround(lx, ly, cz, dx, dy, zGuess);
@@ -664,7 +673,7 @@ double CDemoTerrain::RoadAlbedo(double along, double across, double x, double y)
     return 82.0 + 14.0 * Detail(x, y, m_nSeedDetail + 202);
 }
 
-unsigned char CDemoTerrain::Shade(const SurfaceHit& hit) const {
+double CDemoTerrain::Shade(const SurfaceHit& hit) const {
     double albedo;
     double lambert;  // cosine of the sun angle, relative to a flat surface
     int skip = -1;
@@ -737,7 +746,7 @@ unsigned char CDemoTerrain::Shade(const SurfaceHit& hit) const {
     }
     const double value = albedo * (0.4 + 0.6 * std::clamp(lambert, 0.0, 1.6));
     // Natural values stay within 16..240, so that 0 and 255 mark targets only.
-    return static_cast<unsigned char>(std::lround(std::clamp(value, 16.0, 240.0)));
+    return std::clamp(value, 16.0, 240.0);
 }
 
 }  // namespace demo

@@ -106,22 +106,24 @@ public:
     // Casts the ray through the projection centre (cx, cy, cz) (absolute
     // ground) whose ground position at height Z is
     // (cx + (Z - cz) * dx, cy + (Z - cz) * dy), and returns the grey value of
-    // the first surface it meets. zGuess is a starting height for the search
-    // (the previous pixel's height is a good one) and receives the height hit.
-    unsigned char CastRay(double cx, double cy, double cz, double dx, double dy,
-                          double& zGuess) const;
+    // the first surface it meets (0 .. 255, not rounded). zGuess is a
+    // starting height for the search (the previous pixel's height is a good
+    // one) and receives the height hit.
+    double CastRay(double cx, double cy, double cz, double dx, double dy, double& zGuess) const;
 
-    // Grey value of a surface point (local ground coordinates).
-    unsigned char Shade(const SurfaceHit& hit) const;
+    // Grey value of a surface point (local ground coordinates), not rounded:
+    // 16 .. 240 for natural surfaces, 0 and 255 for the painted targets only.
+    double Shade(const SurfaceHit& hit) const;
 
     // Local terrain height (hills with the road) at local x, y.
     double Ground(double x, double y) const;
 
-    // Samples the terrain on a grid over the absolute ground rectangle, with
-    // its slopes, for rendering: a bilinear look-up is far cheaper than the
-    // hills' noise, and within a few millimetres of it on the hills (a
-    // little more at the road's sharp edges). Outside the grid rendering uses
-    // the exact terrain. threads: how many threads compute it.
+    // Samples the hills on a grid over the absolute ground rectangle, with
+    // the terrain's slopes, for rendering: a bilinear look-up is far cheaper
+    // than the hills' noise, and within a few millimetres of it; the road's
+    // cut and fill are added exactly, so its breaks of slope stay sharp.
+    // Outside the grid rendering uses the exact terrain. threads: how many
+    // threads compute it.
     void BuildRenderGrid(double minX, double maxX, double minY, double maxY, double step,
                          int threads);
     // Rendering height and slope at local x, y: from the grid where it has one.
@@ -131,6 +133,8 @@ public:
 private:
     double Natural(double x, double y) const;  // hills without the road
     double RoadLevel(double x, double y) const;
+    // The terrain at local x, y whose natural height (hills without the road) is `natural`.
+    double WithRoad(double x, double y, double natural) const;
     double Detail(double x, double y, uint32_t seed) const;
     double GroundAlbedo(double x, double y) const;
     double TreeCrowns(double x, double y) const;
@@ -168,7 +172,9 @@ private:
     std::vector<DemoBuilding> m_buildings;
     std::vector<double> m_buildingRadius;  // half diagonal of each footprint
 
-    // Rendering grid (local ground): nodes at (x0 + i step, y0 + j step).
+    // Rendering grid (local ground): nodes at (x0 + i step, y0 + j step);
+    // natural heights (the road's sharp breaks of slope are added exactly
+    // where the grid is read), the terrain's slopes for shading.
     struct RenderGrid {
         double x0 = 0, y0 = 0, step = 1, inverse = 1;
         int64_t nx = 0, ny = 0;
