@@ -17,13 +17,13 @@
 // true height under the left window; and split into smooth ground and the
 // ground within 4 m of a wall or road slope, with the y-parallax on smooth
 // ground, which the exact orientations make zero: its spread is the
-// matching noise the images themselves allow. The photographs sample each
-// pixel's ray at one point, without averaging over the pixel, so texture
-// near the pixel size (tree crowns' edges, the finest detail octave)
-// differs between them by more than the 8-bit rounding.
+// matching noise the images themselves allow. --list writes every point's
+// figures, with whether the true point is hidden from the left (2) or the
+// right (1) photograph by a building; --centred-only leaves out the shifted
+// windows (see Matching/Matcher.h).
 //
 //   match_measure DEMO_DIR [--threads N] [--window N] [--max-sigma PX] [--blunders N]
-//                 [--iterations N] [--min-correlation C] [--list FILE.csv]
+//                 [--iterations N] [--min-correlation C] [--list FILE.csv] [--centred-only]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
             options.maxIterations = std::atoi(argv[++a]);
         } else if (std::strcmp(argv[a], "--min-correlation") == 0 && a + 1 < argc) {
             options.minCorrelation = std::atof(argv[++a]);
+        } else if (std::strcmp(argv[a], "--centred-only") == 0) {
+            options.shiftedWindows = false;
         } else if (std::strcmp(argv[a], "--list") == 0 && a + 1 < argc) {
             listPath = argv[++a];
         } else if (std::strcmp(argv[a], "--blunders") == 0 && a + 1 < argc) {
@@ -190,7 +192,7 @@ int main(int argc, char** argv) {
     if (list)
         std::fprintf(list,
                      "index,x,y,texture,status,correlation,sigma_px,distinctness,iterations,"
-                     "y_parallax,relief,error_m,ray_error_m,window_error_m\n");
+                     "y_parallax,relief,error_m,ray_error_m,window_error_m,hidden,fit\n");
     const int half = options.window / 2;
     for (const MatchResult& r : results) {
         outside += r.status == MatchStatus::Outside;
@@ -229,10 +231,19 @@ int main(int argc, char** argv) {
         }
         if (list) {
             const demo::ReliefKind k = terrain.ReliefAt(p->x, p->y, 4.0);  // 0 none, 1 wall, 2 road
-            std::fprintf(list, "%d,%.3f,%.3f,%.2f,%s,%.4f,%.4f,%.4f,%d,%.4f,%d,%.4f,%.4f,%.4f\n",
+            int hidden = 0;
+            if (k != demo::ReliefKind::None && hasTexture) {
+                const double zTrue = terrain.SurfaceHeight(p->x, p->y);
+                for (const CAerialPhoto* photo : {&left, &right}) {
+                    const double seen = RayHeight(terrain, *photo, p->x, p->y, zTrue, 30.0);
+                    hidden = hidden * 2 + !(std::fabs(seen - zTrue) < 0.05);
+                }
+            }
+            std::fprintf(list,
+                         "%d,%.3f,%.3f,%.2f,%s,%.4f,%.4f,%.4f,%d,%.4f,%d,%.4f,%.4f,%.4f,%d,%.4f\n",
                          r.index, r.x, r.y, r.texture, MatchStatusName(r.status), r.correlation,
                          r.sigmaPx, r.distinctness, r.iterations, r.yParallax, static_cast<int>(k),
-                         error, rayError, windowError);
+                         error, rayError, windowError, hidden, r.fit);
         }
         if (r.status != MatchStatus::Matched) continue;
         const bool isFar = std::fabs(error) * pxPerMetre > 0.6;

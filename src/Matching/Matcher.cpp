@@ -14,6 +14,16 @@ namespace {
 constexpr int kParams = 6;  // s, t, gu, gv, offset, gain (see CMatcher::Refine)
 // Passes of the [1 2 1] filter over both windows before the refinement.
 constexpr int kSmoothPasses = 2;
+// The refinement's weights (see CMatcher::Refine): the taper's standard
+// deviation in half windows; Tukey's constant in robust standard deviations
+// of the residuals, and the iterations that set those weights. Calibrated
+// on the demo's 2000 x 2000 pair (bench/match_measure).
+constexpr double kWindowSigma = 0.45;
+constexpr double kTukey = 4.685;
+constexpr int kReweighings = 4;
+// Pixels: how far the centred window's match may lie from the shifted
+// window's that started it (see CMatcher::Match).
+constexpr double kSeedAgreement = 0.5;
 
 template <typename T>
 inline double Load(const unsigned char* p) {
@@ -72,11 +82,33 @@ double Correlation(const double* a, const double* b, size_t n) {
     return sab / std::sqrt(saa * sbb);
 }
 
+// Correlation of two windows with a weight per sample; NaN when either is flat.
+double WeightedCorrelation(const double* a, const double* b, const double* w, size_t n) {
+    double sw = 0.0, sa = 0.0, sb = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        sw += w[i];
+        sa += w[i] * a[i];
+        sb += w[i] * b[i];
+    }
+    if (!(sw > 0.0)) return NAN;
+    const double ma = sa / sw, mb = sb / sw;
+    double saa = 0.0, sbb = 0.0, sab = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        const double da = a[i] - ma, db = b[i] - mb;
+        saa += w[i] * da * da;
+        sbb += w[i] * db * db;
+        sab += w[i] * da * db;
+    }
+    if (!(saa > 0.0) || !(sbb > 0.0)) return NAN;
+    return sab / std::sqrt(saa * sbb);
+}
+
 // The [1 2 1] / 4 binomial filter in both directions over a square of
 // side x side samples, into the (side - 2) x (side - 2) interior.
 void Blur(const double* in, int side, double* out) {
     const int inner = side - 2;
-    std::vector<double> rows(static_cast<size_t>(side) * inner);
+    thread_local std::vector<double> rows;  // kept: a refinement filters dozens of windows
+    rows.resize(static_cast<size_t>(side) * inner);
     for (int r = 0; r < side; ++r) {
         const double* s = in + static_cast<size_t>(r) * side;
         for (int c = 0; c < inner; ++c)
@@ -92,7 +124,7 @@ void Blur(const double* in, int side, double* out) {
 
 // `passes` of Blur: a square of side + 2 passes samples into side x side.
 void BlurPasses(std::vector<double>& in, int side, int passes, double* out) {
-    std::vector<double> tmp;
+    thread_local std::vector<double> tmp;
     for (int k = passes; k > 1; --k) {
         const int from = side + 2 * k;
         tmp.resize(static_cast<size_t>(from - 2) * (from - 2));
@@ -133,6 +165,12 @@ bool IsValidMatchWindow(int window) {
 struct CMatcher::Affine {
     double cx = 0.0, cy = 0.0;
     double a00 = 1.0, a01 = 0.0, a10 = 0.0, a11 = 1.0;
+};
+
+struct CMatcher::Seed {
+    Affine map;
+    double z = NAN;
+    double distinctness = NAN;
 };
 
 namespace {
@@ -225,6 +263,83 @@ bool SampleWindow(const Band& b, const Affine& m, int half, double* out) {
 template <typename Band, typename Affine>
 bool SampleWindowCubic(const Band& b, const Affine& m, int half, double* out) {
     return SampleWindowOf<true>(b, m, half, out);
+}
+
+// Derivatives of CubicWeights' weights by t.
+inline void CubicSlopes(double t, double* d) {
+    const double t2 = t * t;
+    d[0] = -1.5 * t2 + 2.0 * t - 0.5;
+    d[1] = 4.5 * t2 - 5.0 * t;
+    d[2] = -4.5 * t2 + 4.0 * t + 0.5;
+    d[3] = 1.5 * t2 - t;
+}
+
+// Samples of a window by cubic convolution with the image's gradient there
+// (pixels of grey per pixel, in the image's axes): the exact derivatives of
+// the interpolated surface, so that the least-squares matching's normal
+// equations belong to the sum of squares it minimises. Central differences
+// across the window fall short of a texture's slope the more the shorter its
+// wavelength, and the refinement then settled where the slope was wrong:
+// beside breaks of slope it crept on for all its iterations.
+template <typename T, typename Band, typename Affine>
+bool SampleWindowGradT(const Band& b, const Affine& m, int half, double* value, double* gx,
+                       double* gy) {
+    const int64_t cols = b.cols;
+    const double maxX = b.cols - 3, maxY = b.rows - 3;
+    for (int v = -half; v <= half; ++v) {
+        for (int u = -half; u <= half; ++u) {
+            const double x = m.cx + m.a00 * u + m.a01 * v;
+            const double y = m.cy + m.a10 * u + m.a11 * v;
+            if (!(x >= 1.0 && y >= 1.0 && x <= maxX && y <= maxY)) return false;
+            const int c = std::min(static_cast<int>(x), b.cols - 2);
+            const int r = std::min(static_cast<int>(y), b.rows - 2);
+            double wx[4], wy[4], dx[4], dy[4];
+            CubicWeights(x - c, wx);
+            CubicWeights(y - r, wy);
+            CubicSlopes(x - c, dx);
+            CubicSlopes(y - r, dy);
+            double sum = 0.0, sumX = 0.0, sumY = 0.0;
+            const unsigned char* row =
+                b.data + (static_cast<int64_t>(r - 1) * cols + c - 1) * sizeof(T);
+            for (int j = 0; j < 4; ++j, row += cols * sizeof(T)) {
+                double line = 0.0, slope = 0.0;
+                for (int i = 0; i < 4; ++i) {
+                    const double q = Load<T>(row + i * sizeof(T));
+                    line += wx[i] * q;
+                    slope += dx[i] * q;
+                }
+                sum += wy[j] * line;
+                sumX += wy[j] * slope;
+                sumY += dy[j] * line;
+            }
+            if (!std::isfinite(sum) || !std::isfinite(sumX) || !std::isfinite(sumY)) return false;
+            *value++ = sum;
+            *gx++ = sumX;
+            *gy++ = sumY;
+        }
+    }
+    return true;
+}
+
+template <typename Band, typename Affine>
+bool SampleWindowGrad(const Band& b, const Affine& m, int half, double* value, double* gx,
+                      double* gy) {
+    switch (b.packing) {
+        case 2:
+            return SampleWindowGradT<uint16_t>(b, m, half, value, gx, gy);
+        case 3:
+            return SampleWindowGradT<int16_t>(b, m, half, value, gx, gy);
+        case 4:
+            return SampleWindowGradT<uint32_t>(b, m, half, value, gx, gy);
+        case 5:
+            return SampleWindowGradT<int32_t>(b, m, half, value, gx, gy);
+        case 6:
+            return SampleWindowGradT<float>(b, m, half, value, gx, gy);
+        case 7:
+            return SampleWindowGradT<double>(b, m, half, value, gx, gy);
+        default:
+            return SampleWindowGradT<uint8_t>(b, m, half, value, gx, gy);
+    }
 }
 
 // Scanned-image position of a sub-image position and the ground point of
@@ -336,109 +451,173 @@ bool CMatcher::LeftToRight(double lc, double lr, double z, Affine& map) const {
 //           too, the full affine, matched fewer of the demo's points and
 //           less accurately)
 //   offset, gain  radiometry: left = offset + gain right.
-// Gauss-Newton in two stages: the shifts and the radiometry first (well
-// conditioned on any texture that carries parallax), then the slope terms
-// too from where the first stage settled. Each stage has converged when the
-// last step changed the parallax by less than options.convergence: on
-// one-directional texture the window may slide along its stripes, which
-// changes nothing that is measured. True when
-// it converged; `map` then holds the refined geometry, `result` the
-// correlation, the parallax's standard deviation and the iterations. False
-// also when the window leaves the right image (result's status then Outside).
+// The point lies at (u0, v0) in the window (pixels from its centre): the
+// parallax there, s + (gu u0 + gv v0) / half, is what converges and what
+// the standard deviation is given for.
+//
+// Gauss-Newton in two stages: the shift and the radiometry first, then the
+// slope terms too from where the first stage settled. Each stage has
+// converged when the last step changed the parallax at the point by less
+// than options.convergence. The y-parallax t is held at zero while
+// iterating and estimated once at the end, for the report only: estimated
+// with the rest, it let windows whose texture is mostly one line (a road's
+// edge line, furrows) slide along the line, and the parallax with them
+// (on the demo, 2.3 % fewer of the textured points matched near the road).
+//
+// Each sample is weighted by how well it fits: Tukey's biweight of its
+// residual against kTukey robust standard deviations, set in the first
+// kReweighings iterations of the second stage (before, the window does not
+// lie close yet, and the samples of steep grey slopes, which carry most of
+// the parallax, have the largest residuals) and then held so that the
+// iteration can settle. The part of a window that another surface fills
+// (beyond a wall, across a break of slope) then stops pulling the match
+// towards a compromise. With `taper` also by its place: a Gaussian of
+// kWindowSigma half windows about the window's centre, so that what lies
+// next to the point counts most (less precise on plain ground, where all
+// samples tell the same).
+// True when it converged; `map` then holds the refined geometry, `result`
+// the correlation (weighted as the samples were), the parallax's standard
+// deviation, the y-parallax, the fit and the iterations. False also when the window leaves the
+// right image (result's status then Outside).
 bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>& smooth, double ec,
-                      double er, Affine& map, double& gain, double& offset,
-                      MatchResult& result) const {
+                      double er, double u0, double v0, bool taper, Affine& map, double& gain,
+                      double& offset, MatchResult& result) const {
     const MatchOptions& o = m_options;
     const int half = m_nHalf;
     const size_t n = left.size();
     const double h = half;
-    // The right window one pixel wider on every side: the gradient comes from
-    // central differences across it, a smooth function of the parameters.
     // Both windows are smoothed by two passes of the [1 2 1] / 4 filter
     // first: texture near the pixel size is sampled differently in the two
-    // photographs and only adds noise (one pass: 97.0 % of the demo's
-    // textured points on smooth ground matched, RMSE 0.060 px; two: 97.8 %,
-    // 0.059 px; three gain nothing more).
-    const int wide = 2 * half + 3;
-    std::vector<double> samples(static_cast<size_t>(wide) * wide);
+    // photographs and only adds noise.
     const int passes = kSmoothPasses;
-    std::vector<double> wider;
+    const int side = 2 * half + 1;
+    const int outer = half + passes;  // the raw samples the smoothed window needs
+    const size_t raw = static_cast<size_t>(side + 2 * passes) * (side + 2 * passes);
+    // Working arrays, kept by each thread from one refinement to the next.
+    thread_local std::vector<double> rawValue, rawAlong, rawGy, rawAcross, rawAlongU, rawAlongV;
+    thread_local std::vector<double> value, along, across, alongU, alongV, place, fit, residual,
+        magnitude;
+    for (auto* v : {&value, &along, &across, &alongU, &alongV, &place, &magnitude}) v->resize(n);
+    fit.assign(n, 1.0);
+    residual.assign(n, 0.0);
+    for (int v = -half, k = 0; v <= half; ++v) {
+        for (int u = -half; u <= half; ++u, ++k) {
+            const double r2 = (u * u + v * v) / (h * h);
+            place[static_cast<size_t>(k)] =
+                taper ? std::exp(-0.5 * r2 / (kWindowSigma * kWindowSigma)) : 1.0;
+        }
+    }
     const Affine start = map;
     const double nc = -er, nr = ec;  // across the epipolar line
-    double p[kParams] = {0.0, 0.0, 0.0, 0.0, offset, gain};
-    auto current = [&]() {
+    auto at = [&](const double* q) {
         Affine a;
-        a.cx = start.cx + ec * p[0] + nc * p[1];
-        a.cy = start.cy + er * p[0] + nr * p[1];
-        a.a00 = start.a00 + ec * p[2] / h;
-        a.a01 = start.a01 + ec * p[3] / h;
-        a.a10 = start.a10 + er * p[2] / h;
-        a.a11 = start.a11 + er * p[3] / h;
+        a.cx = start.cx + ec * q[0] + nc * q[1];
+        a.cy = start.cy + er * q[0] + nr * q[1];
+        a.a00 = start.a00 + ec * q[2] / h;
+        a.a01 = start.a01 + ec * q[3] / h;
+        a.a10 = start.a10 + er * q[2] / h;
+        a.a11 = start.a11 + er * q[3] / h;
         return a;
     };
     double normal[kParams][kParams];  // upper triangle
     double rhs[kParams];
+    // The weighted sum of squares at `q` with its normal equations and
+    // residuals; false when the window leaves the right image.
+    auto evaluate = [&](const double* q, double& sum) {
+        for (auto* v : {&rawValue, &rawAlong, &rawGy, &rawAcross, &rawAlongU, &rawAlongV})
+            v->resize(raw);  // BlurPasses leaves its input shrunk
+        if (!SampleWindowGrad(m_rightBand, at(q), outer, rawValue.data(), rawAlong.data(),
+                              rawGy.data()))
+            return false;
+        // The derivatives of the smoothed samples by the parameters are the
+        // smoothed derivatives of the raw ones (the filter is linear): along
+        // and across the epipolar line, and along it times the raw sample's
+        // place in the window for the slope terms.
+        for (int v = -outer, k = 0; v <= outer; ++v) {
+            for (int u = -outer; u <= outer; ++u, ++k) {
+                const double gx = rawAlong[k], gy = rawGy[k];
+                rawAlong[k] = gx * ec + gy * er;
+                rawAcross[k] = gx * nc + gy * nr;
+                rawAlongU[k] = rawAlong[k] * u / h;
+                rawAlongV[k] = rawAlong[k] * v / h;
+            }
+        }
+        BlurPasses(rawValue, side, passes, value.data());
+        BlurPasses(rawAlong, side, passes, along.data());
+        BlurPasses(rawAcross, side, passes, across.data());
+        BlurPasses(rawAlongU, side, passes, alongU.data());
+        BlurPasses(rawAlongV, side, passes, alongV.data());
+        for (auto& row : normal) std::fill(std::begin(row), std::end(row), 0.0);
+        std::fill(std::begin(rhs), std::end(rhs), 0.0);
+        sum = 0.0;
+        const double g = q[5];
+        for (size_t k = 0; k < n; ++k) {
+            const double e = smooth[k] - (q[4] + g * value[k]);
+            const double w = place[k] * fit[k];
+            residual[k] = e;
+            sum += w * e * e;
+            const double j[kParams] = {g * along[k],  g * across[k], g * alongU[k],
+                                       g * alongV[k], 1.0,           value[k]};
+            for (int r = 0; r < kParams; ++r) {
+                rhs[r] += w * j[r] * e;
+                for (int c = r; c < kParams; ++c) normal[r][c] += w * j[r] * j[c];
+            }
+        }
+        return true;
+    };
+    // Tukey's weights from the residuals of the last evaluation.
+    double fitSum = static_cast<double>(n);
+    auto reweigh = [&]() {
+        for (size_t k = 0; k < n; ++k) magnitude[k] = std::fabs(residual[k]);
+        std::nth_element(magnitude.begin(), magnitude.begin() + n / 2, magnitude.end());
+        const double scale = kTukey * 1.4826 * magnitude[n / 2];
+        if (!(scale > 0.0)) return;
+        fitSum = 0.0;
+        for (size_t k = 0; k < n; ++k) {
+            const double t = residual[k] / scale;
+            fit[k] = t * t < 1.0 ? (1.0 - t * t) * (1.0 - t * t) : 0.0;
+            fitSum += fit[k];
+        }
+    };
+    auto hold = [&](int r) {
+        for (int c = 0; c < kParams; ++c) normal[std::min(r, c)][std::max(r, c)] = 0.0;
+        normal[r][r] = 1.0;
+        rhs[r] = 0.0;
+    };
+
+    double p[kParams] = {0.0, 0.0, 0.0, 0.0, offset, gain};
     double sse = 0.0;
     bool converged = false;
     bool slopes = false;  // second stage: the slope terms too
-    int used = 0;
+    int reweighings = 0;
     for (int it = 1; it <= o.maxIterations; ++it) {
         result.iterations = it;
-        const Affine a = current();
-        wider.resize(static_cast<size_t>(wide + 2 * passes) * (wide + 2 * passes));
-        if (!SampleWindowCubic(m_rightBand, a, half + 1 + passes, wider.data())) {
+        // Weights from residuals are only fair once the window lies close:
+        // before, the samples of steep grey slopes have the largest
+        // residuals, and they carry the most of the parallax.
+        if (slopes && reweighings < kReweighings) {
+            reweigh();
+            ++reweighings;
+        }
+        if (!evaluate(p, sse)) {
             result.status = MatchStatus::Outside;
             return false;
         }
-        BlurPasses(wider, wide, passes, samples.data());
-        const double det = a.a00 * a.a11 - a.a01 * a.a10;
-        if (!(std::fabs(det) > 1e-6)) return false;
-        for (auto& row : normal) std::fill(std::begin(row), std::end(row), 0.0);
-        std::fill(std::begin(rhs), std::end(rhs), 0.0);
-        sse = 0.0;
-        size_t k = 0;
-        const double g = p[5];
-        for (int v = -half; v <= half; ++v) {
-            for (int u = -half; u <= half; ++u, ++k) {
-                const double un = u / h, vn = v / h;
-                const double* s =
-                    &samples[static_cast<size_t>((v + half + 1) * wide + u + half + 1)];
-                const double value = s[0];
-                // Gradient across the window, then in the image's axes
-                // through the inverse of the affine map's linear part, then
-                // along and across the epipolar line.
-                const double du = 0.5 * (s[1] - s[-1]), dv = 0.5 * (s[wide] - s[-wide]);
-                const double gx = (a.a11 * du - a.a10 * dv) / det;
-                const double gy = (-a.a01 * du + a.a00 * dv) / det;
-                const double ge = g * (gx * ec + gy * er), gn = g * (gx * nc + gy * nr);
-                const double e = smooth[k] - (p[4] + g * value);
-                const double j[kParams] = {ge, gn, ge * un, ge * vn, 1.0, value};
-                for (int r = 0; r < kParams; ++r) {
-                    rhs[r] += j[r] * e;
-                    for (int c = r; c < kParams; ++c) normal[r][c] += j[r] * j[c];
-                }
-                sse += e * e;
-            }
-        }
-        // In the first stage the slope terms are held where they are.
-        used = slopes ? kParams : kParams - 2;
+        hold(1);
         if (!slopes) {
-            for (int r : {2, 3}) {
-                for (int c = 0; c < kParams; ++c) normal[std::min(r, c)][std::max(r, c)] = 0.0;
-                normal[r][r] = 1.0;
-                rhs[r] = 0.0;
-            }
+            hold(2);
+            hold(3);
         }
-        double factor[kParams][kParams];  // normal stays for the covariance
+        double factor[kParams][kParams];
         std::memcpy(factor, normal, sizeof factor);
         if (!Cholesky(factor)) return false;
         double delta[kParams];
         CholeskySolve(factor, rhs, delta);
         for (int i = 0; i < kParams; ++i) p[i] += delta[i];
-        if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !(p[5] > 0.0)) return false;
+        if (!std::isfinite(p[0]) || !(p[5] > 0.0)) return false;
         // Wandered off the peak the search found: another peak or none.
-        if (std::hypot(p[0], p[1]) > 2.0) return false;
-        if (std::fabs(delta[0]) < o.convergence) {
+        if (std::fabs(p[0]) > 2.0) return false;
+        if (std::fabs(delta[0] + (delta[2] * u0 + delta[3] * v0) / h) < o.convergence) {
             if (slopes) {
                 converged = true;
                 break;
@@ -447,26 +626,39 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
         }
     }
     if (!converged) return false;
-    map = current();
+    map = at(p);
     gain = p[5];
     offset = p[4];
-    // Standard deviation of the parallax: sigma0^2 times its element of N^-1.
-    if (!Cholesky(normal)) return false;
-    const double dof = static_cast<double>(n) - used;
+    // The normal equations where it settled, all parameters free: the
+    // standard deviation of the parallax at the point (sigma0^2 times its
+    // element of N^-1), and one step of t for the y-parallax.
+    if (!evaluate(p, sse) || !Cholesky(normal)) return false;
+    const double dof = fitSum - kParams;
     const double s0 = dof > 0 ? sse / dof : NAN;
-    double e0[kParams] = {1, 0, 0, 0, 0, 0}, c0[kParams];
+    const double e0[kParams] = {1.0, 0.0, u0 / h, v0 / h, 0.0, 0.0};
+    double c0[kParams], step[kParams];
     CholeskySolve(normal, e0, c0);
-    result.sigmaPx = std::sqrt(std::max(0.0, s0 * c0[0]));
+    double variance = 0.0;
+    for (int i = 0; i < kParams; ++i) variance += e0[i] * c0[i];
+    result.sigmaPx = std::sqrt(std::max(0.0, s0 * variance));
+    CholeskySolve(normal, rhs, step);
+    result.yParallax = step[1];
+    result.fit = fitSum / static_cast<double>(n);
     std::vector<double> right(n);
     if (!SampleWindow(m_rightBand, map, half, right.data())) {
         result.status = MatchStatus::Outside;
         return false;
     }
-    result.correlation = Correlation(left.data(), right.data(), n);
+    // The correlation with the refinement's own weights: the samples that
+    // another surface fills are not part of what was matched.
+    for (size_t k = 0; k < n; ++k) magnitude[k] = place[k] * fit[k];
+    result.correlation = WeightedCorrelation(left.data(), right.data(), magnitude.data(), n);
     return true;
 }
 
-MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double range) const {
+MatchResult CMatcher::MatchWindow(double x, double y, double z, double centreZ, double range,
+                                  double du, double dv, bool taper, Affine& pointMap,
+                                  const Seed* seed) const {
     MatchResult res;
     res.x = x;
     res.y = y;
@@ -478,18 +670,25 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
     const MatchOptions& o = m_options;
     const bool keepXY = o.keepXY;
     if (!(range > 0.0) || !std::isfinite(range)) range = o.range > 0.0 ? o.range : o.minRange;
-    // The left window's centre (sub-image): fixed on the point's left
-    // position along its ray; under X, Y at each height with keepXY.
-    double lc0, lr0;
-    if (!LeftAt(x, y, z, lc0, lr0)) return res;
-    auto leftCentre = [&](double zt, double& lc, double& lr) {
+    // The point's left position (sub-image): fixed along its ray; under X, Y
+    // at each height with keepXY. The window's centre lies du, dv from it.
+    double lp0, lq0;
+    if (!LeftAt(x, y, z, lp0, lq0)) return res;
+    auto leftPoint = [&](double zt, double& lc, double& lr) {
         if (!keepXY) {
-            lc = lc0;
-            lr = lr0;
+            lc = lp0;
+            lr = lq0;
             return true;
         }
         return LeftAt(x, y, zt, lc, lr);
     };
+    auto leftCentre = [&](double zt, double& lc, double& lr) {
+        if (!leftPoint(zt, lc, lr)) return false;
+        lc += du;
+        lr += dv;
+        return true;
+    };
+    const double lc0 = lp0 + du, lr0 = lq0 + dv;
     // Parallax per ground unit of height along the search line: how far the
     // right position moves against the left one.
     auto parallaxAt = [&](double zt, double& pc, double& pr) {
@@ -523,60 +722,74 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
         a.cy = lr;
         return SampleWindow(m_leftBand, a, m_nHalf, left.data());
     };
-    // The correlation search. Trials whose windows leave an image count as
-    // no correlation; at the centre of the interval that makes the point Outside.
-    const int trials = 2 * steps + 1;
-    std::vector<double> ncc(static_cast<size_t>(trials), NAN);
-    if (!keepXY) {
-        if (!sampleLeft(lc0, lr0)) return res;
-        res.texture = StandardDeviation(left);
-    }
-    int best = -1;
-    for (int k = 0; k < trials; ++k) {
-        const double zt = centreZ + (k - steps) * step;
-        double lc, lr;
-        Affine a;
-        if (!leftCentre(zt, lc, lr) || (keepXY && !sampleLeft(lc, lr)) ||
-            !LeftToRight(lc, lr, zt, a) || !SampleWindow(m_rightBand, a, m_nHalf, right.data())) {
-            if (k == steps) return res;
-            continue;
+    // The correlation search (none when a seed mapping is given). Trials
+    // whose windows leave an image count as no correlation; at the centre of
+    // the interval that makes the point Outside.
+    double zt = seed ? seed->z : NAN;
+    if (!seed) {
+        const int trials = 2 * steps + 1;
+        std::vector<double> ncc(static_cast<size_t>(trials), NAN);
+        if (!keepXY) {
+            if (!sampleLeft(lc0, lr0)) return res;
+            res.texture = StandardDeviation(left);
         }
-        if (keepXY && k == steps) res.texture = StandardDeviation(left);
-        ncc[k] = Correlation(left.data(), right.data(), n);
-        if (std::isfinite(ncc[k]) && (best < 0 || ncc[k] > ncc[best])) best = k;
+        int best = -1;
+        for (int k = 0; k < trials; ++k) {
+            const double trialZ = centreZ + (k - steps) * step;
+            double lc, lr;
+            Affine a;
+            if (!leftCentre(trialZ, lc, lr) || (keepXY && !sampleLeft(lc, lr)) ||
+                !LeftToRight(lc, lr, trialZ, a) ||
+                !SampleWindow(m_rightBand, a, m_nHalf, right.data())) {
+                if (k == steps) return res;
+                continue;
+            }
+            if (keepXY && k == steps) res.texture = StandardDeviation(left);
+            ncc[k] = Correlation(left.data(), right.data(), n);
+            if (std::isfinite(ncc[k]) && (best < 0 || ncc[k] > ncc[best])) best = k;
+        }
+        res.status = MatchStatus::NoMatch;
+        if (best < 0) return res;
+        // The peak must lie inside the interval (a neighbour on each side) and
+        // stand out against every other peak: the best value from the feet of
+        // the main peak's flanks (where the correlation stops falling from it,
+        // at least two steps away) outwards. On a texture of long wavelengths the flanks are
+        // wide; two steps alone would measure the flank, not a rival.
+        int lo = best, hi = best;
+        while (lo > 0 && std::isfinite(ncc[lo - 1]) && ncc[lo - 1] < ncc[lo]) --lo;
+        while (hi < trials - 1 && std::isfinite(ncc[hi + 1]) && ncc[hi + 1] < ncc[hi]) ++hi;
+        lo = std::min(lo, best - 2);
+        hi = std::max(hi, best + 2);
+        double other = -INFINITY;
+        for (int k = 0; k < trials; ++k) {
+            if ((k <= lo || k >= hi) && std::isfinite(ncc[k])) other = std::max(other, ncc[k]);
+        }
+        res.distinctness = std::isfinite(other) ? ncc[best] - other : NAN;
+        if (best == 0 || best == trials - 1 || !std::isfinite(ncc[best - 1]) ||
+            !std::isfinite(ncc[best + 1]))
+            return res;
+        if (!o.refine) return res;
+        zt = centreZ + (best - steps) * step;
+    } else {
+        if (!keepXY) {
+            if (!sampleLeft(lc0, lr0)) return res;
+            res.texture = StandardDeviation(left);
+        }
+        res.status = MatchStatus::NoMatch;
+        res.distinctness = seed->distinctness;
     }
-    res.status = MatchStatus::NoMatch;
-    if (best < 0) return res;
-    // The peak must lie inside the interval (a neighbour on each side) and
-    // stand out against every other peak: the best value from the feet of
-    // the main peak's flanks (where the correlation stops falling from it,
-    // at least two steps away) outwards. On a texture of long wavelengths the flanks are
-    // wide; two steps alone would measure the flank, not a rival.
-    int lo = best, hi = best;
-    while (lo > 0 && std::isfinite(ncc[lo - 1]) && ncc[lo - 1] < ncc[lo]) --lo;
-    while (hi < trials - 1 && std::isfinite(ncc[hi + 1]) && ncc[hi + 1] < ncc[hi]) ++hi;
-    lo = std::min(lo, best - 2);
-    hi = std::max(hi, best + 2);
-    double other = -INFINITY;
-    for (int k = 0; k < trials; ++k) {
-        if ((k <= lo || k >= hi) && std::isfinite(ncc[k])) other = std::max(other, ncc[k]);
-    }
-    res.distinctness = std::isfinite(other) ? ncc[best] - other : NAN;
-    if (best == 0 || best == trials - 1 || !std::isfinite(ncc[best - 1]) ||
-        !std::isfinite(ncc[best + 1]))
-        return res;
-    if (!o.refine) return res;
 
-    // Refinement from the best trial; with keepXY the left window is taken
-    // again under X, Y at the matched height until the height settles.
-    double zt = centreZ + (best - steps) * step;
+    // Refinement from the best trial (or the seed); with keepXY the left
+    // window is taken again under X, Y at the matched height until the
+    // height settles.
     double zMatched = NAN, lc = lc0, lr = lr0;
     Affine map;
     bool refined = false;
     double gain = 1.0, offset = 0.0;
     for (int round = 0; round < (keepXY ? 4 : 1); ++round) {
+        if (seed && round == 0) map = seed->map;
         if (!leftCentre(zt, lc, lr) || (keepXY && !sampleLeft(lc, lr)) ||
-            !LeftToRight(lc, lr, zt, map) ||
+            (!(seed && round == 0) && !LeftToRight(lc, lr, zt, map)) ||
             !SampleWindow(m_rightBand, map, m_nHalf, right.data())) {
             res.status = MatchStatus::Outside;
             return res;
@@ -617,7 +830,7 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
                 }
             }
         }
-        refined = Refine(left, smooth, ecr, err, map, gain, offset, res);
+        refined = Refine(left, smooth, ecr, err, -du, -dv, taper, map, gain, offset, res);
         if (!refined) {
             if (res.status == MatchStatus::Outside) {
                 res.correlation = NAN;
@@ -625,18 +838,17 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
             }
             return res;
         }
-        zMatched = ClosestApproachZ(m_left, lc, lr, m_right, map.cx, map.cy, zt);
+        // The refined mapping at the point itself.
+        pointMap = map;
+        pointMap.cx = map.cx - map.a00 * du - map.a01 * dv;
+        pointMap.cy = map.cy - map.a10 * du - map.a11 * dv;
+        zMatched =
+            ClosestApproachZ(m_left, lc - du, lr - dv, m_right, pointMap.cx, pointMap.cy, zt);
         if (!std::isfinite(zMatched)) return res;
         const bool settled = std::fabs(zMatched - zt) * rate < 10.0 * o.convergence;
         zt = zMatched;
         if (!keepXY || settled) break;
     }
-    // y-parallax: the matched right position against the left ray's point at
-    // the matched height, across the epipolar direction.
-    double X, Y, pc, pr;
-    if (SubImageToGround(m_left, lc, lr, zMatched, X, Y) &&
-        GroundToSubImage(m_right, X, Y, zMatched, pc, pr))
-        res.yParallax = ec * (map.cy - pr) - er * (map.cx - pc);
     // The matched height must lie in the searched interval (a step beyond
     // its ends at most).
     if (std::fabs(zMatched - centreZ) > reach + step) return res;
@@ -654,6 +866,48 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
     }
     res.status = MatchStatus::Matched;
     return res;
+}
+
+MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double range) const {
+    Affine map;
+    const MatchResult centred = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, false, map);
+    if (centred.status != MatchStatus::NoMatch || !m_options.shiftedWindows || !m_options.refine)
+        return centred;
+    // Beside a wall or a break of slope the window centred on the point
+    // sees two surfaces, and the search or the refinement may find nothing
+    // certain. Then the centred window again with the samples near the
+    // point weighted most (which costs precision on plain ground, so it
+    // comes second); then windows shifted by half a half window, and by a
+    // half window, in the eight directions, which may see one surface: where
+    // one of them matches, its mapping moved to the point starts a refinement
+    // of the centred window, which is the result when it matches too, within
+    // kSeedAgreement of where the shifted window put the point. Of several,
+    // the one with the smallest standard deviation. (A shifted window alone
+    // would give the point the height of its neighbour's plane.)
+    MatchResult best = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, true, map);
+    if (best.status == MatchStatus::Matched) {
+        best.texture = centred.texture;
+        return best;
+    }
+    best = centred;
+    constexpr int kDirections[8][2] = {{1, 0}, {-1, 0}, {0, 1},  {0, -1},
+                                       {1, 1}, {-1, 1}, {1, -1}, {-1, -1}};
+    for (int k = 0; k < 16; ++k) {
+        const double s = k < 8 ? std::round(0.5 * m_nHalf) : m_nHalf;
+        const double du = s * kDirections[k % 8][0], dv = s * kDirections[k % 8][1];
+        Affine shifted;
+        const MatchResult r = MatchWindow(x, y, z, centreZ, range, du, dv, true, shifted);
+        if (r.status != MatchStatus::Matched) continue;
+        const Seed seed{shifted, r.z, r.distinctness};
+        Affine again;
+        const MatchResult c = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, true, again, &seed);
+        if (c.status != MatchStatus::Matched ||
+            !(std::hypot(again.cx - shifted.cx, again.cy - shifted.cy) < kSeedAgreement))
+            continue;
+        if (best.status != MatchStatus::Matched || c.sigmaPx < best.sigmaPx) best = c;
+    }
+    best.texture = centred.texture;
+    return best;
 }
 
 int MatchPoints(const CTINPoints& ground, const CAerialPhoto& left, const CAerialPhoto& right,

@@ -4,11 +4,14 @@
 // compared, by normalised cross-correlation, with windows of the right
 // photograph taken where the orientations put that ground patch at a series
 // of trial heights; the best trial is refined by least-squares matching
-// (the orientations' affine mapping at that height, corrected by shifts
-// along and across the epipolar line and a slope of the parallax along it,
-// plus a radiometric gain and offset; Gauss-Newton), and the
-// matched height is where the left ray comes closest to the right ray through
-// the matched right position.
+// (the orientations' affine mapping at that height, corrected by a shift
+// along the epipolar line and a slope of the parallax along it, plus a
+// radiometric gain and offset; Gauss-Newton with robust weights), and the
+// matched height is where the left ray comes closest to the right ray
+// through the matched right position. Where the centred window finds no
+// match (beside walls and breaks of slope), it is tried again with the
+// samples near the point weighted most, then started from windows shifted
+// off the point (see CMatcher::Match).
 //
 // Two ways to move the point:
 //   along the left ray (default) the left image position stays fixed; X, Y and
@@ -79,6 +82,10 @@ struct MatchOptions {
     // False: the correlation search alone, no refinement (for measuring its
     // share of the time); no point is then ever Matched.
     bool refine = true;
+    // When the window centred on the point finds no match, try again with
+    // the samples near the point weighted most, then from windows shifted off
+    // the point (see CMatcher::Match).
+    bool shiftedWindows = true;
 };
 constexpr int kMinMatchWindow = 7;
 constexpr int kMaxMatchWindow = 31;
@@ -88,7 +95,7 @@ struct MatchResult {
     int index = -1;  // record index (batch), or -1
     MatchStatus status = MatchStatus::NoMatch;
     double x = 0.0, y = 0.0, z = 0.0;  // ground: new position, or the point as it was
-    // Refinement's correlation (-1 .. 1) and the parallax's standard
+    // Refinement's correlation (-1 .. 1, with its weights) and the parallax's standard
     // deviation (pixels); NaN when no refinement ran (always for Outside).
     double correlation = NAN;
     double sigmaPx = NAN;
@@ -100,6 +107,10 @@ struct MatchResult {
     // Grey-level standard deviation of the left window (sample units).
     double texture = NAN;
     int iterations = 0;
+    // How much of the window the refinement's mapping fits: the mean of its
+    // robust weights (0 .. 1; NaN when no refinement ran). Low where the
+    // window sees two surfaces.
+    double fit = NAN;
     // The searched interval: centre and half width (ground units).
     double searchZ = NAN;
     double searchRange = NAN;
@@ -129,8 +140,20 @@ private:
     struct Affine;  // a window's position in an image
     bool LeftToRight(double lc, double lr, double z, Affine& map) const;
     bool LeftAt(double x, double y, double z, double& column, double& row) const;
+    // One window whose centre lies (du, dv) left sub-image pixels from the
+    // point's left position; `pointMap` receives the refined mapping moved to
+    // the point (its centre the point's matched right position).
+    // Where a refinement starts instead of the correlation search: the
+    // window's mapping at height z, found with that distinctness.
+    struct Seed;
+    // With a seed, no search: the refinement starts from the seed.
+    // taper: samples weighted by their distance from the window's centre.
+    MatchResult MatchWindow(double x, double y, double z, double centreZ, double range, double du,
+                            double dv, bool taper, Affine& pointMap,
+                            const Seed* seed = nullptr) const;
     bool Refine(const std::vector<double>& left, const std::vector<double>& smooth, double ec,
-                double er, Affine& map, double& gain, double& offset, MatchResult& result) const;
+                double er, double u0, double v0, bool taper, Affine& map, double& gain,
+                double& offset, MatchResult& result) const;
 
     const CAerialPhoto& m_left;
     const CAerialPhoto& m_right;

@@ -228,4 +228,36 @@ TEST_F(SyntheticPair, PointsAtTheirTrueHeightStayAndKeepXYChangesOnlyZ) {
     EXPECT_TRUE(edge.x == X && edge.y == Y && std::isnan(edge.correlation));
 }
 
+// Beside the step every window centred on a point sees both levels (6 px
+// of parallax apart). Points 0.5 to 3 m from its edge, on either side and at
+// their true height: the fallbacks (the window weighted towards the point,
+// windows shifted off it) match many that the centred window alone leaves,
+// and give those the point's own level, not the other one's.
+TEST_F(SyntheticPair, BesideTheStepTheFallbacksFindThePointsOwnLevel) {
+    MatchOptions options;
+    const CMatcher matcher(s_left, s_right, options);
+    options.shiftedWindows = false;
+    const CMatcher centredOnly(s_left, s_right, options);
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> along(-20.0, 4.0), off(0.5, 3.0);
+    const int tried = 80;
+    int centred = 0, added = 0;
+    for (int i = 0; i < tried; ++i) {
+        // Across the edge x = 15 (y < 8), on the upper or the lower level.
+        const double X = kX0 + 15.0 + (i % 2 ? 1.0 : -1.0) * off(rng), Y = kY0 + along(rng);
+        const double z = TrueZ(X, Y);
+        const MatchResult c = centredOnly.Match(X, Y, z, z + 1.0, 4.0);
+        const MatchResult r = matcher.Match(X, Y, z, z + 1.0, 4.0);
+        if (c.status == MatchStatus::Matched) {
+            ++centred;
+            EXPECT_TRUE(r.status == MatchStatus::Matched && r.z == c.z);  // the fallbacks only add
+            continue;
+        }
+        if (r.status != MatchStatus::Matched) continue;
+        ++added;
+        EXPECT_LT(2.0 * std::fabs(r.z - TrueZ(r.x, r.y)), 1.5) << X - kX0 << " " << Y - kY0;
+    }
+    EXPECT_GE(added, (tried - centred) / 2);
+}
+
 }  // namespace
