@@ -235,24 +235,32 @@ bool SampleWindowT(const Band& b, const Affine& m, int half, double* out) {
     return true;
 }
 
+// Calls f with a value of the band's sample type (LAN packing codes).
+template <typename F>
+bool WithSampleType(int packing, F&& f) {
+    switch (packing) {
+        case 2:
+            return f(uint16_t{});
+        case 3:
+            return f(int16_t{});
+        case 4:
+            return f(uint32_t{});
+        case 5:
+            return f(int32_t{});
+        case 6:
+            return f(float{});
+        case 7:
+            return f(double{});
+        default:
+            return f(uint8_t{});
+    }
+}
+
 template <bool Cubic, typename Band, typename Affine>
 bool SampleWindowOf(const Band& b, const Affine& m, int half, double* out) {
-    switch (b.packing) {
-        case 2:
-            return SampleWindowT<uint16_t, Cubic>(b, m, half, out);
-        case 3:
-            return SampleWindowT<int16_t, Cubic>(b, m, half, out);
-        case 4:
-            return SampleWindowT<uint32_t, Cubic>(b, m, half, out);
-        case 5:
-            return SampleWindowT<int32_t, Cubic>(b, m, half, out);
-        case 6:
-            return SampleWindowT<float, Cubic>(b, m, half, out);
-        case 7:
-            return SampleWindowT<double, Cubic>(b, m, half, out);
-        default:
-            return SampleWindowT<uint8_t, Cubic>(b, m, half, out);
-    }
+    return WithSampleType(b.packing, [&](auto sample) {
+        return SampleWindowT<decltype(sample), Cubic>(b, m, half, out);
+    });
 }
 
 template <typename Band, typename Affine>
@@ -324,22 +332,9 @@ bool SampleWindowGradT(const Band& b, const Affine& m, int half, double* value, 
 template <typename Band, typename Affine>
 bool SampleWindowGrad(const Band& b, const Affine& m, int half, double* value, double* gx,
                       double* gy) {
-    switch (b.packing) {
-        case 2:
-            return SampleWindowGradT<uint16_t>(b, m, half, value, gx, gy);
-        case 3:
-            return SampleWindowGradT<int16_t>(b, m, half, value, gx, gy);
-        case 4:
-            return SampleWindowGradT<uint32_t>(b, m, half, value, gx, gy);
-        case 5:
-            return SampleWindowGradT<int32_t>(b, m, half, value, gx, gy);
-        case 6:
-            return SampleWindowGradT<float>(b, m, half, value, gx, gy);
-        case 7:
-            return SampleWindowGradT<double>(b, m, half, value, gx, gy);
-        default:
-            return SampleWindowGradT<uint8_t>(b, m, half, value, gx, gy);
-    }
+    return WithSampleType(b.packing, [&](auto sample) {
+        return SampleWindowGradT<decltype(sample)>(b, m, half, value, gx, gy);
+    });
 }
 
 // Scanned-image position of a sub-image position and the ground point of
