@@ -517,8 +517,9 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
     double normal[kParams][kParams];  // upper triangle
     double rhs[kParams];
     // The weighted sum of squares at `q` with its normal equations and
-    // residuals; false when the window leaves the right image.
-    auto evaluate = [&](const double* q, double& sum) {
+    // residuals; false when the window leaves the right image. The
+    // y-parallax's column only when it is wanted (it is held while iterating).
+    auto evaluate = [&](const double* q, double& sum, bool withAcross) {
         for (auto* v : {&rawValue, &rawAlong, &rawGy, &rawAcross, &rawAlongU, &rawAlongV})
             v->resize(raw);  // BlurPasses leaves its input shrunk
         if (!SampleWindowGrad(m_rightBand, at(q), outer, rawValue.data(), rawAlong.data(),
@@ -532,14 +533,17 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
             for (int u = -outer; u <= outer; ++u, ++k) {
                 const double gx = rawAlong[k], gy = rawGy[k];
                 rawAlong[k] = gx * ec + gy * er;
-                rawAcross[k] = gx * nc + gy * nr;
+                if (withAcross) rawAcross[k] = gx * nc + gy * nr;
                 rawAlongU[k] = rawAlong[k] * u / h;
                 rawAlongV[k] = rawAlong[k] * v / h;
             }
         }
         BlurPasses(rawValue, side, passes, value.data());
         BlurPasses(rawAlong, side, passes, along.data());
-        BlurPasses(rawAcross, side, passes, across.data());
+        if (withAcross)
+            BlurPasses(rawAcross, side, passes, across.data());
+        else
+            std::fill(across.begin(), across.end(), 0.0);
         BlurPasses(rawAlongU, side, passes, alongU.data());
         BlurPasses(rawAlongV, side, passes, alongV.data());
         for (auto& row : normal) std::fill(std::begin(row), std::end(row), 0.0);
@@ -594,7 +598,7 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
             reweigh();
             ++reweighings;
         }
-        if (!evaluate(p, sse)) {
+        if (!evaluate(p, sse, false)) {
             result.status = MatchStatus::Outside;
             return false;
         }
@@ -627,7 +631,7 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
     // The normal equations where it settled, all parameters free: the
     // standard deviation of the parallax at the point (sigma0^2 times its
     // element of N^-1), and one step of t for the y-parallax.
-    if (!evaluate(p, sse) || !Cholesky(normal)) return false;
+    if (!evaluate(p, sse, true) || !Cholesky(normal)) return false;
     const double dof = fitSum - kParams;
     const double s0 = dof > 0 ? sse / dof : NAN;
     const double e0[kParams] = {1.0, 0.0, u0 / h, v0 / h, 0.0, 0.0};
