@@ -19,11 +19,13 @@
 // ground, which the exact orientations make zero: its spread is the
 // matching noise the images themselves allow. --list writes every point's
 // figures, with whether the true point is hidden from the left (2) or the
-// right (1) photograph by a building; --centred-only leaves out the shifted
-// windows (see Matching/Matcher.h).
+// right (1) photograph by a building (near walls and road slopes, and
+// wherever it is not matched); --centred-only leaves out the fallbacks and
+// --no-narrowing the narrowed window (see Matching/Matcher.h).
 //
 //   match_measure DEMO_DIR [--threads N] [--window N] [--max-sigma PX] [--blunders N]
 //                 [--iterations N] [--min-correlation C] [--list FILE.csv] [--centred-only]
+//                 [--no-narrowing]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -120,6 +122,8 @@ int main(int argc, char** argv) {
             options.minCorrelation = std::atof(argv[++a]);
         } else if (std::strcmp(argv[a], "--centred-only") == 0) {
             options.shiftedWindows = false;
+        } else if (std::strcmp(argv[a], "--no-narrowing") == 0) {
+            options.narrowing = false;
         } else if (std::strcmp(argv[a], "--list") == 0 && a + 1 < argc) {
             listPath = argv[++a];
         } else if (std::strcmp(argv[a], "--blunders") == 0 && a + 1 < argc) {
@@ -232,7 +236,7 @@ int main(int argc, char** argv) {
         if (list) {
             const demo::ReliefKind k = terrain.ReliefAt(p->x, p->y, 4.0);  // 0 none, 1 wall, 2 road
             int hidden = 0;
-            if (k != demo::ReliefKind::None && hasTexture) {
+            if (hasTexture && (k != demo::ReliefKind::None || r.status != MatchStatus::Matched)) {
                 const double zTrue = terrain.SurfaceHeight(p->x, p->y);
                 for (const CAerialPhoto* photo : {&left, &right}) {
                     const double seen = RayHeight(terrain, *photo, p->x, p->y, zTrue, 30.0);

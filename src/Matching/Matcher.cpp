@@ -11,16 +11,37 @@
 
 namespace {
 
-constexpr int kParams = 6;  // s, t, gu, gv, offset, gain (see CMatcher::Refine)
+constexpr int kParams = 7;  // s, t, gu, gv, offset, gain, b (see CMatcher::Refine)
 // Passes of the [1 2 1] filter over both windows before the refinement.
 constexpr int kSmoothPasses = 2;
-// The refinement's weights (see CMatcher::Refine): the taper's standard
-// deviation in half windows; Tukey's constant in robust standard deviations
-// of the residuals, and the iterations that set those weights. Calibrated
-// on the demo's 2000 x 2000 pair (bench/match_measure).
+// The refinement's weights (see CMatcher::Refine): the tapers' standard
+// deviations in half windows (the fallbacks', and the narrow window's that
+// CMatcher::Match weighs against the plain one); Tukey's constant in robust
+// standard deviations of the residuals, and the iterations that set those
+// weights. Calibrated on the demo's 2000 x 2000 pair (bench/match_measure).
 constexpr double kWindowSigma = 0.45;
+constexpr double kNarrowSigma = 0.3;
+// The refinements' standard deviations on the demo's smooth ground are about
+// a fifth of the errors there (neighbouring smoothed samples are not
+// independent, and the photographs differ by more than noise). In those
+// standard deviations of the difference between the plain and the narrowed
+// window (see CMatcher::Match): beyond kNarrowDisagreement the narrowed one
+// is taken when it matches; beyond kWindowDependence, when it does not, the
+// height depends on the window and there is no match.
+constexpr double kNarrowDisagreement = 8.0;
+constexpr double kWindowDependence = 4.0;
 constexpr double kTukey = 4.685;
 constexpr int kReweighings = 4;
+// Break lines tried (see CMatcher::Refine): directions over half a turn, and
+// offsets every pixel up to this many pixels inside the window's edge; a
+// break is taken when it lowers the sum of squares by more than
+// kBreakSignificance times the samples' variance (far beyond the chi-square
+// quantiles, because neighbouring smoothed samples are not independent and
+// the best of many lines is taken).
+constexpr int kBreakDirections = 8;
+constexpr int kBreakMargin = 2;
+constexpr double kBreakStep = 0.25;
+constexpr double kBreakSignificance = 60.0;
 // Pixels: how far the centred window's match may lie from the shifted
 // window's that started it (see CMatcher::Match).
 constexpr double kSeedAgreement = 0.5;
@@ -193,15 +214,29 @@ inline void CubicWeights(double t, double* w) {
 // and Gauss-Newton then wanders by hundredths of a pixel instead of
 // settling). False when any position needs a pixel outside the band or any
 // sample is not finite.
+// A shift of each sample of a window along one direction (image pixels):
+// sample k (row by row) moves by amount[k] times (dx, dy). What a break of
+// slope inside the window adds to its affine mapping (see CMatcher::Refine).
+struct SampleShift {
+    const double* amount = nullptr;  // null: no shift
+    double dx = 0.0, dy = 0.0;
+};
+
 template <typename T, bool Cubic, typename Band, typename Affine>
-bool SampleWindowT(const Band& b, const Affine& m, int half, double* out) {
+bool SampleWindowT(const Band& b, const Affine& m, int half, double* out,
+                   const SampleShift& shift) {
     const int64_t cols = b.cols;
     const double lo = Cubic ? 1.0 : 0.0;
     const double maxX = b.cols - (Cubic ? 3 : 1), maxY = b.rows - (Cubic ? 3 : 1);
+    const double* amount = shift.amount;
     for (int v = -half; v <= half; ++v) {
         for (int u = -half; u <= half; ++u) {
-            const double x = m.cx + m.a00 * u + m.a01 * v;
-            const double y = m.cy + m.a10 * u + m.a11 * v;
+            double x = m.cx + m.a00 * u + m.a01 * v;
+            double y = m.cy + m.a10 * u + m.a11 * v;
+            if (amount) {
+                x += *amount * shift.dx;
+                y += *amount++ * shift.dy;
+            }
             if (!(x >= lo && y >= lo && x <= maxX && y <= maxY)) return false;
             const int c = std::min(static_cast<int>(x), b.cols - 2);
             const int r = std::min(static_cast<int>(y), b.rows - 2);
@@ -257,15 +292,17 @@ bool WithSampleType(int packing, F&& f) {
 }
 
 template <bool Cubic, typename Band, typename Affine>
-bool SampleWindowOf(const Band& b, const Affine& m, int half, double* out) {
+bool SampleWindowOf(const Band& b, const Affine& m, int half, double* out,
+                    const SampleShift& shift = {}) {
     return WithSampleType(b.packing, [&](auto sample) {
-        return SampleWindowT<decltype(sample), Cubic>(b, m, half, out);
+        return SampleWindowT<decltype(sample), Cubic>(b, m, half, out, shift);
     });
 }
 
 template <typename Band, typename Affine>
-bool SampleWindow(const Band& b, const Affine& m, int half, double* out) {
-    return SampleWindowOf<false>(b, m, half, out);
+bool SampleWindow(const Band& b, const Affine& m, int half, double* out,
+                  const SampleShift& shift = {}) {
+    return SampleWindowOf<false>(b, m, half, out, shift);
 }
 
 template <typename Band, typename Affine>
@@ -291,13 +328,18 @@ inline void CubicSlopes(double t, double* d) {
 // beside breaks of slope it crept on for all its iterations.
 template <typename T, typename Band, typename Affine>
 bool SampleWindowGradT(const Band& b, const Affine& m, int half, double* value, double* gx,
-                       double* gy) {
+                       double* gy, const SampleShift& shift) {
     const int64_t cols = b.cols;
     const double maxX = b.cols - 3, maxY = b.rows - 3;
+    const double* amount = shift.amount;
     for (int v = -half; v <= half; ++v) {
         for (int u = -half; u <= half; ++u) {
-            const double x = m.cx + m.a00 * u + m.a01 * v;
-            const double y = m.cy + m.a10 * u + m.a11 * v;
+            double x = m.cx + m.a00 * u + m.a01 * v;
+            double y = m.cy + m.a10 * u + m.a11 * v;
+            if (amount) {
+                x += *amount * shift.dx;
+                y += *amount++ * shift.dy;
+            }
             if (!(x >= 1.0 && y >= 1.0 && x <= maxX && y <= maxY)) return false;
             const int c = std::min(static_cast<int>(x), b.cols - 2);
             const int r = std::min(static_cast<int>(y), b.rows - 2);
@@ -331,9 +373,9 @@ bool SampleWindowGradT(const Band& b, const Affine& m, int half, double* value, 
 
 template <typename Band, typename Affine>
 bool SampleWindowGrad(const Band& b, const Affine& m, int half, double* value, double* gx,
-                      double* gy) {
+                      double* gy, const SampleShift& shift) {
     return WithSampleType(b.packing, [&](auto sample) {
-        return SampleWindowGradT<decltype(sample)>(b, m, half, value, gx, gy);
+        return SampleWindowGradT<decltype(sample)>(b, m, half, value, gx, gy, shift);
     });
 }
 
@@ -446,18 +488,28 @@ bool CMatcher::LeftToRight(double lc, double lr, double z, Affine& map) const {
 //           too, the full affine, matched fewer of the demo's points and
 //           less accurately)
 //   offset, gain  radiometry: left = offset + gain right.
+//   b       with model.breakLine: the change of the parallax's slope across
+//           a break line in the window, at the window's edge (pixels): the
+//           parallax gains b max(0, a u + c v - d) / half beyond the line
+//           a u + c v = d (a, c a unit normal; d pixels), which a break of
+//           slope in the ground makes of the one plane
 // The point lies at (u0, v0) in the window (pixels from its centre): the
-// parallax there, s + (gu u0 + gv v0) / half, is what converges and what
-// the standard deviation is given for.
+// parallax there, s + (gu u0 + gv v0) / half (+ b's share), is what
+// converges and what the standard deviation is given for.
 //
 // Gauss-Newton in two stages: the shift and the radiometry first, then the
-// slope terms too from where the first stage settled. Each stage has
-// converged when the last step changed the parallax at the point by less
-// than options.convergence. The y-parallax t is held at zero while
-// iterating and estimated once at the end, for the report only: estimated
-// with the rest, it let windows whose texture is mostly one line (a road's
-// edge line, furrows) slide along the line, and the parallax with them
-// (on the demo, 2.3 % fewer of the textured points matched near the road).
+// slope terms too from where the first stage settled (from the start when
+// `settled`: the mapping comes from a refinement). Each stage has converged
+// when the last step changed the parallax at the point by less than
+// options.convergence. With model.breakLine, where the second stage has
+// converged, the break line that lowers the sum of squares most is looked
+// for (a Gauss-Newton step in closed form for each line tried); when it
+// lowers it significantly, a third stage estimates b with that line held.
+// The y-parallax t is held at zero while iterating and estimated once at
+// the end, for the report only: estimated with the rest, it let windows
+// whose texture is mostly one line (a road's edge line, furrows) slide
+// along the line, and the parallax with them (on the demo, 2.3 % fewer of
+// the textured points matched near the road).
 //
 // Each sample is weighted by how well it fits: Tukey's biweight of its
 // residual against kTukey robust standard deviations, set in the first
@@ -466,21 +518,24 @@ bool CMatcher::LeftToRight(double lc, double lr, double z, Affine& map) const {
 // the parallax, have the largest residuals) and then held so that the
 // iteration can settle. The part of a window that another surface fills
 // (beyond a wall, across a break of slope) then stops pulling the match
-// towards a compromise. With `taper` also by its place: a Gaussian of
-// kWindowSigma half windows about the window's centre, so that what lies
+// towards a compromise. With a taper also by its place: a Gaussian of
+// `taper` half windows about the window's centre, so that what lies
 // next to the point counts most (less precise on plain ground, where all
 // samples tell the same).
-// True when it converged; `map` then holds the refined geometry, `result`
+// True when it converged; `map` then holds the refined geometry (with a
+// break, the affine mapping that touches it on the point's side), `result`
 // the correlation (weighted as the samples were), the parallax's standard
-// deviation, the y-parallax, the fit and the iterations. False also when the window leaves the
-// right image (result's status then Outside).
+// deviation, the y-parallax, the fit and the iterations. False also when
+// the window leaves the right image (result's status then Outside).
 bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>& smooth, double ec,
-                      double er, double u0, double v0, bool taper, Affine& map, double& gain,
-                      double& offset, MatchResult& result) const {
+                      double er, double u0, double v0, const WindowModel& model, bool settled,
+                      Affine& map, double& gain, double& offset, MatchResult& result) const {
     const MatchOptions& o = m_options;
     const int half = m_nHalf;
     const size_t n = left.size();
     const double h = half;
+    const double taper = model.taper;
+    const bool tapered = taper > 0.0;
     // Both windows are smoothed by two passes of the [1 2 1] / 4 filter
     // first: texture near the pixel size is sampled differently in the two
     // photographs and only adds noise.
@@ -489,21 +544,30 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
     const int outer = half + passes;  // the raw samples the smoothed window needs
     const size_t raw = static_cast<size_t>(side + 2 * passes) * (side + 2 * passes);
     // Working arrays, kept by each thread from one refinement to the next.
-    thread_local std::vector<double> rawValue, rawAlong, rawGy, rawAcross, rawAlongU, rawAlongV;
-    thread_local std::vector<double> value, along, across, alongU, alongV, place, fit, residual,
-        magnitude;
-    for (auto* v : {&value, &along, &across, &alongU, &alongV, &place, &magnitude}) v->resize(n);
+    thread_local std::vector<double> rawValue, rawAlong, rawGy, rawAcross, rawAlongU, rawAlongV,
+        rawBreak, rawRamp;
+    thread_local std::vector<double> value, along, across, alongU, alongV, broken, place, fit,
+        residual, magnitude, ramp;
+    for (auto* v : {&value, &along, &across, &alongU, &alongV, &broken, &place, &magnitude, &ramp})
+        v->resize(n);
+    rawRamp.assign(raw, 0.0);
     fit.assign(n, 1.0);
     residual.assign(n, 0.0);
     for (int v = -half, k = 0; v <= half; ++v) {
         for (int u = -half; u <= half; ++u, ++k) {
             const double r2 = (u * u + v * v) / (h * h);
-            place[static_cast<size_t>(k)] =
-                taper ? std::exp(-0.5 * r2 / (kWindowSigma * kWindowSigma)) : 1.0;
+            place[static_cast<size_t>(k)] = tapered ? std::exp(-0.5 * r2 / (taper * taper)) : 1.0;
         }
     }
     const Affine start = map;
     const double nc = -er, nr = ec;  // across the epipolar line
+    // The break line, once one is found: the ramp max(0, a u + b v - d) / h
+    // at each raw and each window sample (u, v: pixels from the centre).
+    bool broke = false;
+    double breakA = 0.0, breakB = 0.0, breakD = 0.0;
+    auto rampAt = [&](double u, double v) {
+        return std::max(0.0, breakA * u + breakB * v - breakD) / h;
+    };
     auto at = [&](const double* q) {
         Affine a;
         a.cx = start.cx + ec * q[0] + nc * q[1];
@@ -516,14 +580,21 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
     };
     double normal[kParams][kParams];  // upper triangle
     double rhs[kParams];
+    // With a taper, the last evaluation also sums the normal equations with
+    // the weights times the place weights (upper triangle), and the weights.
+    double spread[kParams][kParams];
+    double weightSum = 0.0;
     // The weighted sum of squares at `q` with its normal equations and
     // residuals; false when the window leaves the right image. The
     // y-parallax's column only when it is wanted (it is held while iterating).
     auto evaluate = [&](const double* q, double& sum, bool withAcross) {
-        for (auto* v : {&rawValue, &rawAlong, &rawGy, &rawAcross, &rawAlongU, &rawAlongV})
+        for (auto* v :
+             {&rawValue, &rawAlong, &rawGy, &rawAcross, &rawAlongU, &rawAlongV, &rawBreak})
             v->resize(raw);  // BlurPasses leaves its input shrunk
+        SampleShift shift;
+        if (broke) shift = {rawRamp.data(), ec * q[6], er * q[6]};
         if (!SampleWindowGrad(m_rightBand, at(q), outer, rawValue.data(), rawAlong.data(),
-                              rawGy.data()))
+                              rawGy.data(), shift))
             return false;
         // The derivatives of the smoothed samples by the parameters are the
         // smoothed derivatives of the raw ones (the filter is linear): along
@@ -536,6 +607,7 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
                 if (withAcross) rawAcross[k] = gx * nc + gy * nr;
                 rawAlongU[k] = rawAlong[k] * u / h;
                 rawAlongV[k] = rawAlong[k] * v / h;
+                if (broke) rawBreak[k] = rawAlong[k] * rawRamp[k];
             }
         }
         BlurPasses(rawValue, side, passes, value.data());
@@ -546,20 +618,33 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
             std::fill(across.begin(), across.end(), 0.0);
         BlurPasses(rawAlongU, side, passes, alongU.data());
         BlurPasses(rawAlongV, side, passes, alongV.data());
+        if (broke)
+            BlurPasses(rawBreak, side, passes, broken.data());
+        else
+            std::fill(broken.begin(), broken.end(), 0.0);
         for (auto& row : normal) std::fill(std::begin(row), std::end(row), 0.0);
+        for (auto& row : spread) std::fill(std::begin(row), std::end(row), 0.0);
         std::fill(std::begin(rhs), std::end(rhs), 0.0);
         sum = 0.0;
+        weightSum = 0.0;
         const double g = q[5];
         for (size_t k = 0; k < n; ++k) {
             const double e = smooth[k] - (q[4] + g * value[k]);
             const double w = place[k] * fit[k];
             residual[k] = e;
             sum += w * e * e;
-            const double j[kParams] = {g * along[k],  g * across[k], g * alongU[k],
-                                       g * alongV[k], 1.0,           value[k]};
+            const double j[kParams] = {g * along[k], g * across[k], g * alongU[k], g * alongV[k],
+                                       1.0,          value[k],      g * broken[k]};
             for (int r = 0; r < kParams; ++r) {
                 rhs[r] += w * j[r] * e;
                 for (int c = r; c < kParams; ++c) normal[r][c] += w * j[r] * j[c];
+            }
+            if (withAcross && tapered) {
+                weightSum += w;
+                const double w2 = w * place[k];
+                for (int r = 0; r < kParams; ++r) {
+                    for (int c = r; c < kParams; ++c) spread[r][c] += w2 * j[r] * j[c];
+                }
             }
         }
         return true;
@@ -584,20 +669,115 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
         rhs[r] = 0.0;
     };
 
-    double p[kParams] = {0.0, 0.0, 0.0, 0.0, offset, gain};
+    // The best break line at the last evaluation (the affine mapping
+    // settled, `factor` its normal equations' Cholesky factor): the line
+    // whose ramp column, added to the normal equations, lowers the sum of
+    // squares the most (one Gauss-Newton step with it, in closed form); true
+    // when that is significant, and the line is then set.
+    thread_local std::vector<double> products;
+    auto lookForBreak = [&](const double(&factor)[kParams][kParams], double g, double sum) {
+        const double dof = fitSum - 5.0;  // s, gu, gv, offset and gain are free
+        if (!(dof > 0.0) || !(sum > 0.0)) return false;
+        const double variance = sum / dof;
+        // A line's column is g along[k] times the ramp at sample k: per
+        // sample, the weighted products of g along[k] with the residual and
+        // with the free parameters' columns (s's is g along[k] itself).
+        constexpr int kP = 6;
+        products.resize(n * kP);
+        for (size_t k = 0; k < n; ++k) {
+            const double w = place[k] * fit[k], ga = g * along[k];
+            double* q = &products[k * kP];
+            q[0] = w * ga * residual[k];
+            q[1] = w * ga * ga;
+            q[2] = w * ga * g * alongU[k];
+            q[3] = w * ga * g * alongV[k];
+            q[4] = w * ga;
+            q[5] = w * ga * value[k];
+        }
+        double bestGain = 0.0, bestAngle = 0.0, bestD = 0.0;
+        // How much the line at `angle` (radians from the u axis to its
+        // normal) and offset d (pixels) lowers the sum of squares.
+        auto tryLine = [&](double angle, double d) {
+            const double a = std::cos(angle), b = std::sin(angle);
+            double r = 0.0, cc = 0.0, m[kParams] = {0.0};
+            for (int v = -half, k = 0; v <= half; ++v) {
+                for (int u = -half; u <= half; ++u, ++k) {
+                    const double rho = (a * u + b * v - d) / h;
+                    if (rho <= 0.0) continue;
+                    const double* q = &products[static_cast<size_t>(k) * kP];
+                    r += rho * q[0];
+                    cc += rho * rho * q[1];
+                    m[0] += rho * q[1];
+                    m[2] += rho * q[2];
+                    m[3] += rho * q[3];
+                    m[4] += rho * q[4];
+                    m[5] += rho * q[5];
+                }
+            }
+            double zz[kParams];
+            CholeskySolve(factor, m, zz);
+            double num = r, den = cc;
+            for (int j = 0; j < kParams; ++j) {
+                num -= zz[j] * rhs[j];
+                den -= zz[j] * m[j];
+            }
+            if (!(den > 1e-12 * cc)) return;
+            const double lowered = num * num / den;
+            if (lowered > bestGain) {
+                bestGain = lowered;
+                bestAngle = angle;
+                bestD = d;
+            }
+        };
+        // Coarse (kBreakDirections directions, whole pixels), then fine
+        // around the best (a quarter of the directions' step, kBreakStep).
+        const int reach = half - kBreakMargin;
+        const double turn = M_PI / kBreakDirections;
+        for (int i = 0; i < kBreakDirections; ++i) {
+            for (int d = -reach; d <= reach; ++d) tryLine(turn * i, d);
+        }
+        const double coarseAngle = bestAngle, coarseD = bestD;
+        for (int i = -3; i <= 3; ++i) {
+            for (int j = -3; j <= 3; ++j) {
+                if (i != 0 || j != 0)
+                    tryLine(coarseAngle + 0.25 * turn * i, coarseD + kBreakStep * j);
+            }
+        }
+        if (!(bestGain > kBreakSignificance * variance)) return false;
+        broke = true;
+        breakA = std::cos(bestAngle);
+        breakB = std::sin(bestAngle);
+        breakD = bestD;
+        for (int v = -outer, k = 0; v <= outer; ++v) {
+            for (int u = -outer; u <= outer; ++u, ++k)
+                rawRamp[static_cast<size_t>(k)] = rampAt(u, v);
+        }
+        for (int v = -half, k = 0; v <= half; ++v) {
+            for (int u = -half; u <= half; ++u, ++k) ramp[static_cast<size_t>(k)] = rampAt(u, v);
+        }
+        return true;
+    };
+
+    double p[kParams] = {0.0, 0.0, 0.0, 0.0, offset, gain, 0.0};
     double sse = 0.0;
     bool converged = false;
-    bool slopes = false;  // second stage: the slope terms too
+    // Second stage: the slope terms too; from the start when the mapping
+    // comes from a refinement that settled (a seed).
+    bool slopes = settled;
     int reweighings = 0;
-    for (int it = 1; it <= o.maxIterations; ++it) {
+    int limit = o.maxIterations;
+    int breakIterations = 0;
+    for (int it = 1; it <= limit; ++it) {
         result.iterations = it;
         // Weights from residuals are only fair once the window lies close:
         // before, the samples of steep grey slopes have the largest
         // residuals, and they carry the most of the parallax.
-        if (slopes && reweighings < kReweighings) {
+        if (slopes && it > 1 && reweighings < kReweighings) {
             reweigh();
             ++reweighings;
         }
+        // With a break, weights again from its own residuals.
+        if (broke && ++breakIterations >= 2 && breakIterations <= 3) reweigh();
         if (!evaluate(p, sse, false)) {
             result.status = MatchStatus::Outside;
             return false;
@@ -607,6 +787,7 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
             hold(2);
             hold(3);
         }
+        if (!broke) hold(6);
         double factor[kParams][kParams];
         std::memcpy(factor, normal, sizeof factor);
         if (!Cholesky(factor)) return false;
@@ -616,35 +797,71 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
         if (!std::isfinite(p[0]) || !(p[5] > 0.0)) return false;
         // Wandered off the peak the search found: another peak or none.
         if (std::fabs(p[0]) > 2.0) return false;
-        if (std::fabs(delta[0] + (delta[2] * u0 + delta[3] * v0) / h) < o.convergence) {
-            if (slopes) {
+        const double change =
+            delta[0] + (delta[2] * u0 + delta[3] * v0) / h + delta[6] * rampAt(u0, v0);
+        if (std::fabs(change) < o.convergence) {
+            if (!slopes) {
+                slopes = true;
+                continue;
+            }
+            if (broke || !model.breakLine || !lookForBreak(factor, p[5], sse)) {
                 converged = true;
                 break;
             }
-            slopes = true;
+            limit = it + o.maxIterations / 2;
         }
     }
     if (!converged) return false;
-    map = at(p);
+    const Affine fitted = at(p);
+    // The mapping as an affine one tangent to it on the point's side of the
+    // break: exact at the point, where the caller reads it.
+    map = fitted;
+    if (broke && rampAt(u0, v0) > 0.0) {
+        const double k = p[6] / h;
+        map.cx += ec * k * -breakD;
+        map.cy += er * k * -breakD;
+        map.a00 += ec * k * breakA;
+        map.a01 += ec * k * breakB;
+        map.a10 += er * k * breakA;
+        map.a11 += er * k * breakB;
+    }
     gain = p[5];
     offset = p[4];
     // The normal equations where it settled, all parameters free: the
     // standard deviation of the parallax at the point (sigma0^2 times its
     // element of N^-1), and one step of t for the y-parallax.
-    if (!evaluate(p, sse, true) || !Cholesky(normal)) return false;
-    const double dof = fitSum - kParams;
-    const double s0 = dof > 0 ? sse / dof : NAN;
-    const double e0[kParams] = {1.0, 0.0, u0 / h, v0 / h, 0.0, 0.0};
+    if (!evaluate(p, sse, true)) return false;
+    if (!broke) hold(6);
+    if (!Cholesky(normal)) return false;
+    // The samples' variance from the residuals, each sample counted by its
+    // robust weight (what another surface fills does not count). The place
+    // weights are no precisions: a tapered window measures with fewer
+    // samples than it holds, so its parallax's variance is the sandwich
+    // N^-1 S N^-1 times the samples' variance (S: the normal equations with
+    // the place weights squared), not N^-1 times sse / dof, which made it
+    // about half what it is.
+    const double dof = fitSum - (broke ? kParams : kParams - 1);
+    const double s0 = dof > 0 ? (tapered ? sse / weightSum * fitSum / dof : sse / dof) : NAN;
+    const double e0[kParams] = {1.0, 0.0, u0 / h, v0 / h, 0.0, 0.0, rampAt(u0, v0)};
     double c0[kParams], step[kParams];
     CholeskySolve(normal, e0, c0);
     double variance = 0.0;
-    for (int i = 0; i < kParams; ++i) variance += e0[i] * c0[i];
+    for (int r = 0; r < kParams; ++r) {
+        if (!tapered) {
+            variance += e0[r] * c0[r];
+            continue;
+        }
+        for (int c = 0; c < kParams; ++c)
+            variance += c0[r] * spread[std::min(r, c)][std::max(r, c)] * c0[c];
+    }
     result.sigmaPx = std::sqrt(std::max(0.0, s0 * variance));
     CholeskySolve(normal, rhs, step);
     result.yParallax = step[1];
     result.fit = fitSum / static_cast<double>(n);
     std::vector<double> right(n);
-    if (!SampleWindow(m_rightBand, map, half, right.data())) {
+    SampleShift shift;
+    if (broke) shift = {ramp.data(), ec * p[6], er * p[6]};
+    if (!SampleWindow(m_rightBand, fitted, half, right.data(), shift)) {
         result.status = MatchStatus::Outside;
         return false;
     }
@@ -656,7 +873,7 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
 }
 
 MatchResult CMatcher::MatchWindow(double x, double y, double z, double centreZ, double range,
-                                  double du, double dv, bool taper, Affine& pointMap,
+                                  double du, double dv, const WindowModel& model, Affine& pointMap,
                                   const Seed* seed) const {
     MatchResult res;
     res.x = x;
@@ -829,7 +1046,8 @@ MatchResult CMatcher::MatchWindow(double x, double y, double z, double centreZ, 
                 }
             }
         }
-        refined = Refine(left, smooth, ecr, err, -du, -dv, taper, map, gain, offset, res);
+        refined = Refine(left, smooth, ecr, err, -du, -dv, model, seed && round == 0, map, gain,
+                         offset, res);
         if (!refined) {
             if (res.status == MatchStatus::Outside) {
                 res.correlation = NAN;
@@ -869,21 +1087,59 @@ MatchResult CMatcher::MatchWindow(double x, double y, double z, double centreZ, 
 
 MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double range) const {
     Affine map;
-    const MatchResult centred = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, false, map);
+    const MatchResult centred = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, {}, map);
+    if (centred.status == MatchStatus::Matched && m_options.narrowing) {
+        // Across a break of slope the window's one plane of parallax
+        // averages the two, and the point takes a height between them (on
+        // the demo, most of the error near the road's cut and fill). The
+        // same window weighted towards the point, started where the plain
+        // one settled, is biased less and scattered more: it is the result
+        // where it matches and measures the point more precisely, or where
+        // the two differ by more than kNarrowDisagreement times the spread
+        // the narrowing alone adds (the standard deviation of their
+        // difference when both fit the same plane). Where it does not match
+        // and they differ by more than kWindowDependence times that, the
+        // height depends on the window (a break of slope along the texture's
+        // one line, as at a road's edge line, where no window can tell the
+        // two planes apart): no match.
+        const Seed seed{map, centred.z, centred.distinctness};
+        Affine narrowMap;
+        MatchResult narrow =
+            MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, {kNarrowSigma, false}, narrowMap, &seed);
+        const double shift = std::hypot(narrowMap.cx - map.cx, narrowMap.cy - map.cy);
+        const double added = std::sqrt(
+            std::max(0.0, narrow.sigmaPx * narrow.sigmaPx - centred.sigmaPx * centred.sigmaPx));
+        if (narrow.status != MatchStatus::Matched) {
+            if (!std::isfinite(narrow.sigmaPx) || !(shift > kWindowDependence * added))
+                return centred;
+            MatchResult dependent = centred;
+            dependent.status = MatchStatus::NoMatch;
+            dependent.x = x;
+            dependent.y = y;
+            dependent.z = z;
+            return dependent;
+        }
+        if (!(narrow.sigmaPx < centred.sigmaPx || shift > kNarrowDisagreement * added))
+            return centred;
+        narrow.texture = centred.texture;
+        return narrow;
+    }
     if (centred.status != MatchStatus::NoMatch || !m_options.shiftedWindows || !m_options.refine)
         return centred;
     // Beside a wall or a break of slope the window centred on the point
     // sees two surfaces, and the search or the refinement may find nothing
     // certain. Then the centred window again with the samples near the
-    // point weighted most (which costs precision on plain ground, so it
-    // comes second); then windows shifted by half a half window, and by a
+    // point weighted most, and a break line in its mapping where that fits
+    // significantly better (both cost precision on plain ground, so they
+    // come second); then windows shifted by half a half window, and by a
     // half window, in the eight directions, which may see one surface: where
     // one of them matches, its mapping moved to the point starts a refinement
     // of the centred window, which is the result when it matches too, within
     // kSeedAgreement of where the shifted window put the point. Of several,
     // the one with the smallest standard deviation. (A shifted window alone
     // would give the point the height of its neighbour's plane.)
-    MatchResult best = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, true, map);
+    const WindowModel tapered{kWindowSigma, false};
+    MatchResult best = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, {kWindowSigma, true}, map);
     if (best.status == MatchStatus::Matched) {
         best.texture = centred.texture;
         return best;
@@ -895,11 +1151,11 @@ MatchResult CMatcher::Match(double x, double y, double z, double centreZ, double
         const double s = k < 8 ? std::round(0.5 * m_nHalf) : m_nHalf;
         const double du = s * kDirections[k % 8][0], dv = s * kDirections[k % 8][1];
         Affine shifted;
-        const MatchResult r = MatchWindow(x, y, z, centreZ, range, du, dv, true, shifted);
+        const MatchResult r = MatchWindow(x, y, z, centreZ, range, du, dv, tapered, shifted);
         if (r.status != MatchStatus::Matched) continue;
         const Seed seed{shifted, r.z, r.distinctness};
         Affine again;
-        const MatchResult c = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, true, again, &seed);
+        const MatchResult c = MatchWindow(x, y, z, centreZ, range, 0.0, 0.0, tapered, again, &seed);
         if (c.status != MatchStatus::Matched ||
             !(std::hypot(again.cx - shifted.cx, again.cy - shifted.cy) < kSeedAgreement))
             continue;

@@ -8,10 +8,13 @@
 // along the epipolar line and a slope of the parallax along it, plus a
 // radiometric gain and offset; Gauss-Newton with robust weights), and the
 // matched height is where the left ray comes closest to the right ray
-// through the matched right position. Where the centred window finds no
+// through the matched right position. Where the centred window matches, it
+// is weighed against the same window narrowed towards the point, which
+// measures a point beside a break of slope with less bias. Where it finds no
 // match (beside walls and breaks of slope), it is tried again with the
-// samples near the point weighted most, then started from windows shifted
-// off the point (see CMatcher::Match).
+// samples near the point weighted most and its mapping free to bend along a
+// line, then started from windows shifted off the point (see
+// CMatcher::Match).
 //
 // Two ways to move the point:
 //   along the left ray (default) the left image position stays fixed; X, Y and
@@ -83,9 +86,12 @@ struct MatchOptions {
     // share of the time); no point is then ever Matched.
     bool refine = true;
     // When the window centred on the point finds no match, try again with
-    // the samples near the point weighted most, then from windows shifted off
-    // the point (see CMatcher::Match).
+    // the samples near the point weighted most and a break line allowed,
+    // then from windows shifted off the point (see CMatcher::Match).
     bool shiftedWindows = true;
+    // Where the centred window matches, weigh it against the same window
+    // weighted towards the point (see CMatcher::Match).
+    bool narrowing = true;
 };
 constexpr int kMinMatchWindow = 7;
 constexpr int kMaxMatchWindow = 31;
@@ -146,14 +152,21 @@ private:
     // Where a refinement starts instead of the correlation search: the
     // window's mapping at height z, found with that distinctness.
     struct Seed;
+    // How a window's refinement weighs and maps its samples: taper > 0
+    // weights them by their distance from the window's centre, a Gaussian of
+    // that many half windows; breakLine lets the mapping bend along a line
+    // where that fits significantly better (see Refine).
+    struct WindowModel {
+        double taper = 0.0;
+        bool breakLine = false;
+    };
     // With a seed, no search: the refinement starts from the seed.
-    // taper: samples weighted by their distance from the window's centre.
     MatchResult MatchWindow(double x, double y, double z, double centreZ, double range, double du,
-                            double dv, bool taper, Affine& pointMap,
+                            double dv, const WindowModel& model, Affine& pointMap,
                             const Seed* seed = nullptr) const;
     bool Refine(const std::vector<double>& left, const std::vector<double>& smooth, double ec,
-                double er, double u0, double v0, bool taper, Affine& map, double& gain,
-                double& offset, MatchResult& result) const;
+                double er, double u0, double v0, const WindowModel& model, bool settled,
+                Affine& map, double& gain, double& offset, MatchResult& result) const;
 
     const CAerialPhoto& m_left;
     const CAerialPhoto& m_right;

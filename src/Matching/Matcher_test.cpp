@@ -1,7 +1,8 @@
-// Match Z on a synthetic stereo pair made here by casting every pixel's ray
+// Match Z on synthetic stereo pairs made here by casting every pixel's ray
 // against a known surface (no part of the matcher involved): a textured
-// hill with a 3 m step, and a flat grey field. The right photograph differs
-// from the left by noise, a gain and an offset, and holds 16-bit samples.
+// hill with a 3 m step, and a flat grey field; and a textured plane with a
+// break of slope. The right photograph differs from the left by noise, a
+// gain and an offset, and holds 16-bit samples.
 #include "Matching/Matcher.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,15 @@ double TrueZ(double X, double Y) {
 bool Textured(double Y) {
     return Y - kY0 < 12.0;
 }
+// A cut's slope: 0.7 up beyond the oblique line x - 0.3 y = 5 (east of it).
+double BreakOfSlope(double x, double y) {
+    return x - 0.3 * y - 5.0;
+}
+double KinkedZ(double X, double Y) {
+    const double x = X - kX0, y = Y - kY0;
+    return kBaseZ + 0.08 * x + 0.7 * std::max(0.0, BreakOfSlope(x, y));
+}
+using Surface = double (*)(double X, double Y);
 
 struct Wave {
     double kx, ky, phase, amplitude;
@@ -33,19 +43,22 @@ struct Wave {
 
 class SyntheticPair : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        std::mt19937 rng(7);
-        std::uniform_real_distribution<double> uni(0.0, 1.0);
-        for (int i = 0; i < 24; ++i) {
-            const double wavelength = 1.2 + 3.8 * uni(rng), angle = 2 * M_PI * uni(rng);
-            s_waves.push_back({2 * M_PI / wavelength * std::cos(angle),
-                               2 * M_PI / wavelength * std::sin(angle), 2 * M_PI * uni(rng),
-                               12.0 + 6.0 * uni(rng)});
+    static void SetUpTestSuite() { MakePair(s_left, s_right, TrueZ); }
+    static void MakePair(CAerialPhoto& left, CAerialPhoto& right, Surface surface) {
+        if (s_waves.empty()) {
+            std::mt19937 rng(7);
+            std::uniform_real_distribution<double> uni(0.0, 1.0);
+            for (int i = 0; i < 24; ++i) {
+                const double wavelength = 1.2 + 3.8 * uni(rng), angle = 2 * M_PI * uni(rng);
+                s_waves.push_back({2 * M_PI / wavelength * std::cos(angle),
+                                   2 * M_PI / wavelength * std::sin(angle), 2 * M_PI * uni(rng),
+                                   12.0 + 6.0 * uni(rng)});
+            }
         }
         // Vertical photographs 600 m apart from 1500 m above the hill (0.2 m
         // pixels, 2 px of parallax per metre of height), slightly rotated.
-        MakePhoto(s_left, -300.0, 0.3, -0.4, 0.5, 7050, 5600, 1.0, 0.0, 8);
-        MakePhoto(s_right, 300.0, -0.2, 0.3, -0.6, 4050, 5600, 0.85, 20.0, 16);
+        MakePhoto(left, -300.0, 0.3, -0.4, 0.5, 7050, 5600, 1.0, 0.0, 8, surface);
+        MakePhoto(right, 300.0, -0.2, 0.3, -0.6, 4050, 5600, 0.85, 20.0, 16, surface);
     }
     static double Texture(double X, double Y) {
         if (!Textured(Y)) return 120.0;
@@ -55,7 +68,8 @@ protected:
         return g;
     }
     static void MakePhoto(CAerialPhoto& photo, double dx, double omega, double phi, double kappa,
-                          int xStart, int yStart, double gain, double offset, int bits) {
+                          int xStart, int yStart, double gain, double offset, int bits,
+                          Surface surface) {
         char text[512];
         std::snprintf(text, sizeof text,
                       "ORIENTATION SYNTHETIC PAIR\n150.0\n%.3f %.3f 1600.0\n%.3f %.3f %.3f\n0 0 "
@@ -80,13 +94,13 @@ protected:
                 // The ray's ground position is linear in Z: step down from
                 // above the highest ground until below the surface, then bisect.
                 double pixel[2] = {c + double(xStart), r + double(yStart)}, X0, Y0, X1, Y1;
-                const double zHi = 110.0, zLo = 90.0;
+                const double zHi = 130.0, zLo = 90.0;
                 photo.ImageToGround(pixel, &zHi, X0, Y0);
                 photo.ImageToGround(pixel, &zLo, X1, Y1);
                 auto at = [&](double z, double& X, double& Y) {
                     X = X0 + (X1 - X0) * (zHi - z) / (zHi - zLo);
                     Y = Y0 + (Y1 - Y0) * (zHi - z) / (zHi - zLo);
-                    return z - TrueZ(X, Y);
+                    return z - surface(X, Y);
                 };
                 double above = zHi, below = zHi, X, Y;
                 while (at(below, X, Y) > 0.0) below -= 0.1;
@@ -258,6 +272,49 @@ TEST_F(SyntheticPair, BesideTheStepTheFallbacksFindThePointsOwnLevel) {
         EXPECT_LT(2.0 * std::fabs(r.z - TrueZ(r.x, r.y)), 1.5) << X - kX0 << " " << Y - kY0;
     }
     EXPECT_GE(added, (tried - centred) / 2);
+}
+
+// A 35 degree cut's slope meets the plain along an oblique line: a window
+// across it sees two planes of parallax, 0.28 px per pixel apart in slope.
+class BrokenPair : public SyntheticPair {
+protected:
+    static void SetUpTestSuite() { MakePair(s_kinkedLeft, s_kinkedRight, KinkedZ); }
+    static CAerialPhoto s_kinkedLeft, s_kinkedRight;
+};
+CAerialPhoto BrokenPair::s_kinkedLeft, BrokenPair::s_kinkedRight;
+
+// Points within 2.5 m of the break (a window reaches 1.4 m), at their true
+// height, searched from 0.5 m off: where the plain window's one plane puts
+// them between the two, the narrowed window brings them close.
+TEST_F(BrokenPair, AcrossABreakOfSlopeTheNarrowedWindowBringsThePointsClose) {
+    MatchOptions options;
+    const CMatcher matcher(s_kinkedLeft, s_kinkedRight, options);
+    options.narrowing = false;
+    const CMatcher plain(s_kinkedLeft, s_kinkedRight, options);
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> along(-20.0, 6.0), off(-2.5, 2.5);
+    double sum2 = 0.0, plainSum2 = 0.0;
+    int matched = 0, plainMatched = 0;
+    const int tried = 200;
+    for (int i = 0; i < tried; ++i) {
+        const double y = along(rng), x = 5.0 + 0.3 * y + off(rng) / std::cos(std::atan(0.3));
+        const double X = kX0 + x, Y = kY0 + y, z = KinkedZ(X, Y);
+        const MatchResult r = matcher.Match(X, Y, z, z + 0.5, 3.0);
+        const MatchResult p = plain.Match(X, Y, z, z + 0.5, 3.0);
+        if (r.status == MatchStatus::Matched) {
+            ++matched;
+            sum2 += std::pow(2.0 * (r.z - KinkedZ(r.x, r.y)), 2);
+        }
+        if (p.status == MatchStatus::Matched) {
+            ++plainMatched;
+            plainSum2 += std::pow(2.0 * (p.z - KinkedZ(p.x, p.y)), 2);
+        }
+    }
+    ASSERT_GE(matched, tried * 95 / 100);
+    ASSERT_GE(plainMatched, tried * 90 / 100);
+    const double rmse = std::sqrt(sum2 / matched), plainRmse = std::sqrt(plainSum2 / plainMatched);
+    EXPECT_LT(rmse, 0.7 * plainRmse);
+    EXPECT_LT(rmse, 0.1);
 }
 
 }  // namespace
