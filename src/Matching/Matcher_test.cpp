@@ -287,15 +287,15 @@ CAerialPhoto BrokenPair::s_kinkedLeft, BrokenPair::s_kinkedRight;
 // height, searched from 0.5 m off: where the plain window's one plane puts
 // them between the two, the narrowed window brings them close.
 TEST_F(BrokenPair, AcrossABreakOfSlopeTheNarrowedWindowBringsThePointsClose) {
+    const int tried = 200;
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> along(-20.0, 6.0), off(-2.5, 2.5);
     MatchOptions options;
     const CMatcher matcher(s_kinkedLeft, s_kinkedRight, options);
     options.narrowing = false;
     const CMatcher plain(s_kinkedLeft, s_kinkedRight, options);
-    std::mt19937 rng(9);
-    std::uniform_real_distribution<double> along(-20.0, 6.0), off(-2.5, 2.5);
     double sum2 = 0.0, plainSum2 = 0.0;
     int matched = 0, plainMatched = 0;
-    const int tried = 200;
     for (int i = 0; i < tried; ++i) {
         const double y = along(rng), x = 5.0 + 0.3 * y + off(rng) / std::cos(std::atan(0.3));
         const double X = kX0 + x, Y = kY0 + y, z = KinkedZ(X, Y);
