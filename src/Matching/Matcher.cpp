@@ -628,6 +628,8 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
         sum = 0.0;
         weightSum = 0.0;
         const double g = q[5];
+        // Without a break its column is zero: left out of the sums.
+        const int used = broke ? kParams : kParams - 1;
         for (size_t k = 0; k < n; ++k) {
             const double e = smooth[k] - (q[4] + g * value[k]);
             const double w = place[k] * fit[k];
@@ -635,15 +637,15 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
             sum += w * e * e;
             const double j[kParams] = {g * along[k], g * across[k], g * alongU[k], g * alongV[k],
                                        1.0,          value[k],      g * broken[k]};
-            for (int r = 0; r < kParams; ++r) {
+            for (int r = 0; r < used; ++r) {
                 rhs[r] += w * j[r] * e;
-                for (int c = r; c < kParams; ++c) normal[r][c] += w * j[r] * j[c];
+                for (int c = r; c < used; ++c) normal[r][c] += w * j[r] * j[c];
             }
             if (withAcross && tapered) {
                 weightSum += w;
                 const double w2 = w * place[k];
-                for (int r = 0; r < kParams; ++r) {
-                    for (int c = r; c < kParams; ++c) spread[r][c] += w2 * j[r] * j[c];
+                for (int r = 0; r < used; ++r) {
+                    for (int c = r; c < used; ++c) spread[r][c] += w2 * j[r] * j[c];
                 }
             }
         }
