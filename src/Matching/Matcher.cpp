@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "Checking/SurfaceTargets.h"
+#include "Matching/LeastSquares.h"
 #include "Platform/Parallel.h"
 
 namespace {
@@ -32,16 +33,6 @@ constexpr double kNarrowDisagreement = 8.0;
 constexpr double kWindowDependence = 4.0;
 constexpr double kTukey = 4.685;
 constexpr int kReweighings = 4;
-// Break lines tried (see CMatcher::Refine): directions over half a turn, and
-// offsets every pixel up to this many pixels inside the window's edge; a
-// break is taken when it lowers the sum of squares by more than
-// kBreakSignificance times the samples' variance (far beyond the chi-square
-// quantiles, because neighbouring smoothed samples are not independent and
-// the best of many lines is taken).
-constexpr int kBreakDirections = 8;
-constexpr int kBreakMargin = 2;
-constexpr double kBreakStep = 0.25;
-constexpr double kBreakSignificance = 60.0;
 // Pixels: how far the centred window's match may lie from the shifted
 // window's that started it (see CMatcher::Match).
 constexpr double kSeedAgreement = 0.5;
@@ -53,36 +44,8 @@ inline double Load(const unsigned char* p) {
     return static_cast<double>(v);
 }
 
-// Cholesky factorisation of the symmetric n x n matrix `a` (upper triangle
-// read) in place into its lower triangle; false when not positive definite.
-bool Cholesky(double (&a)[kParams][kParams]) {
-    for (int j = 0; j < kParams; ++j) {
-        double d = a[j][j];
-        for (int k = 0; k < j; ++k) d -= a[j][k] * a[j][k];
-        if (!(d > 0.0)) return false;
-        a[j][j] = std::sqrt(d);
-        for (int i = j + 1; i < kParams; ++i) {
-            double s = a[j][i];
-            for (int k = 0; k < j; ++k) s -= a[i][k] * a[j][k];
-            a[i][j] = s / a[j][j];
-        }
-    }
-    return true;
-}
-
-void CholeskySolve(const double (&l)[kParams][kParams], const double* b, double* x) {
-    double y[kParams];
-    for (int i = 0; i < kParams; ++i) {
-        double s = b[i];
-        for (int k = 0; k < i; ++k) s -= l[i][k] * y[k];
-        y[i] = s / l[i][i];
-    }
-    for (int i = kParams - 1; i >= 0; --i) {
-        double s = y[i];
-        for (int k = i + 1; k < kParams; ++k) s -= l[k][i] * x[k];
-        x[i] = s / l[i][i];
-    }
-}
+using lsq::Cholesky;
+using lsq::CholeskySolve;
 
 // Normalised cross-correlation of two windows of n samples; NaN when either is flat.
 double Correlation(const double* a, const double* b, size_t n) {
@@ -196,8 +159,6 @@ struct CMatcher::Seed {
 
 namespace {
 
-// Bilinear samples of a window; false when any position falls outside the
-// band (outer samples included) or any sample is not finite.
 // Weights of the cubic convolution kernel (a = -0.5) for samples -1, 0, 1,
 // 2 around a position t (0 <= t < 1) past sample 0.
 inline void CubicWeights(double t, double* w) {
@@ -208,12 +169,6 @@ inline void CubicWeights(double t, double* w) {
     w[3] = 0.5 * t3 - 0.5 * t2;
 }
 
-// Samples of a window, bilinear (the search) or by cubic convolution (the
-// refinement, whose sum of squares must be smooth in the position: with
-// bilinear samples its slope jumps wherever a sample crosses a pixel border,
-// and Gauss-Newton then wanders by hundredths of a pixel instead of
-// settling). False when any position needs a pixel outside the band or any
-// sample is not finite.
 // A shift of each sample of a window along one direction (image pixels):
 // sample k (row by row) moves by amount[k] times (dx, dy). What a break of
 // slope inside the window adds to its affine mapping (see CMatcher::Refine).
@@ -222,21 +177,36 @@ struct SampleShift {
     double dx = 0.0, dy = 0.0;
 };
 
+// Image position of window sample (u, v), the k-th row by row.
+template <typename Affine>
+inline void WindowPosition(const Affine& m, const SampleShift& shift, int u, int v, size_t k,
+                           double& x, double& y) {
+    x = m.cx + m.a00 * u + m.a01 * v;
+    y = m.cy + m.a10 * u + m.a11 * v;
+    if (shift.amount) {
+        x += shift.amount[k] * shift.dx;
+        y += shift.amount[k] * shift.dy;
+    }
+}
+
+// Samples of a window, bilinear (the search) or by cubic convolution (the
+// refinement, whose sum of squares must be smooth in the position: with
+// bilinear samples its slope jumps wherever a sample crosses a pixel border,
+// and Gauss-Newton then wanders by hundredths of a pixel instead of
+// settling). False when any position needs a pixel outside the band or any
+// sample is not finite.
+
 template <typename T, bool Cubic, typename Band, typename Affine>
 bool SampleWindowT(const Band& b, const Affine& m, int half, double* out,
                    const SampleShift& shift) {
     const int64_t cols = b.cols;
     const double lo = Cubic ? 1.0 : 0.0;
     const double maxX = b.cols - (Cubic ? 3 : 1), maxY = b.rows - (Cubic ? 3 : 1);
-    const double* amount = shift.amount;
+    size_t k = 0;
     for (int v = -half; v <= half; ++v) {
-        for (int u = -half; u <= half; ++u) {
-            double x = m.cx + m.a00 * u + m.a01 * v;
-            double y = m.cy + m.a10 * u + m.a11 * v;
-            if (amount) {
-                x += *amount * shift.dx;
-                y += *amount++ * shift.dy;
-            }
+        for (int u = -half; u <= half; ++u, ++k) {
+            double x, y;
+            WindowPosition(m, shift, u, v, k, x, y);
             if (!(x >= lo && y >= lo && x <= maxX && y <= maxY)) return false;
             const int c = std::min(static_cast<int>(x), b.cols - 2);
             const int r = std::min(static_cast<int>(y), b.rows - 2);
@@ -331,15 +301,11 @@ bool SampleWindowGradT(const Band& b, const Affine& m, int half, double* value, 
                        double* gy, const SampleShift& shift) {
     const int64_t cols = b.cols;
     const double maxX = b.cols - 3, maxY = b.rows - 3;
-    const double* amount = shift.amount;
+    size_t k = 0;
     for (int v = -half; v <= half; ++v) {
-        for (int u = -half; u <= half; ++u) {
-            double x = m.cx + m.a00 * u + m.a01 * v;
-            double y = m.cy + m.a10 * u + m.a11 * v;
-            if (amount) {
-                x += *amount * shift.dx;
-                y += *amount++ * shift.dy;
-            }
+        for (int u = -half; u <= half; ++u, ++k) {
+            double x, y;
+            WindowPosition(m, shift, u, v, k, x, y);
             if (!(x >= 1.0 && y >= 1.0 && x <= maxX && y <= maxY)) return false;
             const int c = std::min(static_cast<int>(x), b.cols - 2);
             const int r = std::min(static_cast<int>(y), b.rows - 2);
@@ -610,18 +576,19 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
                 if (broke) rawBreak[k] = rawAlong[k] * rawRamp[k];
             }
         }
-        BlurPasses(rawValue, side, passes, value.data());
-        BlurPasses(rawAlong, side, passes, along.data());
-        if (withAcross)
-            BlurPasses(rawAcross, side, passes, across.data());
-        else
-            std::fill(across.begin(), across.end(), 0.0);
-        BlurPasses(rawAlongU, side, passes, alongU.data());
-        BlurPasses(rawAlongV, side, passes, alongV.data());
-        if (broke)
-            BlurPasses(rawBreak, side, passes, broken.data());
-        else
-            std::fill(broken.begin(), broken.end(), 0.0);
+        // A column that is not wanted is zero.
+        auto blur = [&](std::vector<double>& in, std::vector<double>& out, bool wanted = true) {
+            if (wanted)
+                BlurPasses(in, side, passes, out.data());
+            else
+                std::fill(out.begin(), out.end(), 0.0);
+        };
+        blur(rawValue, value);
+        blur(rawAlong, along);
+        blur(rawAcross, across, withAcross);
+        blur(rawAlongU, alongU);
+        blur(rawAlongV, alongV);
+        blur(rawBreak, broken, broke);
         for (auto& row : normal) std::fill(std::begin(row), std::end(row), 0.0);
         for (auto& row : spread) std::fill(std::begin(row), std::end(row), 0.0);
         std::fill(std::begin(rhs), std::end(rhs), 0.0);
@@ -731,8 +698,16 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
                 bestD = d;
             }
         };
-        // Coarse (kBreakDirections directions, whole pixels), then fine
-        // around the best (a quarter of the directions' step, kBreakStep).
+        // Lines tried: kBreakDirections directions over half a turn, at
+        // whole pixels up to kBreakMargin inside the window's edge; then
+        // around the best, at a quarter of those directions' step and
+        // kBreakStep pixels. A break is taken when it lowers the sum of
+        // squares by more than kBreakSignificance times the samples'
+        // variance: far beyond the chi-square quantiles, because neighbouring
+        // smoothed samples are not independent and the best of many lines is
+        // taken.
+        constexpr int kBreakDirections = 8, kBreakMargin = 2;
+        constexpr double kBreakStep = 0.25, kBreakSignificance = 60.0;
         const int reach = half - kBreakMargin;
         const double turn = M_PI / kBreakDirections;
         for (int i = 0; i < kBreakDirections; ++i) {
@@ -835,28 +810,17 @@ bool CMatcher::Refine(const std::vector<double>& left, const std::vector<double>
     if (!evaluate(p, sse, true)) return false;
     if (!broke) hold(6);
     if (!Cholesky(normal)) return false;
-    // The samples' variance from the residuals, each sample counted by its
-    // robust weight (what another surface fills does not count). The place
-    // weights are no precisions: a tapered window measures with fewer
-    // samples than it holds, so its parallax's variance is the sandwich
-    // N^-1 S N^-1 times the samples' variance (S: the normal equations with
-    // the place weights squared), not N^-1 times sse / dof, which made it
-    // about half what it is.
-    const double dof = fitSum - (broke ? kParams : kParams - 1);
-    const double s0 = dof > 0 ? (tapered ? sse / weightSum * fitSum / dof : sse / dof) : NAN;
+    // Each sample counted by its robust weight (what another surface fills
+    // does not count); a tapered window measures with fewer samples than it
+    // holds: the sandwich (see LeastSquares.h). Taking N^-1 sse / dof for it
+    // made its standard deviation about half what it is.
+    const double s0 = lsq::SampleVariance(sse, tapered ? weightSum : fitSum, fitSum,
+                                          broke ? kParams : kParams - 1);
     const double e0[kParams] = {1.0, 0.0, u0 / h, v0 / h, 0.0, 0.0, rampAt(u0, v0)};
-    double c0[kParams], step[kParams];
-    CholeskySolve(normal, e0, c0);
-    double variance = 0.0;
-    for (int r = 0; r < kParams; ++r) {
-        if (!tapered) {
-            variance += e0[r] * c0[r];
-            continue;
-        }
-        for (int c = 0; c < kParams; ++c)
-            variance += c0[r] * spread[std::min(r, c)][std::max(r, c)] * c0[c];
-    }
-    result.sigmaPx = std::sqrt(std::max(0.0, s0 * variance));
+    double step[kParams];
+    const double variance = lsq::CombinationVariance(normal, tapered ? spread : nullptr, e0, s0);
+    // NaN (never accepted) when the robust weights leave no degree of freedom.
+    result.sigmaPx = variance >= 0.0 ? std::sqrt(variance) : NAN;
     CholeskySolve(normal, rhs, step);
     result.yParallax = step[1];
     result.fit = fitSum / static_cast<double>(n);
